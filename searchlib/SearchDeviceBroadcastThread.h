@@ -1,0 +1,24 @@
+// Broadcast search: the 148-byte search packet goes from port 67 to
+// 255.255.255.255 port 68; devices answer with a packet of the same layout.
+#ifndef SEARCHLIB_SEARCHDEVICEBROADCASTTHREAD_H
+#define SEARCHLIB_SEARCHDEVICEBROADCASTTHREAD_H
+
+#include "SearchDeviceThread.h"
+
+class CSearchDeviceBroadcastThread : public CSearchDeviceThread
+{
+public:
+    CSearchDeviceBroadcastThread();
+    ~CSearchDeviceBroadcastThread() override;
+
+    using CSearchDeviceThread::InitSearchThread;
+    void InitSearchThread() override;
+    int SendSearchCommandToDevice(dhcppacket& packet) override;
+    void HandleReceiveInfo(char* data, int nLen, std::string& sender) override;
+
+    int HandleDeviceInfo(dhcppacket& packet, deviceinfo& info);
+    // text is the 128-byte text area of a packet; it need not hold a NUL.
+    int FindStringValue(char* text, char* dest, int maxlen, char* key, int keylen);
+};
+
+#endif

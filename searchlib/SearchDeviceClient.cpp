@@ -1,0 +1,211 @@
+#include "SearchDeviceClient.h"
+
+#include <cstring>
+#include <exception>
+
+#ifndef _WIN32
+#include <arpa/inet.h>
+#include <cerrno>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#endif
+
+#include "SearchDeviceBroadcastThread.h"
+#include "SearchDeviceMultiCommandThread.h"
+#include "SearchDeviceMulticastThread.h"
+#include "ShowLog.h"
+
+using SearchDeviceShowLog::io_printf;
+
+namespace
+{
+constexpr int kBroadcastPort = 67;
+constexpr int kSsdpPort = 1900;
+constexpr int kFirstCommandPort = 1530;
+constexpr int kCommandPortStep = 20;
+
+// The device callback; stored once by search_dll_init before any worker exists.
+SearchDeviceCallback call_backup = nullptr;
+} // namespace
+
+IPANDSEARCHTHREAD::IPANDSEARCHTHREAD() : strLocalIP(), pThread(nullptr) {}
+
+IPANDSEARCHTHREAD::IPANDSEARCHTHREAD(const IPANDSEARCHTHREAD& other)
+    : strLocalIP(other.strLocalIP), pThread(other.pThread)
+{
+}
+
+IPANDSEARCHTHREAD& IPANDSEARCHTHREAD::operator=(const IPANDSEARCHTHREAD& other)
+{
+    strLocalIP = other.strLocalIP;
+    pThread = other.pThread;
+    return *this;
+}
+
+IPANDSEARCHTHREAD::~IPANDSEARCHTHREAD() {}
+
+void IPANDSEARCHTHREAD::setvalue(std::string ip, CSearchDeviceThread* thread)
+{
+    strLocalIP = std::move(ip);
+    pThread = thread;
+}
+
+std::vector<IPANDSEARCHTHREAD> CSearchDeviceClient::m_vSearchDeviceThread;
+bool CSearchDeviceClient::m_bMulitIP = false;
+int CSearchDeviceClient::m_nPort = kFirstCommandPort;
+boost::mutex& CSearchDeviceClient::m_SearchMutex = *new boost::mutex;
+
+CSearchDeviceClient::CSearchDeviceClient() {}
+
+CSearchDeviceClient::~CSearchDeviceClient() {}
+
+int CSearchDeviceClient::InitSocketThread(SearchDeviceCallback callback, bool bMultiIP)
+{
+    call_backup = callback;
+    m_bMulitIP = bMultiIP;
+    InitSearchDeviceThread(bMultiIP);
+    return 0;
+}
+
+void CSearchDeviceClient::InitSearchDeviceThread(bool bMultiIP)
+{
+    IPANDSEARCHTHREAD entry;
+
+    CSearchDeviceThread* broadcast = new CSearchDeviceBroadcastThread();
+    broadcast->InitSearchThread(nullptr, kBroadcastPort, false);
+    entry.setvalue("", broadcast);
+    m_vSearchDeviceThread.push_back(entry);
+
+    // In multi-address mode the command threads reach every interface, so the
+    // group member keeps port 1900 or nothing: a member on another port would
+    // hear no announcements anyway.
+    CSearchDeviceThread* ssdp = new CSearchDeviceMulticastThread();
+    ssdp->InitSearchThread(nullptr, kSsdpPort, !m_bMulitIP);
+    entry.setvalue("", ssdp);
+    m_vSearchDeviceThread.push_back(entry);
+
+    if (bMultiIP)
+        InitSearchDeviceCommandThread();
+}
+
+int CSearchDeviceClient::SendMessageToDevice(dhcppacket& packet)
+{
+    if (m_bMulitIP)
+        InitSearchDeviceCommandThread();
+    for (IPANDSEARCHTHREAD& entry : m_vSearchDeviceThread)
+    {
+        entry.pThread->ClearOldDeviceInfo();
+        entry.pThread->SendSearchCommandToDevice(packet);
+    }
+    return 0;
+}
+
+void CSearchDeviceClient::ExitSocketThread()
+{
+    for (IPANDSEARCHTHREAD& entry : m_vSearchDeviceThread)
+        entry.pThread->ExitSearchThread();
+}
+
+void CSearchDeviceClient::HandleDeviceMessage(void* record, int /*nInfoLen*/, int nPort)
+{
+    io_printf("Handle %d : Search %d Thread Find Device and wait for mutex  ", nPort, nPort);
+    boost::mutex::scoped_lock lock(m_SearchMutex);
+    io_printf("Handle %d : Search %d Thread Find Device have Mutex  ", nPort, nPort);
+    deviceinfo info;
+    std::memcpy(static_cast<void*>(&info), record, sizeof(info));
+    io_printf("Handle %d : Search %d Thread Find Device ID : %s, IP : %s  ", nPort, nPort, info.id, info.ip);
+    // Without a callback there is nobody to tell; the report is dropped.
+    if (call_backup != nullptr)
+        call_backup(&info, nPort);
+    io_printf("Handle %d : Search %d Thread Find Device Success Handle  ", nPort, nPort);
+}
+
+void CSearchDeviceClient::InitSearchDeviceCommandThread()
+{
+    std::vector<std::string> vLocalIP;
+    GetCurrentDeviceLocalIP(vLocalIP);
+    for (const std::string& ip : vLocalIP)
+    {
+        bool known = false;
+        for (const IPANDSEARCHTHREAD& entry : m_vSearchDeviceThread)
+        {
+            if (entry.strLocalIP == ip)
+            {
+                known = true;
+                break;
+            }
+        }
+        if (known)
+            continue;
+        CSearchDeviceThread* command = new CSearchDeviceMultiCommandThead();
+        command->InitSearchThread(ip.c_str(), m_nPort, true);
+        IPANDSEARCHTHREAD entry;
+        entry.setvalue(ip, command);
+        m_vSearchDeviceThread.push_back(entry);
+        m_nPort += kCommandPortStep;
+    }
+}
+
+bool IsSearchableLocalAddress(unsigned int ifaFlags, unsigned int addrNetworkOrder)
+{
+#ifdef _WIN32
+    (void)ifaFlags;
+    return (ntohl(addrNetworkOrder) >> 24) != 127;
+#else
+    if ((ifaFlags & IFF_UP) == 0 || (ifaFlags & IFF_LOOPBACK) != 0)
+        return false;
+    return (ntohl(addrNetworkOrder) >> 24) != 127;
+#endif
+}
+
+void CSearchDeviceClient::GetCurrentDeviceLocalIP(std::vector<std::string>& vLocalIP)
+{
+    vLocalIP.clear();
+    io_printf("Get Current Local IP Info ");
+#ifdef _WIN32
+    // Without interface enumeration, resolve the host's own name.
+    try
+    {
+        boost::asio::io_service io;
+        boost::asio::ip::tcp::resolver resolver(io);
+        boost::asio::ip::tcp::resolver::query query(boost::asio::ip::host_name(), "",
+                                                    boost::asio::ip::resolver_query_base::address_configured);
+        for (const auto& result : resolver.resolve(query))
+        {
+            boost::asio::ip::address addr = result.endpoint().address();
+            if (!addr.is_v4() || addr.is_loopback())
+                continue;
+            vLocalIP.push_back(addr.to_string());
+            io_printf("Get Current Local IP, IP = %s  ", vLocalIP.back().c_str());
+        }
+    }
+    catch (const std::exception& e)
+    {
+        io_printf("Add To Mulitcast Group Error : %s   ", e.what());
+    }
+#else
+    // The host's own name usually resolves to a loopback address only (from
+    // /etc/hosts), which reaches no device; the interfaces tell the truth.
+    struct ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0)
+    {
+        io_printf("Add To Mulitcast Group Error : %s   ", std::strerror(errno));
+        return;
+    }
+    for (struct ifaddrs* ifa = list; ifa != nullptr; ifa = ifa->ifa_next)
+    {
+        if (ifa->ifa_addr == nullptr || ifa->ifa_addr->sa_family != AF_INET)
+            continue;
+        const struct sockaddr_in* in = reinterpret_cast<const struct sockaddr_in*>(ifa->ifa_addr);
+        if (!IsSearchableLocalAddress(ifa->ifa_flags, in->sin_addr.s_addr))
+            continue;
+        char text[INET_ADDRSTRLEN] = {0};
+        if (::inet_ntop(AF_INET, &in->sin_addr, text, sizeof(text)) == nullptr)
+            continue;
+        vLocalIP.emplace_back(text);
+        io_printf("Get Current Local IP, IP = %s  ", text);
+    }
+    ::freeifaddrs(list);
+#endif
+}

@@ -1,0 +1,58 @@
+// The search client behind the library's entry points: creates the search
+// threads, keeps them in one registry, fans every search out to them and hands
+// their reports to the device callback one at a time.
+#ifndef SEARCHLIB_SEARCHDEVICECLIENT_H
+#define SEARCHLIB_SEARCHDEVICECLIENT_H
+
+#include <string>
+#include <vector>
+
+#include <boost/thread/mutex.hpp>
+
+#include "SearchDeviceInfo.h"
+
+class CSearchDeviceThread;
+
+typedef int (*SearchDeviceCallback)(void*, int);
+
+struct IPANDSEARCHTHREAD
+{
+    std::string strLocalIP;
+    CSearchDeviceThread* pThread;
+
+    IPANDSEARCHTHREAD();
+    IPANDSEARCHTHREAD(const IPANDSEARCHTHREAD& other);
+    IPANDSEARCHTHREAD& operator=(const IPANDSEARCHTHREAD& other);
+    ~IPANDSEARCHTHREAD();
+    void setvalue(std::string ip, CSearchDeviceThread* thread);
+};
+
+class CSearchDeviceClient
+{
+public:
+    CSearchDeviceClient();
+    ~CSearchDeviceClient();
+
+    static int InitSocketThread(SearchDeviceCallback callback, bool bMultiIP);
+    static void InitSearchDeviceThread(bool bMultiIP);
+    static int SendMessageToDevice(dhcppacket& packet);
+    static void ExitSocketThread();
+
+    static void HandleDeviceMessage(void* record, int nInfoLen, int nPort);
+
+    static void InitSearchDeviceCommandThread();
+    static void GetCurrentDeviceLocalIP(std::vector<std::string>& vLocalIP);
+
+    static std::vector<IPANDSEARCHTHREAD> m_vSearchDeviceThread;
+    static bool m_bMulitIP;
+    static int m_nPort;
+    // The report lock. Worker threads are detached and may report while the
+    // process exits, so the lock is created once and never destroyed.
+    static boost::mutex& m_SearchMutex;
+};
+
+// Whether a local interface address can carry a search: an IPv4 address of an
+// interface that is up, outside 127.0.0.0/8. addr is in network byte order.
+bool IsSearchableLocalAddress(unsigned int ifaFlags, unsigned int addrNetworkOrder);
+
+#endif

@@ -1,0 +1,132 @@
+#include "SearchDeviceMulticastThread.h"
+
+#include <exception>
+
+#include "SearchDeviceClient.h"
+#include "ShowLog.h"
+#include "SsdpProtocol.h"
+
+using SearchDeviceShowLog::io_printf;
+
+namespace
+{
+const char kMulticastGroup[] = "239.143.255.250";
+constexpr unsigned short kSsdpPort = 1900;
+
+// The search request, sent without its terminating NUL (129 bytes).
+const char upnp_searchfmt[] = "M-SEARCH * HTTP/1.1\r\n"
+                              "HOST: 239.143.255.250:1900\r\n"
+                              "ST: urn:schemas-upnp-org:device:HomeNasDevice:1\r\n"
+                              "MAN: \"ssdp:discover\"\r\n"
+                              "MX: 3\r\n"
+                              "\r\n";
+static_assert(sizeof(upnp_searchfmt) - 1 == 129, "the SSDP search request is 129 bytes");
+
+boost::asio::ip::address_v4 GroupAddress()
+{
+    return boost::asio::ip::make_address_v4(kMulticastGroup);
+}
+} // namespace
+
+CSearchDeviceMulticastThread::CSearchDeviceMulticastThread() {}
+
+CSearchDeviceMulticastThread::~CSearchDeviceMulticastThread() {}
+
+void CSearchDeviceMulticastThread::InitSearchThread()
+{
+    io_printf("SendThread %d : Create Search Device Work Thread   ", nPort);
+    try
+    {
+        OpenSocket();
+        AlterMulticastGroupInfo(true);
+        sock.bind(boost::asio::ip::udp::endpoint(boost::asio::ip::address_v4::any(),
+                                                 static_cast<unsigned short>(nPort)));
+        StartWorkerThread();
+    }
+    catch (const std::exception& e)
+    {
+        CloseSocketAfterFailedSetup();
+        io_printf("SendThread %d : Create Search Device Work Thread Error : %s   ", nPort, e.what());
+        if (bTestPort)
+            HandleInitSearchThreadError();
+    }
+}
+
+void CSearchDeviceMulticastThread::HandleInitSearchThreadError()
+{
+    io_printf("SendThread %d : Handle Create Search Device Work Thread Error  ", nPort);
+    if (testCount >= kMaxPortRetries)
+        return;
+    ++testCount;
+    ++nPort;
+    io_printf("SendThread %d : Test Create Search Device Work Thread, testCount = %d, port = %d  ", nPort,
+              testCount, nPort);
+    InitSearchThread();
+}
+
+void CSearchDeviceMulticastThread::AlterMulticastGroupInfo(bool join)
+{
+    try
+    {
+        if (join)
+        {
+            sock.set_option(boost::asio::ip::multicast::join_group(GroupAddress()));
+            io_printf("SendThread %d : Add To Multicast Group Info ", nPort);
+        }
+        else
+        {
+            sock.set_option(boost::asio::ip::multicast::leave_group(GroupAddress()));
+            io_printf("SendThread %d : Leave To Multicast Group Info ", nPort);
+        }
+    }
+    catch (const std::exception& e)
+    {
+        io_printf("SendThread %d : Alter Device Mulitcast Group Error : %s  \r\n", nPort, e.what());
+    }
+}
+
+void CSearchDeviceMulticastThread::ExitSearchThread()
+{
+    AlterMulticastGroupInfo(false);
+    CSearchDeviceThread::ExitSearchThread();
+}
+
+int CSearchDeviceMulticastThread::SendSearchCommandToDevice(dhcppacket& /*packet*/)
+{
+    io_printf("SendThread %d : Send Search Device Command  ", nPort);
+    try
+    {
+        boost::asio::ip::udp::endpoint target(GroupAddress(), kSsdpPort);
+        sock.send_to(boost::asio::buffer(upnp_searchfmt, sizeof(upnp_searchfmt) - 1), target);
+    }
+    catch (const std::exception& e)
+    {
+        io_printf("SendThread %d : Send Search Device Error : %s   ", nPort, e.what());
+    }
+    return 0;
+}
+
+void CSearchDeviceMulticastThread::HandleReceiveInfo(char* data, int nLen, std::string& sender)
+{
+    io_printf("SendThread %d : Handle Mulitcast Recive Information  ", nPort);
+    deviceinfo info;
+    std::size_t len = nLen > 0 ? static_cast<std::size_t>(nLen) : 0;
+    if (ParseSsdpMessage(data, len, sender.c_str(), info) != SsdpParseStatus::Accepted)
+        return;
+    if (StoreIfNewDeviceInfo(info))
+    {
+        io_printf("SendThread %d : Handle Mulitcast Recive Information Success, type = %d ", nPort, info.type);
+        CSearchDeviceClient::HandleDeviceMessage(&info, static_cast<int>(sizeof(info)), nPort);
+        return;
+    }
+    // A repeat empties the memory, so an unbroken run of one announcement is
+    // reported every second time.
+    ClearOldDeviceInfo();
+    io_printf("SendThread %d : Handle Mulitcast Recive Information Fail : Old Device, type = %d ", nPort,
+              info.type);
+}
+
+char* CSearchDeviceMulticastThread::str_ltrim(char* s)
+{
+    return const_cast<char*>(SkipBlanks(s));
+}

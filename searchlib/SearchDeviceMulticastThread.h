@@ -1,0 +1,28 @@
+// SSDP search: the M-SEARCH request goes to the group 239.143.255.250 port 1900;
+// search replies and NOTIFY announcements are parsed into device records.
+#ifndef SEARCHLIB_SEARCHDEVICEMULTICASTTHREAD_H
+#define SEARCHLIB_SEARCHDEVICEMULTICASTTHREAD_H
+
+#include "SearchDeviceThread.h"
+
+class CSearchDeviceMulticastThread : public CSearchDeviceThread
+{
+public:
+    // Set-up retries on the following ports, at most.
+    static constexpr int kMaxPortRetries = 20;
+
+    CSearchDeviceMulticastThread();
+    ~CSearchDeviceMulticastThread() override;
+
+    using CSearchDeviceThread::InitSearchThread;
+    void InitSearchThread() override;
+    void ExitSearchThread() override;
+    int SendSearchCommandToDevice(dhcppacket& packet) override;
+    void HandleReceiveInfo(char* data, int nLen, std::string& sender) override;
+
+    void AlterMulticastGroupInfo(bool join);
+    void HandleInitSearchThreadError();
+    char* str_ltrim(char* s);
+};
+
+#endif

@@ -1,0 +1,31 @@
+/* Entry points of the discovery library. Callable from C and C++.
+ *
+ * search_dll_init   starts the log and the search threads; every device found is
+ *                   handed to the callback as a 240-byte record, with the local
+ *                   port of the thread that found it.
+ * SendMessageToDevice sends one search; a null packet sends the standard request.
+ * search_dll_exit   tells every search thread to stop.
+ *
+ * The three must not run at the same time as each other. All return 0. */
+#ifndef SEARCHLIB_SEARCHDEVICEOPT_H
+#define SEARCHLIB_SEARCHDEVICEOPT_H
+
+#ifndef __cplusplus
+#include <stdbool.h>
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+struct dhcppacket;
+
+int search_dll_init(int (*callback)(void*, int), bool bLogEnable, const char* logDir, bool bMultiIP);
+int SendMessageToDevice(struct dhcppacket* pdhcp);
+void search_dll_exit(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,181 @@
+#include "SearchDeviceThread.h"
+
+#include <sys/socket.h>
+
+#include <chrono>
+#include <cstring>
+#include <exception>
+#include <thread>
+
+#include <boost/bind/bind.hpp>
+#include <boost/thread.hpp>
+
+#include "ShowLog.h"
+
+using SearchDeviceShowLog::io_printf;
+
+namespace
+{
+// Receive buffer asked for on every search socket. A burst of thousands of
+// answers arrives faster than any loop reads it; the system caps the request at
+// its own maximum.
+constexpr int kReceiveBufferBytes = 8 * 1024 * 1024;
+} // namespace
+
+CSearchDeviceThread::CSearchDeviceThread()
+    : oldDeviceInfo(), ioService(), sock(ioService), strIP(), nPort(1530), testCount(0), bExitSock(false),
+      bTestPort(false), m_nSockFd(-1), m_bWorkerRunning(false)
+{
+}
+
+CSearchDeviceThread::~CSearchDeviceThread() {}
+
+void CSearchDeviceThread::InitSearchThread(const char* strIP, int nPort, bool bTestPort)
+{
+    this->strIP = strIP != nullptr ? strIP : "";
+    this->nPort = nPort;
+    this->bTestPort = bTestPort;
+    io_printf("SendThread %d : Init Search Device Work Thread Value, strIP : %s, nPort : %d  ", this->nPort,
+              this->strIP.c_str(), this->nPort);
+    InitSearchThread();
+}
+
+void CSearchDeviceThread::InitSearchThread()
+{
+    io_printf("SendThread %d : Create Search Device Work Thread   ", nPort);
+    try
+    {
+        sock.open(boost::asio::ip::udp::v4());
+        sock.bind(boost::asio::ip::udp::endpoint(boost::asio::ip::address_v4::any(),
+                                                 static_cast<unsigned short>(nPort)));
+        StartWorkerThread();
+    }
+    catch (const std::exception& e)
+    {
+        CloseSocketAfterFailedSetup();
+        io_printf("SendThread %d : Create Search Device Work Thread Error : %s   ", nPort, e.what());
+    }
+}
+
+void CSearchDeviceThread::OpenSocket()
+{
+    sock.open(boost::asio::ip::udp::v4());
+    int fd = sock.native_handle();
+    int bytes = kReceiveBufferBytes;
+    // With the privilege for it, go past the system's cap; otherwise take what the
+    // cap allows. Neither failure matters: the default buffer still works.
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof(bytes)) != 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes));
+}
+
+void CSearchDeviceThread::StartWorkerThread()
+{
+    {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        m_nSockFd = sock.native_handle();
+    }
+    m_bWorkerRunning.store(true);
+    try
+    {
+        boost::thread worker(boost::bind(&CSearchDeviceThread::HandleProtocolInfo, this));
+        worker.detach();
+    }
+    catch (...)
+    {
+        m_bWorkerRunning.store(false);
+        std::lock_guard<std::mutex> guard(m_Lock);
+        m_nSockFd = -1;
+        throw;
+    }
+}
+
+void CSearchDeviceThread::CloseSocketAfterFailedSetup()
+{
+    boost::system::error_code ignored;
+    sock.close(ignored);
+}
+
+void CSearchDeviceThread::StopWorker()
+{
+    bExitSock.store(true);
+    // Closing a socket does not wake a receive blocked on it on Linux, and closing
+    // it here would race the worker that uses it. Shutting the read side down
+    // wakes the receive; the worker then sees the flag and closes its own socket.
+    std::lock_guard<std::mutex> guard(m_Lock);
+    if (m_nSockFd >= 0)
+        ::shutdown(m_nSockFd, SHUT_RD);
+}
+
+void CSearchDeviceThread::ExitSearchThread()
+{
+    StopWorker();
+    io_printf("SendThread %d : Exit Search Device Tread , bExitSock : %d  ", nPort, bExitSock.load() ? 1 : 0);
+}
+
+int CSearchDeviceThread::SendSearchCommandToDevice(dhcppacket& /*packet*/)
+{
+    return 0;
+}
+
+void CSearchDeviceThread::ClearOldDeviceInfo()
+{
+    std::lock_guard<std::mutex> guard(m_Lock);
+    oldDeviceInfo.clear();
+}
+
+bool CSearchDeviceThread::StoreIfNewDeviceInfo(const deviceinfo& info)
+{
+    std::lock_guard<std::mutex> guard(m_Lock);
+    if (oldDeviceInfo.compare(info))
+        return false;
+    oldDeviceInfo = info;
+    return true;
+}
+
+int CSearchDeviceThread::HandleProtocolInfo()
+{
+    io_printf("SendThread %d : Begin Search Device Work Thread  ", nPort);
+    boost::asio::ip::udp::endpoint senderEndpoint;
+    boost::system::error_code ec;
+    char buffer[kMaxDatagram + 1];
+    std::string sender;
+
+    while (!bExitSock.load())
+    {
+        io_printf("SendThread %d : Wait Reciver Socket Protocol Info  ", nPort);
+        std::memset(buffer, 0, sizeof(buffer));
+        std::size_t count = sock.receive_from(boost::asio::buffer(buffer, kMaxDatagram), senderEndpoint, 0, ec);
+        io_printf("SendThread %d : Reciver Socket Protocol Info  ", nPort);
+        if (count == 0)
+        {
+            // A receive that keeps failing would otherwise spin a core until stop.
+            if (ec && !bExitSock.load())
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        try
+        {
+            sender = senderEndpoint.address().to_string();
+            io_printf("SendThread %d : Recive Socket Protocol IP : %s, nLen : %d  ", nPort, sender.c_str(),
+                      static_cast<int>(count));
+            HandleReceiveInfo(buffer, static_cast<int>(count), sender);
+        }
+        catch (const std::exception& e)
+        {
+            // One bad datagram must not make the socket deaf for the rest of the
+            // run: it is dropped and the loop goes on.
+            io_printf("SendThread %d : Create Socket Protocolt Server Error : %s  ", nPort, e.what());
+        }
+    }
+
+    {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        m_nSockFd = -1;
+        boost::system::error_code ignored;
+        sock.close(ignored);
+    }
+    m_bWorkerRunning.store(false);
+    return 0;
+}
+
+void CSearchDeviceThread::HandleReceiveInfo(char* /*data*/, int /*nLen*/, std::string& /*sender*/) {}

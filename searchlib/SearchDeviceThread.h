@@ -1,0 +1,69 @@
+// Base of every search worker: one UDP socket, one detached worker thread in a
+// blocking receive loop on it, and the record this thread reported last.
+#ifndef SEARCHLIB_SEARCHDEVICETHREAD_H
+#define SEARCHLIB_SEARCHDEVICETHREAD_H
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+#include <boost/asio.hpp>
+
+#include "SearchDeviceInfo.h"
+
+class CSearchDeviceThread
+{
+public:
+    // Largest datagram handed to HandleReceiveInfo; longer ones are cut.
+    static constexpr int kMaxDatagram = 1024;
+
+    CSearchDeviceThread();
+    virtual ~CSearchDeviceThread();
+
+    virtual void InitSearchThread(const char* strIP, int nPort, bool bTestPort);
+    virtual void InitSearchThread();
+    virtual void ExitSearchThread();
+    virtual int SendSearchCommandToDevice(dhcppacket& packet);
+    virtual void ClearOldDeviceInfo();
+    virtual int HandleProtocolInfo();
+    virtual void HandleReceiveInfo(char* data, int nLen, std::string& sender);
+
+    int GetPort() const { return nPort; }
+    // True while the worker thread is inside its receive loop.
+    bool IsWorkerRunning() const { return m_bWorkerRunning.load(); }
+
+protected:
+    // Stores the record as the last reported one when it differs from it; returns
+    // whether it did. The compare and the store are one step against a search
+    // that empties the record from the caller's thread.
+    bool StoreIfNewDeviceInfo(const deviceinfo& info);
+
+    // Opens sock as UDP over IPv4 and gives it a receive buffer large enough for a
+    // burst of answers (the system's default holds only a few hundred).
+    void OpenSocket();
+    // Starts the detached worker thread on HandleProtocolInfo and publishes the
+    // socket to ExitSearchThread.
+    void StartWorkerThread();
+    // Closes the socket during a failed set-up, when no worker uses it.
+    void CloseSocketAfterFailedSetup();
+    // Sets the stop flag and wakes a receive that the worker is blocked in.
+    void StopWorker();
+
+    deviceinfo oldDeviceInfo;
+    boost::asio::io_service ioService;
+    boost::asio::ip::udp::socket sock;
+    std::string strIP;
+    int nPort;
+    int testCount;
+    std::atomic<bool> bExitSock;
+    bool bTestPort;
+
+private:
+    // Guards oldDeviceInfo and m_nSockFd, both shared between the worker and the
+    // searching thread. Never held while reporting or logging.
+    std::mutex m_Lock;
+    int m_nSockFd;
+    std::atomic<bool> m_bWorkerRunning;
+};
+
+#endif

@@ -1,0 +1,186 @@
+#include "ShowLog.h"
+
+#include <atomic>
+#include <cstdarg>
+#include <cstring>
+#include <ctime>
+
+#include <boost/date_time/posix_time/posix_time.hpp>
+
+namespace SearchDeviceShowLog
+{
+namespace
+{
+// Written only by io_log_init, which runs before any worker thread exists; the
+// flag is atomic all the same because it is read on every line of every thread.
+std::atomic<bool> g_bLogEnable{false};
+char io_log_path[4096];
+std::atomic<FILE*> g_echoStream{nullptr};
+
+constexpr const char* kLogFileSuffix = "SearchDeviceLog.txt";
+constexpr std::size_t kLineBufferSize = 1024;
+// The longest line written whole: the line buffer less the NUL and one spare
+// character, so a line never ends up cut in the file.
+constexpr int kMaxLineLength = 1022;
+// Room left for the directory once the 30-character file name is appended.
+constexpr std::size_t kMaxDirLength = sizeof(io_log_path) - 1 - 30;
+
+bool LogActive()
+{
+    return g_bLogEnable.load(std::memory_order_relaxed) && io_log_path[0] != '\0';
+}
+
+FILE* EchoStream()
+{
+    FILE* stream = g_echoStream.load(std::memory_order_relaxed);
+    return stream != nullptr ? stream : stdout;
+}
+
+void AppendToFile(const char* text, std::size_t len)
+{
+    FILE* file = std::fopen(io_log_path, "a+");
+    if (file == nullptr)
+        return;
+    std::fwrite(text, 1, len, file);
+    std::fclose(file);
+}
+
+// Writes a complete line to the file and echoes it, as text, never as a format.
+int WriteLine(const char* line, int len)
+{
+    AppendToFile(line, static_cast<std::size_t>(len));
+    std::fwrite(line, 1, static_cast<std::size_t>(len), EchoStream());
+    return 1;
+}
+
+std::tm LocalNow()
+{
+    std::time_t now = std::time(nullptr);
+    std::tm tmNow{};
+    localtime_r(&now, &tmNow);
+    return tmNow;
+}
+} // namespace
+
+void io_set_echo_stream(FILE* stream)
+{
+    g_echoStream.store(stream, std::memory_order_relaxed);
+}
+
+void io_log_path_create(const char* /*path*/)
+{
+    // The directory must already exist: nothing is created on the caller's behalf.
+}
+
+int io_log_init(bool bLogEnable, const char* logDir)
+{
+    g_bLogEnable.store(bLogEnable);
+    std::memset(io_log_path, 0, sizeof(io_log_path));
+    if (!bLogEnable || logDir == nullptr)
+        return 0;
+    // A directory that leaves no room for the file name would make the path run
+    // past its buffer; such a log is refused rather than cut to another place.
+    if (std::strlen(logDir) > kMaxDirLength)
+        return 0;
+
+    std::tm tmNow = LocalNow();
+    char fileName[64];
+    std::snprintf(fileName, sizeof(fileName), "%02d-%02d-%02d-%s", tmNow.tm_year + 1900, tmNow.tm_mon + 1,
+                  tmNow.tm_mday, kLogFileSuffix);
+
+    std::strncpy(io_log_path, logDir, sizeof(io_log_path) - 1);
+    io_log_path_create(io_log_path);
+    std::strncat(io_log_path, fileName, sizeof(io_log_path) - 1 - std::strlen(io_log_path));
+
+    static const char kBanner[] = "------Start Log System-------\r\n";
+    AppendToFile(kBanner, sizeof(kBanner) - 1);
+    return 1;
+}
+
+namespace
+{
+// Formats the message of io_printf and io_printf_time; 0 when it comes out empty
+// or the formatting fails.
+int FormatMessage(char (&message)[kLineBufferSize], const char* format, va_list args)
+{
+    int n = std::vsnprintf(message, sizeof(message), format, args);
+    return n > 0 ? n : 0;
+}
+} // namespace
+
+int io_printf(const char* format, ...)
+{
+    if (!LogActive() || format == nullptr)
+        return 0;
+    char message[kLineBufferSize];
+    va_list args;
+    va_start(args, format);
+    int n = FormatMessage(message, format, args);
+    va_end(args);
+    if (n == 0)
+        return 0;
+
+    std::tm tmNow = LocalNow();
+    char line[kLineBufferSize];
+    int len = std::snprintf(line, sizeof(line), "%s*[%02d::%02d:%02d:%02d]\r\n", message, tmNow.tm_mday,
+                            tmNow.tm_hour, tmNow.tm_min, tmNow.tm_sec);
+    if (len <= 0 || len > kMaxLineLength)
+        return 0;
+    return WriteLine(line, len);
+}
+
+int io_printf_time(const char* format, ...)
+{
+    if (!LogActive() || format == nullptr)
+        return 0;
+    char message[kLineBufferSize];
+    va_list args;
+    va_start(args, format);
+    int n = FormatMessage(message, format, args);
+    va_end(args);
+    if (n == 0)
+        return 0;
+
+    std::string now = get_curtime();
+    char line[kLineBufferSize];
+    int len = std::snprintf(line, sizeof(line), "[--%s--]*%s\r\n", now.c_str(), message);
+    if (len <= 0 || len > kMaxLineLength)
+        return 0;
+    return WriteLine(line, len);
+}
+
+int io_log(const char* tag, const char* source, int number, const char* message)
+{
+    if (!LogActive() || tag == nullptr || source == nullptr || message == nullptr)
+        return 0;
+    FILE* file = std::fopen(io_log_path, "a+");
+    if (file == nullptr)
+        return 0;
+    char line[kLineBufferSize];
+    int len = std::snprintf(line, sizeof(line), "[%s]:%s(%d): %s\r\n", tag, source, number, message);
+    int written = 0;
+    if (len > 0 && static_cast<std::size_t>(len) < sizeof(line))
+    {
+        std::fwrite(line, 1, static_cast<std::size_t>(len), file);
+        written = 1;
+    }
+    std::fclose(file);
+    return written;
+}
+
+std::string get_curtime()
+{
+    std::string stamp =
+        boost::posix_time::to_iso_extended_string(boost::posix_time::microsec_clock::local_time());
+    std::string::size_type t = stamp.find('T');
+    return t == std::string::npos ? stamp : stamp.substr(t + 1);
+}
+
+void io_log_exit()
+{
+    if (!LogActive())
+        return;
+    static const char kBanner[] = "------Exit Log System-------\r\n";
+    AppendToFile(kBanner, sizeof(kBanner) - 1);
+}
+} // namespace SearchDeviceShowLog

@@ -1,0 +1,25 @@
+// The discovery library's diagnostic log: one process-wide, switchable text log.
+// When on, every line is appended to a file named after the day logging started
+// (opened and closed for each line) and the io_printf lines are echoed as well.
+#ifndef SEARCHLIB_SHOWLOG_H
+#define SEARCHLIB_SHOWLOG_H
+
+#include <cstdio>
+#include <string>
+
+namespace SearchDeviceShowLog
+{
+int io_log_init(bool bLogEnable, const char* logDir);
+void io_log_path_create(const char* path);
+int io_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+int io_printf_time(const char* format, ...) __attribute__((format(printf, 1, 2)));
+int io_log(const char* tag, const char* source, int number, const char* message);
+std::string get_curtime();
+void io_log_exit();
+
+// Stream that receives the echo of io_printf and io_printf_time; standard output
+// unless a caller whose standard output carries results moves it elsewhere.
+void io_set_echo_stream(FILE* stream);
+} // namespace SearchDeviceShowLog
+
+#endif

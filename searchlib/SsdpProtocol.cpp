@@ -1,0 +1,183 @@
+#include "SsdpProtocol.h"
+
+#include <cstring>
+#include <string_view>
+
+namespace
+{
+using std::string_view;
+constexpr string_view::size_type npos = string_view::npos;
+
+// End of the line that starts at or contains pos: the next CR or LF, or the end.
+string_view::size_type LineEnd(string_view msg, string_view::size_type pos)
+{
+    string_view::size_type end = msg.find_first_of("\r\n", pos);
+    return end == npos ? msg.size() : end;
+}
+
+void CopyField(char (&dest)[kDeviceFieldSize], string_view value)
+{
+    CopyDeviceField(dest, value.data(), value.size());
+}
+
+bool ParseLocation(string_view msg, const char* sender, deviceinfo& info)
+{
+    string_view::size_type loc = msg.find("LOCATION:");
+    if (loc == npos)
+    {
+        CopyDeviceField(info.ip, sender);
+        return true;
+    }
+    // The URL and its host must stand on the LOCATION line itself: a search that
+    // runs on into later lines would take the address from another header.
+    string_view::size_type lineEnd = LineEnd(msg, loc);
+    string_view line = msg.substr(0, lineEnd);
+    string_view::size_type slashes = line.find("//", loc);
+    if (slashes == npos)
+        return false;
+    string_view::size_type hostStart = slashes + 2;
+    string_view::size_type hostEnd = line.find_first_of(":/", hostStart);
+    if (hostEnd == npos)
+        hostEnd = line.size();
+    string_view host = line.substr(hostStart, hostEnd - hostStart);
+    // A bracketed IPv6 literal cannot be held as an IPv4 address, and an empty
+    // host names nothing; the datagram's own sender is the device then.
+    if (host.empty() || host.front() == '[')
+        CopyDeviceField(info.ip, sender);
+    else
+        CopyField(info.ip, host);
+    return true;
+}
+
+// SERVER: VEXA/<version>, <anything>, <vendor>/<host>/<product>[/<rest>]
+// Whatever is not found leaves its fields empty; the message is still used.
+void ParseServer(string_view msg, deviceinfo& info)
+{
+    string_view::size_type server = msg.find("SERVER:");
+    if (server == npos)
+        return;
+    string_view::size_type os = msg.find("VEXA/", server);
+    if (os == npos)
+        return;
+    string_view::size_type versionStart = os + 5;
+    string_view::size_type comma1 = msg.find(',', versionStart);
+    if (comma1 == npos)
+        return;
+    CopyField(info.osversion, msg.substr(versionStart, comma1 - versionStart));
+    string_view::size_type comma2 = msg.find(',', comma1 + 1);
+    if (comma2 == npos)
+        return;
+    // The description follows the second comma and its space, and ends at a CR.
+    string_view::size_type descStart = comma2 + 2;
+    if (descStart > msg.size())
+        return;
+    string_view::size_type cr = msg.find('\r', descStart);
+    if (cr == npos)
+        return;
+    string_view desc = msg.substr(descStart, cr - descStart).substr(0, kSsdpMaxDescription);
+
+    string_view::size_type slash1 = desc.find('/');
+    if (slash1 == npos)
+        return;
+    CopyField(info.factory, desc.substr(0, slash1));
+    string_view::size_type slash2 = desc.find('/', slash1 + 1);
+    if (slash2 == npos)
+        return;
+    CopyField(info.host, desc.substr(slash1 + 1, slash2 - slash1 - 1));
+    string_view::size_type slash3 = desc.find('/', slash2 + 1);
+    if (slash3 == npos)
+    {
+        CopyField(info.product, desc.substr(slash2 + 1));
+        return;
+    }
+    CopyField(info.product, desc.substr(slash2 + 1, slash3 - slash2 - 1));
+    CopyField(info.extra, desc.substr(slash3 + 1));
+}
+
+bool ParseUsn(string_view msg, deviceinfo& info)
+{
+    string_view::size_type usn = msg.find("USN:");
+    if (usn == npos)
+        return false;
+    // The identifier ends at "::" on the USN line; one that runs on into other
+    // headers is no identifier.
+    string_view line = msg.substr(0, LineEnd(msg, usn));
+    string_view::size_type uuid = line.find("uuid:", usn);
+    if (uuid == npos)
+        return false;
+    string_view::size_type idStart = uuid + 5;
+    string_view::size_type idEnd = line.find("::", idStart);
+    if (idEnd == npos)
+        return false;
+    CopyField(info.id, line.substr(idStart, idEnd - idStart));
+    return true;
+}
+
+SsdpParseStatus ParseKind(string_view msg, int& kind)
+{
+    if (msg.substr(0, 4) == "HTTP")
+    {
+        kind = kSsdpTypeReply;
+        return SsdpParseStatus::Accepted;
+    }
+    if (msg.substr(0, 6) != "NOTIFY")
+        return SsdpParseStatus::UnknownStart;
+    if (msg.find("rootdevice") == npos)
+        return SsdpParseStatus::NotRootDevice;
+    string_view::size_type nts = msg.find("NTS:");
+    if (nts == npos)
+        return SsdpParseStatus::NoNts;
+    string_view::size_type value = msg.find_first_not_of(" \t", nts + 4);
+    string_view rest = value == npos ? string_view() : msg.substr(value);
+    if (rest.substr(0, 10) == "ssdp:alive")
+        kind = kSsdpTypeAlive;
+    else if (rest.substr(0, 11) == "ssdp:byebye")
+        kind = kSsdpTypeByebye;
+    else
+        kind = kSsdpTypeOther;
+    return SsdpParseStatus::Accepted;
+}
+} // namespace
+
+const char* SkipBlanks(const char* s)
+{
+    if (s == nullptr)
+        return nullptr;
+    while (*s == ' ' || *s == '\t')
+        ++s;
+    return s;
+}
+
+namespace
+{
+SsdpParseStatus ParseInto(const char* text, std::size_t len, const char* sender, deviceinfo& info)
+{
+    if (text == nullptr)
+        return SsdpParseStatus::NoDeviceOs;
+    string_view msg(text, ::strnlen(text, len));
+
+    if (msg.find("VEXA") == npos)
+        return SsdpParseStatus::NoDeviceOs;
+    if (!ParseLocation(msg, sender, info))
+        return SsdpParseStatus::BadLocation;
+    ParseServer(msg, info);
+    if (!ParseUsn(msg, info))
+        return SsdpParseStatus::BadUsn;
+    int kind = kSsdpTypeOther;
+    SsdpParseStatus status = ParseKind(msg, kind);
+    if (status != SsdpParseStatus::Accepted)
+        return status;
+    info.type = kind;
+    return SsdpParseStatus::Accepted;
+}
+} // namespace
+
+SsdpParseStatus ParseSsdpMessage(const char* text, std::size_t len, const char* sender, deviceinfo& info)
+{
+    info.clear();
+    SsdpParseStatus status = ParseInto(text, len, sender, info);
+    // A dropped message never leaves a half-filled record behind.
+    if (status != SsdpParseStatus::Accepted)
+        info.clear();
+    return status;
+}

@@ -1,0 +1,58 @@
+// The application's device registry: starts the discovery library with its own
+// callback, keeps the devices of the accepted vendors, merges repeated sightings
+// and hands out copies of the list.
+#ifndef NASFINDER_DEVICESEARCHINTERFACE_H
+#define NASFINDER_DEVICESEARCHINTERFACE_H
+
+#include <pthread.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "SearchDeviceInfo.h"
+
+typedef int (*DeviceCallback)(void* record, int nPort);
+
+// Upper-cases the ASCII letters a to z of a NUL-terminated text in place.
+void ToUpper(char* text);
+
+class CDeviceSearchInterface
+{
+public:
+    static CDeviceSearchInterface* GetInstance();
+
+    int DeviceSearchDllInit(DeviceCallback pCallback, bool bLogEnable, const char* logDir, bool bMultiIP);
+    void DeviceSearchDllExit();
+    int SendSearchDeviceCommand(dhcppacket* packet);
+    void GetDeviceList(std::vector<deviceinfo>& vDeviceList);
+    void ClearDeviceList();
+
+    // One ageing step, and the refresh loop (a search every 10 seconds followed by
+    // an ageing step) as a thread body that never returns.
+    void RefreshDeviceList();
+    static void* RefreshDeviceList(void* pParam);
+
+    // The device callback given to the library.
+    static int SearchDeviceRecallHandle(void* record, int nPort);
+
+    void AddDeviceInfo(deviceinfo& info);
+    void DelDeviceInfo(char* id);
+
+    int EnterThreadMutex();
+    int LeaveThreadMutex();
+
+    // Where the vendor line of AddDeviceInfo goes; standard output unless changed.
+    static void SetPrintStream(FILE* stream);
+
+private:
+    CDeviceSearchInterface();
+    ~CDeviceSearchInterface();
+    CDeviceSearchInterface(const CDeviceSearchInterface&) = delete;
+    CDeviceSearchInterface& operator=(const CDeviceSearchInterface&) = delete;
+
+    std::vector<deviceinfo> m_vDeviceList;
+    pthread_mutex_t m_ThreadMutex;
+    DeviceCallback m_pCallback;
+};
+
+#endif

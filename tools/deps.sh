@@ -1,0 +1,40 @@
+# Installs the Debian packages the project needs, only those that are missing, so
+# that a machine set up once needs no network afterwards. Sourced by ./test.sh and
+# ./run.sh.
+
+NASFINDER_BUILD_PACKAGES="g++ make cmake pkg-config libboost-dev libboost-thread-dev libboost-system-dev
+  libboost-date-time-dev qt6-base-dev qt6-qpa-plugins fonts-noto-cjk fonts-dejavu-core libcap2-bin"
+NASFINDER_TEST_PACKAGES="clang libclang-rt-14-dev libgtest-dev libbenchmark-dev iproute2 python3 procps
+  util-linux xvfb xauth imagemagick"
+
+nasfinder_missing_packages() {
+  local pkg missing=""
+  for pkg in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+      missing="$missing $pkg"
+    fi
+  done
+  echo "$missing"
+}
+
+nasfinder_install_packages() {
+  local missing
+  # shellcheck disable=SC2086
+  missing=$(nasfinder_missing_packages $*)
+  [ -z "${missing// /}" ] && return 0
+  echo "Installing:$missing" >&2
+  local sudo=""
+  if [ "$(id -u)" -ne 0 ]; then
+    if command -v sudo >/dev/null 2>&1; then
+      sudo="sudo"
+    else
+      echo "error: missing packages:$missing (run as root or install sudo)" >&2
+      return 1
+    fi
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  # A fresh machine has empty package lists; fill them before installing.
+  $sudo apt-get update -q
+  # shellcheck disable=SC2086
+  $sudo apt-get install -y -q --no-install-recommends $missing
+}
