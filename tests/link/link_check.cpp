@@ -1,0 +1,24 @@
+// A C++11 user of the library that declares the entry points itself. It is only
+// linked, never run: running it would start a search.
+extern "C" {
+struct dhcppacket;
+int search_dll_init(int (*callback)(void*, int), bool bLogEnable, const char* logDir, bool bMultiIP);
+int SendMessageToDevice(struct dhcppacket* pdhcp);
+void search_dll_exit(void);
+}
+
+static int OnDevice(void*, int)
+{
+    return 0;
+}
+
+int main(int argc, char**)
+{
+    if (argc > 100)
+    {
+        search_dll_init(OnDevice, false, nullptr, true);
+        SendMessageToDevice(nullptr);
+        search_dll_exit();
+    }
+    return 0;
+}
