@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-int FindStringValue(const char* text, std::size_t textLen, char* dest, int maxlen, const char* key, int keylen)
+int FindStringValue(const char* text, std::size_t textLen, char* dest, int maxlen, const char* key,
+                    int keylen)
 {
     if (text == nullptr || dest == nullptr || key == nullptr || keylen <= 0 || maxlen < 0)
         return 0;

@@ -24,6 +24,7 @@ int FillDeviceInfoFromPacket(const dhcppacket& packet, deviceinfo& info);
 // Looks the key up anywhere in the first textLen bytes of text (or up to a NUL)
 // and copies its value, up to the next '&' or the end, at most maxlen characters.
 // Returns 1 when the key was found, 0 (dest untouched) when not.
-int FindStringValue(const char* text, std::size_t textLen, char* dest, int maxlen, const char* key, int keylen);
+int FindStringValue(const char* text, std::size_t textLen, char* dest, int maxlen, const char* key,
+                    int keylen);
 
 #endif

@@ -51,7 +51,8 @@ void IPANDSEARCHTHREAD::setvalue(std::string ip, CSearchDeviceThread* thread)
     pThread = thread;
 }
 
-std::vector<IPANDSEARCHTHREAD> CSearchDeviceClient::m_vSearchDeviceThread;
+std::vector<IPANDSEARCHTHREAD>& CSearchDeviceClient::m_vSearchDeviceThread =
+    *new std::vector<IPANDSEARCHTHREAD>;
 bool CSearchDeviceClient::m_bMulitIP = false;
 int CSearchDeviceClient::m_nPort = kFirstCommandPort;
 boost::mutex& CSearchDeviceClient::m_SearchMutex = *new boost::mutex;

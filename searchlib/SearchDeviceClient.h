@@ -43,7 +43,9 @@ public:
     static void InitSearchDeviceCommandThread();
     static void GetCurrentDeviceLocalIP(std::vector<std::string>& vLocalIP);
 
-    static std::vector<IPANDSEARCHTHREAD> m_vSearchDeviceThread;
+    // Every search thread ever made, in order of creation. Like the threads it
+    // lists, it lives until the process is gone.
+    static std::vector<IPANDSEARCHTHREAD>& m_vSearchDeviceThread;
     static bool m_bMulitIP;
     static int m_nPort;
     // The report lock. Worker threads are detached and may report while the

@@ -16,8 +16,8 @@ void CSearchDeviceMultiCommandThead::InitSearchThread()
     try
     {
         OpenSocket();
-        boost::asio::ip::address_v4 local = strIP.empty() ? boost::asio::ip::address_v4::any()
-                                                          : boost::asio::ip::make_address_v4(strIP);
+        boost::asio::ip::address_v4 local =
+            strIP.empty() ? boost::asio::ip::address_v4::any() : boost::asio::ip::make_address_v4(strIP);
         sock.bind(boost::asio::ip::udp::endpoint(local, static_cast<unsigned short>(nPort)));
         StartWorkerThread();
     }

@@ -115,7 +115,8 @@ void CSearchDeviceMulticastThread::HandleReceiveInfo(char* data, int nLen, std::
         return;
     if (StoreIfNewDeviceInfo(info))
     {
-        io_printf("SendThread %d : Handle Mulitcast Recive Information Success, type = %d ", nPort, info.type);
+        io_printf("SendThread %d : Handle Mulitcast Recive Information Success, type = %d ", nPort,
+                  info.type);
         CSearchDeviceClient::HandleDeviceMessage(&info, static_cast<int>(sizeof(info)), nPort);
         return;
     }

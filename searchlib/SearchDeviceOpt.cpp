@@ -6,7 +6,8 @@
 
 using SearchDeviceShowLog::io_printf;
 
-extern "C" int search_dll_init(int (*callback)(void*, int), bool bLogEnable, const char* logDir, bool bMultiIP)
+extern "C" int search_dll_init(int (*callback)(void*, int), bool bLogEnable, const char* logDir,
+                               bool bMultiIP)
 {
     SearchDeviceShowLog::io_log_init(bLogEnable, logDir);
     CSearchDeviceClient::InitSocketThread(callback, bMultiIP);

@@ -15,14 +15,15 @@
 #endif
 
 #ifdef __cplusplus
-extern "C" {
+extern "C"
+{
 #endif
 
-struct dhcppacket;
+    struct dhcppacket;
 
-int search_dll_init(int (*callback)(void*, int), bool bLogEnable, const char* logDir, bool bMultiIP);
-int SendMessageToDevice(struct dhcppacket* pdhcp);
-void search_dll_exit(void);
+    int search_dll_init(int (*callback)(void*, int), bool bLogEnable, const char* logDir, bool bMultiIP);
+    int SendMessageToDevice(struct dhcppacket* pdhcp);
+    void search_dll_exit(void);
 
 #ifdef __cplusplus
 }

@@ -144,7 +144,8 @@ int CSearchDeviceThread::HandleProtocolInfo()
     {
         io_printf("SendThread %d : Wait Reciver Socket Protocol Info  ", nPort);
         std::memset(buffer, 0, sizeof(buffer));
-        std::size_t count = sock.receive_from(boost::asio::buffer(buffer, kMaxDatagram), senderEndpoint, 0, ec);
+        std::size_t count =
+            sock.receive_from(boost::asio::buffer(buffer, kMaxDatagram), senderEndpoint, 0, ec);
         io_printf("SendThread %d : Reciver Socket Protocol Info  ", nPort);
         if (count == 0)
         {

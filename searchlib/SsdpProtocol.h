@@ -10,12 +10,12 @@
 enum class SsdpParseStatus
 {
     Accepted,
-    NoDeviceOs,       // "VEXA" appears nowhere: not one of our devices
-    BadLocation,      // "LOCATION:" without a URL host
-    BadUsn,           // no "USN:" line with "uuid:" ... "::"
-    NotRootDevice,    // an announcement that is not for the root device
-    NoNts,            // an announcement without "NTS:"
-    UnknownStart,     // neither a search reply nor an announcement
+    NoDeviceOs,    // "VEXA" appears nowhere: not one of our devices
+    BadLocation,   // "LOCATION:" without a URL host
+    BadUsn,        // no "USN:" line with "uuid:" ... "::"
+    NotRootDevice, // an announcement that is not for the root device
+    NoNts,         // an announcement without "NTS:"
+    UnknownStart,  // neither a search reply nor an announcement
 };
 
 // The kinds of report in deviceinfo::type.

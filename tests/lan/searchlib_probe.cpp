@@ -62,11 +62,11 @@ int OnDevice(void* record, int nPort)
 {
     const deviceinfo* info = static_cast<const deviceinfo*>(record);
     std::ostringstream out;
-    out << "{\"event\":\"report\",\"port\":" << nPort << ",\"type\":" << info->type << ",\"life\":" << info->life
-        << ",\"id\":\"" << HexField(info->id) << "\",\"ip\":\"" << HexField(info->ip) << "\",\"host\":\""
-        << HexField(info->host) << "\",\"product\":\"" << HexField(info->product) << "\",\"extra\":\""
-        << HexField(info->extra) << "\",\"osversion\":\"" << HexField(info->osversion) << "\",\"factory\":\""
-        << HexField(info->factory) << "\",\"terminated\":"
+    out << "{\"event\":\"report\",\"port\":" << nPort << ",\"type\":" << info->type
+        << ",\"life\":" << info->life << ",\"id\":\"" << HexField(info->id) << "\",\"ip\":\""
+        << HexField(info->ip) << "\",\"host\":\"" << HexField(info->host) << "\",\"product\":\""
+        << HexField(info->product) << "\",\"extra\":\"" << HexField(info->extra) << "\",\"osversion\":\""
+        << HexField(info->osversion) << "\",\"factory\":\"" << HexField(info->factory) << "\",\"terminated\":"
         << (info->id[31] == 0 && info->ip[31] == 0 && info->host[31] == 0 && info->product[31] == 0 &&
                     info->extra[31] == 0 && info->osversion[31] == 0 && info->factory[31] == 0
                 ? "true"
@@ -136,7 +136,8 @@ int main()
         else if (cmd == "threads")
         {
             std::ostringstream out;
-            out << "{\"event\":\"threads\",\"next_port\":" << CSearchDeviceClient::m_nPort << ",\"threads\":[";
+            out << "{\"event\":\"threads\",\"next_port\":" << CSearchDeviceClient::m_nPort
+                << ",\"threads\":[";
             bool first = true;
             for (const IPANDSEARCHTHREAD& entry : CSearchDeviceClient::m_vSearchDeviceThread)
             {
@@ -165,9 +166,9 @@ int main()
                 if (!stopped)
                     std::this_thread::sleep_for(std::chrono::microseconds(20));
             }
-            auto micros =
-                std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start)
-                    .count();
+            auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
+                              std::chrono::steady_clock::now() - start)
+                              .count();
             Emit("{\"event\":\"exit-wait\",\"micros\":" + std::to_string(micros) +
                  ",\"all_stopped\":" + (stopped ? "true" : "false") + "}");
         }

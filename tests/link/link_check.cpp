@@ -1,10 +1,11 @@
 // A C++11 user of the library that declares the entry points itself. It is only
 // linked, never run: running it would start a search.
-extern "C" {
-struct dhcppacket;
-int search_dll_init(int (*callback)(void*, int), bool bLogEnable, const char* logDir, bool bMultiIP);
-int SendMessageToDevice(struct dhcppacket* pdhcp);
-void search_dll_exit(void);
+extern "C"
+{
+    struct dhcppacket;
+    int search_dll_init(int (*callback)(void*, int), bool bLogEnable, const char* logDir, bool bMultiIP);
+    int SendMessageToDevice(struct dhcppacket* pdhcp);
+    void search_dll_exit(void);
 }
 
 static int OnDevice(void*, int)
