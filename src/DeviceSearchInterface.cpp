@@ -1,0 +1,218 @@
+#include "DeviceSearchInterface.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "SearchDeviceOpt.h"
+
+namespace
+{
+// Vendors whose devices the application lists, in the order they are tested.
+const char* const kAcceptedVendors[] = {"TAVIK", "VORAN5", "ESKAL", "MIRDO", "TELQUIN"};
+
+constexpr std::int64_t kLifeStep = 10;
+constexpr std::int64_t kLifeMinimum = 46;
+constexpr int kRefreshSeconds = 10;
+
+// Null stands for standard output: `stdout` is not a constant, so it cannot be
+// the static initialiser, and reading it at each print also follows a freopen.
+std::atomic<FILE*> g_printStream{nullptr};
+
+bool IsAcceptedVendor(const char* factory)
+{
+    for (const char* vendor : kAcceptedVendors)
+    {
+        if (std::strncmp(factory, vendor, kDeviceFieldSize) == 0)
+            return true;
+    }
+    return false;
+}
+} // namespace
+
+void ToUpper(char* text)
+{
+    if (text == nullptr)
+        return;
+    for (; *text != '\0'; ++text)
+    {
+        if (*text >= 'a' && *text <= 'z')
+            *text = static_cast<char>(*text - 'a' + 'A');
+    }
+}
+
+CDeviceSearchInterface::CDeviceSearchInterface() : m_pCallback(nullptr)
+{
+    pthread_mutex_init(&m_ThreadMutex, nullptr);
+}
+
+CDeviceSearchInterface::~CDeviceSearchInterface()
+{
+    pthread_mutex_destroy(&m_ThreadMutex);
+}
+
+CDeviceSearchInterface* CDeviceSearchInterface::GetInstance()
+{
+    // Created once (static-local initialisation is thread-safe) and deliberately
+    // never destroyed: the library's detached workers may still be handing over a
+    // report while the process exits, and that report must not meet a destroyed
+    // mutex or list.
+    static CDeviceSearchInterface* g_DeviceSearchInterface = new CDeviceSearchInterface;
+    return g_DeviceSearchInterface;
+}
+
+void CDeviceSearchInterface::SetPrintStream(FILE* stream)
+{
+    g_printStream.store(stream);
+}
+
+int CDeviceSearchInterface::DeviceSearchDllInit(DeviceCallback pCallback, bool bLogEnable, const char* logDir,
+                                                bool bMultiIP)
+{
+    // Stored before the library starts its workers, which read it only afterwards.
+    m_pCallback = pCallback;
+    return search_dll_init(&CDeviceSearchInterface::SearchDeviceRecallHandle, bLogEnable, logDir, bMultiIP);
+}
+
+void CDeviceSearchInterface::DeviceSearchDllExit()
+{
+    search_dll_exit();
+}
+
+int CDeviceSearchInterface::SendSearchDeviceCommand(dhcppacket* packet)
+{
+    return SendMessageToDevice(packet);
+}
+
+void CDeviceSearchInterface::GetDeviceList(std::vector<deviceinfo>& vDeviceList)
+{
+    EnterThreadMutex();
+    vDeviceList = m_vDeviceList;
+    LeaveThreadMutex();
+}
+
+void CDeviceSearchInterface::ClearDeviceList()
+{
+    EnterThreadMutex();
+    m_vDeviceList.clear();
+    LeaveThreadMutex();
+}
+
+void CDeviceSearchInterface::RefreshDeviceList()
+{
+    EnterThreadMutex();
+    for (auto it = m_vDeviceList.begin(); it != m_vDeviceList.end();)
+    {
+        const std::int64_t life = it->life - kLifeStep;
+        if (life < kLifeMinimum)
+        {
+            it = m_vDeviceList.erase(it);
+        }
+        else
+        {
+            it->life = life;
+            ++it;
+        }
+    }
+    LeaveThreadMutex();
+}
+
+void* CDeviceSearchInterface::RefreshDeviceList(void* /*pParam*/)
+{
+    CDeviceSearchInterface* self = GetInstance();
+    for (;;)
+    {
+        self->SendSearchDeviceCommand(nullptr);
+        std::this_thread::sleep_for(std::chrono::seconds(kRefreshSeconds));
+        self->RefreshDeviceList();
+    }
+}
+
+int CDeviceSearchInterface::SearchDeviceRecallHandle(void* record, int nPort)
+{
+    CDeviceSearchInterface* self = GetInstance();
+    if (record != nullptr)
+    {
+        // Work on a private copy: the library's record is the caller's, and the
+        // application's callback below must see it exactly as the library wrote it.
+        deviceinfo info;
+        std::memcpy(static_cast<void*>(&info), record, sizeof(info));
+        switch (info.type)
+        {
+        case 1:
+        case 2:
+            self->AddDeviceInfo(info);
+            break;
+        case 4:
+            self->DelDeviceInfo(info.id);
+            break;
+        default:
+            break;
+        }
+    }
+    if (self->m_pCallback != nullptr)
+        return self->m_pCallback(record, nPort);
+    return 0;
+}
+
+void CDeviceSearchInterface::AddDeviceInfo(deviceinfo& info)
+{
+    // The fields always end inside their 32 bytes when they come from the library;
+    // enforce it so a hand-made record cannot make ToUpper or the print run on.
+    info.factory[kDeviceFieldMaxLen] = '\0';
+    ToUpper(info.factory);
+
+    FILE* stream = g_printStream.load();
+    std::fprintf(stream != nullptr ? stream : stdout, "\nNewDeviceInfo.factory = %s\n", info.factory);
+
+    if (!IsAcceptedVendor(info.factory))
+        return;
+
+    EnterThreadMutex();
+    bool matched = false;
+    for (deviceinfo& entry : m_vDeviceList)
+    {
+        if (entry.compare(info))
+        {
+            entry.life = info.life;
+            matched = true;
+            break;
+        }
+        if (entry.compareIP(info))
+        {
+            entry.alterValue(info);
+            matched = true;
+            break;
+        }
+    }
+    if (!matched)
+        m_vDeviceList.push_back(info);
+    LeaveThreadMutex();
+}
+
+void CDeviceSearchInterface::DelDeviceInfo(char* id)
+{
+    if (id == nullptr)
+        return;
+    EnterThreadMutex();
+    for (auto it = m_vDeviceList.begin(); it != m_vDeviceList.end(); ++it)
+    {
+        if (std::strncmp(it->id, id, kDeviceFieldSize) == 0)
+        {
+            m_vDeviceList.erase(it);
+            break;
+        }
+    }
+    LeaveThreadMutex();
+}
+
+int CDeviceSearchInterface::EnterThreadMutex()
+{
+    return pthread_mutex_lock(&m_ThreadMutex);
+}
+
+int CDeviceSearchInterface::LeaveThreadMutex()
+{
+    return pthread_mutex_unlock(&m_ThreadMutex);
+}

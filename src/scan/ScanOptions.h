@@ -1,0 +1,48 @@
+// Command line of nasfinder-scan. Parsing is a pure function of the arguments so
+// that every rule can be tested without starting anything.
+#ifndef NASFINDER_SCAN_SCANOPTIONS_H
+#define NASFINDER_SCAN_SCANOPTIONS_H
+
+#include <string>
+#include <vector>
+
+namespace nasscan
+{
+constexpr int kDefaultSeconds = 11;
+constexpr int kMinSeconds = 1;
+constexpr int kMaxSeconds = 3600;
+
+struct ScanOptions
+{
+    int seconds = kDefaultSeconds;
+    bool secondsGiven = false;
+    bool json = false;
+    bool raw = false;
+    bool watch = false;
+    bool multiIP = true;
+    // Empty: diagnostic log off. Otherwise the directory, always ending in '/'.
+    std::string logDir;
+};
+
+enum class ParseStatus
+{
+    Run,     // options are valid: scan
+    Help,    // print the usage on standard output, exit 0
+    Version, // print the version, exit 0
+    Error,   // print `error` and the usage on standard error, exit 2
+};
+
+struct ParseResult
+{
+    ParseStatus status = ParseStatus::Run;
+    ScanOptions options;
+    std::string error;
+};
+
+// args excludes the program name.
+ParseResult ParseScanOptions(const std::vector<std::string>& args);
+
+std::string ScanUsage(const std::string& program);
+} // namespace nasscan
+
+#endif

@@ -1,0 +1,275 @@
+#include "ScanOutput.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+namespace nasscan
+{
+namespace
+{
+const char kReplacement[] = "\xEF\xBF\xBD"; // U+FFFD in UTF-8
+
+// Length of the valid UTF-8 sequence at data[i] (1 to 4) with its code point,
+// or 0 when the byte there does not start one. Overlong forms, surrogates and
+// values above U+10FFFF are invalid.
+std::size_t DecodeUtf8(const unsigned char* data, std::size_t len, std::size_t i, std::uint32_t& cp)
+{
+    const unsigned char b0 = data[i];
+    if (b0 < 0x80)
+    {
+        cp = b0;
+        return 1;
+    }
+    std::size_t need = 0;
+    unsigned char lo = 0x80, hi = 0xBF;
+    if (b0 >= 0xC2 && b0 <= 0xDF)
+    {
+        need = 1;
+        cp = b0 & 0x1F;
+    }
+    else if (b0 >= 0xE0 && b0 <= 0xEF)
+    {
+        need = 2;
+        cp = b0 & 0x0F;
+        if (b0 == 0xE0)
+            lo = 0xA0; // overlong below U+0800
+        else if (b0 == 0xED)
+            hi = 0x9F; // UTF-16 surrogates
+    }
+    else if (b0 >= 0xF0 && b0 <= 0xF4)
+    {
+        need = 3;
+        cp = b0 & 0x07;
+        if (b0 == 0xF0)
+            lo = 0x90; // overlong below U+10000
+        else if (b0 == 0xF4)
+            hi = 0x8F; // above U+10FFFF
+    }
+    else
+    {
+        return 0;
+    }
+    if (len - i <= need)
+        return 0;
+    for (std::size_t k = 1; k <= need; ++k)
+    {
+        const unsigned char b = data[i + k];
+        const unsigned char min = k == 1 ? lo : 0x80;
+        const unsigned char max = k == 1 ? hi : 0xBF;
+        if (b < min || b > max)
+            return 0;
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    return need + 1;
+}
+
+bool IsControl(std::uint32_t cp)
+{
+    return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F);
+}
+
+// Characters that reorder the text around them on a terminal, so a device name
+// could make another column read differently from what it holds.
+bool IsBidiControl(std::uint32_t cp)
+{
+    return (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069) || cp == 0x200E || cp == 0x200F ||
+           cp == 0x061C;
+}
+
+void AppendHexEscape(std::string& out, std::uint32_t cp)
+{
+    static const char kHex[] = "0123456789abcdef";
+    out += "\\u00";
+    out += kHex[(cp >> 4) & 0xF];
+    out += kHex[cp & 0xF];
+}
+
+std::size_t FieldLength(const char (&field)[kDeviceFieldSize])
+{
+    const void* nul = std::memchr(field, '\0', kDeviceFieldSize);
+    return nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - field)
+                          : kDeviceFieldSize;
+}
+
+std::string FieldJson(const char (&field)[kDeviceFieldSize])
+{
+    return JsonEscape(field, FieldLength(field));
+}
+
+std::string FieldText(const char (&field)[kDeviceFieldSize])
+{
+    return TerminalText(field, FieldLength(field));
+}
+
+void AppendPadded(std::string& out, const std::string& text, std::size_t width)
+{
+    out += text;
+    for (std::size_t w = DisplayWidth(text); w < width; ++w)
+        out += ' ';
+}
+} // namespace
+
+std::string JsonEscape(const char* data, std::size_t len)
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+    std::string out;
+    out.reserve(len + 2);
+    out += '"';
+    for (std::size_t i = 0; i < len;)
+    {
+        std::uint32_t cp = 0;
+        const std::size_t n = DecodeUtf8(bytes, len, i, cp);
+        if (n == 0)
+        {
+            out += kReplacement;
+            ++i;
+            continue;
+        }
+        switch (cp)
+        {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (IsControl(cp))
+                AppendHexEscape(out, cp);
+            else
+                out.append(data + i, n);
+            break;
+        }
+        i += n;
+    }
+    out += '"';
+    return out;
+}
+
+std::string TerminalText(const char* data, std::size_t len)
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+    std::string out;
+    out.reserve(len);
+    for (std::size_t i = 0; i < len;)
+    {
+        std::uint32_t cp = 0;
+        const std::size_t n = DecodeUtf8(bytes, len, i, cp);
+        if (n == 0 || IsControl(cp) || IsBidiControl(cp))
+        {
+            out += kReplacement;
+            i += n == 0 ? 1 : n;
+            continue;
+        }
+        out.append(data + i, n);
+        i += n;
+    }
+    return out;
+}
+
+std::size_t DisplayWidth(const std::string& text)
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    std::size_t width = 0;
+    for (std::size_t i = 0; i < text.size();)
+    {
+        std::uint32_t cp = 0;
+        std::size_t n = DecodeUtf8(bytes, text.size(), i, cp);
+        if (n == 0)
+        {
+            // Shown as one replacement character.
+            ++width;
+            ++i;
+            continue;
+        }
+        i += n;
+        if ((cp >= 0x0300 && cp <= 0x036F) || (cp >= 0x200B && cp <= 0x200F) ||
+            (cp >= 0xFE00 && cp <= 0xFE0F))
+            continue;
+        const bool wide = (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0x303E) ||
+                          (cp >= 0x3041 && cp <= 0xA4CF) || (cp >= 0xAC00 && cp <= 0xD7A3) ||
+                          (cp >= 0xF900 && cp <= 0xFAFF) || (cp >= 0xFE30 && cp <= 0xFE4F) ||
+                          (cp >= 0xFF00 && cp <= 0xFF60) || (cp >= 0xFFE0 && cp <= 0xFFE6) ||
+                          (cp >= 0x1F300 && cp <= 0x1F64F) || (cp >= 0x1F900 && cp <= 0x1F9FF) ||
+                          (cp >= 0x20000 && cp <= 0x3FFFD);
+        width += wide ? 2 : 1;
+    }
+    return width;
+}
+
+std::string RecordToJson(const deviceinfo& record, bool withPort, int port)
+{
+    std::string out = "{\"id\":" + FieldJson(record.id);
+    out += ",\"ip\":" + FieldJson(record.ip);
+    out += ",\"host\":" + FieldJson(record.host);
+    out += ",\"product\":" + FieldJson(record.product);
+    out += ",\"extra\":" + FieldJson(record.extra);
+    out += ",\"osversion\":" + FieldJson(record.osversion);
+    out += ",\"vendor\":" + FieldJson(record.factory);
+    out += ",\"type\":" + std::to_string(record.type);
+    if (withPort)
+        out += ",\"port\":" + std::to_string(port);
+    out += '}';
+    return out;
+}
+
+std::string ListToJson(const std::vector<deviceinfo>& list)
+{
+    std::string out = "[";
+    for (std::size_t i = 0; i < list.size(); ++i)
+    {
+        if (i != 0)
+            out += ',';
+        out += RecordToJson(list[i]);
+    }
+    out += ']';
+    return out;
+}
+
+std::string ListToTable(const std::vector<deviceinfo>& list)
+{
+    constexpr std::size_t kColumns = 5;
+    static const char* const kHeaders[kColumns] = {"HOST", "IP", "PRODUCT", "VENDOR", "ID"};
+
+    std::vector<std::vector<std::string>> rows;
+    rows.reserve(list.size() + 1);
+    rows.push_back({kHeaders, kHeaders + kColumns});
+    for (const deviceinfo& d : list)
+        rows.push_back({FieldText(d.host), FieldText(d.ip), FieldText(d.product), FieldText(d.factory),
+                        FieldText(d.id)});
+
+    std::size_t widths[kColumns] = {};
+    for (const auto& row : rows)
+        for (std::size_t c = 0; c < kColumns; ++c)
+            widths[c] = std::max(widths[c], DisplayWidth(row[c]));
+
+    std::string out;
+    for (const auto& row : rows)
+    {
+        for (std::size_t c = 0; c + 1 < kColumns; ++c)
+        {
+            AppendPadded(out, row[c], widths[c]);
+            out += "  ";
+        }
+        out += row[kColumns - 1];
+        out += '\n';
+    }
+    return out;
+}
+} // namespace nasscan

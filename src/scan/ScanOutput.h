@@ -1,0 +1,41 @@
+// Output of nasfinder-scan: JSON and an aligned text table. Every device text
+// comes from the network unauthenticated, so both forms pass it through
+// escaping that keeps the output well-formed whatever the bytes are.
+#ifndef NASFINDER_SCAN_SCANOUTPUT_H
+#define NASFINDER_SCAN_SCANOUTPUT_H
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "SearchDeviceInfo.h"
+
+namespace nasscan
+{
+// The bytes data[0..len) as a JSON string literal, quotes included. Quotes,
+// backslashes and control characters (C0, DEL, C1) are escaped; each byte that is
+// not part of a valid UTF-8 sequence becomes U+FFFD. NUL bytes are data here
+// and come out as \u0000. The result is always valid UTF-8 and valid JSON.
+std::string JsonEscape(const char* data, std::size_t len);
+
+// The bytes as text that is safe on a terminal: invalid UTF-8 bytes, control
+// characters and the bidirectional overrides each become U+FFFD.
+std::string TerminalText(const char* data, std::size_t len);
+
+// Columns the UTF-8 text takes on a terminal (wide East Asian characters count
+// two, combining marks none). Meant for text that went through TerminalText.
+std::size_t DisplayWidth(const std::string& text);
+
+// One record as a JSON object with the keys id, ip, host, product, extra,
+// osversion, vendor (the record's factory) and type, and port when withPort.
+std::string RecordToJson(const deviceinfo& record, bool withPort = false, int port = 0);
+
+// The list as one JSON array in list order, without a line end.
+std::string ListToJson(const std::vector<deviceinfo>& list);
+
+// The list as a table with the columns HOST, IP, PRODUCT, VENDOR, ID, aligned,
+// one line per device after the header line, each line ending in '\n'.
+std::string ListToTable(const std::vector<deviceinfo>& list);
+} // namespace nasscan
+
+#endif

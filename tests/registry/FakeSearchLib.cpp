@@ -1,0 +1,30 @@
+#include "FakeSearchLib.h"
+
+#include "SearchDeviceOpt.h"
+
+FakeSearchLib g_fakeSearchLib;
+
+// Defining all three here keeps the linker from pulling the real entry points
+// out of the library archive.
+extern "C" int search_dll_init(int (*callback)(void*, int), bool bLogEnable, const char* logDir,
+                               bool bMultiIP)
+{
+    ++g_fakeSearchLib.initCalls;
+    g_fakeSearchLib.callback = callback;
+    g_fakeSearchLib.bLogEnable = bLogEnable;
+    g_fakeSearchLib.logDir = logDir;
+    g_fakeSearchLib.bMultiIP = bMultiIP;
+    return g_fakeSearchLib.initResult;
+}
+
+extern "C" int SendMessageToDevice(struct dhcppacket* pdhcp)
+{
+    ++g_fakeSearchLib.sendCalls;
+    g_fakeSearchLib.lastPacket = pdhcp;
+    return g_fakeSearchLib.sendResult;
+}
+
+extern "C" void search_dll_exit(void)
+{
+    ++g_fakeSearchLib.exitCalls;
+}

@@ -1,0 +1,30 @@
+// A recording stand-in for the discovery library's three entry points, linked
+// into the registry's unit tests instead of the real ones: the tests see what
+// the registry hands the library, and no socket is ever opened.
+#ifndef NASFINDER_TESTS_FAKESEARCHLIB_H
+#define NASFINDER_TESTS_FAKESEARCHLIB_H
+
+#include <string>
+
+struct dhcppacket;
+
+struct FakeSearchLib
+{
+    int initCalls = 0;
+    int (*callback)(void*, int) = nullptr;
+    bool bLogEnable = false;
+    const char* logDir = nullptr;
+    bool bMultiIP = false;
+    int initResult = 0;
+
+    int sendCalls = 0;
+    dhcppacket* lastPacket = nullptr;
+    int sendResult = 0;
+
+    int exitCalls = 0;
+};
+
+// Reset by each test that uses it.
+extern FakeSearchLib g_fakeSearchLib;
+
+#endif

@@ -1,0 +1,375 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "DeviceSearchInterface.h"
+#include "FakeSearchLib.h"
+
+namespace
+{
+deviceinfo MakeRecord(const char* id, const char* ip, const char* vendor, int type = 1,
+                      const char* host = "nas", const char* product = "P1")
+{
+    deviceinfo d;
+    CopyDeviceField(d.id, id);
+    CopyDeviceField(d.ip, ip);
+    CopyDeviceField(d.factory, vendor);
+    CopyDeviceField(d.host, host);
+    CopyDeviceField(d.product, product);
+    d.type = type;
+    return d;
+}
+
+class RegistryTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        registry = CDeviceSearchInterface::GetInstance();
+        registry->ClearDeviceList();
+        g_fakeSearchLib = FakeSearchLib{};
+        printed = std::tmpfile();
+        ASSERT_NE(printed, nullptr);
+        CDeviceSearchInterface::SetPrintStream(printed);
+    }
+
+    void TearDown() override
+    {
+        CDeviceSearchInterface::SetPrintStream(nullptr);
+        std::fclose(printed);
+        registry->ClearDeviceList();
+    }
+
+    // Hands the record to the registry the way the library does.
+    int Report(deviceinfo record, int port = 67)
+    {
+        return CDeviceSearchInterface::SearchDeviceRecallHandle(&record, port);
+    }
+
+    std::vector<deviceinfo> List()
+    {
+        std::vector<deviceinfo> list;
+        registry->GetDeviceList(list);
+        return list;
+    }
+
+    std::string Printed()
+    {
+        std::fflush(printed);
+        std::rewind(printed);
+        std::string text;
+        char buf[256];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof(buf), printed)) > 0)
+            text.append(buf, n);
+        return text;
+    }
+
+    CDeviceSearchInterface* registry = nullptr;
+    FILE* printed = nullptr;
+};
+
+TEST(ToUpperTest, ChangesOnlyAsciiLetters)
+{
+    char text[] = "abz AZ 09 _-{} \xC3\xA9\xE2\x82\xAC m";
+    ToUpper(text);
+    EXPECT_STREQ(text, "ABZ AZ 09 _-{} \xC3\xA9\xE2\x82\xAC M");
+    ToUpper(nullptr); // tolerated
+}
+
+TEST(RegistrySingletonTest, FirstCallsFromSeveralThreadsGiveOneInstance)
+{
+    std::vector<CDeviceSearchInterface*> seen(8, nullptr);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < seen.size(); ++i)
+        threads.emplace_back([&seen, i] { seen[i] = CDeviceSearchInterface::GetInstance(); });
+    for (auto& t : threads)
+        t.join();
+    for (auto* p : seen)
+        EXPECT_EQ(p, seen[0]);
+}
+
+TEST_F(RegistryTest, VendorInAnyCaseIsAcceptedAndStoredUpperCased)
+{
+    Report(MakeRecord("a", "198.18.1.1", "tavik"));
+    Report(MakeRecord("b", "198.18.1.2", "Voran5"));
+    Report(MakeRecord("c", "198.18.1.3", "eSkAl"));
+    Report(MakeRecord("d", "198.18.1.4", "MIRDO"));
+    Report(MakeRecord("e", "198.18.1.5", "telquin"));
+    const auto list = List();
+    ASSERT_EQ(list.size(), 5u);
+    EXPECT_STREQ(list[0].factory, "TAVIK");
+    EXPECT_STREQ(list[1].factory, "VORAN5");
+    EXPECT_STREQ(list[2].factory, "ESKAL");
+    EXPECT_STREQ(list[3].factory, "MIRDO");
+    EXPECT_STREQ(list[4].factory, "TELQUIN");
+    EXPECT_NE(Printed().find("\nNewDeviceInfo.factory = TAVIK\n"), std::string::npos);
+}
+
+TEST_F(RegistryTest, VendorMustBeAWholeAcceptedName)
+{
+    // A prefix match would let "TAVIK1" in; an empty vendor must not match anything.
+    for (const char* vendor : {"TAVIK1", "", "TAVI", "XTAVIK", "ESKAL ", "VORAN", "OTHER"})
+        Report(MakeRecord("x", "198.18.1.9", vendor));
+    EXPECT_TRUE(List().empty());
+    // The vendor line is printed for every record that reaches the vendor test.
+    const std::string text = Printed();
+    EXPECT_NE(text.find("\nNewDeviceInfo.factory = TAVIK1\n"), std::string::npos);
+    EXPECT_NE(text.find("\nNewDeviceInfo.factory = \n"), std::string::npos);
+    size_t lines = 0;
+    for (size_t pos = 0; (pos = text.find("NewDeviceInfo.factory", pos)) != std::string::npos; ++pos)
+        ++lines;
+    EXPECT_EQ(lines, 7u);
+}
+
+TEST_F(RegistryTest, SameRecordTwiceGivesOneEntryWithLifeBackAt60)
+{
+    const deviceinfo d = MakeRecord("a", "198.18.1.1", "TAVIK");
+    Report(d);
+    registry->RefreshDeviceList();
+    ASSERT_EQ(List().at(0).life, 50);
+    Report(d);
+    const auto list = List();
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].life, 60);
+}
+
+TEST_F(RegistryTest, ListedAddressWithOtherTextsOrTypeChangesThatEntryInPlace)
+{
+    Report(MakeRecord("a", "198.18.1.1", "TAVIK"));
+    Report(MakeRecord("b", "198.18.1.2", "TAVIK"));
+    Report(MakeRecord("c", "198.18.1.3", "TAVIK"));
+    registry->RefreshDeviceList();
+
+    // Same address, new identity, host and type: the middle entry is replaced.
+    deviceinfo changed = MakeRecord("b2", "198.18.1.2", "eskal", 2, "renamed", "P9");
+    CopyDeviceField(changed.extra, "r5");
+    Report(changed);
+
+    auto list = List();
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_STREQ(list[0].id, "a");
+    EXPECT_STREQ(list[2].id, "c");
+    EXPECT_STREQ(list[1].id, "b2");
+    EXPECT_STREQ(list[1].host, "renamed");
+    EXPECT_STREQ(list[1].product, "P9");
+    EXPECT_STREQ(list[1].extra, "r5");
+    EXPECT_STREQ(list[1].factory, "ESKAL");
+    EXPECT_EQ(list[1].type, 2);
+    EXPECT_EQ(list[1].life, 60);
+    EXPECT_EQ(list[0].life, 50);
+
+    // Only the type differs: still merged into the same entry.
+    Report(MakeRecord("a", "198.18.1.1", "TAVIK", 2));
+    list = List();
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[0].type, 2);
+    EXPECT_STREQ(list[0].id, "a");
+}
+
+TEST_F(RegistryTest, ListedIdentityWithNewAddressIsAppendedAndLeaveRemovesOnlyTheFirst)
+{
+    Report(MakeRecord("X", "198.18.1.1", "TAVIK"));
+    Report(MakeRecord("Y", "198.18.1.5", "TAVIK"));
+    Report(MakeRecord("X", "198.18.1.2", "TAVIK"));
+    ASSERT_EQ(List().size(), 3u);
+
+    Report(MakeRecord("X", "", "", 4));
+    auto list = List();
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_STREQ(list[0].id, "Y");
+    EXPECT_STREQ(list[1].id, "X");
+    EXPECT_STREQ(list[1].ip, "198.18.1.2");
+}
+
+TEST_F(RegistryTest, LeaveRemovesWhateverTheVendorAndMakesNoVendorLine)
+{
+    Report(MakeRecord("a", "198.18.1.1", "MIRDO"));
+    Report(MakeRecord("b", "198.18.1.2", "MIRDO"));
+    const std::string before = Printed();
+
+    Report(MakeRecord("a", "198.18.1.1", "SOMEONE-ELSE", 4));
+    Report(MakeRecord("zz", "198.18.1.1", "MIRDO", 4)); // unknown identity: no change
+    const auto list = List();
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_STREQ(list[0].id, "b");
+    EXPECT_EQ(Printed(), before);
+}
+
+TEST_F(RegistryTest, OtherReportTypesLeaveTheListAlone)
+{
+    Report(MakeRecord("a", "198.18.1.1", "TAVIK"));
+    for (int type : {0, 3, 5, 12, 255, -1})
+    {
+        Report(MakeRecord("a", "198.18.1.1", "TAVIK", type, "changed"));
+        Report(MakeRecord("new", "198.18.1.7", "TAVIK", type));
+    }
+    const auto list = List();
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_STREQ(list[0].host, "nas");
+    EXPECT_EQ(list[0].type, 1);
+}
+
+TEST_F(RegistryTest, AgeingDropsEveryStaleEntryInOnePass)
+{
+    registry->RefreshDeviceList(); // empty list: nothing happens
+    EXPECT_TRUE(List().empty());
+
+    const char* ips[] = {"198.18.1.1", "198.18.1.2", "198.18.1.3", "198.18.1.4", "198.18.1.5"};
+    for (const char* ip : ips)
+        Report(MakeRecord(ip, ip, "TAVIK"));
+    registry->RefreshDeviceList(); // all at 50
+    Report(MakeRecord(ips[0], ips[0], "TAVIK"));
+    Report(MakeRecord(ips[4], ips[4], "TAVIK"));
+
+    // Entries 1 to 3 are stale and next to each other: each one that moves up
+    // into an erased place must be examined too.
+    registry->RefreshDeviceList();
+    const auto list = List();
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_STREQ(list[0].ip, ips[0]);
+    EXPECT_STREQ(list[1].ip, ips[4]);
+    EXPECT_EQ(list[0].life, 50);
+    EXPECT_EQ(list[1].life, 50);
+}
+
+TEST_F(RegistryTest, AgeingKeeps56AndRemoves55)
+{
+    deviceinfo keep = MakeRecord("k", "198.18.1.1", "TAVIK");
+    keep.life = 56;
+    deviceinfo drop = MakeRecord("d", "198.18.1.2", "TAVIK");
+    drop.life = 55;
+    Report(keep);
+    Report(drop);
+    registry->RefreshDeviceList();
+    const auto list = List();
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_STREQ(list[0].id, "k");
+    EXPECT_EQ(list[0].life, 46);
+}
+
+TEST_F(RegistryTest, GetDeviceListIntoAFilledVectorLeavesExactlyACopy)
+{
+    Report(MakeRecord("a", "198.18.1.1", "TAVIK"));
+    Report(MakeRecord("b", "198.18.1.2", "TELQUIN"));
+    std::vector<deviceinfo> out(7, MakeRecord("junk", "1.2.3.4", "TAVIK"));
+    registry->GetDeviceList(out);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_STREQ(out[0].id, "a");
+    EXPECT_STREQ(out[1].id, "b");
+
+    registry->ClearDeviceList();
+    registry->GetDeviceList(out);
+    EXPECT_TRUE(out.empty());
+}
+
+namespace
+{
+struct SeenByApp
+{
+    int calls = 0;
+    void* record = nullptr;
+    int port = 0;
+    deviceinfo copy;
+};
+SeenByApp g_seen;
+
+int AppCallback(void* record, int nPort)
+{
+    ++g_seen.calls;
+    g_seen.record = record;
+    g_seen.port = nPort;
+    std::memcpy(static_cast<void*>(&g_seen.copy), record, sizeof(deviceinfo));
+    return 42;
+}
+} // namespace
+
+TEST_F(RegistryTest, InitGivesTheLibraryTheRegistryHandlerAndPassesTheRestUnchanged)
+{
+    const char* dir = "/tmp/logs/";
+    g_fakeSearchLib.initResult = 7;
+    EXPECT_EQ(registry->DeviceSearchDllInit(&AppCallback, true, dir, false), 7);
+    EXPECT_EQ(g_fakeSearchLib.initCalls, 1);
+    EXPECT_EQ(g_fakeSearchLib.callback, &CDeviceSearchInterface::SearchDeviceRecallHandle);
+    EXPECT_TRUE(g_fakeSearchLib.bLogEnable);
+    EXPECT_EQ(g_fakeSearchLib.logDir, dir);
+    EXPECT_FALSE(g_fakeSearchLib.bMultiIP);
+
+    registry->DeviceSearchDllInit(nullptr, false, nullptr, true);
+    EXPECT_EQ(g_fakeSearchLib.callback, &CDeviceSearchInterface::SearchDeviceRecallHandle);
+    EXPECT_EQ(g_fakeSearchLib.logDir, nullptr);
+    EXPECT_TRUE(g_fakeSearchLib.bMultiIP);
+}
+
+TEST_F(RegistryTest, SearchAndExitGoStraightToTheLibrary)
+{
+    g_fakeSearchLib.sendResult = 3;
+    EXPECT_EQ(registry->SendSearchDeviceCommand(nullptr), 3);
+    EXPECT_EQ(g_fakeSearchLib.lastPacket, nullptr);
+    dhcppacket packet = MakeStandardSearchPacket();
+    registry->SendSearchDeviceCommand(&packet);
+    EXPECT_EQ(g_fakeSearchLib.lastPacket, &packet);
+    EXPECT_EQ(g_fakeSearchLib.sendCalls, 2);
+    registry->DeviceSearchDllExit();
+    EXPECT_EQ(g_fakeSearchLib.exitCalls, 1);
+}
+
+TEST_F(RegistryTest, ApplicationCallbackGetsTheRecordAsTheLibraryPassedIt)
+{
+    registry->DeviceSearchDllInit(&AppCallback, false, nullptr, true);
+    int (*libraryCallback)(void*, int) = g_fakeSearchLib.callback;
+    ASSERT_NE(libraryCallback, nullptr);
+
+    g_seen = SeenByApp{};
+    deviceinfo record = MakeRecord("id1", "198.18.1.1", "tavik");
+    const deviceinfo original = record;
+    EXPECT_EQ(libraryCallback(&record, 1900), 42);
+    EXPECT_EQ(g_seen.calls, 1);
+    EXPECT_EQ(g_seen.record, &record);
+    EXPECT_EQ(g_seen.port, 1900);
+    EXPECT_STREQ(g_seen.copy.factory, "tavik"); // not upper-cased
+    EXPECT_EQ(std::memcmp(&record, &original, sizeof(record)), 0);
+    ASSERT_EQ(List().size(), 1u);
+    EXPECT_STREQ(List()[0].factory, "TAVIK");
+
+    // Reports the registry does not act on still reach the application.
+    Report(MakeRecord("id2", "198.18.1.2", "OTHER", 9), 1530);
+    EXPECT_EQ(g_seen.calls, 2);
+    EXPECT_EQ(g_seen.port, 1530);
+    EXPECT_EQ(g_seen.copy.type, 9);
+
+    // Without an application callback the handler answers 0.
+    registry->DeviceSearchDllInit(nullptr, false, nullptr, true);
+    EXPECT_EQ(Report(MakeRecord("id3", "198.18.1.3", "TAVIK")), 0);
+    EXPECT_EQ(g_seen.calls, 2);
+}
+
+TEST_F(RegistryTest, ReportsAndListCopiesFromSeveralThreads)
+{
+    // The library serialises reports, but the window copies the list from its
+    // own thread at any moment; run both sides together (meant for TSan).
+    constexpr int kPerThread = 200;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 2; ++t)
+        threads.emplace_back(
+            [this, t]
+            {
+                for (int i = 0; i < kPerThread; ++i)
+                {
+                    const std::string ip = "198.18." + std::to_string(t + 1) + "." + std::to_string(i);
+                    deviceinfo d = MakeRecord(ip.c_str(), ip.c_str(), "TAVIK");
+                    registry->AddDeviceInfo(d);
+                }
+            });
+    std::vector<deviceinfo> copy;
+    for (int i = 0; i < 200; ++i)
+        registry->GetDeviceList(copy);
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ(List().size(), 2u * kPerThread);
+}
+} // namespace

@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ScanOutput.h"
+
+using nasscan::DisplayWidth;
+using nasscan::JsonEscape;
+using nasscan::ListToJson;
+using nasscan::ListToTable;
+using nasscan::RecordToJson;
+using nasscan::TerminalText;
+
+namespace
+{
+const std::string kFFFD = "\xEF\xBF\xBD";
+
+std::string Json(const std::string& bytes)
+{
+    return JsonEscape(bytes.data(), bytes.size());
+}
+
+deviceinfo MakeRecord(const char* id, const char* ip, const char* host, const char* product,
+                      const char* vendor)
+{
+    deviceinfo d;
+    CopyDeviceField(d.id, id);
+    CopyDeviceField(d.ip, ip);
+    CopyDeviceField(d.host, host);
+    CopyDeviceField(d.product, product);
+    CopyDeviceField(d.factory, vendor);
+    d.type = 1;
+    return d;
+}
+
+TEST(JsonEscapeTest, EscapesQuotesBackslashesAndControlCharacters)
+{
+    EXPECT_EQ(Json("plain"), "\"plain\"");
+    EXPECT_EQ(Json(""), "\"\"");
+    EXPECT_EQ(Json("a\"b\\c/"), "\"a\\\"b\\\\c/\"");
+    EXPECT_EQ(Json("\n\r\t\b\f"), "\"\\n\\r\\t\\b\\f\"");
+    EXPECT_EQ(Json(std::string("\x01\x1f\x7f\x00z", 5)), "\"\\u0001\\u001f\\u007f\\u0000z\"");
+    EXPECT_EQ(Json("\x1b[31m"), "\"\\u001b[31m\"");
+    EXPECT_EQ(Json("\xC2\x85\xC2\x9B"), "\"\\u0085\\u009b\""); // C1 controls
+}
+
+TEST(JsonEscapeTest, KeepsValidUtf8)
+{
+    const std::string text =
+        "caf\xC3\xA9 \xE2\x82\xAC \xE6\x95\xB0 \xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF \xEF\xBF\xBD";
+    EXPECT_EQ(Json(text), "\"" + text + "\"");
+}
+
+TEST(JsonEscapeTest, EachInvalidByteBecomesOneReplacementCharacter)
+{
+    struct Case
+    {
+        std::string in;
+        std::string out;
+    };
+    const Case cases[] = {
+        {"\x80", kFFFD},        // lone continuation byte
+        {"a\xC3", "a" + kFFFD}, // cut at the end
+        {"\xC3"
+         "A",
+         kFFFD + "A"},                                       // lead byte without continuation
+        {"\xC0\x80", kFFFD + kFFFD},                         // overlong NUL
+        {"\xE0\x80\xAF", kFFFD + kFFFD + kFFFD},             // overlong '/'
+        {"\xED\xA0\x80", kFFFD + kFFFD + kFFFD},             // UTF-16 surrogate
+        {"\xF4\x90\x80\x80", kFFFD + kFFFD + kFFFD + kFFFD}, // above U+10FFFF
+        {"\xF5\xFE\xFF", kFFFD + kFFFD + kFFFD},
+        {"\xE2\x82"
+         "A",
+         kFFFD + kFFFD + "A"},
+        {"\xF0\x9F\x98", kFFFD + kFFFD + kFFFD},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Json(c.in), "\"" + c.out + "\"") << "input bytes: " << c.in.size();
+}
+
+TEST(JsonEscapeTest, NoRawControlByteEverLeaves)
+{
+    // Every one- and two-byte input: the output may hold no byte below 0x20 and
+    // no DEL, and must stay quoted.
+    for (int a = 0; a < 256; ++a)
+        for (int b = -1; b < 256; ++b)
+        {
+            std::string in(1, static_cast<char>(a));
+            if (b >= 0)
+                in += static_cast<char>(b);
+            const std::string out = Json(in);
+            ASSERT_GE(out.size(), 3u);
+            ASSERT_EQ(out.front(), '"');
+            ASSERT_EQ(out.back(), '"');
+            for (unsigned char c : out)
+                ASSERT_TRUE(c >= 0x20 && c != 0x7F) << a << "," << b;
+        }
+}
+
+TEST(TerminalTextTest, ReplacesControlsBidiOverridesAndInvalidBytes)
+{
+    EXPECT_EQ(TerminalText("\x1b[2Jx", 5), kFFFD + "[2Jx");
+    EXPECT_EQ(TerminalText("a\xE2\x80\xAE"
+                           "b",
+                           5),
+              "a" + kFFFD + "b"); // U+202E
+    EXPECT_EQ(TerminalText("\xFF\xC2\x9B", 3), kFFFD + kFFFD);
+    EXPECT_EQ(TerminalText("nas \xE6\x95\xB0", 7), "nas \xE6\x95\xB0");
+}
+
+TEST(DisplayWidthTest, CountsColumnsNotBytes)
+{
+    EXPECT_EQ(DisplayWidth("abc"), 3u);
+    EXPECT_EQ(DisplayWidth("caf\xC3\xA9"), 4u);
+    EXPECT_EQ(DisplayWidth("\xE6\x95\xB0\xE6\x8D\xAE"), 4u); // two wide characters
+    EXPECT_EQ(DisplayWidth("e\xCC\x81"), 1u);                // combining accent
+    EXPECT_EQ(DisplayWidth(kFFFD), 1u);
+}
+
+TEST(RecordToJsonTest, HasExactlyTheKeysInOrderWithNumbersForTypeAndPort)
+{
+    deviceinfo d = MakeRecord("abcd", "198.18.1.1", "nas1", "N2", "TAVIK");
+    CopyDeviceField(d.extra, "r5");
+    CopyDeviceField(d.osversion, "2.1");
+    d.type = 4;
+    EXPECT_EQ(RecordToJson(d), "{\"id\":\"abcd\",\"ip\":\"198.18.1.1\",\"host\":\"nas1\",\"product\":\"N2\","
+                               "\"extra\":\"r5\",\"osversion\":\"2.1\",\"vendor\":\"TAVIK\",\"type\":4}");
+    d.type = 255;
+    EXPECT_EQ(RecordToJson(d, true, 1900).substr(RecordToJson(d).size() - 1), ",\"port\":1900}");
+}
+
+TEST(RecordToJsonTest, FieldWithoutTerminatorIsReadAsItsThirtyTwoBytes)
+{
+    // A record that did not come through the library's field copy: nothing past
+    // the field may be read (the next field's text must not leak in).
+    deviceinfo d = MakeRecord("", "", "", "", "");
+    std::memset(d.id, 'A', sizeof(d.id));
+    CopyDeviceField(d.ip, "IPTEXT");
+    const std::string json = RecordToJson(d);
+    const std::string expected = "{\"id\":\"" + std::string(32, 'A') + "\",\"ip\":\"IPTEXT\"";
+    EXPECT_EQ(json.substr(0, expected.size()), expected);
+}
+
+TEST(ListToJsonTest, KeepsListOrder)
+{
+    EXPECT_EQ(ListToJson({}), "[]");
+    const auto json = ListToJson({MakeRecord("1", "a", "", "", ""), MakeRecord("2", "b", "", "", "")});
+    EXPECT_EQ(json.front(), '[');
+    EXPECT_EQ(json.back(), ']');
+    EXPECT_LT(json.find("\"id\":\"1\""), json.find("\"id\":\"2\""));
+    EXPECT_NE(json.find("},{"), std::string::npos);
+}
+
+TEST(ListToTableTest, AlignsColumnsByDisplayWidth)
+{
+    EXPECT_EQ(ListToTable({}), "HOST  IP  PRODUCT  VENDOR  ID\n");
+    const std::vector<deviceinfo> list = {
+        MakeRecord("DEV1", "198.18.1.1", "nas-one", "P1", "TAVIK"),
+        MakeRecord("DEV22", "198.18.1.200", "\xE6\x95\xB0\xE6\x8D\xAE", "Product-Long", "ESKAL"),
+    };
+    EXPECT_EQ(ListToTable(list), "HOST     IP            PRODUCT       VENDOR  ID\n"
+                                 "nas-one  198.18.1.1    P1            TAVIK   DEV1\n"
+                                 "\xE6\x95\xB0\xE6\x8D\xAE     198.18.1.200  Product-Long  ESKAL   DEV22\n");
+}
+
+TEST(ListToTableTest, HostileTextCannotBreakTheTable)
+{
+    const std::vector<deviceinfo> list = {MakeRecord("X", "1.2.3.4", "a\nb\x1b[2J", "\xFF", "T")};
+    const std::string table = ListToTable(list);
+    EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 2);
+    EXPECT_EQ(table.find('\x1b'), std::string::npos);
+    EXPECT_NE(table.find("a" + kFFFD + "b" + kFFFD + "[2J"), std::string::npos);
+}
+} // namespace

@@ -1,0 +1,363 @@
+"""End-to-end tests of nasfinder-scan inside an isolated LAN of the test bed:
+simulated devices answer both searches, and the command's output is checked
+as a script would read it.
+
+The command runs only in the test bed's client namespace. Its path comes from
+the environment variable NASFINDER_SCAN (CTest sets it)."""
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, '..', 'lan'))
+import lanbed  # noqa: E402
+
+SCAN = os.environ.get('NASFINDER_SCAN', '')
+LIST_KEYS = ['id', 'ip', 'host', 'product', 'extra', 'osversion', 'vendor', 'type']
+RAW_KEYS = LIST_KEYS + ['port']
+FFFD = '\ufffd'
+
+
+def setUpModule():
+    lanbed.skip_unless_available()  # raises SkipTest with the reason
+    if not SCAN or not os.access(SCAN, os.X_OK):
+        raise unittest.SkipTest('NASFINDER_SCAN does not name the built nasfinder-scan (got %r)' % SCAN)
+
+
+def strict_json(data):
+    """Standard output as a script reads it: strict UTF-8, then JSON."""
+    return json.loads(data.decode('utf-8', 'strict'))
+
+
+def reply_packet(text, code=12, type_byte=1):
+    return bytes([code, type_byte, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF]) + bytes(12) + text[:128].ljust(128, b'\0')
+
+
+class LineReader:
+    """Collects a running process's output lines with their arrival times, so a
+    test can wait for a line with a deadline instead of sleeping."""
+
+    def __init__(self, stream):
+        self.lines = []
+        self._cv = threading.Condition()
+        self._thread = threading.Thread(target=self._read, args=(stream,), daemon=True)
+        self._thread.start()
+
+    def _read(self, stream):
+        for raw in stream:
+            with self._cv:
+                self.lines.append((time.monotonic(), raw))
+                self._cv.notify_all()
+
+    def wait_for(self, predicate, timeout, what):
+        deadline = time.monotonic() + timeout
+        with self._cv:
+            while True:
+                for stamp, raw in self.lines:
+                    if predicate(raw):
+                        return stamp, raw
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    raise lanbed.WaitTimeout('no output line with %s within %.0f s; got %r' %
+                                             (what, timeout, [r for _, r in self.lines][-5:]))
+                self._cv.wait(left)
+
+    def join(self, timeout):
+        self._thread.join(timeout)
+
+
+class ScanCase(unittest.TestCase):
+    devices = 4
+    vendors = None
+
+    def setUp(self):
+        self.lan = lanbed.Lan(devices=self.devices)
+        self.lan.start()
+        self.addCleanup(self.lan.close)
+        self.sim = self.lan.simulator(vendors=self.vendors)
+
+    def scan(self, *args, timeout=60, preexec=()):
+        r = self.lan.client_run(list(preexec) + [SCAN] + list(args), capture_output=True, timeout=timeout)
+        self.assertNoSanitizerReport(r.stderr)
+        return r
+
+    def assertNoSanitizerReport(self, stderr):
+        # The command ends with _exit, so a sanitizer's report shows on standard
+        # error without changing the exit status.
+        self.assertNotIn(b'Sanitizer', stderr, stderr.decode('utf-8', 'replace')[-3000:])
+
+    def assertScanOk(self, r):
+        self.assertEqual(r.returncode, 0, 'exit %d, stderr:\n%s' % (r.returncode, r.stderr.decode('utf-8', 'replace')))
+
+
+class ListedDevices(ScanCase):
+    devices = 5
+    vendors = ['TAVIK', 'mirdo', 'OTHERCO', 'Eskal', 'TAVIK1']
+
+    def test_json_lists_accepted_devices_of_both_protocols(self):
+        dev = self.lan.device_addrs
+        # Device 0 answers the broadcast search only, device 1 SSDP only, device 3
+        # both: one entry each, merged by address. Devices 2 and 4 have vendors
+        # that are not accepted ("TAVIK1" only begins with an accepted name).
+        self.sim.configure(0, ssdp=False)
+        self.sim.configure(1, broadcast=False)
+        r = self.scan('--json', '--seconds', '3')
+        self.assertScanOk(r)
+        listed = strict_json(r.stdout)
+        self.assertIsInstance(listed, list)
+        for entry in listed:
+            self.assertEqual(list(entry), LIST_KEYS)
+            self.assertIsInstance(entry['type'], int)
+        by_ip = {e['ip']: e for e in listed}
+        self.assertEqual(sorted(by_ip), sorted([dev[0], dev[1], dev[3]]))
+        self.assertEqual(len(listed), 3, 'one entry per address: %r' % listed)
+
+        self.assertEqual((by_ip[dev[0]]['id'], by_ip[dev[0]]['host'], by_ip[dev[0]]['vendor']),
+                         ('DEV0', 'nas0', 'TAVIK'))
+        self.assertEqual(by_ip[dev[0]]['osversion'], '')  # broadcast replies carry no OS version
+        self.assertEqual((by_ip[dev[1]]['vendor'], by_ip[dev[1]]['osversion']), ('MIRDO', '2.1'))
+        self.assertEqual((by_ip[dev[3]]['vendor'], by_ip[dev[3]]['product']), ('ESKAL', 'P3'))
+
+    def test_table_has_the_columns_and_one_row_per_accepted_device(self):
+        r = self.scan('--seconds', '2')
+        self.assertScanOk(r)
+        lines = r.stdout.decode('utf-8', 'strict').splitlines()
+        self.assertEqual(lines[0].split(), ['HOST', 'IP', 'PRODUCT', 'VENDOR', 'ID'])
+        rows = {line.split()[1]: line.split() for line in lines[1:]}
+        dev = self.lan.device_addrs
+        self.assertEqual(sorted(rows), sorted([dev[0], dev[1], dev[3]]))
+        self.assertEqual(rows[dev[1]], ['nas1', dev[1], 'P1', 'MIRDO', 'DEV1'])
+        # Aligned: every column starts at the same offset in every line.
+        starts = lines[0].index('IP')
+        self.assertTrue(all(line[starts - 2:starts] == '  ' and line[starts] != ' ' for line in lines))
+
+    def test_raw_prints_every_report_before_filtering(self):
+        r = self.scan('--raw', '--seconds', '2')
+        self.assertScanOk(r)
+        reports = [strict_json(line) for line in r.stdout.splitlines()]
+        self.assertTrue(reports)
+        for rep in reports:
+            self.assertEqual(list(rep), RAW_KEYS)
+            self.assertIsInstance(rep['port'], int)
+            self.assertIsInstance(rep['type'], int)
+        vendors = {rep['vendor'] for rep in reports}
+        # Rejected vendors are shown, and every vendor as the device sent it.
+        self.assertTrue({'OTHERCO', 'TAVIK1', 'mirdo', 'Eskal'} <= vendors, vendors)
+        ports = {rep['port'] for rep in reports}
+        self.assertIn(67, ports)
+        self.assertTrue(ports & {1900, 1530}, ports)  # SSDP via the group socket or a command thread
+
+    def test_interrupt_ends_the_wait_early_and_still_prints(self):
+        logdir = tempfile.mkdtemp(prefix='scan-log-')
+        self.addCleanup(shutil.rmtree, logdir, True)
+        proc = self.lan.client_popen([SCAN, '--json', '--seconds', '120', '--log-dir', logdir],
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.addCleanup(lambda: proc.poll() is None and proc.kill())
+        # The log's echo on standard error tells when a report has been handed
+        # over completely (the registry has taken it).
+        errors = LineReader(proc.stderr)
+        errors.wait_for(lambda raw: b'Find Device Success Handle' in raw, timeout=20, what='a finished report')
+        proc.send_signal(signal.SIGINT)
+        out = proc.stdout.read()
+        self.assertEqual(proc.wait(timeout=20), 0)
+        errors.join(5)
+        proc.stdout.close()
+        proc.stderr.close()
+        self.assertNoSanitizerReport(b''.join(raw for _, raw in errors.lines))
+        self.assertTrue(strict_json(out), 'a device was taken before the interrupt')
+
+
+class HostileTexts(ScanCase):
+    devices = 3
+
+    def test_json_and_table_stay_valid_whatever_the_devices_send(self):
+        hostile = b'q"\\\x01\x1b[2J\x7f'
+        # Device 0: a hand-made broadcast reply with quotes, backslashes, control
+        # characters and bytes that are not UTF-8 (a lone continuation byte and
+        # a cut sequence).
+        self.sim.configure(0, ssdp=False, broadcast={
+            'text': b'id=H0&host=' + hostile + b'&vendor=tavik&product=\x80\xe2\x82'})
+        # Device 1: an SSDP reply with invalid UTF-8 in the SERVER line.
+        dev1 = self.lan.device_addrs[1]
+        self.sim.configure(1, broadcast=False, ssdp={'raw': (
+            b'HTTP/1.1 200 OK\r\nLOCATION: http://' + dev1.encode() + b':5000/d.xml\r\n'
+            b'SERVER: VEXA/2.\xff\xfe, UPnP/1.0, TAVIK/h\xc3\x28"\\/p\x1f\r\n'
+            b'USN: uuid:S\tID::urn:schemas-upnp-org:device:HomeNasDevice:1\r\n\r\n')})
+        # Device 2: valid non-ASCII text must come through unchanged.
+        self.sim.configure(2, ssdp=False, host='caf\u00e9-\u6570\u636e', product='\u20ac1')
+
+        r = self.scan('--json', '--seconds', '2')
+        self.assertScanOk(r)
+        listed = {e['ip']: e for e in strict_json(r.stdout)}
+        dev = self.lan.device_addrs
+        self.assertEqual(sorted(listed), sorted(dev))
+        self.assertEqual(listed[dev[0]]['host'], 'q"\\\x01\x1b[2J\x7f')
+        self.assertEqual(listed[dev[0]]['product'], FFFD * 3)
+        self.assertEqual(listed[dev[1]]['host'], 'h' + FFFD + '("\\')
+        self.assertEqual(listed[dev[1]]['osversion'], '2.' + FFFD * 2)
+        self.assertEqual(listed[dev[1]]['id'], 'S\tID')
+        self.assertEqual(listed[dev[2]]['host'], 'caf\u00e9-\u6570\u636e')
+        self.assertEqual(listed[dev[2]]['product'], '\u20ac1')
+        # Control characters are escaped, never raw, in the JSON text itself.
+        self.assertFalse(any(b < 0x20 or b == 0x7F for b in r.stdout.rstrip(b'\n')))
+
+        raw = self.scan('--raw', '--seconds', '2')
+        self.assertScanOk(raw)
+        reports = [strict_json(line) for line in raw.stdout.splitlines()]
+        self.assertIn('q"\\\x01\x1b[2J\x7f', [rep['host'] for rep in reports])
+
+        table = self.scan('--seconds', '2')
+        self.assertScanOk(table)
+        text = table.stdout.decode('utf-8', 'strict')
+        self.assertNotIn('\x1b', text)
+        self.assertEqual(len(text.splitlines()), 4)  # header and three rows, however hostile
+        self.assertIn('caf\u00e9-\u6570\u636e', text)
+
+
+class Watch(ScanCase):
+    devices = 2
+
+    def test_watch_drops_a_silent_device_after_the_second_ageing_step(self):
+        dev = self.lan.device_addrs
+        start = time.monotonic()
+        proc = self.lan.client_popen([SCAN, '--watch', '--json'], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.addCleanup(lambda: proc.poll() is None and proc.kill())
+        reader = LineReader(proc.stdout)
+
+        def ips(raw):
+            return sorted(e['ip'] for e in strict_json(raw))
+
+        reader.wait_for(lambda raw: ips(raw) == sorted(dev), timeout=9, what='both devices')
+        # Silent from now on, before the refresh loop's second search at 10 s.
+        self.sim.configure(1, broadcast=False, ssdp=False)
+        silenced = time.monotonic()
+        self.assertLess(silenced - start, 9)
+
+        stamp, _ = reader.wait_for(lambda raw: ips(raw) == [dev[0]], timeout=40, what='device 1 gone')
+        # Seen last in the first cycle: aged to 50 by the step at 10 s, removed by
+        # the one at 20 s, and not earlier.
+        self.assertGreater(stamp - start, 19)
+        self.assertLess(stamp - start, 32)
+
+        proc.send_signal(signal.SIGTERM)
+        self.assertEqual(proc.wait(timeout=10), 0)
+        reader.join(5)
+        proc.stdout.close()
+        self.assertNoSanitizerReport(proc.stderr.read())
+        proc.stderr.close()
+        lines = [raw for _, raw in reader.lines]
+        # Printed only on change: no two equal lines in a row (the same devices
+        # may come again with other texts, as the two protocols' records of one
+        # address replace each other); the answering device never left the list.
+        self.assertTrue(all(a != b for a, b in zip(lines, lines[1:])), lines)
+        seen = [ips(raw) for raw in lines]
+        first_full = seen.index(sorted(dev))
+        self.assertTrue(all(dev[0] in s for s in seen[first_full:]), seen)
+
+    def test_ctrl_c_ends_watch_cleanly(self):
+        proc = self.lan.client_popen([SCAN, '--watch'], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.addCleanup(lambda: proc.poll() is None and proc.kill())
+        reader = LineReader(proc.stdout)
+        reader.wait_for(lambda raw: self.lan.device_addrs[1].encode() in raw, timeout=15, what='a device row')
+        proc.send_signal(signal.SIGINT)
+        self.assertEqual(proc.wait(timeout=10), 0)
+        reader.join(5)
+        proc.stdout.close()
+        self.assertNoSanitizerReport(proc.stderr.read())
+        proc.stderr.close()
+
+
+class Arguments(ScanCase):
+    devices = 1
+
+    def test_bad_arguments_exit_2_with_a_reason_and_the_usage(self):
+        missing = tempfile.mkdtemp(prefix='scan-missing-')
+        shutil.rmtree(missing)
+        for args, reason in ((['--seconds', '0'], '--seconds'),
+                             (['--seconds', '3601'], '--seconds'),
+                             (['--seconds', 'ten'], '--seconds'),
+                             (['--seconds'], 'needs a value'),
+                             (['--bogus'], '--bogus'),
+                             (['eth0'], 'eth0'),
+                             (['--watch', '--seconds', '5'], '--watch'),
+                             (['--log-dir', missing], missing)):
+            r = self.scan(*args, timeout=20)
+            err = r.stderr.decode('utf-8', 'replace')
+            self.assertEqual(r.returncode, 2, '%s: %s' % (args, err))
+            self.assertEqual(r.stdout, b'', args)
+            self.assertIn(reason, err.splitlines()[0], args)
+            self.assertIn('Usage:', err, args)
+        self.assertEqual(self.sim.requests(own=False), [], 'a bad argument must not start a search')
+
+    def test_version_and_help(self):
+        r = self.scan('--version', timeout=20)
+        self.assertEqual((r.returncode, r.stdout), (0, b'nasfinder-scan 1.0.0\n'))
+        r = self.scan('--help', timeout=20)
+        self.assertEqual(r.returncode, 0)
+        self.assertIn(b'--watch', r.stdout)
+
+    def test_log_dir_writes_the_log_and_keeps_stdout_clean(self):
+        logdir = tempfile.mkdtemp(prefix='scan-log-')
+        self.addCleanup(shutil.rmtree, logdir, True)
+        r = self.scan('--json', '--seconds', '1', '--log-dir', logdir)  # no final '/': the command adds it
+        self.assertScanOk(r)
+        self.assertEqual([e['ip'] for e in strict_json(r.stdout)], self.lan.device_addrs)
+        names = os.listdir(logdir)
+        self.assertEqual(len(names), 1, names)
+        self.assertTrue(names[0].endswith('-SearchDeviceLog.txt'), names)
+        with open(os.path.join(logdir, names[0]), 'rb') as f:
+            log = f.read()
+        self.assertIn(b'------Exit Log System-------', log)
+        self.assertIn(b'SendThread 67', r.stderr)  # the echo goes to standard error
+
+
+class Unprivileged(ScanCase):
+    devices = 2
+
+    def test_without_port_67_it_says_so_once_and_finds_ssdp_devices(self):
+        setpriv = shutil.which('setpriv')
+        if setpriv is None:
+            self.skipTest('setpriv (util-linux) is not installed')
+        # A new namespace keeps ports below 1024 for root; nobody cannot bind 67.
+        r = self.scan('--json', '--seconds', '2',
+                      preexec=[setpriv, '--reuid=65534', '--regid=65534', '--clear-groups'])
+        err = r.stderr.decode('utf-8', 'replace')
+        if r.returncode in (126, 127) or ('Permission denied' in err and 'port 67' not in err):
+            self.skipTest('the built binary is not executable by an unprivileged user here: %s' % err.strip())
+        self.assertScanOk(r)
+        self.assertEqual(err.count('cannot bind UDP port 67'), 1, err)
+        self.assertIn('cap_net_bind_service', err)
+        self.assertIn('setcap', err)
+        listed = strict_json(r.stdout)
+        self.assertEqual(sorted(e['ip'] for e in listed), sorted(self.lan.device_addrs))
+        self.assertTrue(all(e['osversion'] == '2.1' for e in listed), 'found through SSDP alone')
+
+
+class ManyReportsAtTheEnd(ScanCase):
+    devices = 200
+
+    def test_reports_still_arriving_at_the_end_never_corrupt_the_output(self):
+        # Every device repeats its answers, so reports are still being handed over
+        # while the scan stops and prints; the output must stay whole.
+        self.sim.configure(None, broadcast={'repeat': 20}, ssdp={'repeat': 5})
+        for args in (['--raw', '--seconds', '1'], ['--json', '--seconds', '1']):
+            r = self.scan(*args)
+            self.assertScanOk(r)
+            if args[0] == '--raw':
+                for line in r.stdout.splitlines():
+                    self.assertEqual(list(strict_json(line)), RAW_KEYS)
+            else:
+                listed = strict_json(r.stdout)
+                self.assertLessEqual(len(listed), self.devices)
+                self.assertEqual(len({e['ip'] for e in listed}), len(listed))
+
+
+if __name__ == '__main__':
+    unittest.main()
