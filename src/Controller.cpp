@@ -1,0 +1,401 @@
+#include "Controller.h"
+
+#include "DeviceSearchInterface.h"
+#include "ParseOperation.h"
+#include "ui_MainWindow.h"
+
+#include <QEvent>
+#include <QDesktopServices>
+#include <QFile>
+#include <QFontDatabase>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLocale>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSortFilterProxyModel>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <QUrl>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+
+const QString kRowHomeHost = QStringLiteral("HomeHost");
+const QString kRowIP = QStringLiteral("IP");
+const QString kRowDeviceType = QStringLiteral("DeviceType");
+
+namespace
+{
+
+// The row keys in column order, and the language keys of the first three columns.
+const QString* const kColumnKeys[] = {&kRowHomeHost, &kRowIP, &kRowDeviceType};
+const char* const kColumnCaptionKeys[] = {"List1", "List2", "List3"};
+
+// A search follows the registry for this many ticks, counting down to 0.
+constexpr qint32 kCountdownTicks = 11;
+constexpr int kTickMilliseconds = 1000;
+// Fewer language entries than this means a broken file: the user is told.
+constexpr std::size_t kMinLanguageEntries = 5;
+
+QString FieldText(const char (&field)[kDeviceFieldSize])
+{
+    return QString::fromUtf8(field, static_cast<qsizetype>(strnlen(field, kDeviceFieldSize)));
+}
+
+bool IsAsciiDigit(QChar c)
+{
+    return c.unicode() >= u'0' && c.unicode() <= u'9';
+}
+
+bool IsCanonicalIPv4(const QString& text)
+{
+    const QStringList parts = text.split(u'.');
+    if (parts.size() != 4)
+        return false;
+    for (const QString& part : parts)
+    {
+        if (part.isEmpty() || part.size() > 3)
+            return false;
+        for (QChar c : part)
+        {
+            if (!IsAsciiDigit(c))
+                return false;
+        }
+        // A leading zero reads as octal in some resolvers and URL parsers.
+        if (part.size() > 1 && part.at(0) == u'0')
+            return false;
+        if (part.toInt() > 255)
+            return false;
+    }
+    return true;
+}
+
+bool IsNumberLike(const QString& label)
+{
+    bool allDigits = true;
+    for (QChar c : label)
+        allDigits = allDigits && IsAsciiDigit(c);
+    if (allDigits)
+        return true;
+    return label.size() >= 2 && label.at(0) == u'0' && (label.at(1) == u'x' || label.at(1) == u'X');
+}
+
+void ApplyCaption(const std::optional<FontNode>& entry, const std::function<void(const QString&)>& setText,
+                  const std::function<void(const QFont&)>& setFont)
+{
+    if (!entry)
+        return;
+    if (entry->String)
+        setText(*entry->String);
+    if (const std::optional<QFont> font = FontForEntry(*entry))
+        setFont(*font);
+}
+
+} // namespace
+
+DeviceRow RowFromDevice(const deviceinfo& info)
+{
+    DeviceRow row;
+    row.insert(kRowHomeHost, FieldText(info.host));
+    row.insert(kRowIP, FieldText(info.ip));
+    row.insert(kRowDeviceType, FieldText(info.product));
+    return row;
+}
+
+bool IsSafeDeviceAddress(const QString& text)
+{
+    if (text.isEmpty())
+        return false;
+    if (IsCanonicalIPv4(text))
+        return true;
+    const QStringList labels = text.split(u'.');
+    for (const QString& label : labels)
+    {
+        if (label.isEmpty())
+            return false;
+        for (QChar c : label)
+        {
+            const char16_t u = c.unicode();
+            const bool ok =
+                (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || IsAsciiDigit(c) || u == u'-';
+            if (!ok)
+                return false;
+        }
+    }
+    // URL parsers read a name whose last label is a number as an IPv4
+    // address in some other notation ("1.2.3", "0x7f.1"); that is not the
+    // host the user sees.
+    return !IsNumberLike(labels.last());
+}
+
+std::optional<QFont> FontForEntry(const FontNode& entry)
+{
+    if (!entry.Font || !QFontDatabase::hasFamily(*entry.Font))
+        return std::nullopt;
+    QFont font(*entry.Font);
+    const double size = ReadFontSize(entry.FontSize);
+    if (size > 0.0)
+        font.setPointSizeF(std::isfinite(size) ? std::min(size, kMaxFontPoints) : kMaxFontPoints);
+    return font;
+}
+
+Controller::Controller(QMainWindow* window, const Ui::MainWindow& ui, QObject* parent)
+    : QObject(parent), array_controller(new QSortFilterProxyModel(this)), tableview(ui.tableview),
+      loginbutton(ui.loginbutton), refreshbutton(ui.refreshbutton), storagebutton(ui.storagebutton),
+      countdownField(ui.countdownField), deviceListField(ui.deviceListField), window(window),
+      rowModel(new QStandardItemModel(0, 3, this))
+{
+    // Captions until the language file says otherwise.
+    rowModel->setHorizontalHeaderLabels({tr("Host Name"), tr("IP Address"), tr("Product")});
+    array_controller->setSourceModel(rowModel);
+    tableview->setModel(array_controller);
+
+    // Rows stay in the registry's order until the user clicks a header: no
+    // sort column yet, and the view's own sorting stays off because turning it
+    // on sorts at once.
+    QHeaderView* header = tableview->horizontalHeader();
+    header->setSectionsClickable(true);
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(-1, Qt::AscendingOrder);
+    connect(header, &QHeaderView::sortIndicatorChanged, this, &Controller::tableViewSortDescriptorsDidChange);
+
+    connect(loginbutton, &QPushButton::clicked, this, &Controller::onLogin);
+    connect(refreshbutton, &QPushButton::clicked, this, &Controller::onRefreash);
+    connect(storagebutton, &QPushButton::clicked, this, &Controller::onGotoStorage);
+    connect(tableview, &QTableView::doubleClicked, this, &Controller::onTableviewDoubleClicked);
+    connect(&mytimer, &QTimer::timeout, this, &Controller::getDeviceList);
+    window->installEventFilter(this);
+}
+
+Controller::~Controller()
+{
+    // The parse thread may still be running main() on parseOperation.
+    parseQueue.reset();
+}
+
+void Controller::awakeFromNib()
+{
+    device.clear();
+    startLanguageFile(QLocale::system().uiLanguages(), QStringLiteral(":"));
+
+    CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
+    registry->DeviceSearchDllInit(nullptr, false, nullptr, true);
+    registry->SendSearchDeviceCommand(nullptr);
+
+    counter = 0;
+    setButtonsEnabled(false);
+
+    mytimer.setInterval(kTickMilliseconds);
+    mytimer.setSingleShot(false);
+    mytimer.start();
+
+    count = 0;
+}
+
+void Controller::startLanguageFile(const QStringList& preferredLanguages, const QString& resourceDir)
+{
+    qInfo("current=%s", preferredLanguages.isEmpty() ? "(null)" : qPrintable(preferredLanguages.first()));
+    const QString path =
+        PathForResource(resourceDir, LanguageResourceName(preferredLanguages), QStringLiteral("xml"));
+
+    NotificationCenter::defaultCenter()->addObserver(
+        this, kReflashLanguage, [this](QObject*, const QVariantMap&) { ReflashLanguage(); });
+
+    parseQueue = std::make_unique<OperationQueue>();
+
+    QFile file(path);
+    if (!path.isNull() && file.open(QIODevice::ReadOnly))
+    {
+        parseOperation = std::make_unique<ParseOperation>(file.readAll());
+        ParseOperation* operation = parseOperation.get();
+        parseQueue->addOperation([operation] { operation->main(); });
+    }
+    qInfo("fileToOpen = %s", path.isNull() ? "(null)" : qPrintable(path));
+}
+
+void Controller::getDeviceList()
+{
+    std::vector<deviceinfo> vListDevice;
+    CDeviceSearchInterface::GetInstance()->GetDeviceList(vListDevice);
+
+    if (counter < kCountdownTicks)
+    {
+        ++counter;
+        const std::optional<FontNode> caption = languageEntry(QStringLiteral("Search Time"));
+        const QString captionText = caption && caption->String ? *caption->String : QString();
+        countdownField->setText(
+            QStringLiteral("%1 %2").arg(captionText, QString::number(kCountdownTicks - counter)));
+        qInfo("vListDevice.size() = %ld", static_cast<long>(vListDevice.size()));
+
+        // Rebuilt whenever what the rows show differs, not only when the
+        // number of devices changes: a device that leaves while another
+        // arrives must not stay listed with its old address.
+        QList<DeviceRow> rows;
+        rows.reserve(static_cast<qsizetype>(vListDevice.size()));
+        for (const deviceinfo& info : vListDevice)
+            rows.append(RowFromDevice(info));
+        if (rows != device)
+            setRows(rows);
+        count = static_cast<qint32>(vListDevice.size());
+        return;
+    }
+
+    // Idle: the table keeps its rows until the next Refresh.
+    setButtonsEnabled(true);
+    countdownField->setText(QString());
+}
+
+void Controller::onRefreash()
+{
+    setRows({});
+    CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
+    registry->ClearDeviceList();
+    registry->SendSearchDeviceCommand(nullptr);
+    count = 0;
+    counter = 0;
+    setButtonsEnabled(false);
+}
+
+void Controller::onLogin()
+{
+    openSelectedDevice(QStringLiteral("http"));
+}
+
+void Controller::onGotoStorage()
+{
+    openSelectedDevice(QStringLiteral("smb"));
+}
+
+void Controller::onTableviewDoubleClicked(const QModelIndex&)
+{
+    // A double click opens nothing: the buttons say which service to open.
+}
+
+void Controller::tableViewSortDescriptorsDidChange(int column, Qt::SortOrder order)
+{
+    array_controller->sort(column, order);
+    qInfo("count=11111");
+}
+
+void Controller::windowWillClose()
+{
+    // Closing the window is the normal way to quit. The library's detached
+    // worker threads are still blocked in their sockets and nothing needs
+    // saving, so the process ends here rather than unwinding static objects
+    // under running threads.
+    std::fflush(stderr);
+    std::fflush(stdout);
+    std::_Exit(0);
+}
+
+void Controller::ReflashLanguage()
+{
+    if (!parseOperation || parseOperation->entryCount() < kMinLanguageEntries)
+    {
+        // Not attached to the window and not modal: nothing waits for the answer.
+        auto* alert = new QMessageBox();
+        alert->setAttribute(Qt::WA_DeleteOnClose);
+        alert->setWindowModality(Qt::NonModal);
+        alert->setWindowTitle(QStringLiteral("nasfinder"));
+        alert->setText(QStringLiteral("aaa"));
+        alert->setInformativeText(QStringLiteral("bbb"));
+        alert->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+        alert->show();
+    }
+
+    tableview->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    const QHeaderView* header = tableview->horizontalHeader();
+    for (int visual = 0; visual < header->count() && visual < 3; ++visual)
+    {
+        const int logical = header->logicalIndex(visual);
+        ApplyCaption(
+            languageEntry(QString::fromLatin1(kColumnCaptionKeys[visual])),
+            [this, logical](const QString& text) { rowModel->setHeaderData(logical, Qt::Horizontal, text); },
+            [this, logical](const QFont& font)
+            { rowModel->setHeaderData(logical, Qt::Horizontal, font, Qt::FontRole); });
+    }
+
+    const struct
+    {
+        QPushButton* button;
+        const char* key;
+    } buttons[] = {{loginbutton, "Log In"}, {refreshbutton, "Refresh"}, {storagebutton, "My storage"}};
+    for (const auto& b : buttons)
+    {
+        QPushButton* button = b.button;
+        ApplyCaption(
+            languageEntry(QString::fromLatin1(b.key)),
+            [button](const QString& text) { button->setText(text); },
+            [button](const QFont& font) { button->setFont(font); });
+    }
+    ApplyCaption(
+        languageEntry(QStringLiteral("Device List")),
+        [this](const QString& text) { deviceListField->setText(text); },
+        [this](const QFont& font) { deviceListField->setFont(font); });
+}
+
+bool Controller::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == window && event->type() == QEvent::Close)
+        windowWillClose();
+    return QObject::eventFilter(watched, event);
+}
+
+std::optional<FontNode> Controller::languageEntry(const QString& key) const
+{
+    return parseOperation ? parseOperation->entry(key) : std::nullopt;
+}
+
+void Controller::setRows(const QList<DeviceRow>& rows)
+{
+    rowModel->removeRows(0, rowModel->rowCount());
+    device = rows;
+    for (const DeviceRow& row : device)
+    {
+        QList<QStandardItem*> items;
+        for (const QString* key : kColumnKeys)
+        {
+            auto* item = new QStandardItem(row.value(*key));
+            item->setEditable(false);
+            items.append(item);
+        }
+        rowModel->appendRow(items);
+    }
+}
+
+void Controller::setButtonsEnabled(bool enabled)
+{
+    loginbutton->setEnabled(enabled);
+    refreshbutton->setEnabled(enabled);
+    storagebutton->setEnabled(enabled);
+}
+
+void Controller::openSelectedDevice(const QString& scheme)
+{
+    const QModelIndexList selected = tableview->selectionModel()->selectedRows();
+    if (selected.size() != 1)
+        return;
+    const int row = array_controller->mapToSource(selected.first()).row();
+    if (row < 0 || row >= device.size())
+        return;
+    const QString address = device.at(row).value(kRowIP);
+    if (!IsSafeDeviceAddress(address))
+    {
+        qWarning("not opening %s for \"%s\": not an IPv4 address or host name", qPrintable(scheme),
+                 qPrintable(address));
+        return;
+    }
+    const QUrl url(scheme + QStringLiteral("://") + address, QUrl::StrictMode);
+    if (!url.isValid())
+    {
+        qWarning("not opening %s for \"%s\": %s", qPrintable(scheme), qPrintable(address),
+                 qPrintable(url.errorString()));
+        return;
+    }
+    QDesktopServices::openUrl(url);
+}

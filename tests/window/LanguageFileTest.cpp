@@ -1,0 +1,396 @@
+// The language file: which file a user's languages choose, what the parser
+// makes of a file, and what the caption step does with the table. Nothing here
+// starts the discovery library, so these tests run anywhere.
+#include "AppDelegate.h"
+#include "Controller.h"
+#include "ParseOperation.h"
+#include "WindowTestSupport.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFontDatabase>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QSortFilterProxyModel>
+#include <QTableView>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace
+{
+
+QByteArray Node(const char* key, const char* text, const char* extra = "")
+{
+    return QByteArray("<NODE><KEY KeyString=\"") + key + "\" String=\"" + text + "\" " + extra +
+           "/></NODE>\n";
+}
+
+QByteArray Document(const QByteArray& nodes)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<LanguageCFG>\n" + nodes + "</LanguageCFG>\n";
+}
+
+QByteArray AllEightEntries()
+{
+    return Node("List1", "Host", "Font=\"DejaVu Sans\" Size=\"13.5\"") + Node("List2", "Address") +
+           Node("List3", "Model") + Node("Log In", "Open web page", "Font=\"DejaVu Sans\" Size=\"13.5\"") +
+           Node("Refresh", "Search again") + Node("My storage", "Open share") +
+           Node("Device List", "Devices", "Font=\"DejaVu Sans\" Size=\"17\"") +
+           Node("Search Time", "Seconds");
+}
+
+} // namespace
+
+TEST(LanguageChoice, FirstPreferredLanguageByLanguageAndScript)
+{
+    // The lists QLocale::system().uiLanguages() gives for common locales.
+    EXPECT_EQ(LanguageResourceName({"en-US", "en-Latn-US", "en"}), "XML_en");
+    EXPECT_EQ(LanguageResourceName({"en-GB", "en-Latn-GB"}), "XML_en");
+    EXPECT_EQ(LanguageResourceName({"en"}), "XML_en");
+    EXPECT_EQ(LanguageResourceName({"zh-CN", "zh-Hans-CN", "zh"}), "XML_ch");
+    EXPECT_EQ(LanguageResourceName({"zh-TW", "zh-Hant-TW"}), "XML_tl");
+    EXPECT_EQ(LanguageResourceName({"zh-HK", "zh-Hant-HK"}), "XML_tl");
+    EXPECT_EQ(LanguageResourceName({"zh-MO"}), "XML_tl");
+    EXPECT_EQ(LanguageResourceName({"zh-Hant"}), "XML_tl");
+    EXPECT_EQ(LanguageResourceName({"zh-Hans"}), "XML_ch");
+    EXPECT_EQ(LanguageResourceName({"zh-SG"}), "XML_ch");
+    EXPECT_EQ(LanguageResourceName({"zh_TW"}), "XML_tl");
+    EXPECT_EQ(LanguageResourceName({"de-DE", "de-Latn-DE", "de"}), "XML_ch");
+    EXPECT_EQ(LanguageResourceName({"C"}), "XML_ch");
+    EXPECT_EQ(LanguageResourceName({}), "XML_ch");
+    // Only the first language counts.
+    EXPECT_EQ(LanguageResourceName({"fr-FR", "en-US"}), "XML_ch");
+    // "eng" and "english" are other codes, not English.
+    EXPECT_EQ(LanguageResourceName({"eng"}), "XML_ch");
+}
+
+TEST(LanguageChoice, ShippedFilesAreComplete)
+{
+    TestApplication();
+    const std::vector<std::pair<const char*, const char*>> files = {
+        {"XML_ch", "Noto Sans CJK SC"}, {"XML_tl", "Noto Sans CJK TC"}, {"XML_en", "DejaVu Sans"}};
+    AppDelegate delegate; // registers the compiled-in resources
+    delegate.loadWindowLayout();
+    for (const auto& [name, family] : files)
+    {
+        SCOPED_TRACE(name);
+        const QString path = PathForResource(":", name, "xml");
+        ASSERT_FALSE(path.isNull());
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const LanguageParseResult result = ParseLanguageData(file.readAll());
+        EXPECT_FALSE(result.error.has_value());
+        EXPECT_EQ(result.completions, 1);
+        for (const char* key :
+             {"List1", "List2", "List3", "Log In", "Refresh", "My storage", "Device List", "Search Time"})
+        {
+            const auto it = result.table.find(key);
+            ASSERT_NE(it, result.table.end()) << key;
+            EXPECT_FALSE(it->second.String.value_or("").isEmpty()) << key;
+            EXPECT_EQ(it->second.Font.value_or(""), family) << key;
+            EXPECT_GT(ReadFontSize(it->second.FontSize), 0.0) << key;
+        }
+        // A missing font would leave Chinese drawn with Japanese shapes or as boxes.
+        EXPECT_TRUE(QFontDatabase::hasFamily(family)) << family << " is not installed";
+    }
+}
+
+TEST(LanguageParse, EntriesKeysAndCompletion)
+{
+    int keyElements = 0;
+    const QByteArray file = Document(AllEightEntries() +
+                                     // Same key twice: the second wins.
+                                     Node("List2", "first") + Node("List2", "second") +
+                                     // Two KEYs in one NODE: the second sets all six members again.
+                                     "<NODE><KEY KeyString=\"Twice\" String=\"a\" Font=\"F\" Color=\"red\"/>"
+                                     "<KEY KeyString=\"Twice\" Size=\"9\"/></NODE>"
+                                     // No KeyString, and no KEY at all: not stored.
+                                     "<NODE><KEY String=\"orphan\"/></NODE><NODE/>"
+                                     // Case matters for element names.
+                                     "<node><KEY KeyString=\"lower\"/></node>");
+    const LanguageParseResult result = ParseLanguageData(file, [&] { ++keyElements; });
+    EXPECT_FALSE(result.error.has_value());
+    EXPECT_EQ(result.completions, 1);
+    EXPECT_EQ(keyElements, 8 + 2 + 2 + 1 + 1);
+    EXPECT_EQ(result.table.at("List2").String, QString("second"));
+    const FontNode& twice = result.table.at("Twice");
+    EXPECT_FALSE(twice.String.has_value());
+    EXPECT_FALSE(twice.Font.has_value());
+    EXPECT_FALSE(twice.FontColor.has_value());
+    EXPECT_EQ(twice.FontSize, QString("9"));
+    // "node" is not an entry element: its KEY only changes the entry left
+    // over from the NODE before it, which is never stored again.
+    EXPECT_EQ(result.table.size(), 9u);
+    EXPECT_EQ(result.table.count("lower"), 0u);
+}
+
+TEST(LanguageParse, AttributesPresentEmptyAndAbsent)
+{
+    const LanguageParseResult result = ParseLanguageData(Document(
+        "<NODE><KEY KeyString=\"K\" String=\"\" Color=\"#123456\" Offset=\"3\">ignored text</KEY></NODE>"));
+    const FontNode& node = result.table.at("K");
+    EXPECT_EQ(node.String, QString(""));
+    EXPECT_FALSE(node.Font.has_value());
+    EXPECT_EQ(node.FontColor, QString("#123456"));
+    EXPECT_EQ(node.FontOffset, QString("3"));
+    EXPECT_FALSE(node.FontSize.has_value());
+}
+
+TEST(LanguageParse, KeyBeforeAnyNodeIsDropped)
+{
+    const LanguageParseResult result =
+        ParseLanguageData(Document("<KEY KeyString=\"early\"/>" + Node("late", "x")));
+    EXPECT_EQ(result.table.count("early"), 0u);
+    EXPECT_EQ(result.table.count("late"), 1u);
+}
+
+TEST(LanguageParse, WithoutRootElementEntriesStayButNoCompletion)
+{
+    const LanguageParseResult result = ParseLanguageData("<Other>" + Node("Search Time", "T") + "</Other>");
+    EXPECT_FALSE(result.error.has_value());
+    EXPECT_EQ(result.completions, 0);
+    EXPECT_EQ(result.table.at("Search Time").String, QString("T"));
+}
+
+TEST(LanguageParse, MalformedFileKeepsEntriesBeforeTheError)
+{
+    const LanguageParseResult truncated =
+        ParseLanguageData("<LanguageCFG>" + Node("List1", "kept") + "<NODE><KEY KeyString=\"List2\"");
+    ASSERT_TRUE(truncated.error.has_value());
+    EXPECT_EQ(truncated.completions, 0);
+    EXPECT_EQ(truncated.table.count("List1"), 1u);
+    EXPECT_EQ(truncated.table.count("List2"), 0u);
+
+    const LanguageParseResult mismatched = ParseLanguageData("<LanguageCFG><NODE></KEY></LanguageCFG>");
+    ASSERT_TRUE(mismatched.error.has_value());
+    EXPECT_GT(mismatched.error->line, 0);
+
+    // An error after the root ended: the completion already happened.
+    const LanguageParseResult trailing = ParseLanguageData(Document(Node("List1", "x")) + "<extra/>");
+    ASSERT_TRUE(trailing.error.has_value());
+    EXPECT_EQ(trailing.completions, 1);
+
+    for (const QByteArray& broken : {QByteArray(), QByteArray("\xff\xfe\x00garbage", 10), QByteArray("<<<<")})
+        EXPECT_TRUE(ParseLanguageData(broken).error.has_value());
+}
+
+TEST(LanguageParse, EntityDeclarationsAreRefusedQuickly)
+{
+    // Ten levels of ten references each: a billion copies when expanded.
+    QByteArray laughs = "<?xml version=\"1.0\"?>\n<!DOCTYPE LanguageCFG [\n<!ENTITY l0 \"ha\">\n";
+    for (int i = 1; i <= 10; ++i)
+    {
+        laughs += "<!ENTITY l" + QByteArray::number(i) + " \"";
+        for (int j = 0; j < 10; ++j)
+            laughs += "&l" + QByteArray::number(i - 1) + ";";
+        laughs += "\">\n";
+    }
+    laughs += "]>\n<LanguageCFG><NODE><KEY KeyString=\"List1\" String=\"&l10;\"/></NODE></LanguageCFG>";
+    QElapsedTimer clock;
+    clock.start();
+    const LanguageParseResult bomb = ParseLanguageData(laughs);
+    EXPECT_LT(clock.elapsed(), 1000);
+    ASSERT_TRUE(bomb.error.has_value());
+    EXPECT_TRUE(bomb.table.empty());
+    EXPECT_EQ(bomb.completions, 0);
+
+    const LanguageParseResult external = ParseLanguageData(
+        "<!DOCTYPE LanguageCFG [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>"
+        "<LanguageCFG><NODE><KEY KeyString=\"List1\" String=\"&x;\"/></NODE></LanguageCFG>");
+    ASSERT_TRUE(external.error.has_value());
+    EXPECT_TRUE(external.table.empty());
+
+    const LanguageParseResult undeclared = ParseLanguageData(Document(Node("List1", "&nothere;")));
+    ASSERT_TRUE(undeclared.error.has_value());
+    EXPECT_EQ(undeclared.completions, 0);
+
+    // The predefined entities and character references are plain text.
+    const LanguageParseResult plain = ParseLanguageData(Document(Node("List1", "a&amp;b&#x4E3B;")));
+    EXPECT_FALSE(plain.error.has_value());
+    EXPECT_EQ(plain.table.at("List1").String, QString::fromUtf8("a&b\u4E3B"));
+}
+
+TEST(LanguageParse, FontSizeText)
+{
+    EXPECT_EQ(ReadFontSize(QString("13.5")), 13.5);
+    EXPECT_EQ(ReadFontSize(QString("  \t12pt")), 12.0);
+    EXPECT_EQ(ReadFontSize(QString("+7")), 7.0);
+    EXPECT_EQ(ReadFontSize(QString("-3")), -3.0);
+    EXPECT_EQ(ReadFontSize(QString(".5")), 0.5);
+    EXPECT_EQ(ReadFontSize(QString("12.")), 12.0);
+    EXPECT_EQ(ReadFontSize(QString("1e1")), 10.0);
+    EXPECT_EQ(ReadFontSize(QString("12e")), 12.0);
+    EXPECT_EQ(ReadFontSize(QString("12e+")), 12.0);
+    EXPECT_EQ(ReadFontSize(QString("12,5")), 12.0); // the decimal point is '.' in every locale
+    EXPECT_TRUE(std::isinf(ReadFontSize(QString("1e999"))));
+    for (const char* none : {"", "big", "pt12", ".", "-", "e5", "0x10", "inf", "nan"})
+        EXPECT_EQ(ReadFontSize(QString(none)), 0.0) << none;
+    EXPECT_EQ(ReadFontSize(std::nullopt), 0.0);
+    // Non-ASCII digits are not decimal digits here.
+    EXPECT_EQ(ReadFontSize(QString::fromUtf8("\u0661\u0662")), 0.0);
+}
+
+TEST(DeviceAddress, OnlyAddressesAndPlainHostNamesOpen)
+{
+    for (const char* safe :
+         {"198.18.0.5", "0.0.0.0", "255.255.255.255", "nas", "NAS-Box.local", "a1.b2", "x-1"})
+        EXPECT_TRUE(IsSafeDeviceAddress(safe)) << safe;
+    for (const char* unsafe : {"",
+                               "198.18.0.5@elsewhere.example",
+                               "198.18.0.5:8080",
+                               "198.18.0.5/admin",
+                               "198.18.0.5 x",
+                               "198.18.0.5#frag",
+                               "198.18.0.5?q",
+                               "user@host",
+                               "host%2fpath",
+                               "[::1]",
+                               "198.18.0.256",
+                               "198.18.0",
+                               "1.2.3.4.5",
+                               "010.0.0.1",
+                               "0x7f.1",
+                               "0X7F",
+                               "2130706433",
+                               "host.",
+                               ".host",
+                               "a..b",
+                               "ho_st",
+                               "h\xc3\xa9te",
+                               "198.18.0.5\\evil"})
+        EXPECT_FALSE(IsSafeDeviceAddress(QString::fromUtf8(unsafe))) << unsafe;
+}
+
+// Drives the caption step through a real controller and window whose
+// language file comes from a temporary folder; the library is never started.
+class CaptionTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        TestApplication();
+        ASSERT_TRUE(dir.isValid());
+        delegate.loadWindowLayout();
+        c = delegate.controller;
+    }
+    void TearDown() override { CloseAlerts(); }
+
+    // Writes the file as the simplified Chinese file, parses it and waits
+    // until every notice of the parse has been handled.
+    void Load(const QByteArray& contents)
+    {
+        QFile file(dir.filePath("XML_ch.xml"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(contents);
+        file.close();
+        c->startLanguageFile({"zh-CN"}, dir.path());
+        ASSERT_TRUE(c->parseOperation);
+        WaitForParse(*c);
+    }
+
+    QString Header(int column) const
+    {
+        return c->array_controller->headerData(column, Qt::Horizontal).toString();
+    }
+
+    QTemporaryDir dir;
+    AppDelegate delegate;
+    Controller* c = nullptr;
+};
+
+TEST_F(CaptionTest, EightEntriesCaptionEveryControlWithoutAlert)
+{
+    const QFont buttonFontBefore = c->refreshbutton->font();
+    Load(Document(AllEightEntries()));
+    EXPECT_EQ(Header(0), "Host");
+    EXPECT_EQ(Header(1), "Address");
+    EXPECT_EQ(Header(2), "Model");
+    EXPECT_EQ(c->loginbutton->text(), "Open web page");
+    EXPECT_EQ(c->refreshbutton->text(), "Search again");
+    EXPECT_EQ(c->storagebutton->text(), "Open share");
+    EXPECT_EQ(c->deviceListField->text(), "Devices");
+    EXPECT_TRUE(OpenAlerts().isEmpty());
+
+    // Fonts: named family at the given size; no "Font" leaves the font alone.
+    EXPECT_EQ(c->loginbutton->font().family(), "DejaVu Sans");
+    EXPECT_DOUBLE_EQ(c->loginbutton->font().pointSizeF(), 13.5);
+    EXPECT_DOUBLE_EQ(c->deviceListField->font().pointSizeF(), 17.0);
+    EXPECT_EQ(c->refreshbutton->font(), buttonFontBefore);
+    const QFont headerFont = c->array_controller->headerData(0, Qt::Horizontal, Qt::FontRole).value<QFont>();
+    EXPECT_EQ(headerFont.family(), "DejaVu Sans");
+    EXPECT_FALSE(c->array_controller->headerData(1, Qt::Horizontal, Qt::FontRole).isValid());
+    EXPECT_EQ(c->tableview->editTriggers(), QAbstractItemView::NoEditTriggers);
+}
+
+TEST_F(CaptionTest, FourEntriesShowTheAlertAndStillApply)
+{
+    Load(
+        Document(Node("List1", "H") + Node("Log In", "L") + Node("Refresh", "R") + Node("Device List", "D")));
+    const QList<QMessageBox*> alerts = OpenAlerts();
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_EQ(alerts[0]->text(), "aaa");
+    EXPECT_EQ(alerts[0]->informativeText(), "bbb");
+    ASSERT_EQ(alerts[0]->buttons().size(), 1);
+    EXPECT_EQ(alerts[0]->buttons()[0]->text(), "OK");
+    EXPECT_FALSE(alerts[0]->isModal());
+    EXPECT_EQ(Header(0), "H");
+    EXPECT_EQ(c->loginbutton->text(), "L");
+    EXPECT_EQ(c->refreshbutton->text(), "R");
+    EXPECT_EQ(c->deviceListField->text(), "D");
+    // Entries that are missing leave the layout's captions.
+    EXPECT_EQ(c->storagebutton->text(), "My storage");
+    EXPECT_EQ(Header(1), "IP Address");
+}
+
+TEST_F(CaptionTest, UnknownFontOrOddSizeStillSetsTheCaption)
+{
+    const QFont before = c->loginbutton->font();
+    Load(Document(AllEightEntries().replace("Open web page\" Font=\"DejaVu Sans\" Size=\"13.5\"",
+                                            "Open web page\" Font=\"No Such Family 42\" Size=\"20\"") +
+                  Node("Refresh", "Again", "Font=\"DejaVu Sans\" Size=\"big\"") +
+                  Node("My storage", "Share", "Font=\"DejaVu Sans\" Size=\"1e999\"")));
+    EXPECT_EQ(c->loginbutton->text(), "Open web page");
+    EXPECT_EQ(c->loginbutton->font(), before);
+    EXPECT_EQ(c->refreshbutton->font().family(), "DejaVu Sans");
+    EXPECT_DOUBLE_EQ(c->refreshbutton->font().pointSizeF(), QApplication::font().pointSizeF());
+    EXPECT_DOUBLE_EQ(c->storagebutton->font().pointSizeF(), kMaxFontPoints);
+}
+
+TEST_F(CaptionTest, NoRootElementNoCaptionStepButEntriesVisible)
+{
+    Load("<Other>" + AllEightEntries() + "</Other>");
+    EXPECT_EQ(c->loginbutton->text(), "Log In");
+    EXPECT_TRUE(OpenAlerts().isEmpty());
+    c->getDeviceList(); // the countdown reads its caption all the same
+    EXPECT_EQ(c->countdownField->text(), "Seconds 10");
+}
+
+TEST_F(CaptionTest, MalformedFilePostsTheFailureNotice)
+{
+    QVariantMap userInfo;
+    QObject observer;
+    NotificationCenter::defaultCenter()->addObserver(
+        &observer, kEarthquakesErrorNotif, [&](QObject*, const QVariantMap& info) { userInfo = info; });
+    Load("<LanguageCFG>" + Node("Log In", "L") + "<NODE");
+    ASSERT_TRUE(WaitUntil([&] { return !userInfo.isEmpty(); }));
+    const auto error = userInfo.value(kEarthquakesMsgErrorKey).value<LanguageParseError>();
+    EXPECT_NE(error.code, 0);
+    EXPECT_FALSE(error.message.isEmpty());
+    // No caption step, but the entry before the error is there.
+    EXPECT_EQ(c->loginbutton->text(), "Log In");
+    ASSERT_TRUE(c->parseOperation->entry("Log In"));
+}
+
+TEST_F(CaptionTest, MissingFileMeansNoParse)
+{
+    CapturedLog log;
+    c->startLanguageFile({"en-US"}, dir.path());
+    EXPECT_FALSE(c->parseOperation);
+    EXPECT_TRUE(log.lines().contains("current=en-US"));
+    EXPECT_TRUE(log.lines().contains("fileToOpen = (null)"));
+    c->getDeviceList();
+    EXPECT_EQ(c->countdownField->text(), " 10");
+}

@@ -1,0 +1,144 @@
+"""End to end: the window under Xvfb, inside the LAN test bed, finds the
+simulated devices of accepted vendors and lists them; a screenshot is taken.
+
+Run by CTest with NASFINDER_APP set to the built window. NASFINDER_SCREENSHOT
+names where the picture is kept (a temporary file otherwise).
+
+NASFINDER_SCREENSHOT_IDLE=1 waits for the end of the countdown first (buttons
+enabled), for a picture of the window at rest.
+
+The same file, started with --drive under xvfb-run in the client namespace,
+runs the window, waits for its rows and grabs the screen."""
+import os
+import re
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, '..', 'lan'))
+import lanbed  # noqa: E402
+
+# The window's own size: without a window manager it sits at 0,0 and fills it.
+SCREEN = (640, 400)
+# Four devices, one of a vendor the registry turns away.
+DEVICES = [
+    dict(host='office-nas', vendor='TAVIK', product='TN-4200'),
+    dict(host='backup', vendor='ESKAL', product='EK-210'),
+    dict(host='printer-room', vendor='KELDO', product='KD-1'),
+    dict(host='media-store', vendor='MIRDO', product='MS-8'),
+]
+ACCEPTED = [d for d in DEVICES if d['vendor'] != 'KELDO']
+SIZE_RE = re.compile(r'^vListDevice\.size\(\) = (\d+)$')
+
+
+def png_size(path):
+    with open(path, 'rb') as f:
+        head = f.read(24)
+    if head[:8] != b'\x89PNG\r\n\x1a\n':
+        raise AssertionError('%s is not a PNG' % path)
+    return struct.unpack('>II', head[16:24])
+
+
+def drive(app, shot, log_path):
+    """Under Xvfb: start the window, wait until a tick has listed every
+    accepted device, let it paint, grab the screen, stop the window."""
+    with open(log_path, 'w') as log:
+        proc = subprocess.Popen([app], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        seen = threading.Event()
+        # At rest: the eleventh tick is the last one of the countdown.
+        ticks_needed = 11 if os.environ.get('NASFINDER_SCREENSHOT_IDLE') == '1' else 1
+        ticks = []
+
+        def read():
+            for line in proc.stderr:
+                line = line.rstrip('\n')
+                log.write(line + '\n')
+                log.flush()
+                m = SIZE_RE.match(line)
+                if m:
+                    ticks.append(int(m.group(1)))
+                    if ticks[-1] >= len(ACCEPTED) and len(ticks) >= ticks_needed:
+                        seen.set()
+
+        reader = threading.Thread(target=read, daemon=True)
+        reader.start()
+        ok = seen.wait(60)
+        if ok:
+            # The rows were rebuilt in the tick that printed the line; the
+            # repaint follows on the next pass of the event loop (and at rest,
+            # the idle tick one second later). The pause is for the picture
+            # only; nothing is decided by it.
+            time.sleep(1.5 if ticks_needed > 1 else 0.5)
+            grab = subprocess.run(['import', '-window', 'root', shot], capture_output=True, text=True)
+            if grab.returncode != 0:
+                log.write('import failed: %s\n' % grab.stderr)
+                ok = False
+        proc.send_signal(signal.SIGTERM)
+        try:
+            proc.wait(10)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+        reader.join(5)
+    return 0 if ok else 1
+
+
+@lanbed.skip_unless_available
+class WindowOnTheLan(unittest.TestCase):
+    def setUp(self):
+        self.app = os.environ.get('NASFINDER_APP')
+        if not self.app or not os.access(self.app, os.X_OK):
+            self.skipTest('NASFINDER_APP does not name the built window')
+        for tool in ('xvfb-run', 'Xvfb', 'xauth', 'import'):
+            if shutil.which(tool) is None:
+                self.skipTest('%s is not installed (packages xvfb, xauth, imagemagick)' % tool)
+        self.tmp = tempfile.mkdtemp(prefix='nasfinder-window-')
+        self.addCleanup(shutil.rmtree, self.tmp, True)
+
+    def test_lists_the_devices_of_accepted_vendors(self):
+        shot = os.environ.get('NASFINDER_SCREENSHOT') or os.path.join(self.tmp, 'window.png')
+        log_path = os.path.join(self.tmp, 'window.log')
+        with lanbed.Lan(devices=len(DEVICES)) as lan:
+            sim = lan.simulator(vendors=[d['vendor'] for d in DEVICES])
+            for i, d in enumerate(DEVICES):
+                sim.configure(i, host=d['host'], product=d['product'])
+            env = dict(os.environ)
+            env.pop('QT_QPA_PLATFORM', None)
+            argv = ['xvfb-run', '-a', '-s', '-screen 0 %dx%dx24' % SCREEN,
+                    sys.executable, os.path.abspath(__file__), '--drive', self.app, shot, log_path]
+            proc = lan.client_popen(argv, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+            try:
+                out, _ = proc.communicate(timeout=120)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                out, _ = proc.communicate()
+            log = ''
+            if os.path.exists(log_path):
+                with open(log_path) as f:
+                    log = f.read()
+            self.assertEqual(proc.returncode, 0, 'window run failed:\n%s\n%s' % (out, log))
+            # The window searched the bed's LAN, both ways.
+            sim.wait_for_requests(1, proto='broadcast', own=False)
+            sim.wait_for_requests(1, proto='ssdp', own=False)
+
+        sizes = [int(m.group(1)) for m in map(SIZE_RE.match, log.splitlines()) if m]
+        self.assertTrue(sizes, log)
+        self.assertEqual(max(sizes), len(ACCEPTED), 'the refused vendor must not be listed:\n' + log)
+        self.assertIn('application awakeFromNib........', log)
+        self.assertIn('applicationDidFinishLaunching........', log)
+        width, height = png_size(shot)
+        self.assertEqual((width, height), SCREEN)
+        self.assertGreater(os.path.getsize(shot), 5000, 'the screenshot looks empty')
+
+
+if __name__ == '__main__':
+    if len(sys.argv) == 5 and sys.argv[1] == '--drive':
+        sys.exit(drive(*sys.argv[2:]))
+    unittest.main(verbosity=2)
