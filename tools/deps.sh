@@ -36,5 +36,5 @@ nasfinder_install_packages() {
   # A fresh machine has empty package lists; fill them before installing.
   $sudo apt-get update -q
   # shellcheck disable=SC2086
-  $sudo apt-get install -y -q --no-install-recommends $missing
+  $sudo apt-get install -y -q $missing
 }
