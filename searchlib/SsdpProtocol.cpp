@@ -50,31 +50,33 @@ bool ParseLocation(string_view msg, const char* sender, deviceinfo& info)
 }
 
 // SERVER: VEXA/<version>, <anything>, <vendor>/<host>/<product>[/<rest>]
-// Whatever is not found leaves its fields empty; the message is still used.
+// Everything is read from the SERVER line itself: a version or description
+// taken from a later header would be another header's text. Whatever is not
+// found leaves its fields empty; the message is still used.
 void ParseServer(string_view msg, deviceinfo& info)
 {
     string_view::size_type server = msg.find("SERVER:");
     if (server == npos)
         return;
-    string_view::size_type os = msg.find("VEXA/", server);
+    string_view::size_type lineEnd = LineEnd(msg, server);
+    string_view line = msg.substr(0, lineEnd);
+    string_view::size_type os = line.find("VEXA/", server);
     if (os == npos)
         return;
     string_view::size_type versionStart = os + 5;
-    string_view::size_type comma1 = msg.find(',', versionStart);
+    string_view::size_type comma1 = line.find(',', versionStart);
+    CopyField(info.osversion, line.substr(versionStart, comma1 == npos ? npos : comma1 - versionStart));
     if (comma1 == npos)
         return;
-    CopyField(info.osversion, msg.substr(versionStart, comma1 - versionStart));
-    string_view::size_type comma2 = msg.find(',', comma1 + 1);
-    if (comma2 == npos)
+    string_view::size_type comma2 = line.find(',', comma1 + 1);
+    // The description follows the second comma and its space, and ends at the
+    // CR of the line: a line without one (LF alone, or cut off) gives none.
+    if (comma2 == npos || lineEnd >= msg.size() || msg[lineEnd] != '\r')
         return;
-    // The description follows the second comma and its space, and ends at a CR.
     string_view::size_type descStart = comma2 + 2;
-    if (descStart > msg.size())
+    if (descStart > line.size())
         return;
-    string_view::size_type cr = msg.find('\r', descStart);
-    if (cr == npos)
-        return;
-    string_view desc = msg.substr(descStart, cr - descStart).substr(0, kSsdpMaxDescription);
+    string_view desc = line.substr(descStart).substr(0, kSsdpMaxDescription);
 
     string_view::size_type slash1 = desc.find('/');
     if (slash1 == npos)

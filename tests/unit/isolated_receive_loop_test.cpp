@@ -1,0 +1,182 @@
+// The base receive loop over loopback unicast, with a handler that records what
+// it is given. Each test owns its port.
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "isolated_support.h"
+#include "SearchDeviceThread.h"
+
+using namespace isolated;
+
+namespace
+{
+class RecordingThread : public CSearchDeviceThread
+{
+public:
+    struct Call
+    {
+        int count;
+        std::string sender;
+        std::vector<char> buffer; // the whole receive buffer, 1025 bytes
+    };
+
+    void HandleReceiveInfo(char* data, int nLen, std::string& sender) override
+    {
+        if (nLen >= 5 && std::string(data, 5) == "THROW")
+            throw std::runtime_error("handler failed on purpose");
+        std::lock_guard<std::mutex> guard(m_mutex);
+        m_calls.push_back(Call{nLen, sender, std::vector<char>(data, data + kMaxDatagram + 1)});
+    }
+
+    std::vector<Call> Calls()
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        return m_calls;
+    }
+
+    bool WaitForCalls(std::size_t n)
+    {
+        return WaitUntil([&] { return Calls().size() >= n; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<Call> m_calls;
+};
+
+class ReceiveLoopTest : public ::testing::Test
+{
+protected:
+    RecordingThread& Start(int port)
+    {
+        m_port = port;
+        m_thread = new RecordingThread;
+        KeepForever(m_thread);
+        m_thread->InitSearchThread(nullptr, port, false);
+        EXPECT_TRUE(m_thread->IsWorkerRunning());
+        return *m_thread;
+    }
+
+    void TearDown() override
+    {
+        // No worker may outlive the test that started it.
+        if (m_thread != nullptr && m_thread->IsWorkerRunning())
+        {
+            EXPECT_TRUE(StopAndWait(*m_thread));
+        }
+    }
+
+    std::string Line(const std::string& text) const
+    {
+        return "SendThread " + std::to_string(m_port) + " : " + text;
+    }
+
+    int m_port = 0;
+    RecordingThread* m_thread = nullptr;
+};
+} // namespace
+
+TEST_F(ReceiveLoopTest, LongDatagramIsCutTo1024BytesAndTerminated)
+{
+    RecordingThread& thread = Start(41010);
+    std::string big(1500, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<char>('A' + i % 26);
+    SendToLoopback(41010, big);
+
+    ASSERT_TRUE(thread.WaitForCalls(1));
+    RecordingThread::Call call = thread.Calls()[0];
+    EXPECT_EQ(call.count, 1024);
+    EXPECT_EQ(std::string(call.buffer.data(), 1024), big.substr(0, 1024));
+    EXPECT_EQ(call.buffer[1024], '\0');
+    EXPECT_EQ(call.sender, "127.0.0.1");
+}
+
+TEST_F(ReceiveLoopTest, ShortDatagramIsFollowedByZeros)
+{
+    LogMark mark;
+    RecordingThread& thread = Start(41020);
+    // A long datagram first, so that the short one lands in a used buffer.
+    SendToLoopback(41020, std::string(900, 'x'));
+    SendToLoopback(41020, "0123456789");
+
+    ASSERT_TRUE(thread.WaitForCalls(2));
+    RecordingThread::Call call = thread.Calls()[1];
+    EXPECT_EQ(call.count, 10);
+    EXPECT_EQ(std::string(call.buffer.data(), 10), "0123456789");
+    EXPECT_EQ(std::string(call.buffer.begin() + 10, call.buffer.end()), std::string(1015, '\0'));
+    EXPECT_EQ(mark.Count(Line("Recive Socket Protocol IP : 127.0.0.1, nLen : 10  ")), 1u);
+    EXPECT_EQ(mark.Count(Line("Init Search Device Work Thread Value, strIP : , nPort : 41020  ")), 1u);
+}
+
+TEST_F(ReceiveLoopTest, EmptyDatagramMakesNoCall)
+{
+    RecordingThread& thread = Start(41030);
+    SendToLoopback(41030, "");
+    SendToLoopback(41030, "MARK");
+
+    ASSERT_TRUE(thread.WaitForCalls(1));
+    std::vector<RecordingThread::Call> calls = thread.Calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].count, 4);
+    EXPECT_EQ(std::string(calls[0].buffer.data()), "MARK");
+}
+
+// Regression: an exception out of one datagram's handler used to end the worker,
+// and the socket stayed deaf to every later device for the rest of the run.
+TEST_F(ReceiveLoopTest, ThrowingHandlerDropsOnlyThatDatagram)
+{
+    LogMark mark;
+    RecordingThread& thread = Start(41040);
+    SendToLoopback(41040, "THROW");
+    SendToLoopback(41040, "AFTER");
+
+    ASSERT_TRUE(thread.WaitForCalls(1));
+    EXPECT_EQ(std::string(thread.Calls()[0].buffer.data()), "AFTER");
+    EXPECT_TRUE(thread.IsWorkerRunning());
+    EXPECT_EQ(mark.Count(Line("Create Socket Protocolt Server Error : handler failed on purpose  ")), 1u);
+}
+
+TEST_F(ReceiveLoopTest, ExitWakesAWorkerBlockedInItsReceive)
+{
+    LogMark started;
+    RecordingThread& thread = Start(41050);
+    ASSERT_TRUE(started.WaitForMessage(Line("Wait Reciver Socket Protocol Info  ")));
+
+    LogMark mark;
+    thread.ExitSearchThread();
+    ASSERT_TRUE(WaitUntil([&] { return !thread.IsWorkerRunning(); })) << "the worker is still in its receive";
+
+    EXPECT_EQ(mark.Count(Line("Exit Search Device Tread , bExitSock : 1  ")), 1u);
+    // Woken with nothing received: one more line, then the flag ends the loop.
+    EXPECT_EQ(mark.Count(Line("Reciver Socket Protocol Info  ")), 1u);
+    EXPECT_EQ(mark.Count(Line("Recive Socket Protocol IP : "), true), 0u);
+    EXPECT_EQ(mark.Count(Line("Wait Reciver Socket Protocol Info  ")), 0u);
+    EXPECT_TRUE(thread.Calls().empty());
+
+    // The worker closed its socket on the way out: the port is free again.
+    PortHolder again(41050);
+}
+
+TEST_F(ReceiveLoopTest, TakenPortLeavesTheObjectWithoutWorker)
+{
+    PortHolder holder(41060);
+    LogMark mark;
+    m_port = 41060;
+    RecordingThread* thread = new RecordingThread;
+    KeepForever(thread);
+    thread->InitSearchThread(nullptr, 41060, false);
+
+    EXPECT_FALSE(thread->IsWorkerRunning());
+    EXPECT_EQ(mark.Count(Line("Create Search Device Work Thread   ")), 1u);
+    EXPECT_EQ(mark.Count(Line("Create Search Device Work Thread Error : "), true), 1u);
+    EXPECT_EQ(mark.Count(Line("Begin Search Device Work Thread  ")), 0u);
+
+    thread->ExitSearchThread();
+    EXPECT_EQ(mark.Count(Line("Exit Search Device Tread , bExitSock : 1  ")), 1u);
+    EXPECT_FALSE(thread->IsWorkerRunning());
+}
