@@ -20,19 +20,13 @@ CSearchDeviceBroadcastThread::~CSearchDeviceBroadcastThread() {}
 void CSearchDeviceBroadcastThread::InitSearchThread()
 {
     io_printf("SendThread %d : Create Search Device Work Thread ", nPort);
-    try
-    {
-        OpenSocket();
-        sock.set_option(boost::asio::socket_base::broadcast(true));
-        sock.bind(boost::asio::ip::udp::endpoint(boost::asio::ip::address_v4::any(),
-                                                 static_cast<unsigned short>(nPort)));
-        StartWorkerThread();
-    }
-    catch (const std::exception& e)
-    {
-        CloseSocketAfterFailedSetup();
-        io_printf("SendThread %d : Create Search Device Work Thread Error : %s   ", nPort, e.what());
-    }
+    SetUpSocket(
+        [this]
+        {
+            OpenSocket();
+            sock.set_option(boost::asio::socket_base::broadcast(true));
+            BindSocket(boost::asio::ip::address_v4::any());
+        });
 }
 
 int CSearchDeviceBroadcastThread::SendSearchCommandToDevice(dhcppacket& packet)

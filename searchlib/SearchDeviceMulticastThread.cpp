@@ -35,21 +35,15 @@ CSearchDeviceMulticastThread::~CSearchDeviceMulticastThread() {}
 void CSearchDeviceMulticastThread::InitSearchThread()
 {
     io_printf("SendThread %d : Create Search Device Work Thread   ", nPort);
-    try
-    {
-        OpenSocket();
-        AlterMulticastGroupInfo(true);
-        sock.bind(boost::asio::ip::udp::endpoint(boost::asio::ip::address_v4::any(),
-                                                 static_cast<unsigned short>(nPort)));
-        StartWorkerThread();
-    }
-    catch (const std::exception& e)
-    {
-        CloseSocketAfterFailedSetup();
-        io_printf("SendThread %d : Create Search Device Work Thread Error : %s   ", nPort, e.what());
-        if (bTestPort)
-            HandleInitSearchThreadError();
-    }
+    bool running = SetUpSocket(
+        [this]
+        {
+            OpenSocket();
+            AlterMulticastGroupInfo(true);
+            BindSocket(boost::asio::ip::address_v4::any());
+        });
+    if (!running && bTestPort)
+        HandleInitSearchThreadError();
 }
 
 void CSearchDeviceMulticastThread::HandleInitSearchThreadError()

@@ -43,18 +43,35 @@ void CSearchDeviceThread::InitSearchThread(const char* strIP, int nPort, bool bT
 void CSearchDeviceThread::InitSearchThread()
 {
     io_printf("SendThread %d : Create Search Device Work Thread   ", nPort);
+    SetUpSocket(
+        [this]
+        {
+            sock.open(boost::asio::ip::udp::v4());
+            BindSocket(boost::asio::ip::address_v4::any());
+        });
+}
+
+bool CSearchDeviceThread::SetUpSocket(const std::function<void()>& prepare)
+{
     try
     {
-        sock.open(boost::asio::ip::udp::v4());
-        sock.bind(boost::asio::ip::udp::endpoint(boost::asio::ip::address_v4::any(),
-                                                 static_cast<unsigned short>(nPort)));
+        prepare();
         StartWorkerThread();
+        return true;
     }
     catch (const std::exception& e)
     {
-        CloseSocketAfterFailedSetup();
+        // No worker uses the socket yet, so closing it here races nothing.
+        boost::system::error_code ignored;
+        sock.close(ignored);
         io_printf("SendThread %d : Create Search Device Work Thread Error : %s   ", nPort, e.what());
+        return false;
     }
+}
+
+void CSearchDeviceThread::BindSocket(const boost::asio::ip::address_v4& local)
+{
+    sock.bind(boost::asio::ip::udp::endpoint(local, static_cast<unsigned short>(nPort)));
 }
 
 void CSearchDeviceThread::OpenSocket()
@@ -87,12 +104,6 @@ void CSearchDeviceThread::StartWorkerThread()
         m_nSockFd = -1;
         throw;
     }
-}
-
-void CSearchDeviceThread::CloseSocketAfterFailedSetup()
-{
-    boost::system::error_code ignored;
-    sock.close(ignored);
 }
 
 void CSearchDeviceThread::StopWorker()

@@ -4,6 +4,7 @@
 #define SEARCHLIB_SEARCHDEVICETHREAD_H
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -38,17 +39,23 @@ protected:
     // that empties the record from the caller's thread.
     bool StoreIfNewDeviceInfo(const deviceinfo& info);
 
+    // One socket set-up: prepare opens, configures and binds sock, then the
+    // worker thread starts. On any failure the socket is closed and the error
+    // logged; the result says whether the thread now runs.
+    bool SetUpSocket(const std::function<void()>& prepare);
     // Opens sock as UDP over IPv4 and gives it a receive buffer large enough for a
     // burst of answers (the system's default holds only a few hundred).
     void OpenSocket();
-    // Starts the detached worker thread on HandleProtocolInfo and publishes the
-    // socket to ExitSearchThread.
-    void StartWorkerThread();
-    // Closes the socket during a failed set-up, when no worker uses it.
-    void CloseSocketAfterFailedSetup();
+    void BindSocket(const boost::asio::ip::address_v4& local);
     // Sets the stop flag and wakes a receive that the worker is blocked in.
     void StopWorker();
 
+private:
+    // Starts the detached worker thread on HandleProtocolInfo and publishes the
+    // socket to ExitSearchThread.
+    void StartWorkerThread();
+
+protected:
     deviceinfo oldDeviceInfo;
     boost::asio::io_service ioService;
     boost::asio::ip::udp::socket sock;

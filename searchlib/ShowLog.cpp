@@ -99,12 +99,36 @@ int io_log_init(bool bLogEnable, const char* logDir)
 
 namespace
 {
-// Formats the message of io_printf and io_printf_time; 0 when it comes out empty
-// or the formatting fails.
-int FormatMessage(char (&message)[kLineBufferSize], const char* format, va_list args)
+enum class Stamp
 {
+    DayAndTimeAfter, // io_printf: "message*[DD::HH:MM:SS]"
+    TimeOfDayBefore, // io_printf_time: "[--HH:MM:SS.ffffff--]*message"
+};
+
+// Formats the message, stamps it and writes the line, when both fit their
+// buffers; 0 for an empty message, a failed format or a line too long.
+int WriteStampedLine(Stamp stamp, const char* format, va_list args)
+{
+    char message[kLineBufferSize];
     int n = std::vsnprintf(message, sizeof(message), format, args);
-    return n > 0 ? n : 0;
+    if (n <= 0)
+        return 0;
+
+    char line[kLineBufferSize];
+    int len = 0;
+    if (stamp == Stamp::DayAndTimeAfter)
+    {
+        std::tm tmNow = LocalNow();
+        len = std::snprintf(line, sizeof(line), "%s*[%02d::%02d:%02d:%02d]\r\n", message, tmNow.tm_mday,
+                            tmNow.tm_hour, tmNow.tm_min, tmNow.tm_sec);
+    }
+    else
+    {
+        len = std::snprintf(line, sizeof(line), "[--%s--]*%s\r\n", get_curtime().c_str(), message);
+    }
+    if (len <= 0 || len > kMaxLineLength)
+        return 0;
+    return WriteLine(line, len);
 }
 } // namespace
 
@@ -112,41 +136,22 @@ int io_printf(const char* format, ...)
 {
     if (!LogActive() || format == nullptr)
         return 0;
-    char message[kLineBufferSize];
     va_list args;
     va_start(args, format);
-    int n = FormatMessage(message, format, args);
+    int result = WriteStampedLine(Stamp::DayAndTimeAfter, format, args);
     va_end(args);
-    if (n == 0)
-        return 0;
-
-    std::tm tmNow = LocalNow();
-    char line[kLineBufferSize];
-    int len = std::snprintf(line, sizeof(line), "%s*[%02d::%02d:%02d:%02d]\r\n", message, tmNow.tm_mday,
-                            tmNow.tm_hour, tmNow.tm_min, tmNow.tm_sec);
-    if (len <= 0 || len > kMaxLineLength)
-        return 0;
-    return WriteLine(line, len);
+    return result;
 }
 
 int io_printf_time(const char* format, ...)
 {
     if (!LogActive() || format == nullptr)
         return 0;
-    char message[kLineBufferSize];
     va_list args;
     va_start(args, format);
-    int n = FormatMessage(message, format, args);
+    int result = WriteStampedLine(Stamp::TimeOfDayBefore, format, args);
     va_end(args);
-    if (n == 0)
-        return 0;
-
-    std::string now = get_curtime();
-    char line[kLineBufferSize];
-    int len = std::snprintf(line, sizeof(line), "[--%s--]*%s\r\n", now.c_str(), message);
-    if (len <= 0 || len > kMaxLineLength)
-        return 0;
-    return WriteLine(line, len);
+    return result;
 }
 
 int io_log(const char* tag, const char* source, int number, const char* message)
