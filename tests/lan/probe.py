@@ -3,6 +3,7 @@ client namespace of a test-bed LAN and collects what it reports."""
 import json
 import os
 import subprocess
+import tempfile
 import threading
 import time
 
@@ -36,8 +37,12 @@ class Probe:
             raise RuntimeError('SEARCHLIB_PROBE does not name the built probe: %r' % PROBE)
         self._lock = threading.Lock()
         self._events = []
+        # Standard error carries the log's echo and, in a sanitizer build, any
+        # report; the probe ends with _exit, so a report would not show in its
+        # exit status and is looked for in the text instead.
+        self._stderr = tempfile.TemporaryFile()
         self.proc = lan.client_popen([PROBE], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=subprocess.DEVNULL, text=True, bufsize=1)
+                                     stderr=self._stderr, text=True, bufsize=1)
         self._reader = threading.Thread(target=self._read, daemon=True)
         self._reader.start()
 
@@ -102,6 +107,13 @@ class Probe:
                 stream.close()
             except OSError:
                 pass
+        self._stderr.seek(0)
+        text = self._stderr.read().decode('latin-1')
+        self._stderr.close()
+        for marker in ('Sanitizer', 'runtime error:'):
+            if marker in text:
+                start = text.index(marker)
+                raise AssertionError('the probe reported a fault:\n' + text[max(0, start - 200):start + 3000])
 
 
 def read_log(log_dir):
