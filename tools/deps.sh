@@ -4,7 +4,7 @@
 
 NASFINDER_BUILD_PACKAGES="g++ make cmake pkg-config libboost-dev libboost-thread-dev libboost-system-dev
   libboost-date-time-dev qt6-base-dev qt6-qpa-plugins fonts-noto-cjk fonts-dejavu-core libcap2-bin"
-NASFINDER_TEST_PACKAGES="clang libclang-rt-14-dev libgtest-dev libbenchmark-dev iproute2 python3 procps
+NASFINDER_TEST_PACKAGES="clang llvm-14 libclang-rt-14-dev libgtest-dev libbenchmark-dev iproute2 python3 procps
   util-linux xvfb xauth imagemagick"
 
 nasfinder_missing_packages() {

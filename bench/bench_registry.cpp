@@ -1,0 +1,141 @@
+// Cost of one report in the device registry with 10, 1,000 and 10,000 devices
+// listed. AddDeviceInfo walks the list from the front, so the worst case is a
+// report about the last device listed.
+//
+// The registry prints one vendor line per report; here it goes to /dev/null, so
+// the figures hold the formatting but no terminal.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "DeviceSearchInterface.h"
+
+namespace
+{
+deviceinfo Device(int i, const char* vendor = "TAVIK", const char* product = nullptr)
+{
+    deviceinfo d;
+    std::string id = "DEV" + std::to_string(i);
+    std::string ip = "198.18." + std::to_string(1 + i / 254) + "." + std::to_string(1 + i % 254);
+    std::string host = "nas" + std::to_string(i);
+    std::string prod = product != nullptr ? product : "P" + std::to_string(i);
+    CopyDeviceField(d.id, id.c_str());
+    CopyDeviceField(d.ip, ip.c_str());
+    CopyDeviceField(d.host, host.c_str());
+    CopyDeviceField(d.product, prod.c_str());
+    CopyDeviceField(d.osversion, "2.1");
+    CopyDeviceField(d.factory, vendor);
+    d.type = 1;
+    return d;
+}
+
+CDeviceSearchInterface* Registry(int listed)
+{
+    static bool quiet = false;
+    if (!quiet)
+    {
+        CDeviceSearchInterface::SetPrintStream(std::fopen("/dev/null", "w"));
+        quiet = true;
+    }
+    CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
+    registry->ClearDeviceList();
+    for (int i = 0; i < listed; ++i)
+    {
+        deviceinfo d = Device(i);
+        registry->AddDeviceInfo(d);
+    }
+    return registry;
+}
+
+// The same device seen again (search reply after search reply): the entry's
+// life is refreshed where it stands.
+void BM_AddDeviceInfo_SeenAgain_Last(benchmark::State& state)
+{
+    int listed = static_cast<int>(state.range(0));
+    CDeviceSearchInterface* registry = Registry(listed);
+    const deviceinfo last = Device(listed - 1);
+    for (auto _ : state)
+    {
+        deviceinfo d = last; // AddDeviceInfo upper-cases the vendor in place
+        registry->AddDeviceInfo(d);
+    }
+}
+BENCHMARK(BM_AddDeviceInfo_SeenAgain_Last)->Arg(10)->Arg(1000)->Arg(10000);
+
+void BM_AddDeviceInfo_SeenAgain_First(benchmark::State& state)
+{
+    CDeviceSearchInterface* registry = Registry(static_cast<int>(state.range(0)));
+    const deviceinfo first = Device(0);
+    for (auto _ : state)
+    {
+        deviceinfo d = first;
+        registry->AddDeviceInfo(d);
+    }
+}
+BENCHMARK(BM_AddDeviceInfo_SeenAgain_First)->Arg(10)->Arg(1000)->Arg(10000);
+
+// The last device listed with other texts each time: merged into its entry by
+// address after a walk over the whole list.
+void BM_AddDeviceInfo_MergeByAddress_Last(benchmark::State& state)
+{
+    int listed = static_cast<int>(state.range(0));
+    CDeviceSearchInterface* registry = Registry(listed);
+    const deviceinfo variants[2] = {Device(listed - 1, "TAVIK", "A"), Device(listed - 1, "TAVIK", "B")};
+    std::size_t k = 0;
+    for (auto _ : state)
+    {
+        deviceinfo d = variants[k++ & 1];
+        registry->AddDeviceInfo(d);
+    }
+}
+BENCHMARK(BM_AddDeviceInfo_MergeByAddress_Last)->Arg(10)->Arg(1000)->Arg(10000);
+
+// A device that is not listed yet: appended after a walk over the whole list,
+// then removed again so that the list keeps its length (the removal walks the
+// list too, and is part of the figure).
+void BM_AddDeviceInfo_NewThenLeave(benchmark::State& state)
+{
+    int listed = static_cast<int>(state.range(0));
+    CDeviceSearchInterface* registry = Registry(listed);
+    const deviceinfo fresh = Device(listed);
+    char id[kDeviceFieldSize];
+    std::memcpy(id, fresh.id, sizeof(id));
+    for (auto _ : state)
+    {
+        deviceinfo d = fresh;
+        registry->AddDeviceInfo(d);
+        registry->DelDeviceInfo(id);
+    }
+}
+BENCHMARK(BM_AddDeviceInfo_NewThenLeave)->Arg(10)->Arg(1000)->Arg(10000);
+
+// A vendor that is not accepted: upper-cased, printed and dropped, no lock.
+void BM_AddDeviceInfo_OtherVendor(benchmark::State& state)
+{
+    CDeviceSearchInterface* registry = Registry(static_cast<int>(state.range(0)));
+    const deviceinfo other = Device(7, "kelDo");
+    for (auto _ : state)
+    {
+        deviceinfo d = other;
+        registry->AddDeviceInfo(d);
+    }
+}
+BENCHMARK(BM_AddDeviceInfo_OtherVendor)->Arg(1000);
+
+// The window's copy of the list, once a second.
+void BM_GetDeviceList(benchmark::State& state)
+{
+    CDeviceSearchInterface* registry = Registry(static_cast<int>(state.range(0)));
+    std::vector<deviceinfo> copy;
+    for (auto _ : state)
+    {
+        registry->GetDeviceList(copy);
+        benchmark::DoNotOptimize(copy.data());
+    }
+}
+BENCHMARK(BM_GetDeviceList)->Arg(10)->Arg(1000)->Arg(10000);
+} // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,160 @@
+#!/usr/bin/env python3
+"""Idle cost of the window: starts nasfinder in the test bed's client namespace
+(under Xvfb, or Qt's offscreen platform), lets its search countdown run out,
+then measures its CPU share over 60 s and prints its resident memory.
+
+    bench/idle.py [--app build/src/nasfinder] [--platform xvfb|offscreen]
+                  [--settle 15] [--seconds 60] [--devices 4]
+
+Passes when the window uses under 0.1 % of one core while idle. Exit status 0
+on a pass, 1 on a failure, 2 when the test bed or a display cannot be had.
+"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, '..', 'tests', 'lan'))
+import lanbed  # noqa: E402
+
+CLK_TCK = os.sysconf('SC_CLK_TCK')
+LIMIT_PERCENT = 0.1
+
+
+def children(pid):
+    """Every descendant of pid."""
+    parents = {}
+    for entry in os.listdir('/proc'):
+        if not entry.isdigit():
+            continue
+        try:
+            with open('/proc/%s/stat' % entry) as f:
+                ppid = int(f.read().rsplit(')', 1)[1].split()[1])
+        except (OSError, ValueError, IndexError):
+            continue
+        parents.setdefault(ppid, []).append(int(entry))
+    found, todo = [], [pid]
+    while todo:
+        p = todo.pop()
+        for c in parents.get(p, []):
+            found.append(c)
+            todo.append(c)
+    return found
+
+
+def find_process(root_pid, exe):
+    """The process running `exe` among root_pid and its descendants."""
+    target = os.path.realpath(exe)
+    for pid in [root_pid] + children(root_pid):
+        try:
+            if os.path.realpath('/proc/%d/exe' % pid) == target:
+                return pid
+        except OSError:
+            continue
+    return None
+
+
+def cpu_ns(pid):
+    """CPU time of every live thread in nanoseconds (schedstat), and of the
+    process in clock ticks (stat, which also counts threads that ended)."""
+    total = 0
+    for tid in os.listdir('/proc/%d/task' % pid):
+        try:
+            with open('/proc/%d/task/%s/schedstat' % (pid, tid)) as f:
+                total += int(f.read().split()[0])
+        except (OSError, ValueError):
+            continue
+    with open('/proc/%d/stat' % pid) as f:
+        fields = f.read().rsplit(')', 1)[1].split()
+    ticks = int(fields[11]) + int(fields[12])
+    return total, ticks
+
+
+def status_kib(pid, key):
+    with open('/proc/%d/status' % pid) as f:
+        for line in f:
+            if line.startswith(key + ':'):
+                return int(line.split()[1])
+    return 0
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument('--app', default=os.path.join(HERE, '..', 'build', 'src', 'nasfinder'))
+    parser.add_argument('--platform', choices=('xvfb', 'offscreen'), default='xvfb')
+    parser.add_argument('--settle', type=float, default=15.0, help='seconds before measuring (countdown: 11)')
+    parser.add_argument('--seconds', type=float, default=60.0, help='length of the measurement')
+    parser.add_argument('--devices', type=int, default=4, help='simulated devices that answer')
+    args = parser.parse_args()
+
+    ok, why = lanbed.available()
+    if not ok:
+        print('cannot build the simulated LAN: ' + why, file=sys.stderr)
+        return 2
+    app = os.path.abspath(args.app)
+    if not os.access(app, os.X_OK):
+        print('no window at %s (build it, or pass --app)' % app, file=sys.stderr)
+        return 2
+    env = dict(os.environ, LANG='C.UTF-8', LC_ALL='C.UTF-8')
+    if args.platform == 'xvfb':
+        if shutil.which('xvfb-run') is None:
+            print('xvfb-run is not installed (apt-get install xvfb xauth), or use --platform offscreen',
+                  file=sys.stderr)
+            return 2
+        argv = ['xvfb-run', '-a', '-s', '-screen 0 1280x800x24', app]
+        env.pop('QT_QPA_PLATFORM', None)
+    else:
+        argv = [app]
+        env['QT_QPA_PLATFORM'] = 'offscreen'
+
+    with lanbed.Lan(devices=args.devices) as lan:
+        lan.simulator(vendors=['TAVIK', 'ESKAL', 'KELDO'])
+        log = open(os.devnull, 'wb')
+        top = lan.client_popen(argv, env=env, stdout=log, stderr=log)
+        started = time.monotonic()
+        try:
+            pid = lanbed.wait_until(lambda: find_process(top.pid, app), timeout=30,
+                                    message='the window process to start')
+            print('idle: %s (pid %d) on %s in the test bed with %d devices; %d cores, %s'
+                  % (app, pid, args.platform, args.devices, os.cpu_count() or 0, time.strftime('%Y-%m-%d %H:%M')))
+            settle = started + args.settle - time.monotonic()
+            if settle > 0:
+                time.sleep(settle)
+            if top.poll() is not None:
+                print('the window ended early (status %s)' % top.returncode, file=sys.stderr)
+                return 1
+            ns0, ticks0 = cpu_ns(pid)
+            t0 = time.monotonic()
+            time.sleep(args.seconds)
+            ns1, ticks1 = cpu_ns(pid)
+            t1 = time.monotonic()
+            rss = status_kib(pid, 'VmRSS')
+            hwm = status_kib(pid, 'VmHWM')
+            threads = len(os.listdir('/proc/%d/task' % pid))
+        finally:
+            if top.poll() is None:
+                top.terminate()
+                try:
+                    top.wait(timeout=10)
+                except subprocess.TimeoutExpired:
+                    top.kill()
+                    top.wait()
+            log.close()
+
+    wall = t1 - t0
+    share = 100.0 * (ns1 - ns0) / 1e9 / wall
+    share_ticks = 100.0 * (ticks1 - ticks0) / CLK_TCK / wall
+    print('measured %.0f s, from %.0f s after start' % (wall, t0 - started))
+    print('CPU: %.4f %% of one core (%.1f ms of CPU time; by clock ticks %.3f %%)'
+          % (share, (ns1 - ns0) / 1e6, share_ticks))
+    print('resident memory: %.1f MiB (peak %.1f MiB), %d threads' % (rss / 1024.0, hwm / 1024.0, threads))
+    passed = share < LIMIT_PERCENT
+    print('idle under %.1f %%: %s' % (LIMIT_PERCENT, 'yes' if passed else 'NO'))
+    return 0 if passed else 1
+
+
+if __name__ == '__main__':
+    sys.exit(main())
