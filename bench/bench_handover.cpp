@@ -17,6 +17,7 @@
 #include <cstring>
 #include <string>
 
+#include "BenchDevices.h"
 #include "DeviceSearchInterface.h"
 #include "SearchDeviceBroadcastThread.h"
 #include "SearchDeviceClient.h"
@@ -59,29 +60,13 @@ std::string OtherInterfaces()
     return names;
 }
 
-deviceinfo Device(int i, const char* product = nullptr)
-{
-    deviceinfo d;
-    std::string id = "DEV" + std::to_string(i);
-    std::string ip = "198.18." + std::to_string(1 + i / 254) + "." + std::to_string(1 + i % 254);
-    std::string host = "nas" + std::to_string(i);
-    std::string prod = product != nullptr ? product : "P" + std::to_string(i);
-    CopyDeviceField(d.id, id.c_str());
-    CopyDeviceField(d.ip, ip.c_str());
-    CopyDeviceField(d.host, host.c_str());
-    CopyDeviceField(d.product, prod.c_str());
-    CopyDeviceField(d.factory, "TAVIK");
-    d.type = 1;
-    return d;
-}
-
 void FillRegistry(int listed)
 {
     CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
     registry->ClearDeviceList();
     for (int i = 0; i < listed; ++i)
     {
-        deviceinfo d = Device(i);
+        deviceinfo d = BenchDevice(i);
         registry->AddDeviceInfo(d);
     }
 }
@@ -108,7 +93,7 @@ std::string BroadcastReply(int i, const char* product)
 void BM_HandOver_NoOpCallback(benchmark::State& state)
 {
     g_target.store(&NoOp);
-    deviceinfo d = Device(1);
+    deviceinfo d = BenchDevice(1);
     for (auto _ : state)
         CSearchDeviceClient::HandleDeviceMessage(&d, static_cast<int>(sizeof(d)), 1900);
 }
@@ -121,7 +106,7 @@ void BM_HandOver_IntoRegistry(benchmark::State& state)
     int listed = static_cast<int>(state.range(0));
     FillRegistry(listed);
     g_target.store(&CDeviceSearchInterface::SearchDeviceRecallHandle);
-    deviceinfo variants[2] = {Device(listed - 1, "A"), Device(listed - 1, "B")};
+    deviceinfo variants[2] = {BenchDevice(listed - 1, "TAVIK", "A"), BenchDevice(listed - 1, "TAVIK", "B")};
     std::size_t k = 0;
     for (auto _ : state)
         CSearchDeviceClient::HandleDeviceMessage(&variants[k++ & 1], static_cast<int>(sizeof(deviceinfo)),
@@ -143,7 +128,7 @@ void DatagramIntoRegistry(benchmark::State& state, std::string (*make)(int, cons
     static Thread* worker = new Thread();
     const std::string datagrams[2] = {make(listed - 1, "A"), make(listed - 1, "B")};
     // A broadcast reply's address is its sender's.
-    std::string sender = Device(listed - 1).ip;
+    std::string sender = BenchDevice(listed - 1).ip;
     char buffer[CSearchDeviceThread::kMaxDatagram + 1];
     std::size_t k = 0;
     for (auto _ : state)

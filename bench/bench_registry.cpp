@@ -10,27 +10,11 @@
 #include <cstring>
 #include <string>
 
+#include "BenchDevices.h"
 #include "DeviceSearchInterface.h"
 
 namespace
 {
-deviceinfo Device(int i, const char* vendor = "TAVIK", const char* product = nullptr)
-{
-    deviceinfo d;
-    std::string id = "DEV" + std::to_string(i);
-    std::string ip = "198.18." + std::to_string(1 + i / 254) + "." + std::to_string(1 + i % 254);
-    std::string host = "nas" + std::to_string(i);
-    std::string prod = product != nullptr ? product : "P" + std::to_string(i);
-    CopyDeviceField(d.id, id.c_str());
-    CopyDeviceField(d.ip, ip.c_str());
-    CopyDeviceField(d.host, host.c_str());
-    CopyDeviceField(d.product, prod.c_str());
-    CopyDeviceField(d.osversion, "2.1");
-    CopyDeviceField(d.factory, vendor);
-    d.type = 1;
-    return d;
-}
-
 CDeviceSearchInterface* Registry(int listed)
 {
     static bool quiet = false;
@@ -43,7 +27,7 @@ CDeviceSearchInterface* Registry(int listed)
     registry->ClearDeviceList();
     for (int i = 0; i < listed; ++i)
     {
-        deviceinfo d = Device(i);
+        deviceinfo d = BenchDevice(i);
         registry->AddDeviceInfo(d);
     }
     return registry;
@@ -55,7 +39,7 @@ void BM_AddDeviceInfo_SeenAgain_Last(benchmark::State& state)
 {
     int listed = static_cast<int>(state.range(0));
     CDeviceSearchInterface* registry = Registry(listed);
-    const deviceinfo last = Device(listed - 1);
+    const deviceinfo last = BenchDevice(listed - 1);
     for (auto _ : state)
     {
         deviceinfo d = last; // AddDeviceInfo upper-cases the vendor in place
@@ -67,7 +51,7 @@ BENCHMARK(BM_AddDeviceInfo_SeenAgain_Last)->Arg(10)->Arg(1000)->Arg(10000);
 void BM_AddDeviceInfo_SeenAgain_First(benchmark::State& state)
 {
     CDeviceSearchInterface* registry = Registry(static_cast<int>(state.range(0)));
-    const deviceinfo first = Device(0);
+    const deviceinfo first = BenchDevice(0);
     for (auto _ : state)
     {
         deviceinfo d = first;
@@ -82,7 +66,8 @@ void BM_AddDeviceInfo_MergeByAddress_Last(benchmark::State& state)
 {
     int listed = static_cast<int>(state.range(0));
     CDeviceSearchInterface* registry = Registry(listed);
-    const deviceinfo variants[2] = {Device(listed - 1, "TAVIK", "A"), Device(listed - 1, "TAVIK", "B")};
+    const deviceinfo variants[2] = {BenchDevice(listed - 1, "TAVIK", "A"),
+                                    BenchDevice(listed - 1, "TAVIK", "B")};
     std::size_t k = 0;
     for (auto _ : state)
     {
@@ -99,7 +84,7 @@ void BM_AddDeviceInfo_NewThenLeave(benchmark::State& state)
 {
     int listed = static_cast<int>(state.range(0));
     CDeviceSearchInterface* registry = Registry(listed);
-    const deviceinfo fresh = Device(listed);
+    const deviceinfo fresh = BenchDevice(listed);
     char id[kDeviceFieldSize];
     std::memcpy(id, fresh.id, sizeof(id));
     for (auto _ : state)
@@ -115,7 +100,7 @@ BENCHMARK(BM_AddDeviceInfo_NewThenLeave)->Arg(10)->Arg(1000)->Arg(10000);
 void BM_AddDeviceInfo_OtherVendor(benchmark::State& state)
 {
     CDeviceSearchInterface* registry = Registry(static_cast<int>(state.range(0)));
-    const deviceinfo other = Device(7, "kelDo");
+    const deviceinfo other = BenchDevice(7, "kelDo");
     for (auto _ : state)
     {
         deviceinfo d = other;

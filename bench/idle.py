@@ -18,6 +18,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, '..', 'tests', 'lan'))
+import benchlib  # noqa: E402
 import lanbed  # noqa: E402
 
 CLK_TCK = os.sysconf('SC_CLK_TCK')
@@ -90,13 +91,8 @@ def main():
     parser.add_argument('--devices', type=int, default=4, help='simulated devices that answer')
     args = parser.parse_args()
 
-    ok, why = lanbed.available()
-    if not ok:
-        print('cannot build the simulated LAN: ' + why, file=sys.stderr)
-        return 2
-    app = os.path.abspath(args.app)
-    if not os.access(app, os.X_OK):
-        print('no window at %s (build it, or pass --app)' % app, file=sys.stderr)
+    app = benchlib.lan_and_program(args.app, 'window', '--app')
+    if app is None:
         return 2
     env = dict(os.environ, LANG='C.UTF-8', LC_ALL='C.UTF-8')
     if args.platform == 'xvfb':

@@ -24,6 +24,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, '..', 'tests', 'lan'))
+import benchlib  # noqa: E402
 import lanbed  # noqa: E402
 
 CLK_TCK = os.sysconf('SC_CLK_TCK')
@@ -105,13 +106,8 @@ def main():
     parser.add_argument('--sample', type=float, default=5.0, help='seconds between samples')
     args = parser.parse_args()
 
-    ok, why = lanbed.available()
-    if not ok:
-        print('cannot build the simulated LAN: ' + why, file=sys.stderr)
-        return 2
-    scan = os.path.abspath(args.scan)
-    if not os.access(scan, os.X_OK):
-        print('no scan command at %s (build it, or pass --scan)' % scan, file=sys.stderr)
+    scan = benchlib.lan_and_program(args.scan, 'scan command', '--scan')
+    if scan is None:
         return 2
 
     duration = args.minutes * 60.0

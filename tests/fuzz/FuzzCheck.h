@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "SearchDeviceInfo.h"
 
@@ -28,6 +29,16 @@ struct NamedField
     const char* name;
     const char* bytes; // kDeviceFieldSize bytes
 };
+
+// An exactly sized copy of the input without a terminator, so that
+// AddressSanitizer sees any read past its end.
+inline std::unique_ptr<char[]> ExactCopy(const void* data, std::size_t size)
+{
+    std::unique_ptr<char[]> exact(new char[size == 0 ? 1 : size]);
+    if (size != 0)
+        std::memcpy(exact.get(), data, size);
+    return exact;
+}
 
 inline void Fields(const deviceinfo& info, NamedField (&out)[7])
 {

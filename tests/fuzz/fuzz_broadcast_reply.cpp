@@ -90,9 +90,7 @@ void FuzzFindStringValue(const std::uint8_t* data, std::size_t size)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     using namespace fuzzcheck;
-    std::unique_ptr<char[]> exact(new char[size == 0 ? 1 : size]);
-    if (size != 0)
-        std::memcpy(exact.get(), data, size);
+    std::unique_ptr<char[]> exact = ExactCopy(data, size);
 
     deviceinfo info;
     BroadcastReplyStatus status =

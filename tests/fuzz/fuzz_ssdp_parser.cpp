@@ -72,11 +72,8 @@ void CheckAccepted(const char* msg, std::size_t len, const deviceinfo& info, con
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     using namespace fuzzcheck;
-    // An exactly sized copy without a terminator: the parser must stop at len,
-    // and AddressSanitizer sees any read past it.
-    std::unique_ptr<char[]> exact(new char[size == 0 ? 1 : size]);
-    if (size != 0)
-        std::memcpy(exact.get(), data, size);
+    // The parser must stop at len: no terminator follows the copy.
+    std::unique_ptr<char[]> exact = ExactCopy(data, size);
     const char* text = size == 0 ? nullptr : exact.get();
 
     deviceinfo info;
