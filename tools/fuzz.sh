@@ -47,7 +47,7 @@ build() {
     jobs=$(nproc 2>/dev/null || echo 2)
     [ "$jobs" -gt 2 ] && jobs=2
     cmake -S "$ROOT" -B "$BUILD" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNASFINDER_FUZZ=ON -DNASFINDER_BUILD_BENCH=OFF >/dev/null
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNASFINDER_BUILD_TESTS=ON -DNASFINDER_FUZZ=ON -DNASFINDER_BUILD_BENCH=OFF >/dev/null
     cmake --build "$BUILD" -j "$jobs" --target fuzz_targets >"$BUILD/build.log" 2>&1 || {
         tail -40 "$BUILD/build.log" >&2
         echo "fuzz: build failed (log: $BUILD/build.log)" >&2
@@ -126,7 +126,7 @@ coverage() {
         exit 2
     fi
     cmake -S "$ROOT" -B "$cov" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
-        -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$flags" -DNASFINDER_BUILD_BENCH=OFF >/dev/null
+        -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$flags" -DNASFINDER_BUILD_TESTS=ON -DNASFINDER_BUILD_BENCH=OFF >/dev/null
     for t in $ALL_TARGETS; do
         cmake --build "$cov" -j 2 --target "${t}_replay" >"$cov/build-$t.log" 2>&1 || continue
         dir="$BUILD/corpus/$t"
