@@ -159,8 +159,8 @@ std::string ScanUsage(const std::string& program)
            "           by Ctrl-C or SIGTERM and its output written\n"
            "  1        the results could not be written\n"
            "  2        a bad argument\n"
-           "  128+N    ended by signal N (130 for Ctrl-C, 143 for SIGTERM) while\n"
-           "           standard output took nothing for one second\n"
+           "  128+N    ended by signal N (130 for Ctrl-C, 143 for SIGTERM) because\n"
+           "           standard output did not take the output within one second\n"
            "A reader that goes away (nasfinder-scan --raw | head -1) ends the command\n"
            "at once by SIGPIPE, as other filters end.\n";
 }
