@@ -44,7 +44,7 @@ def run_case(scan, proto, n, log, seconds):
         before = udp_counters(lan)
         logdir = tempfile.mkdtemp(prefix='nasfinder-burst-log-') if log else None
         err = tempfile.TemporaryFile()
-        argv = [scan, '--json', '--no-multi', '--seconds', str(seconds)]
+        argv = [scan, '--json', '--no-multi', '--verbose', '--seconds', str(seconds)]
         if logdir:
             argv += ['--log-dir', logdir]
         proc = lan.client_popen(argv, stdout=subprocess.PIPE, stderr=err)

@@ -117,7 +117,7 @@ def main():
     with lanbed.Lan(devices=args.devices + 3) as lan:
         client = lan.client_addrs[0]
         sim = lan.simulator(devices=min(args.answering, args.devices))
-        scan_proc = lan.client_popen([scan, '--watch', '--json'], stdout=subprocess.PIPE,
+        scan_proc = lan.client_popen([scan, '--watch', '--json', '--verbose'], stdout=subprocess.PIPE,
                                      stderr=subprocess.PIPE)
         pid = scan_proc.pid
         # `ip netns exec` enters the namespace, then execs the command in place.

@@ -19,6 +19,7 @@ constexpr int kRefreshSeconds = 10;
 // Null stands for standard output: `stdout` is not a constant, so it cannot be
 // the static initialiser, and reading it at each print also follows a freopen.
 std::atomic<FILE*> g_printStream{nullptr};
+std::atomic<CDeviceSearchInterface::TraceSink> g_traceSink{nullptr};
 
 bool IsAcceptedVendor(const char* factory)
 {
@@ -65,6 +66,11 @@ CDeviceSearchInterface* CDeviceSearchInterface::GetInstance()
 void CDeviceSearchInterface::SetPrintStream(FILE* stream)
 {
     g_printStream.store(stream);
+}
+
+void CDeviceSearchInterface::SetTraceSink(TraceSink sink)
+{
+    g_traceSink.store(sink);
 }
 
 int CDeviceSearchInterface::DeviceSearchDllInit(DeviceCallback pCallback, bool bLogEnable, const char* logDir,
@@ -163,8 +169,16 @@ void CDeviceSearchInterface::AddDeviceInfo(deviceinfo& info)
     info.factory[kDeviceFieldMaxLen] = '\0';
     ToUpper(info.factory);
 
-    FILE* stream = g_printStream.load();
-    std::fprintf(stream != nullptr ? stream : stdout, "\nNewDeviceInfo.factory = %s\n", info.factory);
+    const std::string trace = std::string("NewDeviceInfo.factory = ") + info.factory;
+    if (const TraceSink sink = g_traceSink.load())
+    {
+        sink(trace.data(), trace.size());
+    }
+    else
+    {
+        FILE* stream = g_printStream.load();
+        std::fprintf(stream != nullptr ? stream : stdout, "\n%s\n", trace.c_str());
+    }
 
     if (!IsAcceptedVendor(info.factory))
         return;

@@ -6,7 +6,9 @@
 
 #include <pthread.h>
 
+#include <cstddef>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "SearchDeviceInfo.h"
@@ -43,6 +45,12 @@ public:
 
     // Where the vendor line of AddDeviceInfo goes; standard output unless changed.
     static void SetPrintStream(FILE* stream);
+
+    // Receives the vendor line of AddDeviceInfo (without its line ends, the vendor
+    // as the device sent it) instead of the print stream; nullptr restores the
+    // stream. For a user that must make device text safe or keep it quiet.
+    using TraceSink = void (*)(const char* line, std::size_t length);
+    static void SetTraceSink(TraceSink sink);
 
 private:
     CDeviceSearchInterface();

@@ -25,6 +25,14 @@ bool ParseSeconds(const std::string& text, int& seconds)
     return true;
 }
 
+// "--log-dir --json" forgot the directory rather than naming one called
+// "--json". A negative number is still read as a (bad) value, and a directory
+// that really begins with '-' can be given as --log-dir=-x or ./-x.
+bool LooksLikeOption(const std::string& arg)
+{
+    return arg.size() > 1 && arg[0] == '-' && (arg[1] < '0' || arg[1] > '9');
+}
+
 ParseResult Fail(std::string message)
 {
     ParseResult result;
@@ -56,11 +64,14 @@ ParseResult ParseScanOptions(const std::vector<std::string>& args)
             }
         }
 
-        const bool takesValue = name == "--seconds" || name == "--log-dir";
+        const char* const valueName = name == "--seconds"   ? "a number of seconds"
+                                      : name == "--log-dir" ? "a directory"
+                                                            : nullptr;
+        const bool takesValue = valueName != nullptr;
         if (takesValue && !hasInlineValue)
         {
-            if (i + 1 >= args.size())
-                return Fail("option " + name + " needs a value");
+            if (i + 1 >= args.size() || LooksLikeOption(args[i + 1]))
+                return Fail("option " + name + " needs " + valueName);
             value = args[++i];
         }
         else if (!takesValue && hasInlineValue)
@@ -86,6 +97,8 @@ ParseResult ParseScanOptions(const std::vector<std::string>& args)
             opts.watch = true;
         else if (name == "--no-multi")
             opts.multiIP = false;
+        else if (name == "--verbose")
+            opts.verbose = true;
         else if (name == "--seconds")
         {
             if (!ParseSeconds(value, opts.seconds))
@@ -110,6 +123,9 @@ ParseResult ParseScanOptions(const std::vector<std::string>& args)
 
     if (opts.watch && opts.secondsGiven)
         return Fail("--seconds cannot be combined with --watch (watch runs until interrupted)");
+    if (opts.raw && opts.json)
+        return Fail("--raw cannot be combined with --json (--raw prints each report as a JSON line, "
+                    "not the list)");
     return result;
 }
 
@@ -122,19 +138,35 @@ std::string ScanUsage(const std::string& program)
            "  --seconds N     wait N seconds for answers (1 to 3600, default 11)\n"
            "  --json          print the list as one JSON array\n"
            "  --raw           print every report as it arrives, one JSON object per line,\n"
-           "                  before filtering and merging\n"
+           "                  before filtering and merging (not with --json)\n"
            "  --watch         search every 10 seconds and print the list whenever it\n"
-           "                  changes, until Ctrl-C or SIGTERM\n"
+           "                  changes, until Ctrl-C or SIGTERM (not with --seconds)\n"
            "  --no-multi      do not search from every local address separately\n"
-           "  --log-dir DIR   write the diagnostic log into DIR\n"
+           "  --log-dir DIR   write the diagnostic log into DIR (an existing directory)\n"
+           "  --verbose       also print every report's vendor and, with --log-dir, the\n"
+           "                  log lines on standard error\n"
            "  -h, --help      show this help\n"
            "  --version       show the version\n"
            "\n"
-           "Results go to standard output; messages and the countdown to standard error.\n"
-           "Ctrl-C during the wait ends it early and prints what was found so far.\n"
+           "Results go to standard output; the countdown (on a terminal), warnings and\n"
+           "errors to standard error.\n"
+           "Ctrl-C or SIGTERM during the wait ends it early and prints what was found.\n"
            "The broadcast search needs UDP port 67: run as root or grant the binary\n"
            "cap_net_bind_service (setcap cap_net_bind_service=+ep nasfinder-scan).\n"
-           "Exit status: 0 when the scan completed (also when nothing was found),\n"
-           "2 for a bad argument.\n";
+           "\n"
+           "Exit status:\n"
+           "  0        the scan completed, also when nothing was found, or was ended\n"
+           "           by Ctrl-C or SIGTERM and its output written\n"
+           "  1        the results could not be written\n"
+           "  2        a bad argument\n"
+           "  128+N    ended by signal N (130 for Ctrl-C, 143 for SIGTERM) because\n"
+           "           standard output did not take the output within one second\n"
+           "A reader that goes away (nasfinder-scan --raw | head -1) ends the command\n"
+           "at once by SIGPIPE, as other filters end.\n";
+}
+
+std::string UsageErrorText(const std::string& program, const std::string& reason)
+{
+    return program + ": " + reason + "\nTry '" + program + " --help' for more information.\n";
 }
 } // namespace nasscan

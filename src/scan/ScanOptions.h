@@ -20,6 +20,8 @@ struct ScanOptions
     bool raw = false;
     bool watch = false;
     bool multiIP = true;
+    // The registry's trace and, with logDir, the log's echo on standard error.
+    bool verbose = false;
     // Empty: diagnostic log off. Otherwise the directory, always ending in '/'.
     std::string logDir;
 };
@@ -29,7 +31,7 @@ enum class ParseStatus
     Run,     // options are valid: scan
     Help,    // print the usage on standard output, exit 0
     Version, // print the version, exit 0
-    Error,   // print `error` and the usage on standard error, exit 2
+    Error,   // print `error` and a pointer to --help on standard error, exit 2
 };
 
 struct ParseResult
@@ -43,6 +45,10 @@ struct ParseResult
 ParseResult ParseScanOptions(const std::vector<std::string>& args);
 
 std::string ScanUsage(const std::string& program);
+
+// What standard error gets for a bad command line: the reason on one line, then
+// where to read more, rather than the whole usage burying the reason.
+std::string UsageErrorText(const std::string& program, const std::string& reason);
 } // namespace nasscan
 
 #endif

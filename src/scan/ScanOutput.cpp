@@ -183,6 +183,15 @@ std::string TerminalText(const char* data, std::size_t len)
     return out;
 }
 
+std::string InertLine(const char* data, std::size_t len)
+{
+    while (len > 0 && (data[len - 1] == '\n' || data[len - 1] == '\r'))
+        --len;
+    std::string out = TerminalText(data, len);
+    out += '\n';
+    return out;
+}
+
 std::size_t DisplayWidth(const std::string& text)
 {
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
@@ -211,6 +220,31 @@ std::size_t DisplayWidth(const std::string& text)
         width += wide ? 2 : 1;
     }
     return width;
+}
+
+bool FoldSnapshot(std::vector<deviceinfo>& shown, const std::vector<deviceinfo>& snapshot)
+{
+    std::vector<deviceinfo> next = snapshot;
+    for (deviceinfo& record : next)
+    {
+        const auto last = std::find_if(shown.begin(), shown.end(),
+                                       [&](const deviceinfo& old) { return old.compareIP(record); });
+        if (last == shown.end())
+            continue;
+        for (auto field : {&deviceinfo::id, &deviceinfo::host, &deviceinfo::product, &deviceinfo::extra,
+                           &deviceinfo::osversion, &deviceinfo::factory})
+        {
+            if ((record.*field)[0] == '\0')
+                std::memcpy(record.*field, (*last).*field, kDeviceFieldSize);
+        }
+    }
+    // Only what the output shows counts; the age counter changes at every step.
+    const bool changed = next.size() != shown.size() ||
+                         !std::equal(next.begin(), next.end(), shown.begin(),
+                                     [](const deviceinfo& a, const deviceinfo& b) { return a.compare(b); });
+    if (changed)
+        shown = std::move(next);
+    return changed;
 }
 
 std::string RecordToJson(const deviceinfo& record, bool withPort, int port)

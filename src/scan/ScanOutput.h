@@ -22,9 +22,23 @@ std::string JsonEscape(const char* data, std::size_t len);
 // characters and the bidirectional overrides each become U+FFFD.
 std::string TerminalText(const char* data, std::size_t len);
 
+// One line for standard error from text that may hold device bytes (a log line,
+// a trace): the text less its trailing CR and LF characters, through
+// TerminalText, ending in one '\n'.
+std::string InertLine(const char* data, std::size_t len);
+
 // Columns the UTF-8 text takes on a terminal (wide East Asian characters count
 // two, combining marks none). Meant for text that went through TerminalText.
 std::size_t DisplayWidth(const std::string& text);
+
+// The list a watch shows after a new registry snapshot. The registry keeps one
+// record per address, but a device that answers both searches alternates there
+// between its broadcast record (no extra, no osversion) and its SSDP record. So
+// a text field that the snapshot leaves empty keeps the value last shown for
+// that address; otherwise the snapshot's list and order win. Returns true when
+// the list differs from `shown` (a device came or went, or a value changed), and
+// then replaces `shown` with it.
+bool FoldSnapshot(std::vector<deviceinfo>& shown, const std::vector<deviceinfo>& snapshot);
 
 // One record as a JSON object with the keys id, ip, host, product, extra,
 // osversion, vendor (the record's factory) and type, and port when withPort.

@@ -11,17 +11,19 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "DeviceSearchInterface.h"
+#include "ScanLibrary.h"
 #include "ScanOptions.h"
 #include "ScanOutput.h"
-#include "ShowLog.h"
 
 #ifndef NASFINDER_VERSION
 #error "NASFINDER_VERSION must be defined by the build"
@@ -121,30 +123,45 @@ void CheckBroadcastPort()
     close(fd);
 }
 
-timespec ToTimespec(std::chrono::milliseconds ms)
+// The ending signals are blocked in every thread and taken by a thread of their
+// own, so they keep their meaning while the main thread or a report is stuck
+// writing to a standard output that nobody reads.
+std::mutex g_signalMutex;
+std::condition_variable g_signalled;
+int g_signal = 0; // guarded by g_signalMutex
+
+// How long standard output may take the output after a signal.
+constexpr std::chrono::seconds kOutputGrace{1};
+
+void* TakeSignals(void* arg)
 {
-    timespec ts{};
-    ts.tv_sec = static_cast<time_t>(ms.count() / 1000);
-    ts.tv_nsec = static_cast<long>((ms.count() % 1000) * 1000000);
-    return ts;
+    const sigset_t signals = *static_cast<const sigset_t*>(arg);
+    int sig = 0;
+    while (sigwait(&signals, &sig) != 0)
+    {
+    }
+    {
+        std::lock_guard<std::mutex> lock(g_signalMutex);
+        g_signal = sig;
+    }
+    g_signalled.notify_all();
+    // The main thread now ends the wait and prints what was found, and ends the
+    // process itself when the output is taken. A reader that takes nothing would
+    // keep it waiting for ever: end without a word, with the status a shell gives
+    // a process ended by this signal. Further signals stay pending meanwhile.
+    std::this_thread::sleep_for(kOutputGrace);
+    std::_Exit(128 + sig);
 }
 
-// Waits up to `timeout` for one of the blocked signals; true when one came.
-bool WaitForSignal(const sigset_t& signals, std::chrono::milliseconds timeout)
+// Waits up to `timeout` for an ending signal; true when one came.
+bool WaitForSignal(std::chrono::milliseconds timeout)
 {
-    const timespec ts = ToTimespec(timeout);
-    for (;;)
-    {
-        const int sig = sigtimedwait(&signals, nullptr, &ts);
-        if (sig > 0)
-            return true;
-        if (errno != EINTR)
-            return false;
-    }
+    std::unique_lock<std::mutex> lock(g_signalMutex);
+    return g_signalled.wait_for(lock, timeout, [] { return g_signal != 0; });
 }
 
 // The scan's wait, with a countdown on standard error when that is a terminal.
-void WaitForAnswers(int seconds, const sigset_t& signals)
+void WaitForAnswers(int seconds)
 {
     using namespace std::chrono;
     const bool countdown = isatty(STDERR_FILENO) == 1;
@@ -163,7 +180,7 @@ void WaitForAnswers(int seconds, const sigset_t& signals)
         // Wake on the next whole second so the countdown steps evenly.
         const milliseconds step =
             left.count() % 1000 == 0 ? milliseconds(1000) : milliseconds(left.count() % 1000);
-        if (WaitForSignal(signals, step))
+        if (WaitForSignal(step))
             break;
     }
     if (countdown)
@@ -175,7 +192,7 @@ std::string RenderList(const std::vector<deviceinfo>& list, bool json)
     return json ? nasscan::ListToJson(list) + "\n" : nasscan::ListToTable(list);
 }
 
-[[noreturn]] void RunWatch(const nasscan::ScanOptions& opts, const sigset_t& signals)
+[[noreturn]] void RunWatch(const nasscan::ScanOptions& opts)
 {
     CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
     // The refresh loop sends every search (the first one at once) and ages the
@@ -190,26 +207,25 @@ std::string RenderList(const std::vector<deviceinfo>& list, bool json)
     }
     pthread_detach(refresher);
 
-    std::string last;
     bool printed = false;
-    std::vector<deviceinfo> list;
+    std::vector<deviceinfo> shown;
+    std::vector<deviceinfo> snapshot;
     do
     {
         if (!opts.raw)
         {
-            registry->GetDeviceList(list);
-            std::string text = RenderList(list, opts.json);
-            if (!opts.json)
-                text += '\n'; // a blank line between two tables
-            if (!printed || text != last)
+            registry->GetDeviceList(snapshot);
+            if (nasscan::FoldSnapshot(shown, snapshot) || !printed)
             {
+                std::string text = RenderList(shown, opts.json);
+                if (!opts.json)
+                    text += '\n'; // a blank line between two tables
                 if (!WriteOutput(text))
                     Finish(1);
-                last = std::move(text);
                 printed = true;
             }
         }
-    } while (!WaitForSignal(signals, std::chrono::milliseconds(1000)));
+    } while (!WaitForSignal(std::chrono::milliseconds(1000)));
 
     // The library is left running: stopping it here would call its entry points
     // beside the refresh thread. The process ends at once instead.
@@ -217,11 +233,11 @@ std::string RenderList(const std::vector<deviceinfo>& list, bool json)
     Finish(0);
 }
 
-[[noreturn]] void RunScan(const nasscan::ScanOptions& opts, const sigset_t& signals)
+[[noreturn]] void RunScan(const nasscan::ScanOptions& opts)
 {
     CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
     registry->SendSearchDeviceCommand(nullptr);
-    WaitForAnswers(opts.seconds, signals);
+    WaitForAnswers(opts.seconds);
     registry->DeviceSearchDllExit();
 
     auto lock = CloseOutput();
@@ -239,7 +255,7 @@ std::string RenderList(const std::vector<deviceinfo>& list, bool json)
 
 int UsageError(const std::string& reason)
 {
-    std::fprintf(stderr, "%s: %s\n%s", kProgram, reason.c_str(), nasscan::ScanUsage(kProgram).c_str());
+    std::fputs(nasscan::UsageErrorText(kProgram, reason).c_str(), stderr);
     return 2;
 }
 } // namespace
@@ -272,26 +288,35 @@ int main(int argc, char** argv)
             return UsageError("log directory '" + opts.logDir + "' is not an existing directory");
     }
 
+    // A reader that goes away (`| head -1`) ends the command at once, as it ends
+    // any filter, even when the parent left SIGPIPE ignored or blocked.
+    signal(SIGPIPE, SIG_DFL);
+    sigset_t pipeSignal;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_UNBLOCK, &pipeSignal, nullptr);
+
     // Block the ending signals before any thread exists, so every thread the
-    // library starts inherits the mask and they are only ever taken by
-    // sigtimedwait on this thread.
-    sigset_t signals;
+    // library starts inherits the mask and they are only ever taken by the
+    // signal thread.
+    static sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-
-    // Standard output carries only results.
-    SearchDeviceShowLog::io_set_echo_stream(stderr);
-    CDeviceSearchInterface::SetPrintStream(stderr);
+    pthread_t signalThread;
+    if (pthread_create(&signalThread, nullptr, &TakeSignals, &signals) != 0)
+    {
+        std::fprintf(stderr, "%s: cannot start the signal thread\n", kProgram);
+        return 1;
+    }
+    pthread_detach(signalThread);
 
     CheckBroadcastPort();
 
-    CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
-    registry->DeviceSearchDllInit(opts.raw ? &RawReport : nullptr, !opts.logDir.empty(),
-                                  opts.logDir.empty() ? nullptr : opts.logDir.c_str(), opts.multiIP);
+    nasscan::StartLibrary(opts, &RawReport);
 
     if (opts.watch)
-        RunWatch(opts, signals);
-    RunScan(opts, signals);
+        RunWatch(opts);
+    RunScan(opts);
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "FakeSearchLib.h"
+#include "ScanLibrary.h"
 #include "ScanOptions.h"
 
 using nasscan::ParseScanOptions;
@@ -26,9 +28,9 @@ TEST(ScanOptionsTest, NoArgumentsGiveTheDefaults)
 
 TEST(ScanOptionsTest, FlagsAndValuesInBothForms)
 {
-    auto r = Parse({"--json", "--raw", "--no-multi", "--seconds", "3600", "--log-dir", "/var/tmp/x"});
+    auto r = Parse({"--verbose", "--raw", "--no-multi", "--seconds", "3600", "--log-dir", "/var/tmp/x"});
     ASSERT_EQ(r.status, ParseStatus::Run) << r.error;
-    EXPECT_TRUE(r.options.json);
+    EXPECT_TRUE(r.options.verbose);
     EXPECT_TRUE(r.options.raw);
     EXPECT_FALSE(r.options.multiIP);
     EXPECT_EQ(r.options.seconds, 3600);
@@ -42,6 +44,7 @@ TEST(ScanOptionsTest, FlagsAndValuesInBothForms)
     r = Parse({"--watch", "--json"});
     ASSERT_EQ(r.status, ParseStatus::Run) << r.error;
     EXPECT_TRUE(r.options.watch);
+    EXPECT_TRUE(r.options.json);
 
     EXPECT_EQ(Parse({"--seconds", "007"}).options.seconds, 7);
 }
@@ -65,10 +68,20 @@ TEST(ScanOptionsTest, BadArgumentsGiveAnErrorWithAReason)
         const char* reason;
     };
     const Case cases[] = {
-        {{"--seconds"}, "needs a value"},   {{"--log-dir"}, "needs a value"},
-        {{"--log-dir", ""}, "directory"},   {{"--bogus"}, "unknown option '--bogus'"},
-        {{"-x"}, "unknown option"},         {{"eth0"}, "unexpected argument 'eth0'"},
-        {{"--json=yes"}, "takes no value"}, {{"--watch", "--seconds", "5"}, "--watch"},
+        {{"--seconds"}, "needs a number"},
+        {{"--log-dir"}, "needs a directory"},
+        {{"--log-dir", ""}, "needs a directory"},
+        // The option after a value-taking one is not taken as its value.
+        {{"--log-dir", "--json"}, "needs a directory"},
+        {{"--seconds", "--raw"}, "needs a number"},
+        {{"--bogus"}, "unknown option '--bogus'"},
+        {{"-x"}, "unknown option"},
+        {{"eth0"}, "unexpected argument 'eth0'"},
+        {{"--json=yes"}, "takes no value"},
+        {{"--watch", "--seconds", "5"}, "--watch"},
+        // Contradictory: --json would be silently ignored.
+        {{"--raw", "--json"}, "--raw cannot be combined with --json"},
+        {{"--json", "--raw"}, "--raw cannot be combined with --json"},
     };
     for (const Case& c : cases)
     {
@@ -87,7 +100,73 @@ TEST(ScanOptionsTest, HelpAndVersionStopParsing)
     EXPECT_EQ(Parse({"--bogus", "--help"}).status, ParseStatus::Error); // first problem wins
     const std::string usage = nasscan::ScanUsage("nasfinder-scan");
     for (const char* option :
-         {"--seconds", "--json", "--raw", "--watch", "--no-multi", "--log-dir", "--version"})
+         {"--seconds", "--json", "--raw", "--watch", "--no-multi", "--log-dir", "--verbose", "--version"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
+}
+
+int NoReport(void*, int)
+{
+    return 0;
+}
+
+TEST(ScanStartTest, TheOptionsReachTheLibrary)
+{
+    struct Case
+    {
+        std::vector<std::string> args;
+        bool multiIP;
+        const char* logDir; // nullptr: log off
+        bool rawCallback;
+    };
+    const Case cases[] = {
+        {{}, true, nullptr, false},
+        {{"--no-multi"}, false, nullptr, false},
+        {{"--raw", "--no-multi", "--log-dir", "/tmp"}, false, "/tmp/", true},
+        {{"--watch", "--json"}, true, nullptr, false},
+    };
+    for (const Case& c : cases)
+    {
+        const auto r = ParseScanOptions(c.args);
+        ASSERT_EQ(r.status, ParseStatus::Run) << r.error;
+        g_fakeSearchLib = FakeSearchLib{};
+        nasscan::StartLibrary(r.options, &NoReport);
+        const std::string what = c.args.empty() ? "no arguments" : c.args[0];
+        EXPECT_EQ(g_fakeSearchLib.initCalls, 1) << what;
+        EXPECT_EQ(g_fakeSearchLib.bMultiIP, c.multiIP) << what;
+        EXPECT_EQ(g_fakeSearchLib.bLogEnable, c.logDir != nullptr) << what;
+        EXPECT_EQ(g_fakeSearchLib.logDir == nullptr ? std::string("(null)")
+                                                    : std::string(g_fakeSearchLib.logDir),
+                  c.logDir == nullptr ? "(null)" : c.logDir)
+            << what;
+        // The registry's own handler always goes to the library; the scan's raw
+        // printer only behind it.
+        EXPECT_EQ(g_fakeSearchLib.callback, &CDeviceSearchInterface::SearchDeviceRecallHandle) << what;
+    }
+}
+
+TEST(ScanStartTest, DeviceTextReachesStandardErrorOnlyWithVerboseAndInert)
+{
+    // A vendor that would retitle the terminal and clear the screen.
+    deviceinfo record;
+    CopyDeviceField(record.id, "X1");
+    CopyDeviceField(record.ip, "198.18.1.9");
+    CopyDeviceField(record.factory, "\x1b]0;x\x07\x1b[2J");
+    record.type = 1;
+    const std::string kFFFD = "\xEF\xBF\xBD";
+    for (bool verbose : {false, true})
+    {
+        nasscan::ScanOptions opts;
+        opts.verbose = verbose;
+        g_fakeSearchLib = FakeSearchLib{};
+        nasscan::StartLibrary(opts, &NoReport);
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        deviceinfo copy = record;
+        g_fakeSearchLib.callback(&copy, 67);
+        const std::string out = testing::internal::GetCapturedStdout();
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(out, "");
+        EXPECT_EQ(err, verbose ? "NewDeviceInfo.factory = " + kFFFD + "]0;X" + kFFFD + kFFFD + "[2J\n" : "");
+    }
 }
 } // namespace

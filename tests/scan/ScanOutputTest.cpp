@@ -108,6 +108,12 @@ TEST(TerminalTextTest, ReplacesControlsBidiOverridesAndInvalidBytes)
               "a" + kFFFD + "b"); // U+202E
     EXPECT_EQ(TerminalText("\xFF\xC2\x9B", 3), kFFFD + kFFFD);
     EXPECT_EQ(TerminalText("nas \xE6\x95\xB0", 7), "nas \xE6\x95\xB0");
+    // A log line for standard error: its own line end kept as one '\n', device
+    // bytes inside it inert.
+    const std::string line = "ID : \x1b]0;t\x07\x1b[2J\r\n";
+    EXPECT_EQ(nasscan::InertLine(line.data(), line.size()),
+              "ID : " + kFFFD + "]0;t" + kFFFD + kFFFD + "[2J\n");
+    EXPECT_EQ(nasscan::InertLine("a\rb", 3), "a" + kFFFD + "b\n");
 }
 
 TEST(DisplayWidthTest, CountsColumnsNotBytes)
@@ -117,6 +123,46 @@ TEST(DisplayWidthTest, CountsColumnsNotBytes)
     EXPECT_EQ(DisplayWidth("\xE6\x95\xB0\xE6\x8D\xAE"), 4u); // two wide characters
     EXPECT_EQ(DisplayWidth("e\xCC\x81"), 1u);                // combining accent
     EXPECT_EQ(DisplayWidth(kFFFD), 1u);
+}
+
+TEST(FoldSnapshotTest, OnlyRealChangesCount)
+{
+    // Device A answers both searches: its SSDP record carries extra and
+    // osversion, its broadcast record does not.
+    deviceinfo ssdpA = MakeRecord("A", "198.18.1.1", "nas-a", "P1", "TAVIK");
+    CopyDeviceField(ssdpA.osversion, "2.1");
+    CopyDeviceField(ssdpA.extra, "r5");
+    const deviceinfo broadcastA = MakeRecord("A", "198.18.1.1", "nas-a", "P1", "TAVIK");
+    const deviceinfo b = MakeRecord("B", "198.18.1.2", "nas-b", "P2", "ESKAL");
+    deviceinfo renamedA = broadcastA;
+    CopyDeviceField(renamedA.host, "nas-a2");
+    deviceinfo agedB = b;
+    agedB.life = 50;
+
+    struct Step
+    {
+        std::vector<deviceinfo> snapshot;
+        bool changed;
+    };
+    const Step steps[] = {
+        {{}, false},
+        {{broadcastA}, true},    // appears
+        {{ssdpA}, true},         // osversion and extra become known
+        {{broadcastA}, false},   // the registry flips back: nothing new
+        {{ssdpA}, false},        // and forth
+        {{broadcastA, b}, true}, // B appears
+        {{broadcastA, agedB}, false},
+        {{renamedA, b}, true}, // a value it carries changes
+        {{b}, true},           // A goes
+        {{ssdpA, b}, true},    // and comes back
+    };
+    std::vector<deviceinfo> shown;
+    for (std::size_t i = 0; i < std::size(steps); ++i)
+        EXPECT_EQ(nasscan::FoldSnapshot(shown, steps[i].snapshot), steps[i].changed) << "step " << i;
+    // The broadcast record of A leaves what the SSDP record told.
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_FALSE(nasscan::FoldSnapshot(shown, {broadcastA, b}));
+    EXPECT_EQ(RecordToJson(shown[0]), RecordToJson(ssdpA));
 }
 
 TEST(RecordToJsonTest, HasExactlyTheKeysInOrderWithNumbersForTypeAndPort)

@@ -1,0 +1,33 @@
+#include "ScanLibrary.h"
+
+#include <cstdio>
+#include <string>
+
+#include "ScanOutput.h"
+#include "ShowLog.h"
+
+namespace nasscan
+{
+namespace
+{
+// Both the trace and the echo carry device bytes as they came off the network:
+// a vendor name could otherwise retitle or clear the user's terminal. One write
+// per line keeps lines of different threads whole.
+void InertLineToStderr(const char* line, std::size_t length)
+{
+    const std::string text = InertLine(line, length);
+    std::fwrite(text.data(), 1, text.size(), stderr);
+}
+
+void DropLine(const char*, std::size_t) {}
+} // namespace
+
+int StartLibrary(const ScanOptions& opts, DeviceCallback rawReport)
+{
+    SearchDeviceShowLog::io_set_echo_sink(opts.verbose ? &InertLineToStderr : &DropLine);
+    CDeviceSearchInterface::SetTraceSink(opts.verbose ? &InertLineToStderr : &DropLine);
+    return CDeviceSearchInterface::GetInstance()->DeviceSearchDllInit(
+        opts.raw ? rawReport : nullptr, !opts.logDir.empty(),
+        opts.logDir.empty() ? nullptr : opts.logDir.c_str(), opts.multiIP);
+}
+} // namespace nasscan

@@ -1,0 +1,20 @@
+// How nasfinder-scan starts the registry and the discovery library: what the
+// command line asks of them, and where their diagnostics go. Kept apart from
+// main so a test can link it against a recording stand-in for the library.
+#ifndef NASFINDER_SCAN_SCANLIBRARY_H
+#define NASFINDER_SCAN_SCANLIBRARY_H
+
+#include "DeviceSearchInterface.h"
+#include "ScanOptions.h"
+
+namespace nasscan
+{
+// Starts the library through the registry: multi-address mode unless --no-multi,
+// the log file in opts.logDir when given, and rawReport as the application's
+// callback with --raw. Standard error gets the registry's vendor trace and the
+// log's echo only with --verbose, every line made inert; otherwise both stay
+// quiet (the log file is written all the same). Returns the library's result.
+int StartLibrary(const ScanOptions& opts, DeviceCallback rawReport);
+} // namespace nasscan
+
+#endif
