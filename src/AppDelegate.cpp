@@ -10,6 +10,14 @@
 #include <QPalette>
 #include <QTimer>
 
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#ifndef NASFINDER_VERSION
+#error "NASFINDER_VERSION must be defined by the build"
+#endif
+
 // The language files and the icon are compiled into this static library; a
 // library's resources are registered only when something references them.
 static void InitApplicationResources()
@@ -54,8 +62,109 @@ void AppDelegate::applicationDidFinishLaunching()
     qInfo("applicationDidFinishLaunching........");
 }
 
+namespace
+{
+
+const char kUsage[] = "Usage: nasfinder [OPTIONS]\n"
+                      "Find the storage devices on the local network and list them in a window.\n"
+                      "\n"
+                      "  -h, --help      show this help and exit\n"
+                      "  --version       show the version and exit\n"
+                      "\n"
+                      "Qt's own options (-platform NAME, -display DISPLAY, -style STYLE,\n"
+                      "-qwindowgeometry WxH+X+Y, -reverse, -session ID, ...) are passed to Qt.\n"
+                      "Closing the window ends the program with exit status 1; a bad argument\n"
+                      "gives exit status 2.\n";
+
+// Options QApplication and its platform plugins take out of argv themselves,
+// each also with two dashes; "-style=NAME" and the like come with the value.
+const char* const kQtOptionsWithValue[] = {"platform",        "platformpluginpath",
+                                           "platformtheme",   "plugin",
+                                           "qwindowgeometry", "qwindowtitle",
+                                           "qwindowicon",     "geometry",
+                                           "title",           "icon",
+                                           "display",         "name",
+                                           "session",         "style",
+                                           "stylesheet"};
+const char* const kQtFlags[] = {"reverse", "widgetcount", "testability", "sync", "nograb", "dograb"};
+const char* const kQtInlineValue[] = {"style=", "stylesheet=", "qmljsdebugger="};
+
+enum class Invocation
+{
+    Run,
+    Help,
+    Version,
+    Refused,
+};
+
+template <std::size_t N> bool IsOneOf(const char* name, const char* const (&names)[N])
+{
+    for (const char* candidate : names)
+    {
+        if (std::strcmp(name, candidate) == 0)
+            return true;
+    }
+    return false;
+}
+
+template <std::size_t N> bool StartsWithOneOf(const char* name, const char* const (&prefixes)[N])
+{
+    for (const char* prefix : prefixes)
+    {
+        if (std::strncmp(name, prefix, std::strlen(prefix)) == 0)
+            return true;
+    }
+    return false;
+}
+
+// Read before anything of Qt exists: --help and --version must answer without
+// a display, and no argument may start a search the user did not ask for.
+Invocation ReadArguments(int argc, char** argv, std::string& refusal)
+{
+    for (int i = 1; i < argc; ++i)
+    {
+        const char* arg = argv[i];
+        if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0)
+            return Invocation::Help;
+        if (std::strcmp(arg, "--version") == 0)
+            return Invocation::Version;
+        if (arg[0] != '-' || arg[1] == '\0')
+        {
+            refusal = std::string("unexpected argument '") + arg + "'";
+            return Invocation::Refused;
+        }
+        const char* name = arg[1] == '-' ? arg + 2 : arg + 1;
+        if (IsOneOf(name, kQtOptionsWithValue))
+            ++i; // Qt's value, whatever it looks like
+        else if (!IsOneOf(name, kQtFlags) && !StartsWithOneOf(name, kQtInlineValue))
+        {
+            refusal = std::string("unknown option '") + arg + "'";
+            return Invocation::Refused;
+        }
+    }
+    return Invocation::Run;
+}
+
+} // namespace
+
 int ApplicationMain(int argc, char** argv)
 {
+    std::string refusal;
+    switch (ReadArguments(argc, argv, refusal))
+    {
+    case Invocation::Help:
+        std::fputs(kUsage, stdout);
+        return 0;
+    case Invocation::Version:
+        std::puts("nasfinder " NASFINDER_VERSION);
+        return 0;
+    case Invocation::Refused:
+        std::fprintf(stderr, "nasfinder: %s; try 'nasfinder --help'\n", refusal.c_str());
+        return 2;
+    case Invocation::Run:
+        break;
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("nasfinder"));
     QApplication::setDesktopFileName(QStringLiteral("nasfinder"));

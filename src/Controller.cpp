@@ -284,13 +284,13 @@ void Controller::tableViewSortDescriptorsDidChange(int column, Qt::SortOrder ord
 
 void Controller::windowWillClose()
 {
-    // Closing the window is the normal way to quit. The library's detached
-    // worker threads are still blocked in their sockets and nothing needs
-    // saving, so the process ends here rather than unwinding static objects
-    // under running threads.
+    // Closing the window is the way to quit, and it ends the process with
+    // status 1. The library's detached worker threads are still blocked in
+    // their sockets and nothing needs saving, so the process ends here rather
+    // than unwinding static objects under running threads.
     std::fflush(stderr);
     std::fflush(stdout);
-    std::_Exit(0);
+    std::_Exit(1);
 }
 
 void Controller::ReflashLanguage()

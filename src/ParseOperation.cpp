@@ -109,7 +109,11 @@ LanguageParseResult ParseLanguageData(const QByteArray& data, const std::functio
             handler.didEndElement(reader.qualifiedName());
             break;
         case QXmlStreamReader::DTD:
-            reader.raiseError(QStringLiteral("document type declarations are not accepted"));
+            // A bare "<!DOCTYPE LanguageCFG>" declares nothing; an internal
+            // subset or an external identifier is refused.
+            if (!reader.dtdPublicId().isEmpty() || !reader.dtdSystemId().isEmpty() ||
+                reader.text().contains(u'['))
+                reader.raiseError(QStringLiteral("document type declarations are not accepted"));
             break;
         case QXmlStreamReader::EntityReference:
             reader.raiseError(QStringLiteral("entity references are not accepted"));

@@ -52,10 +52,11 @@ struct LanguageParseResult
 
 // Parses a language file: bytes in, table and events out. No file, thread,
 // clock or global is touched, so a fuzzer can call it directly. onKeyElement
-// runs at the start of every "KEY" element. A document type declaration or an
-// entity reference other than the five predefined ones is a fatal error: the
-// file never needs them, and refusing them rules out entity expansion bombs
-// and external entities.
+// runs at the start of every "KEY" element. A document type declaration with
+// an external identifier or declarations of its own, and an entity reference
+// other than the five predefined ones, are fatal errors: the file never needs
+// them, and refusing them rules out entity expansion bombs and external
+// entities. A bare "<!DOCTYPE name>" is accepted.
 LanguageParseResult ParseLanguageData(const QByteArray& data,
                                       const std::function<void()>& onKeyElement = std::function<void()>());
 

@@ -18,6 +18,7 @@ if(NASFINDER_BUILD_WINDOW)
   set_target_properties(nasfinder_ui PROPERTIES AUTOMOC ON AUTOUIC ON AUTORCC ON)
   target_include_directories(nasfinder_ui PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
   target_link_libraries(nasfinder_ui PUBLIC nasregistry Qt6::Widgets)
+  target_compile_definitions(nasfinder_ui PRIVATE NASFINDER_VERSION="${PROJECT_VERSION}")
   nasfinder_warnings(nasfinder_ui)
 
   add_executable(nasfinder ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)

@@ -1,14 +1,42 @@
-// Runs the application as the process entry does, then closes its window
-// while the first search is still counting down. ControllerTest runs it to
-// see the process end with status 0.
+// Runs the application through the entry that main() calls, and closes its
+// window at the first tick of the first search, while the countdown runs.
+// ControllerTest runs it to see the process end with status 1.
 #include "AppDelegate.h"
-#include "Controller.h"
 #include "WindowTestSupport.h"
 
 #include <QMainWindow>
-#include <QTimer>
+#include <QMetaObject>
 
 #include <cstdio>
+
+namespace
+{
+
+QtMessageHandler g_printer = nullptr;
+
+void CloseAtFirstTick(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    g_printer(type, context, message);
+    static bool closing = false;
+    if (closing || !message.startsWith(QLatin1String("vListDevice.size() = ")))
+        return;
+    closing = true;
+    // After the tick has returned, as a user's click on the close box would be.
+    QMetaObject::invokeMethod(
+        qApp,
+        []
+        {
+            qInfo("closing now");
+            for (QWidget* widget : QApplication::topLevelWidgets())
+            {
+                if (auto* window = qobject_cast<QMainWindow*>(widget))
+                    window->close();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -20,19 +48,8 @@ int main(int argc, char** argv)
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    AppDelegate delegate;
-    delegate.loadWindowLayout();
-    delegate.awakeFromNib();
-    delegate.controller->awakeFromNib();
-    delegate.window->show();
-    QTimer::singleShot(2500, delegate.window,
-                       [&]
-                       {
-                           qInfo("closing now");
-                           delegate.window->close();
-                       });
-    app.exec();
+    g_printer = qInstallMessageHandler(&CloseAtFirstTick);
+    ApplicationMain(argc, argv);
     // Only reached if closing the window did not end the process.
     return 3;
 }

@@ -1,10 +1,13 @@
 // The window controller driven as its timer and buttons would drive it, over
-// the real device registry. awakeFromNib starts the discovery library, so
-// these tests only run in an isolated network namespace (netns-run.sh or the
-// LAN test bed) and skip anywhere else.
+// the real device registry and a recording stand-in for the discovery
+// library's entry points (FakeSearchLib), so they run anywhere. The process
+// entry runs in child processes, each in an empty network namespace of its own
+// (netns-run.sh), and skips where none can be made: the real window binary for
+// its arguments, and CloseChild, which starts the real library.
 #include "AppDelegate.h"
 #include "Controller.h"
 #include "DeviceSearchInterface.h"
+#include "FakeSearchLib.h"
 #include "ParseOperation.h"
 #include "WindowTestSupport.h"
 
@@ -27,6 +30,8 @@
 #include <sys/wait.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 extern char** environ;
 
@@ -74,10 +79,7 @@ protected:
 
     void SetUp() override
     {
-        std::string why;
-        if (!NetworkIsIsolated(&why))
-            GTEST_SKIP() << "not starting the discovery library here (" << why
-                         << "); run this test through netns-run.sh or inside the LAN test bed";
+        g_fakeSearchLib = FakeSearchLib{};
         TestApplication();
         delegate.loadWindowLayout();
         delegate.awakeFromNib();
@@ -163,7 +165,6 @@ TEST_F(ControllerTest, RowsFollowTheRegistryDuringTheCountdownThenFreeze)
     Tick();
     // Registry order, not sorted by any column.
     EXPECT_EQ(Shown(), QStringList({"zeta|198.18.1.1|NAS-2", "alpha|198.18.1.2|NAS-4"}));
-    EXPECT_EQ(c->count, 2);
     EXPECT_TRUE(log.lines().contains("vListDevice.size() = 2"));
 
     Tick(9);
@@ -194,6 +195,28 @@ TEST_F(ControllerTest, StaleRowWhenADeviceIsReplacedWithinOneTick)
     EXPECT_EQ(Shown(), QStringList({"two|198.18.1.2|Q"}));
 }
 
+TEST_F(ControllerTest, StartAndRefreshEachSendOneSearch)
+{
+    // Start-up: the library once, with its log off, no log directory, every
+    // local address searched, and the registry's own handler; then one search
+    // with the standard packet.
+    EXPECT_EQ(g_fakeSearchLib.initCalls, 1);
+    EXPECT_FALSE(g_fakeSearchLib.bLogEnable);
+    EXPECT_EQ(g_fakeSearchLib.logDir, nullptr);
+    EXPECT_TRUE(g_fakeSearchLib.bMultiIP);
+    EXPECT_EQ(g_fakeSearchLib.callback, &CDeviceSearchInterface::SearchDeviceRecallHandle);
+    EXPECT_EQ(g_fakeSearchLib.sendCalls, 1);
+    EXPECT_EQ(g_fakeSearchLib.lastPacket, nullptr);
+
+    Tick(12);
+    EXPECT_EQ(g_fakeSearchLib.sendCalls, 1) << "ticks only read the list";
+    c->refreshbutton->click();
+    EXPECT_EQ(g_fakeSearchLib.sendCalls, 2);
+    EXPECT_EQ(g_fakeSearchLib.lastPacket, nullptr);
+    EXPECT_EQ(g_fakeSearchLib.initCalls, 1);
+    EXPECT_EQ(g_fakeSearchLib.exitCalls, 0);
+}
+
 TEST_F(ControllerTest, RefreshEmptiesAtOnceAndRestartsTheCountdown)
 {
     Add(Device("id-1", "198.18.1.1", "one", "P"));
@@ -208,7 +231,6 @@ TEST_F(ControllerTest, RefreshEmptiesAtOnceAndRestartsTheCountdown)
     EXPECT_TRUE(list.empty());
     EXPECT_FALSE(ButtonsEnabled());
     EXPECT_EQ(c->counter, 0);
-    EXPECT_EQ(c->count, 0);
 
     Add(Device("id-2", "198.18.1.2", "two", "P"));
     Tick();
@@ -263,39 +285,143 @@ TEST_F(ControllerTest, LogInAndMyStorageOpenTheSelectedAddress)
     QDesktopServices::unsetUrlHandler("smb");
 }
 
-TEST_F(ControllerTest, ClosingTheWindowEndsTheProcessWithStatusZero)
+namespace
 {
-    // In a child: the process really ends, while its search is running. The
-    // child is started with posix_spawn rather than QProcess, whose fork in a
-    // process full of library threads trips ThreadSanitizer's runtime.
+
+struct ChildRun
+{
+    bool ended = false;
+    int status = 0;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
+}
+
+// Runs a program with its output in files. Started with posix_spawn rather
+// than QProcess, whose fork in a process full of threads trips
+// ThreadSanitizer's runtime.
+ChildRun RunChild(std::vector<std::string> args, char** env)
+{
+    TestApplication();
+    ChildRun run;
     QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
+    const QByteArray outPath = dir.filePath("stdout.txt").toLocal8Bit();
     const QByteArray errPath = dir.filePath("stderr.txt").toLocal8Bit();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    char program[] = WINDOW_CLOSE_CHILD;
-    char* argv[] = {program, nullptr};
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
     pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, program, &actions, nullptr, argv, environ);
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env);
     posix_spawn_file_actions_destroy(&actions);
-    ASSERT_EQ(spawned, 0) << std::strerror(spawned);
-
-    int status = 0;
-    bool ended = WaitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 30000);
-    if (!ended)
+    if (spawned != 0)
+    {
+        run.err = std::string("posix_spawn: ") + std::strerror(spawned);
+        return run;
+    }
+    run.ended = WaitUntil([&] { return waitpid(pid, &run.status, WNOHANG) == pid; }, 30000);
+    if (!run.ended)
     {
         kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
+        waitpid(pid, &run.status, 0);
     }
-    QFile errFile(QString::fromLocal8Bit(errPath));
-    ASSERT_TRUE(errFile.open(QIODevice::ReadOnly));
-    const std::string err = errFile.readAll().toStdString();
-    ASSERT_TRUE(ended) << "the window closed but the process went on\n" << err;
-    ASSERT_TRUE(WIFEXITED(status)) << err;
-    EXPECT_EQ(WEXITSTATUS(status), 0) << err;
-    EXPECT_NE(err.find("vListDevice.size() = 0"), std::string::npos) << err;
-    EXPECT_NE(err.find("closing now"), std::string::npos) << err;
+    run.out = ReadAll(QString::fromLocal8Bit(outPath));
+    run.err = ReadAll(QString::fromLocal8Bit(errPath));
+    return run;
+}
+
+// Exit status of netns-run.sh where it cannot make a namespace.
+constexpr int kSkipped = 77;
+
+ChildRun RunIsolated(const std::vector<std::string>& args, char** env)
+{
+    std::vector<std::string> wrapped{"/bin/sh", NETNS_RUN};
+    wrapped.insert(wrapped.end(), args.begin(), args.end());
+    return RunChild(wrapped, env);
+}
+
+bool Skipped(const ChildRun& run)
+{
+    return run.ended && WIFEXITED(run.status) && WEXITSTATUS(run.status) == kSkipped;
+}
+
+} // namespace
+
+TEST(WindowEntry, ClosingTheWindowEndsTheProcessWithStatusOne)
+{
+    const ChildRun run = RunIsolated({WINDOW_CLOSE_CHILD}, environ);
+    if (Skipped(run))
+        GTEST_SKIP() << run.out << run.err;
+    ASSERT_TRUE(run.ended) << "the window closed but the process went on\n" << run.err;
+    ASSERT_TRUE(WIFEXITED(run.status)) << run.err;
+    EXPECT_EQ(WEXITSTATUS(run.status), 1) << run.err;
+    EXPECT_NE(run.err.find("vListDevice.size() = 0"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("closing now"), std::string::npos) << run.err;
+}
+
+// --help, --version and bad arguments are answered before anything of Qt or
+// the library exists: the binary runs with no display at all, where creating
+// the window would abort, and says nothing beyond its answer.
+TEST(WindowEntry, ArgumentsAreAnsweredWithoutStartingTheWindow)
+{
+    std::vector<std::string> envText;
+    for (char** e = environ; *e != nullptr; ++e)
+    {
+        const std::string entry = *e;
+        if (entry.rfind("QT_QPA_PLATFORM=", 0) != 0 && entry.rfind("DISPLAY=", 0) != 0 &&
+            entry.rfind("WAYLAND_DISPLAY=", 0) != 0)
+            envText.push_back(entry);
+    }
+    std::vector<char*> env;
+    for (std::string& entry : envText)
+        env.push_back(entry.data());
+    env.push_back(nullptr);
+
+    const std::string usage = "Usage: nasfinder [OPTIONS]\n";
+    const std::string version = "nasfinder " NASFINDER_VERSION "\n";
+    const struct
+    {
+        std::vector<std::string> args;
+        int status;
+        std::string outStart;
+        std::string err;
+    } rows[] = {
+        {{"--help"}, 0, usage, ""},
+        {{"-h"}, 0, usage, ""},
+        {{"--version"}, 0, version, ""},
+        // Qt's own options and their values are left to Qt.
+        {{"-platform", "offscreen", "--reverse", "-style=Fusion", "--version"}, 0, version, ""},
+        {{"--bogus"}, 2, "", "nasfinder: unknown option '--bogus'; try 'nasfinder --help'\n"},
+        {{"-platform", "xcb", "-x", "--help"},
+         2,
+         "",
+         "nasfinder: unknown option '-x'; try 'nasfinder --help'\n"},
+        {{"search"}, 2, "", "nasfinder: unexpected argument 'search'; try 'nasfinder --help'\n"},
+    };
+    for (const auto& row : rows)
+    {
+        std::vector<std::string> args{NASFINDER_APP};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        const ChildRun run = RunIsolated(args, env.data());
+        if (Skipped(run))
+            GTEST_SKIP() << run.out;
+        SCOPED_TRACE(row.args.front());
+        ASSERT_TRUE(run.ended);
+        ASSERT_TRUE(WIFEXITED(run.status)) << run.err;
+        EXPECT_EQ(WEXITSTATUS(run.status), row.status) << run.err;
+        EXPECT_EQ(run.out.substr(0, row.outStart.size()), row.outStart);
+        EXPECT_EQ(run.out.empty(), row.outStart.empty()) << run.out;
+        EXPECT_EQ(run.err, row.err);
+    }
 }
 
 #include "ControllerTest.moc"

@@ -207,6 +207,18 @@ TEST(LanguageParse, EntityDeclarationsAreRefusedQuickly)
     ASSERT_TRUE(undeclared.error.has_value());
     EXPECT_EQ(undeclared.completions, 0);
 
+    // A bare document type declares nothing and is harmless; one that names
+    // an external file, or declares anything (a default attribute would fill
+    // in captions), stays refused.
+    const auto withDoctype = [](const char* doctype)
+    { return Document(Node("List1", "x")).replace("<LanguageCFG>", QByteArray(doctype) + "<LanguageCFG>"); };
+    const LanguageParseResult bare = ParseLanguageData(withDoctype("<!DOCTYPE LanguageCFG>\n"));
+    EXPECT_FALSE(bare.error.has_value()) << bare.error->message.toStdString();
+    EXPECT_EQ(bare.completions, 1);
+    for (const char* refused : {"<!DOCTYPE LanguageCFG SYSTEM \"lang.dtd\">",
+                                "<!DOCTYPE LanguageCFG [<!ATTLIST KEY Font CDATA \"Injected\">]>"})
+        EXPECT_TRUE(ParseLanguageData(withDoctype(refused)).error.has_value()) << refused;
+
     // The predefined entities and character references are plain text.
     const LanguageParseResult plain = ParseLanguageData(Document(Node("List1", "a&amp;b&#x4E3B;")));
     EXPECT_FALSE(plain.error.has_value());
