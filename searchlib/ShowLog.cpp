@@ -16,6 +16,7 @@ namespace
 std::atomic<bool> g_bLogEnable{false};
 char io_log_path[4096];
 std::atomic<FILE*> g_echoStream{nullptr};
+std::atomic<EchoSink> g_echoSink{nullptr};
 
 constexpr const char* kLogFileSuffix = "SearchDeviceLog.txt";
 constexpr std::size_t kLineBufferSize = 1024;
@@ -30,10 +31,16 @@ bool LogActive()
     return g_bLogEnable.load(std::memory_order_relaxed) && io_log_path[0] != '\0';
 }
 
-FILE* EchoStream()
+void Echo(const char* line, std::size_t len)
 {
+    EchoSink sink = g_echoSink.load(std::memory_order_relaxed);
+    if (sink != nullptr)
+    {
+        sink(line, len);
+        return;
+    }
     FILE* stream = g_echoStream.load(std::memory_order_relaxed);
-    return stream != nullptr ? stream : stdout;
+    std::fwrite(line, 1, len, stream != nullptr ? stream : stdout);
 }
 
 void AppendToFile(const char* text, std::size_t len)
@@ -49,7 +56,7 @@ void AppendToFile(const char* text, std::size_t len)
 int WriteLine(const char* line, int len)
 {
     AppendToFile(line, static_cast<std::size_t>(len));
-    std::fwrite(line, 1, static_cast<std::size_t>(len), EchoStream());
+    Echo(line, static_cast<std::size_t>(len));
     return 1;
 }
 
@@ -65,6 +72,11 @@ std::tm LocalNow()
 void io_set_echo_stream(FILE* stream)
 {
     g_echoStream.store(stream, std::memory_order_relaxed);
+}
+
+void io_set_echo_sink(EchoSink sink)
+{
+    g_echoSink.store(sink, std::memory_order_relaxed);
 }
 
 void io_log_path_create(const char* /*path*/)

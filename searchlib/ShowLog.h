@@ -4,6 +4,7 @@
 #ifndef SEARCHLIB_SHOWLOG_H
 #define SEARCHLIB_SHOWLOG_H
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 
@@ -20,6 +21,12 @@ void io_log_exit();
 // Stream that receives the echo of io_printf and io_printf_time; standard output
 // unless a caller whose standard output carries results moves it elsewhere.
 void io_set_echo_stream(FILE* stream);
+
+// Receives each echoed log line (CR LF included) instead of the echo stream.
+using EchoSink = void (*)(const char* line, std::size_t length);
+// nullptr restores the stream (io_set_echo_stream, stdout by default). A sink
+// that does nothing silences the echo while the file is still written.
+void io_set_echo_sink(EchoSink sink);
 } // namespace SearchDeviceShowLog
 
 #endif

@@ -43,6 +43,7 @@ protected:
     void TearDown() override
     {
         io_log_init(false, nullptr);
+        io_set_echo_sink(nullptr);
         io_set_echo_stream(nullptr);
         std::fclose(m_echo);
     }
@@ -151,6 +152,14 @@ TEST_F(ShowLogTest, StartBannerStampedLineAndEcho)
 
     // The echo carries the very same characters.
     EXPECT_EQ(Echo(), line);
+
+    // A sink takes the echo instead of the stream; the file still gets the line.
+    static std::string sunk;
+    io_set_echo_sink([](const char* text, std::size_t length) { sunk.append(text, length); });
+    EXPECT_EQ(io_printf("to the sink"), 1);
+    EXPECT_EQ(SplitStampedLine(sunk).message, "to the sink") << sunk;
+    EXPECT_EQ(Echo(), line) << "the stream got nothing more";
+    EXPECT_EQ(testsupport::ReadFile(file), content + sunk);
 }
 
 TEST_F(ShowLogTest, EchoIsTextNotAFormat)
