@@ -76,10 +76,12 @@ void ParseServer(string_view msg, deviceinfo& info)
     if (os == npos)
         return;
     string_view::size_type versionStart = os + 5;
+    // The version is known only once its ',' is found: without one, the rest
+    // of the line is no version.
     string_view::size_type comma1 = line.find(',', versionStart);
-    CopyField(info.osversion, line.substr(versionStart, comma1 == npos ? npos : comma1 - versionStart));
     if (comma1 == npos)
         return;
+    CopyField(info.osversion, line.substr(versionStart, comma1 - versionStart));
     string_view::size_type comma2 = line.find(',', comma1 + 1);
     // The description follows the second comma and its space, and ends at the
     // CR of the line: a line without one (LF alone, or cut off) gives none.
