@@ -5,6 +5,12 @@
 #include <cstring>
 #include <ctime>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <boost/date_time/posix_time/posix_time.hpp>
 
 namespace SearchDeviceShowLog
@@ -43,9 +49,35 @@ void Echo(const char* line, std::size_t len)
     std::fwrite(line, 1, len, stream != nullptr ? stream : stdout);
 }
 
+// Opens the log file to append one line. Its name is predictable and its
+// directory may be writable by others (/tmp/): a symbolic link planted under
+// that name must not carry the log into the file it points at, and a FIFO must
+// neither block the caller nor take the lines. Either is a file that cannot be
+// opened; a new log file is made with mode 0644.
+FILE* OpenLogFile()
+{
+#ifdef _WIN32
+    return std::fopen(io_log_path, "a");
+#else
+    int fd = ::open(io_log_path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return nullptr;
+    struct stat status;
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))
+    {
+        ::close(fd);
+        return nullptr;
+    }
+    FILE* file = ::fdopen(fd, "a");
+    if (file == nullptr)
+        ::close(fd);
+    return file;
+#endif
+}
+
 void AppendToFile(const char* text, std::size_t len)
 {
-    FILE* file = std::fopen(io_log_path, "a+");
+    FILE* file = OpenLogFile();
     if (file == nullptr)
         return;
     std::fwrite(text, 1, len, file);
@@ -170,7 +202,7 @@ int io_log(const char* tag, const char* source, int number, const char* message)
 {
     if (!LogActive() || tag == nullptr || source == nullptr || message == nullptr)
         return 0;
-    FILE* file = std::fopen(io_log_path, "a+");
+    FILE* file = OpenLogFile();
     if (file == nullptr)
         return 0;
     char line[kLineBufferSize];
