@@ -1,14 +1,37 @@
 #include "SearchDeviceOpt.h"
 
+#include <atomic>
+
 #include "SearchDeviceClient.h"
 #include "SearchDeviceInfo.h"
 #include "ShowLog.h"
 
 using SearchDeviceShowLog::io_printf;
 
+namespace
+{
+// The library runs once per process: started, then stopped, never again. A call
+// out of that order would send on sockets that worker threads close, or rewrite
+// the log path under the workers that read it, so it does nothing instead.
+enum class LibraryState
+{
+    NotStarted,
+    Running,
+    Stopped,
+};
+std::atomic<LibraryState> g_state{LibraryState::NotStarted};
+
+bool Advance(LibraryState from, LibraryState to)
+{
+    return g_state.compare_exchange_strong(from, to);
+}
+} // namespace
+
 extern "C" int search_dll_init(int (*callback)(void*, int), bool bLogEnable, const char* logDir,
                                bool bMultiIP)
 {
+    if (!Advance(LibraryState::NotStarted, LibraryState::Running))
+        return 0;
     SearchDeviceShowLog::io_log_init(bLogEnable, logDir);
     CSearchDeviceClient::InitSocketThread(callback, bMultiIP);
     return 0;
@@ -16,6 +39,8 @@ extern "C" int search_dll_init(int (*callback)(void*, int), bool bLogEnable, con
 
 extern "C" int SendMessageToDevice(struct dhcppacket* pdhcp)
 {
+    if (g_state.load() != LibraryState::Running)
+        return 0;
     if (pdhcp == nullptr)
     {
         io_printf("SendMessage : pdhcp is NULL ");
@@ -32,6 +57,8 @@ extern "C" int SendMessageToDevice(struct dhcppacket* pdhcp)
 
 extern "C" void search_dll_exit(void)
 {
+    if (!Advance(LibraryState::Running, LibraryState::Stopped))
+        return;
     CSearchDeviceClient::ExitSocketThread();
     SearchDeviceShowLog::io_log_exit();
 }

@@ -6,7 +6,9 @@
  * SendMessageToDevice sends one search; a null packet sends the standard request.
  * search_dll_exit   tells every search thread to stop.
  *
- * The three must not run at the same time as each other. All return 0. */
+ * The library starts once per process: a second search_dll_init, and a search or a
+ * stop while it is not running, do nothing. The three must not run at the same
+ * time as each other. All return 0. */
 #ifndef SEARCHLIB_SEARCHDEVICEOPT_H
 #define SEARCHLIB_SEARCHDEVICEOPT_H
 

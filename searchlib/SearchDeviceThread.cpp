@@ -178,6 +178,12 @@ int CSearchDeviceThread::HandleProtocolInfo()
             // run: it is dropped and the loop goes on.
             io_printf("SendThread %d : Create Socket Protocolt Server Error : %s  ", nPort, e.what());
         }
+        catch (...)
+        {
+            // The device callback is the caller's code and may throw anything;
+            // left to escape, it would end the whole process.
+            io_printf("SendThread %d : Create Socket Protocolt Server Error : unknown exception  ", nPort);
+        }
     }
 
     {

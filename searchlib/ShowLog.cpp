@@ -5,6 +5,12 @@
 #include <cstring>
 #include <ctime>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <boost/date_time/posix_time/posix_time.hpp>
 
 namespace SearchDeviceShowLog
@@ -31,15 +37,47 @@ bool LogActive()
     return g_bLogEnable.load(std::memory_order_relaxed) && io_log_path[0] != '\0';
 }
 
-FILE* EchoStream()
+void Echo(const char* line, std::size_t len)
 {
+    EchoSink sink = g_echoSink.load(std::memory_order_relaxed);
+    if (sink != nullptr)
+    {
+        sink(line, len);
+        return;
+    }
     FILE* stream = g_echoStream.load(std::memory_order_relaxed);
-    return stream != nullptr ? stream : stdout;
+    std::fwrite(line, 1, len, stream != nullptr ? stream : stdout);
+}
+
+// Opens the log file to append one line. Its name is predictable and its
+// directory may be writable by others (/tmp/): a symbolic link planted under
+// that name must not carry the log into the file it points at, and a FIFO must
+// neither block the caller nor take the lines. Either is a file that cannot be
+// opened; a new log file is made with mode 0644.
+FILE* OpenLogFile()
+{
+#ifdef _WIN32
+    return std::fopen(io_log_path, "a");
+#else
+    int fd = ::open(io_log_path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return nullptr;
+    struct stat status;
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))
+    {
+        ::close(fd);
+        return nullptr;
+    }
+    FILE* file = ::fdopen(fd, "a");
+    if (file == nullptr)
+        ::close(fd);
+    return file;
+#endif
 }
 
 void AppendToFile(const char* text, std::size_t len)
 {
-    FILE* file = std::fopen(io_log_path, "a+");
+    FILE* file = OpenLogFile();
     if (file == nullptr)
         return;
     std::fwrite(text, 1, len, file);
@@ -50,11 +88,7 @@ void AppendToFile(const char* text, std::size_t len)
 int WriteLine(const char* line, int len)
 {
     AppendToFile(line, static_cast<std::size_t>(len));
-    const EchoSink sink = g_echoSink.load(std::memory_order_relaxed);
-    if (sink != nullptr)
-        sink(line, static_cast<std::size_t>(len));
-    else
-        std::fwrite(line, 1, static_cast<std::size_t>(len), EchoStream());
+    Echo(line, static_cast<std::size_t>(len));
     return 1;
 }
 
@@ -168,7 +202,7 @@ int io_log(const char* tag, const char* source, int number, const char* message)
 {
     if (!LogActive() || tag == nullptr || source == nullptr || message == nullptr)
         return 0;
-    FILE* file = std::fopen(io_log_path, "a+");
+    FILE* file = OpenLogFile();
     if (file == nullptr)
         return 0;
     char line[kLineBufferSize];

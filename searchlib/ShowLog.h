@@ -4,6 +4,7 @@
 #ifndef SEARCHLIB_SHOWLOG_H
 #define SEARCHLIB_SHOWLOG_H
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 

@@ -15,6 +15,12 @@ string_view::size_type LineEnd(string_view msg, string_view::size_type pos)
     return end == npos ? msg.size() : end;
 }
 
+string_view TrimTrailingBlanks(string_view text)
+{
+    string_view::size_type last = text.find_last_not_of(" \t");
+    return last == npos ? string_view() : text.substr(0, last + 1);
+}
+
 void CopyField(char (&dest)[kDeviceFieldSize], string_view value)
 {
     CopyDeviceField(dest, value.data(), value.size());
@@ -38,8 +44,14 @@ bool ParseLocation(string_view msg, const char* sender, deviceinfo& info)
     string_view::size_type hostStart = slashes + 2;
     string_view::size_type hostEnd = line.find_first_of(":/", hostStart);
     if (hostEnd == npos)
+    {
+        // A host that nothing ends was cut off with the datagram: its first
+        // digits are another, real-looking address, so the message is dropped.
+        if (lineEnd == msg.size())
+            return false;
         hostEnd = line.size();
-    string_view host = line.substr(hostStart, hostEnd - hostStart);
+    }
+    string_view host = TrimTrailingBlanks(line.substr(hostStart, hostEnd - hostStart));
     // A bracketed IPv6 literal cannot be held as an IPv4 address, and an empty
     // host names nothing; the datagram's own sender is the device then.
     if (host.empty() || host.front() == '[')
@@ -64,10 +76,12 @@ void ParseServer(string_view msg, deviceinfo& info)
     if (os == npos)
         return;
     string_view::size_type versionStart = os + 5;
+    // The version is known only once its ',' is found: without one, the rest
+    // of the line is no version.
     string_view::size_type comma1 = line.find(',', versionStart);
-    CopyField(info.osversion, line.substr(versionStart, comma1 == npos ? npos : comma1 - versionStart));
     if (comma1 == npos)
         return;
+    CopyField(info.osversion, line.substr(versionStart, comma1 - versionStart));
     string_view::size_type comma2 = line.find(',', comma1 + 1);
     // The description follows the second comma and its space, and ends at the
     // CR of the line: a line without one (LF alone, or cut off) gives none.

@@ -55,6 +55,12 @@ class LanCase(unittest.TestCase):
     def log(self):
         return read_log(self.log_dir)
 
+    def udp_no_ports(self):
+        """Datagrams that reached the client namespace for a port without socket."""
+        snmp = self.lan.client_run(['cat', '/proc/net/snmp'], capture_output=True, text=True, check=True).stdout
+        names, values = [line.split() for line in snmp.splitlines() if line.startswith('Udp:')][:2]
+        return int(values[names.index('NoPorts')])
+
 
 class BroadcastSearch(LanCase):
     devices = 3
@@ -161,8 +167,11 @@ class BroadcastSearch(LanCase):
         banner = [i for i, line in enumerate(log) if line == '------Exit Log System-------']
         self.assertEqual(len(exit_lines), 2)
         self.assertTrue(banner and banner[-1] > max(exit_lines))
+        # Waits until the late reply has reached the client, not merely been
+        # sent: it either finds port 67 closed or a worker that reports it.
+        no_ports = self.udp_no_ports()
         sim.send(reply_packet('id=LATE'), self.lan.client_addrs[0], 67, src_ip=self.lan.device_addrs[0])
-        probe.command('threads')  # a round trip after the datagram had time to arrive
+        wait_until(lambda: probe.reports() or self.udp_no_ports() > no_ports, what='the late reply to arrive')
         self.assertEqual(probe.reports(), [])
 
     def test_null_callback_drops_reports(self):

@@ -205,31 +205,6 @@ TEST(DeviceInfo, CopyDeviceFieldKeepsTheTerminatorInsideTheField)
     EXPECT_EQ(field[0], '\0');
 }
 
-TEST(DhcpPacket, LayoutIs148BytesWithoutPadding)
-{
-    ASSERT_EQ(sizeof(dhcppacket), 148u);
-    dhcppacket packet;
-    std::memset(&packet, 0, sizeof(packet));
-    packet.code = 0x0C;
-    packet.type = 0x04;
-    packet.reserved[1] = 0x22;
-    packet.magic[0] = 0x33;
-    packet.spare[0] = 0x44444444u;
-    packet.text[0] = 'i';
-    packet.text[127] = 'z';
-
-    std::uint8_t bytes[148];
-    std::memcpy(bytes, &packet, sizeof(bytes));
-    EXPECT_EQ(bytes[0], 0x0C);
-    EXPECT_EQ(bytes[1], 0x04);
-    EXPECT_EQ(bytes[3], 0x22);
-    EXPECT_EQ(bytes[4], 0x33);
-    EXPECT_EQ(bytes[8], 0x44);
-    EXPECT_EQ(bytes[19], 0x00);
-    EXPECT_EQ(bytes[20], 'i');
-    EXPECT_EQ(bytes[147], 'z');
-}
-
 TEST(DhcpPacket, StandardSearchPacketGoldenBytes)
 {
     // clang-format off

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "isolated_support.h"
+#include "test_support.h"
 #include "SearchDeviceBroadcastThread.h"
 #include "SearchDeviceClient.h"
 #include "SearchDeviceMultiCommandThread.h"
@@ -74,6 +75,16 @@ TEST(LibraryRegistry, BroadcastAndSsdpThreadsWithoutMultiAddressMode)
 
     for (const IPANDSEARCHTHREAD& entry : threads)
         EXPECT_TRUE(entry.pThread->IsWorkerRunning()) << entry.pThread->GetPort();
+
+    // A second start while the library runs changes nothing: no threads, no
+    // mode, and the log stays where it is while the workers write to it.
+    LogMark mark;
+    testsupport::TempDir otherLogDir;
+    EXPECT_EQ(search_dll_init(nullptr, true, otherLogDir.WithSlash().c_str(), true), 0);
+    EXPECT_EQ(threads.size(), 2u);
+    EXPECT_FALSE(CSearchDeviceClient::m_bMulitIP);
+    EXPECT_TRUE(testsupport::ListDir(otherLogDir.path()).empty());
+    EXPECT_EQ(mark.Count("------Start Log System-------"), 0u);
 }
 
 TEST(LibraryHandOver, BroadcastReplyIsReportedOncePerSearch)

@@ -28,6 +28,8 @@ public:
     {
         if (nLen >= 5 && std::string(data, 5) == "THROW")
             throw std::runtime_error("handler failed on purpose");
+        if (nLen >= 5 && std::string(data, 5) == "THR42")
+            throw 42; // what a caller's callback may throw: not a std::exception
         std::lock_guard<std::mutex> guard(m_mutex);
         m_calls.push_back(Call{nLen, sender, std::vector<char>(data, data + kMaxDatagram + 1)});
     }
@@ -133,12 +135,14 @@ TEST_F(ReceiveLoopTest, ThrowingHandlerDropsOnlyThatDatagram)
     LogMark mark;
     RecordingThread& thread = Start(41040);
     SendToLoopback(41040, "THROW");
+    SendToLoopback(41040, "THR42");
     SendToLoopback(41040, "AFTER");
 
     ASSERT_TRUE(thread.WaitForCalls(1));
     EXPECT_EQ(std::string(thread.Calls()[0].buffer.data()), "AFTER");
     EXPECT_TRUE(thread.IsWorkerRunning());
     EXPECT_EQ(mark.Count(Line("Create Socket Protocolt Server Error : handler failed on purpose  ")), 1u);
+    EXPECT_EQ(mark.Count(Line("Create Socket Protocolt Server Error : unknown exception  ")), 1u);
 }
 
 TEST_F(ReceiveLoopTest, ExitWakesAWorkerBlockedInItsReceive)

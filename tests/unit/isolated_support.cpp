@@ -129,7 +129,14 @@ public:
     void TearDown() override
     {
         LogMark mark;
+        const std::size_t registered = CSearchDeviceClient::m_vSearchDeviceThread.size();
         search_dll_exit();
+        // Straight after the stop, while the workers close their sockets: a search
+        // and a restart must touch neither those sockets nor the log's path.
+        EXPECT_EQ(SendMessageToDevice(nullptr), 0);
+        EXPECT_EQ(search_dll_init(RecordingCallback, true, g_logDir->WithSlash().c_str(), false), 0);
+        search_dll_exit();
+        EXPECT_EQ(CSearchDeviceClient::m_vSearchDeviceThread.size(), registered);
         for (const IPANDSEARCHTHREAD& entry : CSearchDeviceClient::m_vSearchDeviceThread)
             EXPECT_TRUE(WaitUntil([&] { return !entry.pThread->IsWorkerRunning(); }))
                 << "worker of port " << entry.pThread->GetPort() << " did not end";
@@ -141,6 +148,9 @@ public:
         EXPECT_LT(banner, static_cast<std::ptrdiff_t>(lines.size()));
         EXPECT_LT(at("SendThread 67 : Exit Search Device Tread , bExitSock : 1  "), banner);
         EXPECT_LT(at("SendThread 1900 : Exit Search Device Tread , bExitSock : 1  "), banner);
+        EXPECT_EQ(mark.Count("SendMessage : pdhcp is NULL "), 0u);
+        EXPECT_EQ(mark.Count("------Start Log System-------"), 0u);
+        EXPECT_EQ(mark.Count("------Exit Log System-------"), 1u);
         delete g_logDir;
         g_logDir = nullptr;
     }

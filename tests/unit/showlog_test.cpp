@@ -3,9 +3,14 @@
 // inherits another's state.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "ShowLog.h"
@@ -43,6 +48,7 @@ protected:
     void TearDown() override
     {
         io_log_init(false, nullptr);
+        io_set_echo_sink(nullptr);
         io_set_echo_stream(nullptr);
         std::fclose(m_echo);
     }
@@ -151,6 +157,14 @@ TEST_F(ShowLogTest, StartBannerStampedLineAndEcho)
 
     // The echo carries the very same characters.
     EXPECT_EQ(Echo(), line);
+
+    // A sink takes the echo instead of the stream; the file still gets the line.
+    static std::string sunk;
+    io_set_echo_sink([](const char* text, std::size_t length) { sunk.append(text, length); });
+    EXPECT_EQ(io_printf("to the sink"), 1);
+    EXPECT_EQ(SplitStampedLine(sunk).message, "to the sink") << sunk;
+    EXPECT_EQ(Echo(), line) << "the stream got nothing more";
+    EXPECT_EQ(testsupport::ReadFile(file), content + sunk);
 }
 
 TEST_F(ShowLogTest, EchoIsTextNotAFormat)
@@ -221,6 +235,43 @@ TEST_F(ShowLogTest, MissingDirectoryStillEchoes)
     EXPECT_TRUE(stamped.ok);
     EXPECT_EQ(stamped.message, "line 1");
     EXPECT_EQ(io_log("tag", "src", 1, "msg"), 0) << "io_log reports the file it could not open";
+}
+
+// Regression: the log opened its predictable name in a directory others may
+// write to, following a link planted there to any file of the system.
+TEST_F(ShowLogTest, PlantedLinkOrFifoIsAFileThatCannotBeOpened)
+{
+    const fs::path name = m_dir.path() / TodaysLogName();
+    const fs::path target = m_dir.path() / "target";
+    std::ofstream(target) << "precious\n";
+    fs::create_symlink(target, name);
+    EXPECT_EQ(io_log_init(true, m_dir.WithSlash().c_str()), 1);
+    EXPECT_EQ(io_printf("via link"), 1);
+    EXPECT_EQ(io_log("tag", "src", 1, "msg"), 0);
+    EXPECT_EQ(testsupport::ReadFile(target), "precious\n");
+    EXPECT_EQ(SplitStampedLine(Echo()).message, "via link");
+
+    // A FIFO neither blocks the open while nobody reads it nor takes the lines
+    // when somebody does.
+    fs::remove(name);
+    ASSERT_EQ(::mkfifo(name.c_str(), 0644), 0);
+    EXPECT_EQ(io_log_init(true, m_dir.WithSlash().c_str()), 1);
+    int reader = ::open(name.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    EXPECT_EQ(io_printf("via fifo"), 1);
+    char taken[64];
+    EXPECT_LE(::read(reader, taken, sizeof(taken)), 0);
+    ::close(reader);
+    EXPECT_NE(Echo().find("via fifo*["), std::string::npos);
+
+    // A new log file is no more writable than 0644, whatever the umask.
+    fs::remove(name);
+    mode_t umaskBefore = ::umask(0);
+    fs::path file = StartLog(m_dir.WithSlash());
+    ::umask(umaskBefore);
+    struct stat status;
+    ASSERT_EQ(::stat(file.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0644u);
 }
 
 TEST_F(ShowLogTest, DirectoryWithoutFinalSlashIsGluedToTheName)
