@@ -33,6 +33,13 @@ inline void CopyDeviceField(char (&dest)[kDeviceFieldSize], const char* src)
     CopyDeviceField(dest, src, kDeviceFieldMaxLen);
 }
 
+// What a record reports, in its `type`: an answer to a search, an alive or a
+// leave announcement (an announcement of any other kind carries 0). A broadcast
+// reply carries its packet's own type byte, whatever it is.
+constexpr std::int32_t kReportSearchReply = 1;
+constexpr std::int32_t kReportAlive = 2;
+constexpr std::int32_t kReportByebye = 4;
+
 struct deviceinfo
 {
     char id[kDeviceFieldSize];
