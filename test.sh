@@ -9,7 +9,7 @@ export LANG=C.UTF-8 LC_ALL=C.UTF-8
 
 . tools/deps.sh
 # shellcheck disable=SC2086
-nasfinder_install_packages $NASFINDER_BUILD_PACKAGES $NASFINDER_TEST_PACKAGES
+nasfinder_install_packages $NASFINDER_BUILD_PACKAGES $NASFINDER_TEST_PACKAGES $NASFINDER_PACKAGE_PACKAGES
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
@@ -30,6 +30,12 @@ run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DNASFINDER_SANITIZE=address -DNAS
 # clang instruments them.
 run_suite build-tsan -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug -DNASFINDER_SANITIZE=thread -DNASFINDER_BUILD_BENCH=OFF \
   -DNASFINDER_BUILD_WINDOW=OFF
+
+# The Debian packages, built once the Debian way, and checked without installing
+# them here.
+echo "=== package"
+tools/package.sh
+python3 -m unittest -v tests/package/test_package.py
 
 if [ -x tools/fuzz-smoke.sh ]; then
   tools/fuzz-smoke.sh

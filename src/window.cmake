@@ -29,6 +29,8 @@ if(NASFINDER_BUILD_WINDOW)
   install(TARGETS nasfinder RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/resources/nasfinder.desktop
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/window/resources/nasfinder.metainfo.xml
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
   install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/resources/nasfinder.svg
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
   install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/resources/nasfinder.png
