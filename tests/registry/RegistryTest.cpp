@@ -6,8 +6,8 @@
 #include <thread>
 #include <vector>
 
-#include "DeviceRecord.h"
 #include "DeviceSearchInterface.h"
+#include "DeviceRecord.h"
 #include "FakeSearchLib.h"
 
 namespace

@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "DeviceRecord.h"
 #include "SearchDeviceInfo.h"
+
+#include "DeviceRecord.h"
 
 namespace
 {
