@@ -31,7 +31,6 @@ BroadcastReplyStatus Parse(const std::vector<char>& bytes, deviceinfo& info,
 {
     return ParseBroadcastReply(bytes.data(), static_cast<int>(bytes.size()), sender, info);
 }
-
 } // namespace
 
 TEST(BroadcastReply, OnlyExactly148BytesAreLookedAt)
