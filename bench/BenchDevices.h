@@ -5,23 +5,19 @@
 
 #include <string>
 
+#include "DeviceRecord.h"
 #include "SearchDeviceInfo.h"
 
 inline deviceinfo BenchDevice(int i, const char* vendor = "TAVIK", const char* product = nullptr)
 {
-    deviceinfo d;
-    std::string id = "DEV" + std::to_string(i);
-    std::string ip = "198.18." + std::to_string(1 + i / 254) + "." + std::to_string(1 + i % 254);
-    std::string host = "nas" + std::to_string(i);
-    std::string prod = product != nullptr ? product : "P" + std::to_string(i);
-    CopyDeviceField(d.id, id.c_str());
-    CopyDeviceField(d.ip, ip.c_str());
-    CopyDeviceField(d.host, host.c_str());
-    CopyDeviceField(d.product, prod.c_str());
-    CopyDeviceField(d.osversion, "2.1");
-    CopyDeviceField(d.factory, vendor);
-    d.type = 1;
-    return d;
+    const std::string n = std::to_string(i);
+    return testsupport::MakeRecord()
+        .Id("DEV" + n)
+        .Ip("198.18." + std::to_string(1 + i / 254) + "." + std::to_string(1 + i % 254))
+        .Host("nas" + n)
+        .Product(product != nullptr ? std::string(product) : "P" + n)
+        .OsVersion("2.1")
+        .Factory(vendor);
 }
 
 #endif

@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (status == BroadcastReplyStatus::Accepted)
         CheckAcceptedReply(data, info);
     else
-        FUZZ_CHECK(fuzzcheck::IsClearedRecord(info), "a dropped reply leaves a cleared record");
+        FUZZ_CHECK(testsupport::IsClearedRecord(info), "a dropped reply leaves a cleared record");
 
     FuzzFindStringValue(data, size);
     return 0;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "DeviceRecord.h"
 #include "FuzzCheck.h"
 #include "JsonCheck.h"
 #include "ScanOutput.h"
@@ -29,15 +30,15 @@ deviceinfo RecordFrom(const std::uint8_t* data, std::size_t size)
         std::memcpy(static_cast<void*>(&rec), data, sizeof(rec));
         return rec;
     }
-    char* fields[] = {rec.id, rec.ip, rec.host, rec.product, rec.extra, rec.osversion, rec.factory};
     std::size_t chunk = (size + 6) / 7;
-    for (std::size_t i = 0; i < 7; ++i)
+    for (std::size_t i = 0; i < testsupport::kTextFieldCount; ++i)
     {
         std::size_t start = i * chunk;
         if (start >= size)
             break;
         std::size_t n = size - start < chunk ? size - start : chunk;
-        std::memcpy(fields[i], data + start, n < kDeviceFieldSize ? n : kDeviceFieldSize);
+        std::memcpy(rec.*testsupport::kTextFields[i].member, data + start,
+                    n < kDeviceFieldSize ? n : kDeviceFieldSize);
     }
     if (size > 0)
         rec.type = static_cast<std::int32_t>(data[0]) - 128;
@@ -68,13 +69,12 @@ void CheckRecordObject(const jsoncheck::Value& obj, const deviceinfo& rec, bool 
     for (std::size_t i = 0; i < expected; ++i)
         FUZZ_CHECK(obj.members[i].first == kKeys[i], "the keys come in their fixed order");
 
-    fuzzcheck::NamedField fields[7];
-    fuzzcheck::Fields(rec, fields);
-    for (std::size_t i = 0; i < 7; ++i)
+    for (std::size_t i = 0; i < testsupport::kTextFieldCount; ++i)
     {
         const jsoncheck::Value& v = obj.members[i].second;
         FUZZ_CHECK(v.kind == jsoncheck::Value::String, "every text is a JSON string");
-        std::string field(fields[i].bytes, fuzzcheck::FieldLen(fields[i].bytes));
+        const char* text = rec.*testsupport::kTextFields[i].member;
+        std::string field(text, testsupport::FieldLength(text));
         if (jsoncheck::ValidUtf8(field))
             FUZZ_CHECK(v.text == field, "a valid UTF-8 text comes back unchanged");
         FUZZ_CHECK(v.text.find('\0') == std::string::npos, "a text ends at its NUL");

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "DeviceRecord.h"
 #include "FuzzCheck.h"
 #include "SsdpProtocol.h"
 
@@ -51,13 +52,11 @@ void CheckAccepted(const char* msg, std::size_t len, const deviceinfo& info, con
 
     // No text is invented: each one is a piece of the message, the address may
     // also be the sender's.
-    fuzzcheck::NamedField fields[7];
-    fuzzcheck::Fields(info, fields);
-    for (const fuzzcheck::NamedField& f : fields)
+    for (const testsupport::TextField& f : testsupport::kTextFields)
     {
-        std::size_t n = fuzzcheck::FieldLen(f.bytes);
-        bool fromMessage = fuzzcheck::Contains(msg, len, f.bytes, n);
-        bool isSender = f.bytes == info.ip && std::strcmp(info.ip, sender) == 0;
+        const char* text = info.*f.member;
+        bool fromMessage = fuzzcheck::Contains(msg, len, text, testsupport::FieldLength(text));
+        bool isSender = text == info.ip && std::strcmp(info.ip, sender) == 0;
         if (!fromMessage && !isSender)
         {
             std::fprintf(stderr, "field %s holds text that is not in the message\n", f.name);
@@ -101,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     else
     {
-        FUZZ_CHECK(fuzzcheck::IsClearedRecord(info), "a dropped message leaves a cleared record");
+        FUZZ_CHECK(testsupport::IsClearedRecord(info), "a dropped message leaves a cleared record");
     }
 
     // The same bytes as the receive loop hands them over: cut to 1024 bytes in a
@@ -124,7 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     else
     {
-        FUZZ_CHECK(fuzzcheck::IsClearedRecord(looped), "a dropped message leaves a cleared record");
+        FUZZ_CHECK(testsupport::IsClearedRecord(looped), "a dropped message leaves a cleared record");
     }
     return 0;
 }

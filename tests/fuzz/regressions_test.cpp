@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "BroadcastProtocol.h"
+#include "DeviceRecord.h"
 #include "FuzzCheck.h"
 #include "SsdpProtocol.h"
 
@@ -31,20 +32,6 @@
 namespace
 {
 const char kSender[] = "198.18.1.50";
-
-// Every text of the record is terminated inside its field and zero after it.
-void ExpectTerminated(const deviceinfo& info)
-{
-    fuzzcheck::NamedField fields[7];
-    fuzzcheck::Fields(info, fields);
-    for (const fuzzcheck::NamedField& f : fields)
-    {
-        std::size_t len = fuzzcheck::FieldLen(f.bytes);
-        EXPECT_LE(len, kDeviceFieldMaxLen) << f.name;
-        for (std::size_t i = len; i < kDeviceFieldSize; ++i)
-            EXPECT_EQ(f.bytes[i], '\0') << f.name << " byte " << i;
-    }
-}
 
 std::string Message(const std::vector<std::string>& lines)
 {
@@ -68,7 +55,7 @@ TEST(HostileSsdp, ServerWithTwoHundredSlashesFillsNoFieldPastItsLimit)
                              "SERVER: VEXA/2.1, UPnP/1.0, V" + slashes, "USN: uuid:s::x"}),
                     info),
               SsdpParseStatus::Accepted);
-    ExpectTerminated(info);
+    EXPECT_EQ(testsupport::EveryFieldTerminated(info).fault, "");
     EXPECT_STREQ(info.factory, "V");
     EXPECT_STREQ(info.host, "");
     EXPECT_STREQ(info.product, "");
@@ -81,7 +68,7 @@ TEST(HostileSsdp, LocationAtTheVeryEndIsDroppedAndLeavesACleanRecord)
     std::string msg = "HTTP/1.1 200 OK\r\nSERVER: VEXA/1, a, b/c/d\r\nUSN: uuid:e::f\r\nLOCATION:";
     deviceinfo info;
     EXPECT_EQ(Parse(msg, info), SsdpParseStatus::BadLocation);
-    EXPECT_TRUE(fuzzcheck::IsClearedRecord(info));
+    EXPECT_TRUE(testsupport::IsClearedRecord(info));
 }
 
 TEST(HostileSsdp, NulInTheMiddleHidesEverythingAfterIt)
@@ -90,7 +77,7 @@ TEST(HostileSsdp, NulInTheMiddleHidesEverythingAfterIt)
     msg += std::string(1, '\0') + Message({"USN: uuid:hidden::x"});
     deviceinfo info;
     EXPECT_EQ(Parse(msg, info), SsdpParseStatus::BadUsn);
-    EXPECT_TRUE(fuzzcheck::IsClearedRecord(info));
+    EXPECT_TRUE(testsupport::IsClearedRecord(info));
 }
 
 TEST(HostileSsdp, HeadersWithoutValuesAreDropped)
@@ -98,7 +85,7 @@ TEST(HostileSsdp, HeadersWithoutValuesAreDropped)
     deviceinfo info;
     EXPECT_NE(Parse(Message({"HTTP/1.1 200 OK", "LOCATION:", "SERVER:", "USN:", "NTS:", "VEXA"}), info),
               SsdpParseStatus::Accepted);
-    EXPECT_TRUE(fuzzcheck::IsClearedRecord(info));
+    EXPECT_TRUE(testsupport::IsClearedRecord(info));
 }
 
 TEST(HostileSsdp, MessageCutAt1024BytesInsideAHeaderKeepsWhatCameBefore)
@@ -117,7 +104,7 @@ TEST(HostileSsdp, MessageCutAt1024BytesInsideAHeaderKeepsWhatCameBefore)
         std::memcpy(buffer, m.data(), 1024);
         deviceinfo info;
         ASSERT_EQ(ParseSsdpMessage(buffer, 1024, kSender, info), SsdpParseStatus::Accepted);
-        ExpectTerminated(info);
+        EXPECT_EQ(testsupport::EveryFieldTerminated(info).fault, "");
     }
     deviceinfo info;
     ParseSsdpMessage(msg.data(), 1024, kSender, info);
@@ -144,7 +131,7 @@ TEST(HostileBroadcast, TextAreaWithoutNulStopsAtThePacketEnd)
     deviceinfo info;
     ASSERT_EQ(ParseBroadcastReply(bytes.data(), static_cast<int>(bytes.size()), kSender, info),
               BroadcastReplyStatus::Accepted);
-    ExpectTerminated(info);
+    EXPECT_EQ(testsupport::EveryFieldTerminated(info).fault, "");
     EXPECT_STREQ(info.host, "ab");
 }
 
@@ -182,12 +169,10 @@ TEST(JsonValidator, RefusesWhatAStrictParserRefuses)
 TEST(HostileScanOutput, EveryByteValueInEveryFieldGivesValidJson)
 {
     deviceinfo record;
-    char* fields[] = {record.id,    record.ip,        record.host,   record.product,
-                      record.extra, record.osversion, record.factory};
     for (int b = 0; b < 256; ++b)
     {
-        for (char* f : fields)
-            std::memset(f, b, kDeviceFieldSize);
+        for (const testsupport::TextField& f : testsupport::kTextFields)
+            std::memset(record.*f.member, b, kDeviceFieldSize);
         jsoncheck::Value value;
         std::string error;
         ASSERT_TRUE(jsoncheck::Parse(nasscan::RecordToJson(record, true, 1900), value, &error))

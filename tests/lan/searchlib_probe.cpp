@@ -21,6 +21,7 @@
 #include <thread>
 #include <atomic>
 
+#include "DeviceRecord.h"
 #include "SearchDeviceClient.h"
 #include "SearchDeviceInfo.h"
 #include "SearchDeviceOpt.h"
@@ -63,15 +64,10 @@ int OnDevice(void* record, int nPort)
     const deviceinfo* info = static_cast<const deviceinfo*>(record);
     std::ostringstream out;
     out << "{\"event\":\"report\",\"port\":" << nPort << ",\"type\":" << info->type
-        << ",\"life\":" << info->life << ",\"id\":\"" << HexField(info->id) << "\",\"ip\":\""
-        << HexField(info->ip) << "\",\"host\":\"" << HexField(info->host) << "\",\"product\":\""
-        << HexField(info->product) << "\",\"extra\":\"" << HexField(info->extra) << "\",\"osversion\":\""
-        << HexField(info->osversion) << "\",\"factory\":\"" << HexField(info->factory) << "\",\"terminated\":"
-        << (info->id[31] == 0 && info->ip[31] == 0 && info->host[31] == 0 && info->product[31] == 0 &&
-                    info->extra[31] == 0 && info->osversion[31] == 0 && info->factory[31] == 0
-                ? "true"
-                : "false")
-        << "}";
+        << ",\"life\":" << info->life;
+    for (const testsupport::TextField& f : testsupport::kTextFields)
+        out << ",\"" << f.name << "\":\"" << HexField(info->*f.member) << "\"";
+    out << ",\"terminated\":" << (testsupport::EveryFieldTerminated(*info) ? "true" : "false") << "}";
     Emit(out.str());
     int delay = g_callbackDelayMs.load();
     if (delay > 0)

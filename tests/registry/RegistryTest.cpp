@@ -7,21 +7,16 @@
 #include <vector>
 
 #include "DeviceSearchInterface.h"
+#include "DeviceRecord.h"
 #include "FakeSearchLib.h"
 
 namespace
 {
-deviceinfo MakeRecord(const char* id, const char* ip, const char* vendor, int type = 1,
-                      const char* host = "nas", const char* product = "P1")
+// What most cases here report: a search reply from a device called "nas" of
+// product "P1"; each case names the rest.
+testsupport::RecordBuilder Nas()
 {
-    deviceinfo d;
-    CopyDeviceField(d.id, id);
-    CopyDeviceField(d.ip, ip);
-    CopyDeviceField(d.factory, vendor);
-    CopyDeviceField(d.host, host);
-    CopyDeviceField(d.product, product);
-    d.type = type;
-    return d;
+    return testsupport::MakeRecord().Host("nas").Product("P1");
 }
 
 class RegistryTest : public ::testing::Test
@@ -83,11 +78,11 @@ TEST(ToUpperTest, ChangesOnlyAsciiLetters)
 
 TEST_F(RegistryTest, VendorInAnyCaseIsAcceptedAndStoredUpperCased)
 {
-    Report(MakeRecord("a", "198.18.1.1", "tavik"));
-    Report(MakeRecord("b", "198.18.1.2", "Voran5"));
-    Report(MakeRecord("c", "198.18.1.3", "eSkAl"));
-    Report(MakeRecord("d", "198.18.1.4", "MIRDO"));
-    Report(MakeRecord("e", "198.18.1.5", "telquin"));
+    Report(Nas().Id("a").Ip("198.18.1.1").Factory("tavik"));
+    Report(Nas().Id("b").Ip("198.18.1.2").Factory("Voran5"));
+    Report(Nas().Id("c").Ip("198.18.1.3").Factory("eSkAl"));
+    Report(Nas().Id("d").Ip("198.18.1.4").Factory("MIRDO"));
+    Report(Nas().Id("e").Ip("198.18.1.5").Factory("telquin"));
     const auto list = List();
     ASSERT_EQ(list.size(), 5u);
     EXPECT_STREQ(list[0].factory, "TAVIK");
@@ -102,7 +97,7 @@ TEST_F(RegistryTest, VendorMustBeAWholeAcceptedName)
 {
     // A prefix match would let "TAVIK1" in; an empty vendor must not match anything.
     for (const char* vendor : {"TAVIK1", "", "TAVI", "XTAVIK", "ESKAL ", "VORAN", "OTHER"})
-        Report(MakeRecord("x", "198.18.1.9", vendor));
+        Report(Nas().Id("x").Ip("198.18.1.9").Factory(vendor));
     EXPECT_TRUE(List().empty());
     // The vendor line is printed for every record that reaches the vendor test.
     const std::string text = Printed();
@@ -116,7 +111,7 @@ TEST_F(RegistryTest, VendorMustBeAWholeAcceptedName)
 
 TEST_F(RegistryTest, SameRecordTwiceGivesOneEntryWithLifeBackAt60)
 {
-    const deviceinfo d = MakeRecord("a", "198.18.1.1", "TAVIK");
+    const deviceinfo d = Nas().Id("a").Ip("198.18.1.1").Factory("TAVIK");
     Report(d);
     registry->RefreshDeviceList();
     ASSERT_EQ(List().at(0).life, 50);
@@ -128,15 +123,20 @@ TEST_F(RegistryTest, SameRecordTwiceGivesOneEntryWithLifeBackAt60)
 
 TEST_F(RegistryTest, ListedAddressWithOtherTextsOrTypeChangesThatEntryInPlace)
 {
-    Report(MakeRecord("a", "198.18.1.1", "TAVIK"));
-    Report(MakeRecord("b", "198.18.1.2", "TAVIK"));
-    Report(MakeRecord("c", "198.18.1.3", "TAVIK"));
+    Report(Nas().Id("a").Ip("198.18.1.1").Factory("TAVIK"));
+    Report(Nas().Id("b").Ip("198.18.1.2").Factory("TAVIK"));
+    Report(Nas().Id("c").Ip("198.18.1.3").Factory("TAVIK"));
     registry->RefreshDeviceList();
 
     // Same address, new identity, host and type: the middle entry is replaced.
-    deviceinfo changed = MakeRecord("b2", "198.18.1.2", "eskal", 2, "renamed", "P9");
-    CopyDeviceField(changed.extra, "r5");
-    Report(changed);
+    Report(Nas()
+               .Id("b2")
+               .Ip("198.18.1.2")
+               .Host("renamed")
+               .Product("P9")
+               .Extra("r5")
+               .Factory("eskal")
+               .Type(kReportAlive));
 
     auto list = List();
     ASSERT_EQ(list.size(), 3u);
@@ -152,7 +152,7 @@ TEST_F(RegistryTest, ListedAddressWithOtherTextsOrTypeChangesThatEntryInPlace)
     EXPECT_EQ(list[0].life, 50);
 
     // Only the type differs: still merged into the same entry.
-    Report(MakeRecord("a", "198.18.1.1", "TAVIK", 2));
+    Report(Nas().Id("a").Ip("198.18.1.1").Factory("TAVIK").Type(kReportAlive));
     list = List();
     ASSERT_EQ(list.size(), 3u);
     EXPECT_EQ(list[0].type, 2);
@@ -161,12 +161,12 @@ TEST_F(RegistryTest, ListedAddressWithOtherTextsOrTypeChangesThatEntryInPlace)
 
 TEST_F(RegistryTest, ListedIdentityWithNewAddressIsAppendedAndLeaveRemovesOnlyTheFirst)
 {
-    Report(MakeRecord("X", "198.18.1.1", "TAVIK"));
-    Report(MakeRecord("Y", "198.18.1.5", "TAVIK"));
-    Report(MakeRecord("X", "198.18.1.2", "TAVIK"));
+    Report(Nas().Id("X").Ip("198.18.1.1").Factory("TAVIK"));
+    Report(Nas().Id("Y").Ip("198.18.1.5").Factory("TAVIK"));
+    Report(Nas().Id("X").Ip("198.18.1.2").Factory("TAVIK"));
     ASSERT_EQ(List().size(), 3u);
 
-    Report(MakeRecord("X", "", "", 4));
+    Report(Nas().Id("X").Type(kReportByebye));
     auto list = List();
     ASSERT_EQ(list.size(), 2u);
     EXPECT_STREQ(list[0].id, "Y");
@@ -176,12 +176,13 @@ TEST_F(RegistryTest, ListedIdentityWithNewAddressIsAppendedAndLeaveRemovesOnlyTh
 
 TEST_F(RegistryTest, LeaveRemovesWhateverTheVendorAndMakesNoVendorLine)
 {
-    Report(MakeRecord("a", "198.18.1.1", "MIRDO"));
-    Report(MakeRecord("b", "198.18.1.2", "MIRDO"));
+    Report(Nas().Id("a").Ip("198.18.1.1").Factory("MIRDO"));
+    Report(Nas().Id("b").Ip("198.18.1.2").Factory("MIRDO"));
     const std::string before = Printed();
 
-    Report(MakeRecord("a", "198.18.1.1", "SOMEONE-ELSE", 4));
-    Report(MakeRecord("zz", "198.18.1.1", "MIRDO", 4)); // unknown identity: no change
+    Report(Nas().Id("a").Ip("198.18.1.1").Factory("SOMEONE-ELSE").Type(kReportByebye));
+    Report(
+        Nas().Id("zz").Ip("198.18.1.1").Factory("MIRDO").Type(kReportByebye)); // unknown identity: no change
     const auto list = List();
     ASSERT_EQ(list.size(), 1u);
     EXPECT_STREQ(list[0].id, "b");
@@ -190,11 +191,11 @@ TEST_F(RegistryTest, LeaveRemovesWhateverTheVendorAndMakesNoVendorLine)
 
 TEST_F(RegistryTest, OtherReportTypesLeaveTheListAlone)
 {
-    Report(MakeRecord("a", "198.18.1.1", "TAVIK"));
+    Report(Nas().Id("a").Ip("198.18.1.1").Factory("TAVIK"));
     for (int type : {0, 3, 5, 12, 255, -1})
     {
-        Report(MakeRecord("a", "198.18.1.1", "TAVIK", type, "changed"));
-        Report(MakeRecord("new", "198.18.1.7", "TAVIK", type));
+        Report(Nas().Id("a").Ip("198.18.1.1").Host("changed").Factory("TAVIK").Type(type));
+        Report(Nas().Id("new").Ip("198.18.1.7").Factory("TAVIK").Type(type));
     }
     const auto list = List();
     ASSERT_EQ(list.size(), 1u);
@@ -209,10 +210,10 @@ TEST_F(RegistryTest, AgeingDropsEveryStaleEntryInOnePass)
 
     const char* ips[] = {"198.18.1.1", "198.18.1.2", "198.18.1.3", "198.18.1.4", "198.18.1.5"};
     for (const char* ip : ips)
-        Report(MakeRecord(ip, ip, "TAVIK"));
+        Report(Nas().Id(ip).Ip(ip).Factory("TAVIK"));
     registry->RefreshDeviceList(); // all at 50
-    Report(MakeRecord(ips[0], ips[0], "TAVIK"));
-    Report(MakeRecord(ips[4], ips[4], "TAVIK"));
+    Report(Nas().Id(ips[0]).Ip(ips[0]).Factory("TAVIK"));
+    Report(Nas().Id(ips[4]).Ip(ips[4]).Factory("TAVIK"));
 
     // Entries 1 to 3 are stale and next to each other: each one that moves up
     // into an erased place must be examined too.
@@ -227,12 +228,8 @@ TEST_F(RegistryTest, AgeingDropsEveryStaleEntryInOnePass)
 
 TEST_F(RegistryTest, AgeingKeeps56AndRemoves55)
 {
-    deviceinfo keep = MakeRecord("k", "198.18.1.1", "TAVIK");
-    keep.life = 56;
-    deviceinfo drop = MakeRecord("d", "198.18.1.2", "TAVIK");
-    drop.life = 55;
-    Report(keep);
-    Report(drop);
+    Report(Nas().Id("k").Ip("198.18.1.1").Factory("TAVIK").Life(56));
+    Report(Nas().Id("d").Ip("198.18.1.2").Factory("TAVIK").Life(55));
     registry->RefreshDeviceList();
     const auto list = List();
     ASSERT_EQ(list.size(), 1u);
@@ -242,9 +239,9 @@ TEST_F(RegistryTest, AgeingKeeps56AndRemoves55)
 
 TEST_F(RegistryTest, GetDeviceListIntoAFilledVectorLeavesExactlyACopy)
 {
-    Report(MakeRecord("a", "198.18.1.1", "TAVIK"));
-    Report(MakeRecord("b", "198.18.1.2", "TELQUIN"));
-    std::vector<deviceinfo> out(7, MakeRecord("junk", "1.2.3.4", "TAVIK"));
+    Report(Nas().Id("a").Ip("198.18.1.1").Factory("TAVIK"));
+    Report(Nas().Id("b").Ip("198.18.1.2").Factory("TELQUIN"));
+    std::vector<deviceinfo> out(7, Nas().Id("junk").Ip("1.2.3.4").Factory("TAVIK"));
     registry->GetDeviceList(out);
     ASSERT_EQ(out.size(), 2u);
     EXPECT_STREQ(out[0].id, "a");
@@ -313,7 +310,7 @@ TEST_F(RegistryTest, ApplicationCallbackGetsTheRecordAsTheLibraryPassedIt)
     ASSERT_NE(libraryCallback, nullptr);
 
     g_seen = SeenByApp{};
-    deviceinfo record = MakeRecord("id1", "198.18.1.1", "tavik");
+    deviceinfo record = Nas().Id("id1").Ip("198.18.1.1").Factory("tavik");
     const deviceinfo original = record;
     EXPECT_EQ(libraryCallback(&record, 1900), 42);
     EXPECT_EQ(g_seen.calls, 1);
@@ -325,14 +322,14 @@ TEST_F(RegistryTest, ApplicationCallbackGetsTheRecordAsTheLibraryPassedIt)
     EXPECT_STREQ(List()[0].factory, "TAVIK");
 
     // Reports the registry does not act on still reach the application.
-    Report(MakeRecord("id2", "198.18.1.2", "OTHER", 9), 1530);
+    Report(Nas().Id("id2").Ip("198.18.1.2").Factory("OTHER").Type(9), 1530);
     EXPECT_EQ(g_seen.calls, 2);
     EXPECT_EQ(g_seen.port, 1530);
     EXPECT_EQ(g_seen.copy.type, 9);
 
     // Without an application callback the handler answers 0.
     registry->DeviceSearchDllInit(nullptr, false, nullptr, true);
-    EXPECT_EQ(Report(MakeRecord("id3", "198.18.1.3", "TAVIK")), 0);
+    EXPECT_EQ(Report(Nas().Id("id3").Ip("198.18.1.3").Factory("TAVIK")), 0);
     EXPECT_EQ(g_seen.calls, 2);
 }
 
@@ -349,7 +346,7 @@ TEST_F(RegistryTest, ReportsAndListCopiesFromSeveralThreads)
                 for (int i = 0; i < kPerThread; ++i)
                 {
                     const std::string ip = "198.18." + std::to_string(t + 1) + "." + std::to_string(i);
-                    deviceinfo d = MakeRecord(ip.c_str(), ip.c_str(), "TAVIK");
+                    deviceinfo d = Nas().Id(ip).Ip(ip).Factory("TAVIK");
                     registry->AddDeviceInfo(d);
                 }
             });

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "DeviceRecord.h"
 #include "FakeSearchLib.h"
 #include "ScanLibrary.h"
 #include "ScanOptions.h"
@@ -147,11 +148,8 @@ TEST(ScanStartTest, TheOptionsReachTheLibrary)
 TEST(ScanStartTest, DeviceTextReachesStandardErrorOnlyWithVerboseAndInert)
 {
     // A vendor that would retitle the terminal and clear the screen.
-    deviceinfo record;
-    CopyDeviceField(record.id, "X1");
-    CopyDeviceField(record.ip, "198.18.1.9");
-    CopyDeviceField(record.factory, "\x1b]0;x\x07\x1b[2J");
-    record.type = 1;
+    const deviceinfo record =
+        testsupport::MakeRecord().Id("X1").Ip("198.18.1.9").Factory("\x1b]0;x\x07\x1b[2J");
     const std::string kFFFD = "\xEF\xBF\xBD";
     for (bool verbose : {false, true})
     {

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "DeviceRecord.h"
 #include "ScanOutput.h"
 
 using nasscan::DisplayWidth;
@@ -12,6 +13,7 @@ using nasscan::ListToJson;
 using nasscan::ListToTable;
 using nasscan::RecordToJson;
 using nasscan::TerminalText;
+using testsupport::MakeRecord;
 
 namespace
 {
@@ -20,19 +22,6 @@ const std::string kFFFD = "\xEF\xBF\xBD";
 std::string Json(const std::string& bytes)
 {
     return JsonEscape(bytes.data(), bytes.size());
-}
-
-deviceinfo MakeRecord(const char* id, const char* ip, const char* host, const char* product,
-                      const char* vendor)
-{
-    deviceinfo d;
-    CopyDeviceField(d.id, id);
-    CopyDeviceField(d.ip, ip);
-    CopyDeviceField(d.host, host);
-    CopyDeviceField(d.product, product);
-    CopyDeviceField(d.factory, vendor);
-    d.type = 1;
-    return d;
 }
 
 TEST(JsonEscapeTest, EscapesQuotesBackslashesAndControlCharacters)
@@ -129,11 +118,17 @@ TEST(FoldSnapshotTest, OnlyRealChangesCount)
 {
     // Device A answers both searches: its SSDP record carries extra and
     // osversion, its broadcast record does not.
-    deviceinfo ssdpA = MakeRecord("A", "198.18.1.1", "nas-a", "P1", "TAVIK");
-    CopyDeviceField(ssdpA.osversion, "2.1");
-    CopyDeviceField(ssdpA.extra, "r5");
-    const deviceinfo broadcastA = MakeRecord("A", "198.18.1.1", "nas-a", "P1", "TAVIK");
-    const deviceinfo b = MakeRecord("B", "198.18.1.2", "nas-b", "P2", "ESKAL");
+    const deviceinfo ssdpA = MakeRecord()
+                                 .Id("A")
+                                 .Ip("198.18.1.1")
+                                 .Host("nas-a")
+                                 .Product("P1")
+                                 .Extra("r5")
+                                 .OsVersion("2.1")
+                                 .Factory("TAVIK");
+    const deviceinfo broadcastA =
+        MakeRecord().Id("A").Ip("198.18.1.1").Host("nas-a").Product("P1").Factory("TAVIK");
+    const deviceinfo b = MakeRecord().Id("B").Ip("198.18.1.2").Host("nas-b").Product("P2").Factory("ESKAL");
     deviceinfo renamedA = broadcastA;
     CopyDeviceField(renamedA.host, "nas-a2");
     deviceinfo agedB = b;
@@ -167,10 +162,15 @@ TEST(FoldSnapshotTest, OnlyRealChangesCount)
 
 TEST(RecordToJsonTest, HasExactlyTheKeysInOrderWithNumbersForTypeAndPort)
 {
-    deviceinfo d = MakeRecord("abcd", "198.18.1.1", "nas1", "N2", "TAVIK");
-    CopyDeviceField(d.extra, "r5");
-    CopyDeviceField(d.osversion, "2.1");
-    d.type = 4;
+    deviceinfo d = MakeRecord()
+                       .Id("abcd")
+                       .Ip("198.18.1.1")
+                       .Host("nas1")
+                       .Product("N2")
+                       .Extra("r5")
+                       .OsVersion("2.1")
+                       .Factory("TAVIK")
+                       .Type(4);
     EXPECT_EQ(RecordToJson(d), "{\"id\":\"abcd\",\"ip\":\"198.18.1.1\",\"host\":\"nas1\",\"product\":\"N2\","
                                "\"extra\":\"r5\",\"osversion\":\"2.1\",\"vendor\":\"TAVIK\",\"type\":4}");
     d.type = 255;
@@ -181,7 +181,7 @@ TEST(RecordToJsonTest, FieldWithoutTerminatorIsReadAsItsThirtyTwoBytes)
 {
     // A record that did not come through the library's field copy: nothing past
     // the field may be read (the next field's text must not leak in).
-    deviceinfo d = MakeRecord("", "", "", "", "");
+    deviceinfo d = MakeRecord();
     std::memset(d.id, 'A', sizeof(d.id));
     CopyDeviceField(d.ip, "IPTEXT");
     const std::string json = RecordToJson(d);
@@ -192,7 +192,7 @@ TEST(RecordToJsonTest, FieldWithoutTerminatorIsReadAsItsThirtyTwoBytes)
 TEST(ListToJsonTest, KeepsListOrder)
 {
     EXPECT_EQ(ListToJson({}), "[]");
-    const auto json = ListToJson({MakeRecord("1", "a", "", "", ""), MakeRecord("2", "b", "", "", "")});
+    const auto json = ListToJson({MakeRecord().Id("1").Ip("a"), MakeRecord().Id("2").Ip("b")});
     EXPECT_EQ(json.front(), '[');
     EXPECT_EQ(json.back(), ']');
     EXPECT_LT(json.find("\"id\":\"1\""), json.find("\"id\":\"2\""));
@@ -203,8 +203,13 @@ TEST(ListToTableTest, AlignsColumnsByDisplayWidth)
 {
     EXPECT_EQ(ListToTable({}), "HOST  IP  PRODUCT  VENDOR  ID\n");
     const std::vector<deviceinfo> list = {
-        MakeRecord("DEV1", "198.18.1.1", "nas-one", "P1", "TAVIK"),
-        MakeRecord("DEV22", "198.18.1.200", "\xE6\x95\xB0\xE6\x8D\xAE", "Product-Long", "ESKAL"),
+        MakeRecord().Id("DEV1").Ip("198.18.1.1").Host("nas-one").Product("P1").Factory("TAVIK"),
+        MakeRecord()
+            .Id("DEV22")
+            .Ip("198.18.1.200")
+            .Host("\xE6\x95\xB0\xE6\x8D\xAE")
+            .Product("Product-Long")
+            .Factory("ESKAL"),
     };
     EXPECT_EQ(ListToTable(list), "HOST     IP            PRODUCT       VENDOR  ID\n"
                                  "nas-one  198.18.1.1    P1            TAVIK   DEV1\n"
@@ -213,7 +218,8 @@ TEST(ListToTableTest, AlignsColumnsByDisplayWidth)
 
 TEST(ListToTableTest, HostileTextCannotBreakTheTable)
 {
-    const std::vector<deviceinfo> list = {MakeRecord("X", "1.2.3.4", "a\nb\x1b[2J", "\xFF", "T")};
+    const std::vector<deviceinfo> list = {
+        MakeRecord().Id("X").Ip("1.2.3.4").Host("a\nb\x1b[2J").Product("\xFF").Factory("T")};
     const std::string table = ListToTable(list);
     EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 2);
     EXPECT_EQ(table.find('\x1b'), std::string::npos);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "BroadcastProtocol.h"
+#include "DeviceRecord.h"
 #include "SearchDeviceBroadcastThread.h"
 
 namespace
@@ -29,19 +30,6 @@ BroadcastReplyStatus Parse(const std::vector<char>& bytes, deviceinfo& info,
                            const char* sender = "198.18.0.7")
 {
     return ParseBroadcastReply(bytes.data(), static_cast<int>(bytes.size()), sender, info);
-}
-
-void ExpectTerminatedFields(const deviceinfo& info)
-{
-    const char* fields[] = {info.id,    info.ip,        info.host,   info.product,
-                            info.extra, info.osversion, info.factory};
-    for (const char* field : fields)
-    {
-        std::size_t len = ::strnlen(field, kDeviceFieldSize);
-        ASSERT_LT(len, kDeviceFieldSize);
-        for (std::size_t i = len; i < kDeviceFieldSize; ++i)
-            ASSERT_EQ(field[i], '\0');
-    }
 }
 } // namespace
 
@@ -110,7 +98,7 @@ TEST(BroadcastReply, LongValueIsCutTo31Characters)
     ASSERT_EQ(Parse(Reply("id=1&product=" + product40 + "&host=h"), info), BroadcastReplyStatus::Accepted);
     EXPECT_EQ(std::string(info.product), product40.substr(0, 31));
     EXPECT_STREQ(info.host, "h");
-    ExpectTerminatedFields(info);
+    EXPECT_EQ(testsupport::EveryFieldTerminated(info).fault, "");
 }
 
 TEST(BroadcastReply, LastPairRunsToTheEndOfTheText)
@@ -154,7 +142,7 @@ TEST(BroadcastReply, TextAreaWithoutAnyNulIsNeverReadPastThePacket)
     ASSERT_EQ(Parse(reply, info), BroadcastReplyStatus::Accepted);
     EXPECT_EQ(std::string(info.id), std::string(31, 'i'));
     EXPECT_EQ(std::string(info.product), product);
-    ExpectTerminatedFields(info);
+    EXPECT_EQ(testsupport::EveryFieldTerminated(info).fault, "");
 }
 
 TEST(BroadcastReply, RecordIsRebuiltForEveryReply)
@@ -164,10 +152,7 @@ TEST(BroadcastReply, RecordIsRebuiltForEveryReply)
     ASSERT_EQ(Parse(Reply("id=first&host=h1&vendor=V1&product=P1", 12, 2), info),
               BroadcastReplyStatus::Accepted);
     ASSERT_EQ(Parse(Reply("id=2"), info), BroadcastReplyStatus::Accepted);
-    deviceinfo expected;
-    CopyDeviceField(expected.id, "2");
-    CopyDeviceField(expected.ip, "198.18.0.7");
-    expected.type = 1;
+    const deviceinfo expected = testsupport::MakeRecord().Id("2").Ip("198.18.0.7").Type(1);
     EXPECT_EQ(std::memcmp(&info, &expected, sizeof(info)), 0);
 }
 

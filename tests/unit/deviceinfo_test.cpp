@@ -9,6 +9,8 @@
 
 #include "SearchDeviceInfo.h"
 
+#include "DeviceRecord.h"
+
 namespace
 {
 using Bytes = std::vector<std::uint8_t>;
@@ -21,41 +23,20 @@ Bytes BytesOf(const deviceinfo& info)
 }
 
 using FieldRef = char (&)[kDeviceFieldSize];
-
-// The seven text fields, in the order of their offsets (0, 32, ... 192).
-FieldRef Field(deviceinfo& info, int index)
-{
-    switch (index)
-    {
-    case 0:
-        return info.id;
-    case 1:
-        return info.ip;
-    case 2:
-        return info.host;
-    case 3:
-        return info.product;
-    case 4:
-        return info.extra;
-    case 5:
-        return info.osversion;
-    default:
-        return info.factory;
-    }
-}
+using testsupport::kTextFieldCount;
+using testsupport::kTextFields;
 
 deviceinfo Sample()
 {
-    deviceinfo info;
-    CopyDeviceField(info.id, "0A1B");
-    CopyDeviceField(info.ip, "198.18.0.7");
-    CopyDeviceField(info.host, "nas1");
-    CopyDeviceField(info.product, "N2");
-    CopyDeviceField(info.extra, "r5");
-    CopyDeviceField(info.osversion, "2.1");
-    CopyDeviceField(info.factory, "V1");
-    info.type = 1;
-    return info;
+    return testsupport::MakeRecord()
+        .Id("0A1B")
+        .Ip("198.18.0.7")
+        .Host("nas1")
+        .Product("N2")
+        .Extra("r5")
+        .OsVersion("2.1")
+        .Factory("V1")
+        .Type(1);
 }
 
 void ExpectEmptyRecord(const deviceinfo& info)
@@ -78,13 +59,13 @@ TEST(DeviceInfo, FieldsSitAtTheirByteOffsets)
     deviceinfo info;
     const char* texts[] = {"id-text",    "ip-text", "host-text",   "product-text",
                            "extra-text", "os-text", "factory-text"};
-    for (int i = 0; i < 7; ++i)
-        CopyDeviceField(Field(info, i), texts[i]);
+    for (std::size_t i = 0; i < kTextFieldCount; ++i)
+        CopyDeviceField(info.*kTextFields[i].member, texts[i]);
     info.type = 0x01020304;
     info.life = 0x1122334455667788LL;
 
     Bytes bytes = BytesOf(info);
-    for (int i = 0; i < 7; ++i)
+    for (std::size_t i = 0; i < kTextFieldCount; ++i)
         EXPECT_STREQ(reinterpret_cast<const char*>(&bytes[32 * i]), texts[i]) << "field " << i;
 
     // Read back the way a receiver of the raw block does: bytes 224-227 and 232-239.
@@ -124,12 +105,12 @@ TEST(DeviceInfo, CompareIgnoresLifeButNotTypeOrAnyText)
     byebye.type = 4;
     EXPECT_FALSE(alive.compare(byebye));
 
-    for (int i = 0; i < 7; ++i)
+    for (const testsupport::TextField& f : kTextFields)
     {
         deviceinfo other = Sample();
-        FieldRef field = Field(other, i);
+        FieldRef field = other.*f.member;
         field[0] = static_cast<char>(field[0] + 1);
-        EXPECT_FALSE(a.compare(other)) << "field " << i;
+        EXPECT_FALSE(a.compare(other)) << f.name;
     }
 }
 
@@ -169,8 +150,8 @@ TEST(DeviceInfo, AlterValueCopiesTextsTypeAndLife)
     deviceinfo target;
     const char longText[] = "a-long-value-of-thirty-one-char"; // fills a field to its NUL
     static_assert(sizeof(longText) == kDeviceFieldSize, "31 characters and the NUL");
-    for (int i = 0; i < 7; ++i)
-        CopyDeviceField(Field(target, i), longText);
+    for (const testsupport::TextField& f : kTextFields)
+        CopyDeviceField(target.*f.member, longText);
     target.type = 2;
     target.life = 60;
 

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "DeviceRecord.h"
 #include "SearchDeviceInfo.h"
 #include "SsdpProtocol.h"
 
@@ -43,20 +44,10 @@ inline const char* StatusName(SsdpParseStatus status)
     return "?";
 }
 
-// Every field ends inside its 32 bytes and is zero behind its NUL, and life is
-// 60, whatever the message held.
+// Every field is terminated whatever the message held, and life is 60.
 inline void ExpectWellFormedRecord(const deviceinfo& info)
 {
-    const char* names[] = {"id", "ip", "host", "product", "extra", "osversion", "factory"};
-    const char* fields[] = {info.id,    info.ip,        info.host,   info.product,
-                            info.extra, info.osversion, info.factory};
-    for (int i = 0; i < 7; ++i)
-    {
-        std::size_t len = ::strnlen(fields[i], kDeviceFieldSize);
-        EXPECT_LE(len, kDeviceFieldMaxLen) << names[i];
-        for (std::size_t k = len; k < kDeviceFieldSize; ++k)
-            EXPECT_EQ(fields[i][k], '\0') << names[i] << " byte " << k;
-    }
+    EXPECT_EQ(testsupport::EveryFieldTerminated(info).fault, "");
     EXPECT_EQ(info.life, 60);
 }
 
@@ -72,8 +63,7 @@ inline Parsed Parse(const std::string& message, const char* sender = "198.18.0.9
     ExpectWellFormedRecord(parsed.info);
     if (parsed.status != SsdpParseStatus::Accepted)
     {
-        deviceinfo cleared;
-        EXPECT_EQ(std::memcmp(&parsed.info, &cleared, sizeof(cleared)), 0)
+        EXPECT_TRUE(testsupport::IsClearedRecord(parsed.info))
             << "a dropped message (" << StatusName(parsed.status) << ") left a filled record";
     }
     return parsed;

@@ -6,6 +6,7 @@
 // its arguments, and CloseChild, which starts the real library.
 #include "AppDelegate.h"
 #include "Controller.h"
+#include "DeviceRecord.h"
 #include "DeviceSearchInterface.h"
 #include "FakeSearchLib.h"
 #include "ParseOperation.h"
@@ -48,16 +49,10 @@ public slots:
 namespace
 {
 
-deviceinfo Device(const char* id, const char* ip, const char* host, const char* product)
+// A search reply from a device of an accepted vendor; each case names the rest.
+testsupport::RecordBuilder Device()
 {
-    deviceinfo info;
-    CopyDeviceField(info.id, id);
-    CopyDeviceField(info.ip, ip);
-    CopyDeviceField(info.host, host);
-    CopyDeviceField(info.product, product);
-    CopyDeviceField(info.factory, "tavik");
-    info.type = 1;
-    return info;
+    return testsupport::MakeRecord().Factory("tavik");
 }
 
 CDeviceSearchInterface* Registry()
@@ -160,8 +155,8 @@ TEST_F(ControllerTest, RowsFollowTheRegistryDuringTheCountdownThenFreeze)
     Tick();
     EXPECT_TRUE(Shown().isEmpty());
 
-    Add(Device("id-z", "198.18.1.1", "zeta", "NAS-2"));
-    Add(Device("id-a", "198.18.1.2", "alpha", "NAS-4"));
+    Add(Device().Id("id-z").Ip("198.18.1.1").Host("zeta").Product("NAS-2"));
+    Add(Device().Id("id-a").Ip("198.18.1.2").Host("alpha").Product("NAS-4"));
     Tick();
     // Registry order, not sorted by any column.
     EXPECT_EQ(Shown(), QStringList({"zeta|198.18.1.1|NAS-2", "alpha|198.18.1.2|NAS-4"}));
@@ -169,7 +164,7 @@ TEST_F(ControllerTest, RowsFollowTheRegistryDuringTheCountdownThenFreeze)
 
     Tick(9);
     EXPECT_EQ(c->counter, 11);
-    Add(Device("id-late", "198.18.1.3", "late", "NAS-1"));
+    Add(Device().Id("id-late").Ip("198.18.1.3").Host("late").Product("NAS-1"));
     Tick();
     EXPECT_EQ(Shown().size(), 2);
     Registry()->ClearDeviceList();
@@ -182,15 +177,15 @@ TEST_F(ControllerTest, RowsFollowTheRegistryDuringTheCountdownThenFreeze)
 // of devices rebuilt the table.
 TEST_F(ControllerTest, StaleRowWhenADeviceIsReplacedWithinOneTick)
 {
-    Add(Device("id-1", "198.18.1.1", "one", "P"));
+    Add(Device().Id("id-1").Ip("198.18.1.1").Host("one").Product("P"));
     Tick();
     ASSERT_EQ(Shown(), QStringList({"one|198.18.1.1|P"}));
     Registry()->ClearDeviceList();
-    Add(Device("id-2", "198.18.1.2", "two", "P"));
+    Add(Device().Id("id-2").Ip("198.18.1.2").Host("two").Product("P"));
     Tick();
     EXPECT_EQ(Shown(), QStringList({"two|198.18.1.2|P"}));
     // A listed device whose record changes in place shows the change.
-    Add(Device("id-2", "198.18.1.2", "two", "Q"));
+    Add(Device().Id("id-2").Ip("198.18.1.2").Host("two").Product("Q"));
     Tick();
     EXPECT_EQ(Shown(), QStringList({"two|198.18.1.2|Q"}));
 }
@@ -219,20 +214,20 @@ TEST_F(ControllerTest, StartAndRefreshEachSendOneSearch)
 
 TEST_F(ControllerTest, RefreshEmptiesAtOnceAndRestartsTheCountdown)
 {
-    Add(Device("id-1", "198.18.1.1", "one", "P"));
+    Add(Device().Id("id-1").Ip("198.18.1.1").Host("one").Product("P"));
     Tick(12);
     ASSERT_TRUE(ButtonsEnabled());
     ASSERT_EQ(Shown().size(), 1);
 
     c->refreshbutton->click();
     EXPECT_TRUE(Shown().isEmpty());
-    std::vector<deviceinfo> list{Device("x", "198.18.9.9", "x", "x")};
+    std::vector<deviceinfo> list{Device().Id("x").Ip("198.18.9.9").Host("x").Product("x")};
     Registry()->GetDeviceList(list);
     EXPECT_TRUE(list.empty());
     EXPECT_FALSE(ButtonsEnabled());
     EXPECT_EQ(c->counter, 0);
 
-    Add(Device("id-2", "198.18.1.2", "two", "P"));
+    Add(Device().Id("id-2").Ip("198.18.1.2").Host("two").Product("P"));
     Tick();
     EXPECT_TRUE(c->countdownField->text().endsWith(" 10"));
     EXPECT_EQ(Shown(), QStringList({"two|198.18.1.2|P"}));
@@ -245,9 +240,9 @@ TEST_F(ControllerTest, LogInAndMyStorageOpenTheSelectedAddress)
     QDesktopServices::setUrlHandler("smb", &urls, "open");
     CapturedLog log;
 
-    Add(Device("id-z", "198.18.1.1", "zeta", "P"));
-    Add(Device("id-a", "198.18.1.2", "alpha", "P"));
-    Add(Device("id-evil", "198.18.0.5@elsewhere.example", "evil", "P"));
+    Add(Device().Id("id-z").Ip("198.18.1.1").Host("zeta").Product("P"));
+    Add(Device().Id("id-a").Ip("198.18.1.2").Host("alpha").Product("P"));
+    Add(Device().Id("id-evil").Ip("198.18.0.5@elsewhere.example").Host("evil").Product("P"));
     Tick(12);
 
     c->onLogin();
