@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "BroadcastProtocol.h"
 #include "DeviceSearchInterface.h"
 #include "FakeSearchLib.h"
 
