@@ -18,6 +18,7 @@
 #include <string>
 
 #include "BenchDevices.h"
+#include "BroadcastProtocol.h"
 #include "DeviceSearchInterface.h"
 #include "SearchDeviceBroadcastThread.h"
 #include "SearchDeviceClient.h"

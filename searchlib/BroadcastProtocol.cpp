@@ -2,6 +2,16 @@
 
 #include <cstring>
 
+dhcppacket MakeStandardSearchPacket()
+{
+    dhcppacket packet;
+    std::memset(&packet, 0, sizeof(packet));
+    packet.code = kSearchRequestCode;
+    packet.type = 1;
+    std::memset(packet.magic, 0xFF, sizeof(packet.magic));
+    return packet;
+}
+
 int FindStringValue(const char* text, std::size_t textLen, char* dest, int maxlen, const char* key,
                     int keylen)
 {

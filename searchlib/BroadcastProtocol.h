@@ -1,11 +1,24 @@
-// Parsing of the broadcast protocol's device replies: plain functions over the
-// received bytes, without sockets, so that they can be tested and fuzzed alone.
+// The broadcast protocol in both directions: the 148-byte search request and
+// its ports, and the parsing of the devices' replies. Plain functions over
+// bytes, without sockets, so that they can be tested and fuzzed alone.
 #ifndef SEARCHLIB_BROADCASTPROTOCOL_H
 #define SEARCHLIB_BROADCASTPROTOCOL_H
 
 #include <cstddef>
+#include <cstdint>
 
 #include "SearchDeviceInfo.h"
+
+// The search leaves from port 67 to 255.255.255.255 port 68, and the devices
+// answer to port 67: DHCP's two ports, though not its layout.
+constexpr unsigned short kBroadcastPort = 67;
+constexpr unsigned short kBroadcastDevicePort = 68;
+
+constexpr std::uint8_t kSearchRequestCode = 11;
+constexpr std::uint8_t kSearchReplyCode = 12;
+
+// The standard search request: 0B 01 00 00 FF FF FF FF followed by 140 zero bytes.
+dhcppacket MakeStandardSearchPacket();
 
 enum class BroadcastReplyStatus
 {

@@ -3,15 +3,9 @@
 #include <exception>
 
 #include "BroadcastProtocol.h"
-#include "SearchDeviceClient.h"
 #include "ShowLog.h"
 
 using SearchDeviceShowLog::io_printf;
-
-namespace
-{
-constexpr unsigned short kBroadcastDevicePort = 68;
-}
 
 CSearchDeviceBroadcastThread::CSearchDeviceBroadcastThread() {}
 
@@ -55,13 +49,12 @@ void CSearchDeviceBroadcastThread::HandleReceiveInfo(char* data, int nLen, std::
         io_printf("SendThread %d : Recive IP : %s is not Device ", nPort, sender.c_str());
         return;
     }
-    if (!StoreIfNewDeviceInfo(info))
-    {
-        io_printf("SendThread %d : Handle Broadcast Recive Information Fail ", nPort);
-        return;
-    }
-    io_printf("SendThread %d : Handle Broadcast Recive Information Success ", nPort);
-    CSearchDeviceClient::HandleDeviceMessage(&info, static_cast<int>(sizeof(info)), nPort);
+    static constexpr ReportLog kLog = {
+        "SendThread %d : Handle Broadcast Recive Information Success ",
+        "SendThread %d : Handle Broadcast Recive Information Fail ",
+    };
+    // Between two searches, a repeat of the last report is not reported again.
+    ReportIfNew(info, RepeatRule::KeepMemory, kLog);
 }
 
 int CSearchDeviceBroadcastThread::HandleDeviceInfo(dhcppacket& packet, deviceinfo& info)

@@ -1,30 +1,24 @@
 #include "SearchDeviceClient.h"
 
-#include <cstring>
-#include <exception>
-
-#ifndef _WIN32
 #include <arpa/inet.h>
-#include <cerrno>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
-#endif
 
+#include <cerrno>
+#include <cstring>
+
+#include "BroadcastProtocol.h"
 #include "SearchDeviceBroadcastThread.h"
 #include "SearchDeviceMultiCommandThread.h"
 #include "SearchDeviceMulticastThread.h"
 #include "ShowLog.h"
+#include "SsdpProtocol.h"
 
 using SearchDeviceShowLog::io_printf;
 
 namespace
 {
-constexpr int kBroadcastPort = 67;
-constexpr int kSsdpPort = 1900;
-constexpr int kFirstCommandPort = 1530;
-constexpr int kCommandPortStep = 20;
-
 // The device callback; stored once by search_dll_init before any worker exists.
 SearchDeviceCallback call_backup = nullptr;
 } // namespace
@@ -150,42 +144,15 @@ void CSearchDeviceClient::InitSearchDeviceCommandThread()
 
 bool IsSearchableLocalAddress(unsigned int ifaFlags, unsigned int addrNetworkOrder)
 {
-#ifdef _WIN32
-    (void)ifaFlags;
-    return (ntohl(addrNetworkOrder) >> 24) != 127;
-#else
     if ((ifaFlags & IFF_UP) == 0 || (ifaFlags & IFF_LOOPBACK) != 0)
         return false;
     return (ntohl(addrNetworkOrder) >> 24) != 127;
-#endif
 }
 
 void CSearchDeviceClient::GetCurrentDeviceLocalIP(std::vector<std::string>& vLocalIP)
 {
     vLocalIP.clear();
     io_printf("Get Current Local IP Info ");
-#ifdef _WIN32
-    // Without interface enumeration, resolve the host's own name.
-    try
-    {
-        boost::asio::io_service io;
-        boost::asio::ip::tcp::resolver resolver(io);
-        boost::asio::ip::tcp::resolver::query query(boost::asio::ip::host_name(), "",
-                                                    boost::asio::ip::resolver_query_base::address_configured);
-        for (const auto& result : resolver.resolve(query))
-        {
-            boost::asio::ip::address addr = result.endpoint().address();
-            if (!addr.is_v4() || addr.is_loopback())
-                continue;
-            vLocalIP.push_back(addr.to_string());
-            io_printf("Get Current Local IP, IP = %s  ", vLocalIP.back().c_str());
-        }
-    }
-    catch (const std::exception& e)
-    {
-        io_printf("Add To Mulitcast Group Error : %s   ", e.what());
-    }
-#else
     // The host's own name usually resolves to a loopback address only (from
     // /etc/hosts), which reaches no device; the interfaces tell the truth.
     struct ifaddrs* list = nullptr;
@@ -208,5 +175,4 @@ void CSearchDeviceClient::GetCurrentDeviceLocalIP(std::vector<std::string>& vLoc
         io_printf("Get Current Local IP, IP = %s  ", text);
     }
     ::freeifaddrs(list);
-#endif
 }

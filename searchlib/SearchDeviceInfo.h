@@ -96,8 +96,9 @@ static_assert(offsetof(deviceinfo, factory) == 192, "deviceinfo layout");
 static_assert(offsetof(deviceinfo, type) == 224, "deviceinfo layout");
 static_assert(offsetof(deviceinfo, life) == 232, "deviceinfo layout");
 
-// Search packet of the broadcast protocol. A request carries code 11, type 1 and
-// the magic FF FF FF FF; a device reply carries code 12 and its identity as
+// Search packet of the broadcast protocol (BroadcastProtocol.h builds the
+// request and reads the replies): a request carries code 11, type 1 and the
+// magic FF FF FF FF; a device reply carries code 12 and its identity as
 // key=value pairs joined by '&' in text.
 struct dhcppacket
 {
@@ -113,19 +114,5 @@ static_assert(sizeof(dhcppacket) == 148, "dhcppacket must be 148 bytes");
 static_assert(offsetof(dhcppacket, magic) == 4, "dhcppacket layout");
 static_assert(offsetof(dhcppacket, spare) == 8, "dhcppacket layout");
 static_assert(offsetof(dhcppacket, text) == 20, "dhcppacket layout");
-
-constexpr std::uint8_t kSearchRequestCode = 11;
-constexpr std::uint8_t kSearchReplyCode = 12;
-
-// The standard search request: 0B 01 00 00 FF FF FF FF followed by 140 zero bytes.
-inline dhcppacket MakeStandardSearchPacket()
-{
-    dhcppacket packet;
-    std::memset(&packet, 0, sizeof(packet));
-    packet.code = kSearchRequestCode;
-    packet.type = 1;
-    std::memset(packet.magic, 0xFF, sizeof(packet.magic));
-    return packet;
-}
 
 #endif

@@ -2,7 +2,6 @@
 
 #include <exception>
 
-#include "SearchDeviceClient.h"
 #include "ShowLog.h"
 #include "SsdpProtocol.h"
 
@@ -10,21 +9,9 @@ using SearchDeviceShowLog::io_printf;
 
 namespace
 {
-const char kMulticastGroup[] = "239.143.255.250";
-constexpr unsigned short kSsdpPort = 1900;
-
-// The search request, sent without its terminating NUL (129 bytes).
-const char upnp_searchfmt[] = "M-SEARCH * HTTP/1.1\r\n"
-                              "HOST: 239.143.255.250:1900\r\n"
-                              "ST: urn:schemas-upnp-org:device:HomeNasDevice:1\r\n"
-                              "MAN: \"ssdp:discover\"\r\n"
-                              "MX: 3\r\n"
-                              "\r\n";
-static_assert(sizeof(upnp_searchfmt) - 1 == 129, "the SSDP search request is 129 bytes");
-
 boost::asio::ip::address_v4 GroupAddress()
 {
-    return boost::asio::ip::make_address_v4(kMulticastGroup);
+    return boost::asio::ip::make_address_v4(kSsdpGroup);
 }
 } // namespace
 
@@ -34,15 +21,19 @@ CSearchDeviceMulticastThread::~CSearchDeviceMulticastThread() {}
 
 void CSearchDeviceMulticastThread::InitSearchThread()
 {
-    io_printf("SendThread %d : Create Search Device Work Thread   ", nPort);
-    bool running = SetUpSocket(
+    SetUpSocketWithRetry(
         [this]
         {
             OpenSocket();
             AlterMulticastGroupInfo(true);
             BindSocket(boost::asio::ip::address_v4::any());
         });
-    if (!running && bTestPort)
+}
+
+void CSearchDeviceMulticastThread::SetUpSocketWithRetry(const std::function<void()>& prepare)
+{
+    io_printf("SendThread %d : Create Search Device Work Thread   ", nPort);
+    if (!SetUpSocket(prepare) && bTestPort)
         HandleInitSearchThreadError();
 }
 
@@ -107,21 +98,20 @@ void CSearchDeviceMulticastThread::HandleReceiveInfo(char* data, int nLen, std::
     std::size_t len = nLen > 0 ? static_cast<std::size_t>(nLen) : 0;
     if (ParseSsdpMessage(data, len, sender.c_str(), info) != SsdpParseStatus::Accepted)
         return;
-    if (StoreIfNewDeviceInfo(info))
-    {
-        io_printf("SendThread %d : Handle Mulitcast Recive Information Success, type = %d ", nPort,
-                  info.type);
-        CSearchDeviceClient::HandleDeviceMessage(&info, static_cast<int>(sizeof(info)), nPort);
-        return;
-    }
+    static constexpr ReportLog kLog = {
+        "SendThread %d : Handle Mulitcast Recive Information Success, type = %d ",
+        "SendThread %d : Handle Mulitcast Recive Information Fail : Old Device, type = %d ",
+    };
     // A repeat empties the memory, so an unbroken run of one announcement is
     // reported every second time.
-    ClearOldDeviceInfo();
-    io_printf("SendThread %d : Handle Mulitcast Recive Information Fail : Old Device, type = %d ", nPort,
-              info.type);
+    ReportIfNew(info, RepeatRule::ForgetMemory, kLog);
 }
 
 char* CSearchDeviceMulticastThread::str_ltrim(char* s)
 {
-    return const_cast<char*>(SkipBlanks(s));
+    if (s == nullptr)
+        return nullptr;
+    while (*s == ' ' || *s == '\t')
+        ++s;
+    return s;
 }

@@ -21,8 +21,16 @@ public:
     void HandleReceiveInfo(char* data, int nLen, std::string& sender) override;
 
     void AlterMulticastGroupInfo(bool join);
+    // One step of the port retry: the next port, at most kMaxPortRetries times.
     void HandleInitSearchThreadError();
+    // First character of s that is neither a space nor a tab; null for null.
     char* str_ltrim(char* s);
+
+protected:
+    // The set-up of every SSDP socket: prepare opens, configures and binds sock;
+    // when that fails and bTestPort is set, the set-up is tried again on the
+    // following ports.
+    void SetUpSocketWithRetry(const std::function<void()>& prepare);
 };
 
 #endif

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "BroadcastProtocol.h"
 #include "SearchDeviceClient.h"
 #include "SearchDeviceInfo.h"
 #include "ShowLog.h"

@@ -10,7 +10,9 @@
 #include <boost/bind/bind.hpp>
 #include <boost/thread.hpp>
 
+#include "SearchDeviceClient.h"
 #include "ShowLog.h"
+#include "SsdpProtocol.h"
 
 using SearchDeviceShowLog::io_printf;
 
@@ -23,8 +25,8 @@ constexpr int kReceiveBufferBytes = 8 * 1024 * 1024;
 } // namespace
 
 CSearchDeviceThread::CSearchDeviceThread()
-    : oldDeviceInfo(), ioService(), sock(ioService), strIP(), nPort(1530), testCount(0), bExitSock(false),
-      bTestPort(false), m_nSockFd(-1), m_bWorkerRunning(false)
+    : oldDeviceInfo(), ioService(), sock(ioService), strIP(), nPort(kFirstCommandPort), testCount(0),
+      bExitSock(false), bTestPort(false), m_nSockFd(-1), m_bWorkerRunning(false)
 {
 }
 
@@ -141,6 +143,19 @@ bool CSearchDeviceThread::StoreIfNewDeviceInfo(const deviceinfo& info)
         return false;
     oldDeviceInfo = info;
     return true;
+}
+
+void CSearchDeviceThread::ReportIfNew(deviceinfo& info, RepeatRule rule, const ReportLog& log)
+{
+    if (!StoreIfNewDeviceInfo(info))
+    {
+        if (rule == RepeatRule::ForgetMemory)
+            ClearOldDeviceInfo();
+        io_printf(log.repeated, nPort, info.type);
+        return;
+    }
+    io_printf(log.reported, nPort, info.type);
+    CSearchDeviceClient::HandleDeviceMessage(&info, static_cast<int>(sizeof(info)), nPort);
 }
 
 int CSearchDeviceThread::HandleProtocolInfo()

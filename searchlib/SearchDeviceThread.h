@@ -34,10 +34,25 @@ public:
     bool IsWorkerRunning() const { return m_bWorkerRunning.load(); }
 
 protected:
-    // Stores the record as the last reported one when it differs from it; returns
-    // whether it did. The compare and the store are one step against a search
-    // that empties the record from the caller's thread.
-    bool StoreIfNewDeviceInfo(const deviceinfo& info);
+    // What a thread does with a record equal to the one it reported last. The
+    // memory is emptied before every search either way.
+    enum class RepeatRule
+    {
+        KeepMemory,   // a repeat stays unreported until the next search
+        ForgetMemory, // a repeat empties the memory: an unbroken run of one
+                      // record is reported every second time
+    };
+    // The log lines of one kind of thread around a report: printf formats that
+    // take nPort and then the record's type (a format may leave the type out).
+    struct ReportLog
+    {
+        const char* reported; // written right before the report
+        const char* repeated; // written once a repeat has been dealt with
+    };
+
+    // Hands the record to the search client unless it equals the one this thread
+    // reported last, and remembers it.
+    void ReportIfNew(deviceinfo& info, RepeatRule rule, const ReportLog& log);
 
     // One socket set-up: prepare opens, configures and binds sock, then the
     // worker thread starts. On any failure the socket is closed and the error
@@ -51,6 +66,10 @@ protected:
     void StopWorker();
 
 private:
+    // Stores the record as the last reported one when it differs from it; returns
+    // whether it did. The compare and the store are one step against a search
+    // that empties the record from the caller's thread.
+    bool StoreIfNewDeviceInfo(const deviceinfo& info);
     // Starts the detached worker thread on HandleProtocolInfo and publishes the
     // socket to ExitSearchThread.
     void StartWorkerThread();

@@ -5,11 +5,9 @@
 #include <cstring>
 #include <ctime>
 
-#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#endif
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 
@@ -56,9 +54,6 @@ void Echo(const char* line, std::size_t len)
 // opened; a new log file is made with mode 0644.
 FILE* OpenLogFile()
 {
-#ifdef _WIN32
-    return std::fopen(io_log_path, "a");
-#else
     int fd = ::open(io_log_path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0)
         return nullptr;
@@ -72,7 +67,6 @@ FILE* OpenLogFile()
     if (file == nullptr)
         ::close(fd);
     return file;
-#endif
 }
 
 void AppendToFile(const char* text, std::size_t len)

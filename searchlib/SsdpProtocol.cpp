@@ -133,7 +133,7 @@ SsdpParseStatus ParseKind(string_view msg, int& kind)
 {
     if (msg.substr(0, 4) == "HTTP")
     {
-        kind = kSsdpTypeReply;
+        kind = kReportSearchReply;
         return SsdpParseStatus::Accepted;
     }
     if (msg.substr(0, 6) != "NOTIFY")
@@ -146,26 +146,14 @@ SsdpParseStatus ParseKind(string_view msg, int& kind)
     string_view::size_type value = msg.find_first_not_of(" \t", nts + 4);
     string_view rest = value == npos ? string_view() : msg.substr(value);
     if (rest.substr(0, 10) == "ssdp:alive")
-        kind = kSsdpTypeAlive;
+        kind = kReportAlive;
     else if (rest.substr(0, 11) == "ssdp:byebye")
-        kind = kSsdpTypeByebye;
+        kind = kReportByebye;
     else
         kind = kSsdpTypeOther;
     return SsdpParseStatus::Accepted;
 }
-} // namespace
 
-const char* SkipBlanks(const char* s)
-{
-    if (s == nullptr)
-        return nullptr;
-    while (*s == ' ' || *s == '\t')
-        ++s;
-    return s;
-}
-
-namespace
-{
 SsdpParseStatus ParseInto(const char* text, std::size_t len, const char* sender, deviceinfo& info)
 {
     if (text == nullptr)

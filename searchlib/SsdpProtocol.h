@@ -1,11 +1,31 @@
-// Parsing of SSDP search replies and announcements into device records: a plain
-// function over the received text, without sockets.
+// SSDP in both directions: the group, the port and the search request that goes
+// to them, and the parsing of search replies and announcements into device
+// records, a plain function over the received text, without sockets.
 #ifndef SEARCHLIB_SSDPPROTOCOL_H
 #define SEARCHLIB_SSDPPROTOCOL_H
 
 #include <cstddef>
 
 #include "SearchDeviceInfo.h"
+
+// The devices listen on their own group, not on SSDP's usual 239.255.255.250.
+constexpr char kSsdpGroup[] = "239.143.255.250";
+constexpr unsigned short kSsdpPort = 1900;
+
+// The search request, sent without its terminating NUL (129 bytes).
+constexpr char upnp_searchfmt[] = "M-SEARCH * HTTP/1.1\r\n"
+                                  "HOST: 239.143.255.250:1900\r\n"
+                                  "ST: urn:schemas-upnp-org:device:HomeNasDevice:1\r\n"
+                                  "MAN: \"ssdp:discover\"\r\n"
+                                  "MX: 3\r\n"
+                                  "\r\n";
+static_assert(sizeof(upnp_searchfmt) - 1 == 129, "the SSDP search request is 129 bytes");
+
+// Each per-address command thread sends the search from its own port: the first
+// from 1530, each further one 20 higher, as far apart as a thread's set-up may
+// retry on the ports after its own.
+constexpr int kFirstCommandPort = 1530;
+constexpr int kCommandPortStep = 20;
 
 enum class SsdpParseStatus
 {
@@ -18,11 +38,10 @@ enum class SsdpParseStatus
     UnknownStart,  // neither a search reply nor an announcement
 };
 
-// The kinds of report in deviceinfo::type.
+// The kind of an announcement that is neither alive nor byebye (an update, say);
+// replies and the other announcements carry kReportSearchReply, kReportAlive or
+// kReportByebye.
 constexpr int kSsdpTypeOther = 0;
-constexpr int kSsdpTypeReply = 1;
-constexpr int kSsdpTypeAlive = 2;
-constexpr int kSsdpTypeByebye = 4;
 
 // Most characters of the SERVER product description that are looked at.
 constexpr std::size_t kSsdpMaxDescription = 63;
@@ -30,8 +49,5 @@ constexpr std::size_t kSsdpMaxDescription = 63;
 // Parses one message: the text ends at its first NUL or after len bytes, and is
 // never read past that. sender is the dotted address the datagram came from.
 SsdpParseStatus ParseSsdpMessage(const char* text, std::size_t len, const char* sender, deviceinfo& info);
-
-// First character of s that is neither a space nor a tab; null for null.
-const char* SkipBlanks(const char* s);
 
 #endif

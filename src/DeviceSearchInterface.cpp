@@ -146,11 +146,11 @@ int CDeviceSearchInterface::SearchDeviceRecallHandle(void* record, int nPort)
         std::memcpy(static_cast<void*>(&info), record, sizeof(info));
         switch (info.type)
         {
-        case 1:
-        case 2:
+        case kReportSearchReply:
+        case kReportAlive:
             self->AddDeviceInfo(info);
             break;
-        case 4:
+        case kReportByebye:
             self->DelDeviceInfo(info.id);
             break;
         default:

@@ -9,8 +9,9 @@
 #
 # TARGET is fuzz_ssdp_parser, fuzz_broadcast_reply, fuzz_language_file or
 # fuzz_scan_json (the fuzz_ prefix may be left out). New inputs are kept in
-# build-fuzz/corpus/TARGET, next to the seed corpus tests/fuzz/corpus/TARGET
-# which is only read; --fresh starts from the seeds alone in a temporary folder.
+# build-fuzz/corpus/TARGET, which starts from a copy of the target's seeds (the
+# protocol fixtures' messages, or tests/fuzz/corpus/TARGET); --fresh starts from
+# the seeds alone in a temporary folder.
 # Crashes are written to build-fuzz/artifacts/TARGET/; the log of the last run is
 # build-fuzz/logs/TARGET.log. Exit status: 0 when no target crashed, 1 when one
 # did, 2 for a bad argument or a missing clang.
@@ -64,11 +65,20 @@ built_targets() {
     return 0
 }
 
+# The seed files of a target. The protocol fixtures give only their messages:
+# an .expected file beside them is no input the parser would ever see.
+seed_files() {
+    case $1 in
+    fuzz_ssdp_parser) echo "$ROOT"/tests/fixtures/ssdp/*.msg ;;
+    fuzz_broadcast_reply) echo "$ROOT"/tests/fixtures/broadcast/*.bin ;;
+    *) echo "$ROOT/tests/fuzz/corpus/$1"/* ;;
+    esac
+}
+
 run_target() {
     local target=$1 seconds=$2 fresh=$3
     shift 3
     local exe="$BUILD/tests/fuzz/$target"
-    local seeds="$ROOT/tests/fuzz/corpus/$target"
     local dict="$ROOT/tests/fuzz/dict/$target.dict"
     local work="$BUILD/corpus/$target"
     local artifacts="$BUILD/artifacts/$target"
@@ -81,13 +91,15 @@ run_target() {
         work=$(mktemp -d "${TMPDIR:-/tmp}/nasfinder-fuzz-$target.XXXXXX")
     fi
     mkdir -p "$work" "$artifacts" "$(dirname "$log")"
+    # shellcheck disable=SC2046
+    cp $(seed_files "$target") "$work"/
     local opts=(-max_total_time="$seconds" -max_len="$(max_len "$target")" -timeout=10 -rss_limit_mb=2048
         -print_final_stats=1 -artifact_prefix="$artifacts/")
     [ -f "$dict" ] && opts+=(-dict="$dict")
     echo "=== fuzz $target for $seconds s"
     local status=0
     # Qt looks for plugins and a locale; neither matters to the parse.
-    QT_QPA_PLATFORM=offscreen "$exe" "${opts[@]}" "$@" "$work" "$seeds" >"$log" 2>&1 || status=$?
+    QT_QPA_PLATFORM=offscreen "$exe" "${opts[@]}" "$@" "$work" >"$log" 2>&1 || status=$?
     [ "$fresh" = 1 ] && rm -rf "$work"
     summarize "$target" "$log" "$status"
     return "$status"
@@ -130,11 +142,12 @@ coverage() {
     for t in $ALL_TARGETS; do
         cmake --build "$cov" -j 2 --target "${t}_replay" >"$cov/build-$t.log" 2>&1 || continue
         dir="$BUILD/corpus/$t"
-        [ -d "$dir" ] || dir="$ROOT/tests/fuzz/corpus/$t"
+        [ -d "$dir" ] || dir=""
         rm -f "$cov/$t.profraw"
-        LLVM_PROFILE_FILE="$cov/$t.profraw" "$cov/tests/fuzz/${t}_replay" "$dir" "$ROOT/tests/fuzz/corpus/$t" >/dev/null
+        # shellcheck disable=SC2046
+        LLVM_PROFILE_FILE="$cov/$t.profraw" "$cov/tests/fuzz/${t}_replay" ${dir:+"$dir"} $(seed_files "$t") >/dev/null
         "$profdata" merge -sparse "$cov/$t.profraw" -o "$cov/$t.profdata"
-        echo "=== $t over $dir"
+        echo "=== $t over ${dir:-the seeds}"
         "$llvmcov" report "$cov/tests/fuzz/${t}_replay" -instr-profile="$cov/$t.profdata" $(covered_sources "$t") |
             sed -e "s|$ROOT/||"
     done

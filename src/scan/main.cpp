@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "BroadcastProtocol.h"
 #include "DeviceSearchInterface.h"
 #include "ScanLibrary.h"
 #include "ScanOptions.h"
@@ -32,7 +33,6 @@
 namespace
 {
 const char kProgram[] = "nasfinder-scan";
-constexpr int kBroadcastPort = 67;
 
 // Reports arrive on the library's worker threads (one at a time, under the
 // library's report lock) while the main thread prints the final list. Once the

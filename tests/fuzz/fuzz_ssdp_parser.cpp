@@ -39,14 +39,14 @@ void CheckAccepted(const char* msg, std::size_t len, const deviceinfo& info, con
     FUZZ_CHECK(Has(msg, len, "USN:") && Has(msg, len, "uuid:"), "an accepted message has a USN with a uuid");
     if (StartsWith(msg, len, "HTTP"))
     {
-        FUZZ_CHECK(info.type == kSsdpTypeReply, "a search reply has type 1");
+        FUZZ_CHECK(info.type == kReportSearchReply, "a search reply has type 1");
     }
     else
     {
         FUZZ_CHECK(StartsWith(msg, len, "NOTIFY"), "only replies and announcements are accepted");
         FUZZ_CHECK(Has(msg, len, "rootdevice"), "only root-device announcements are accepted");
         FUZZ_CHECK(Has(msg, len, "NTS:"), "an announcement needs NTS");
-        FUZZ_CHECK(info.type == kSsdpTypeOther || info.type == kSsdpTypeAlive || info.type == kSsdpTypeByebye,
+        FUZZ_CHECK(info.type == kSsdpTypeOther || info.type == kReportAlive || info.type == kReportByebye,
                    "an announcement has type 0, 2 or 4");
     }
 

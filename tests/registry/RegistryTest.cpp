@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "BroadcastProtocol.h"
 #include "DeviceSearchInterface.h"
 #include "DeviceRecord.h"
 #include "FakeSearchLib.h"

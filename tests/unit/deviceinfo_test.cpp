@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "BroadcastProtocol.h"
 #include "SearchDeviceInfo.h"
 
 #include "DeviceRecord.h"

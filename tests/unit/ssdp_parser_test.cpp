@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "SearchDeviceMulticastThread.h"
 #include "ssdp_test_support.h"
 
 using ssdptest::Parse;
@@ -283,11 +284,12 @@ TEST(SsdpParse, NeverReadsPastTheGivenLength)
     EXPECT_EQ(Parse(withNul).status, SsdpParseStatus::BadUsn);
 }
 
-TEST(SsdpParse, SkipBlanksStopsAtTheFirstOtherCharacter)
+TEST(SsdpParse, StrLtrimStopsAtTheFirstOtherCharacter)
 {
-    EXPECT_EQ(SkipBlanks(nullptr), nullptr);
-    const char text[] = " \t \tssdp:alive";
-    EXPECT_EQ(SkipBlanks(text), text + 4);
-    const char blanks[] = "  \t";
-    EXPECT_EQ(*SkipBlanks(blanks), '\0');
+    CSearchDeviceMulticastThread thread;
+    EXPECT_EQ(thread.str_ltrim(nullptr), nullptr);
+    char text[] = " \t \tssdp:alive";
+    EXPECT_EQ(thread.str_ltrim(text), text + 4);
+    char blanks[] = "  \t";
+    EXPECT_EQ(*thread.str_ltrim(blanks), '\0');
 }
