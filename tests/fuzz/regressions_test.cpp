@@ -25,7 +25,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "ParseOperation.h"
+#include "LanguageFile.h"
 #endif
 
 namespace
