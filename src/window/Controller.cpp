@@ -119,8 +119,6 @@ void Controller::awakeFromNib()
     mytimer.setInterval(kTickMilliseconds);
     mytimer.setSingleShot(false);
     mytimer.start();
-
-    count = 0;
 }
 
 void Controller::startLanguageFile(const QStringList& preferredLanguages, const QString& resourceDir)
@@ -167,7 +165,6 @@ void Controller::getDeviceList()
             rows.append(RowFromDevice(info));
         if (rows != device)
             setRows(rows);
-        count = static_cast<qint32>(vListDevice.size());
         return;
     }
 
@@ -182,7 +179,6 @@ void Controller::onRefreash()
     CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
     registry->ClearDeviceList();
     registry->SendSearchDeviceCommand(nullptr);
-    count = 0;
     counter = 0;
     setButtonsEnabled(false);
 }

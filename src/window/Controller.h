@@ -85,7 +85,6 @@ public:
     std::unique_ptr<ParseOperation> parseOperation;
     QTimer mytimer;
     qint32 counter = 0;
-    qint32 count = 0;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -32,7 +32,6 @@ void ParseOperation::main()
         QMetaObject::invokeMethod(
             this, [this, error] { handleEarthquakesError(error); }, Qt::QueuedConnection);
     }
-    emit parseFinished();
 }
 
 std::optional<FontNode> ParseOperation::entry(const QString& key) const

@@ -37,10 +37,6 @@ public:
     // Runs on the UI thread: posts the failure notice with the error.
     void handleEarthquakesError(const LanguageParseError& error);
 
-signals:
-    // Emitted last by main(), after every notice of the parse was posted.
-    void parseFinished();
-
 private:
     const QByteArray earthquakeData;
     LanguageTable currentParseBatchDic; // written by main() only, before `finished`
