@@ -15,8 +15,18 @@
 #include "FakeSearchLib.h"
 
 // While non-zero, the next allocation of at least this many bytes fails: the
-// way a test makes the registry's list fail to grow.
+// way a test makes the registry's list fail to grow. Clang's sanitizer
+// runtimes are linked in statically with their own operator new and delete,
+// which cannot be replaced there; the test that needs it skips.
 static std::atomic<std::size_t> g_failAllocationFrom{0};
+
+#if defined(__clang__) && defined(__has_feature)
+#if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer)
+#define REGISTRY_TEST_REPLACES_NEW 0
+#endif
+#endif
+#ifndef REGISTRY_TEST_REPLACES_NEW
+#define REGISTRY_TEST_REPLACES_NEW 1
 
 void* operator new(std::size_t size)
 {
@@ -42,6 +52,7 @@ void operator delete(void* p, std::size_t) noexcept
 {
     std::free(p);
 }
+#endif
 
 namespace
 {
@@ -293,6 +304,8 @@ TEST_F(RegistryTest, GetDeviceListIntoAFilledVectorLeavesExactlyACopy)
 // list locked, and the window's next copy of the list waited for ever.
 TEST_F(RegistryTest, FailedAppendDoesNotLeaveTheListLocked)
 {
+    if (!REGISTRY_TEST_REPLACES_NEW)
+        GTEST_SKIP() << "this build's sanitizer runtime owns operator new";
     // Appends until one needs more room than the list has.
     bool failed = false;
     g_failAllocationFrom = sizeof(deviceinfo);
