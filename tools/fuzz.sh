@@ -158,7 +158,7 @@ covered_sources() {
     fuzz_ssdp_parser) echo "$ROOT/searchlib/SsdpProtocol.cpp" ;;
     fuzz_broadcast_reply) echo "$ROOT/searchlib/BroadcastProtocol.cpp" ;;
     fuzz_scan_json) echo "$ROOT/src/scan/ScanOutput.cpp" ;;
-    fuzz_language_file) echo "$ROOT/src/ParseOperation.cpp" ;;
+    fuzz_language_file) echo "$ROOT/src/window/LanguageFile.cpp" ;;
     esac
 }
 

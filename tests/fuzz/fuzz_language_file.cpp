@@ -10,7 +10,7 @@
 #include <QStringList>
 
 #include "FuzzCheck.h"
-#include "ParseOperation.h"
+#include "LanguageFile.h"
 
 namespace
 {

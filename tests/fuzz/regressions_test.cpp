@@ -23,7 +23,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "ParseOperation.h"
+#include "LanguageFile.h"
 #endif
 
 // The fuzz target's verdict on the scan output is only as good as its

@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <future>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -10,6 +15,46 @@
 #include "DeviceSearchInterface.h"
 #include "DeviceRecord.h"
 #include "FakeSearchLib.h"
+
+// While non-zero, the next allocation of at least this many bytes fails: the
+// way a test makes the registry's list fail to grow. Clang's sanitizer
+// runtimes are linked in statically with their own operator new and delete,
+// which cannot be replaced there; the test that needs it skips.
+static std::atomic<std::size_t> g_failAllocationFrom{0};
+
+#if defined(__clang__) && defined(__has_feature)
+#if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer)
+#define REGISTRY_TEST_REPLACES_NEW 0
+#endif
+#endif
+#ifndef REGISTRY_TEST_REPLACES_NEW
+#define REGISTRY_TEST_REPLACES_NEW 1
+
+void* operator new(std::size_t size)
+{
+    std::size_t from = g_failAllocationFrom.load();
+    if (from != 0 && size >= from && g_failAllocationFrom.compare_exchange_strong(from, 0))
+        throw std::bad_alloc();
+    if (void* p = std::malloc(size == 0 ? 1 : size))
+        return p;
+    throw std::bad_alloc();
+}
+
+// The replacement hands memory back to malloc's free; GCC takes the argument of
+// any operator delete for memory from new and would warn.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+void operator delete(void* p) noexcept
+{
+    std::free(p);
+}
+
+void operator delete(void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
+#endif
 
 namespace
 {
@@ -251,6 +296,46 @@ TEST_F(RegistryTest, GetDeviceListIntoAFilledVectorLeavesExactlyACopy)
     registry->ClearDeviceList();
     registry->GetDeviceList(out);
     EXPECT_TRUE(out.empty());
+}
+
+// Regression: a failed allocation while a new device was appended left the
+// list locked, and the window's next copy of the list waited for ever.
+TEST_F(RegistryTest, FailedAppendDoesNotLeaveTheListLocked)
+{
+    if (!REGISTRY_TEST_REPLACES_NEW)
+        GTEST_SKIP() << "this build's sanitizer runtime owns operator new";
+    // Appends until one needs more room than the list has.
+    bool failed = false;
+    g_failAllocationFrom = sizeof(deviceinfo);
+    for (int i = 0; i < 60000 && !failed; ++i)
+    {
+        const std::string ip = "198.18." + std::to_string(i / 250) + "." + std::to_string(i % 250);
+        deviceinfo d = MakeRecord(ip.c_str(), ip.c_str(), "TAVIK");
+        try
+        {
+            registry->AddDeviceInfo(d);
+        }
+        catch (const std::bad_alloc&)
+        {
+            failed = true;
+        }
+    }
+    g_failAllocationFrom = 0;
+    ASSERT_TRUE(failed);
+
+    std::promise<void> copied;
+    std::future<void> done = copied.get_future();
+    std::thread reader(
+        [&]
+        {
+            List();
+            copied.set_value();
+        });
+    const bool unlocked = done.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    if (!unlocked)
+        registry->LeaveThreadMutex(); // this thread still holds it; let the reader end
+    reader.join();
+    EXPECT_TRUE(unlocked) << "the list stayed locked after the failed append";
 }
 
 namespace

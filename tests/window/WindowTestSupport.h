@@ -12,7 +12,7 @@
 #include <QStringList>
 
 #include "Controller.h"
-#include "ParseOperation.h"
+#include "OperationQueue.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>

@@ -1,12 +1,12 @@
-#include "ParseOperation.h"
+#include "LanguageFile.h"
 
 #include <QFileInfo>
+#include <QFontDatabase>
 #include <QXmlStreamReader>
-#include <QtGlobal>
 
-const QString kReflashLanguage = QStringLiteral("AddEarthquakesNotif");
-const QString kEarthquakesErrorNotif = QStringLiteral("EarthquakeErrorNotif");
-const QString kEarthquakesMsgErrorKey = QStringLiteral("EarthquakesMsgErrorKey");
+#include <algorithm>
+#include <cmath>
+
 const QString kEntryElementName = QStringLiteral("NODE");
 const QString kLinkElementName = QStringLiteral("KEY");
 const QString kRootElementName = QStringLiteral("LanguageCFG");
@@ -168,6 +168,17 @@ double ReadFontSize(const std::optional<QString>& text)
     return s.mid(start, i - start).toDouble();
 }
 
+std::optional<QFont> FontForEntry(const FontNode& entry)
+{
+    if (!entry.Font || !QFontDatabase::hasFamily(*entry.Font))
+        return std::nullopt;
+    QFont font(*entry.Font);
+    const double size = ReadFontSize(entry.FontSize);
+    if (size > 0.0)
+        font.setPointSizeF(std::isfinite(size) ? std::min(size, kMaxFontPoints) : kMaxFontPoints);
+    return font;
+}
+
 QString LanguageResourceName(const QStringList& preferredLanguages)
 {
     static const QString simplified = QStringLiteral("XML_ch");
@@ -193,77 +204,4 @@ QString PathForResource(const QString& dir, const QString& name, const QString& 
 {
     const QString path = dir + u'/' + name + u'.' + type;
     return QFileInfo(path).isFile() ? path : QString();
-}
-
-NotificationCenter* NotificationCenter::defaultCenter()
-{
-    // Never destroyed: notices may still be posted by a worker while the
-    // process ends.
-    static NotificationCenter* center = new NotificationCenter;
-    return center;
-}
-
-void NotificationCenter::addObserver(QObject* observer, const QString& name,
-                                     std::function<void(QObject*, const QVariantMap&)> handler)
-{
-    connect(this, &NotificationCenter::posted, observer,
-            [name, handler](const QString& posted, QObject* sender, const QVariantMap& userInfo)
-            {
-                if (posted == name)
-                    handler(sender, userInfo);
-            });
-}
-
-void NotificationCenter::postNotificationName(const QString& name, QObject* sender,
-                                              const QVariantMap& userInfo)
-{
-    emit posted(name, sender, userInfo);
-}
-
-ParseOperation::ParseOperation(const QByteArray& data, QObject* parent)
-    : QObject(parent), earthquakeData(data)
-{
-}
-
-void ParseOperation::main()
-{
-    LanguageParseResult result =
-        ParseLanguageData(earthquakeData, [] { qInfo("KEY1=%s", qPrintable(kLinkElementName)); });
-    currentParseBatchDic = std::move(result.table);
-    finished.store(true, std::memory_order_release);
-
-    // Observers run on their own (UI) thread and read the table there, so the
-    // notices go out only now that it is published.
-    for (int i = 0; i < result.completions; ++i)
-        NotificationCenter::defaultCenter()->postNotificationName(kReflashLanguage, this);
-    if (result.error && result.error->code != kParseAbortedByClient)
-    {
-        const LanguageParseError error = *result.error;
-        QMetaObject::invokeMethod(
-            this, [this, error] { handleEarthquakesError(error); }, Qt::QueuedConnection);
-    }
-    emit parseFinished();
-}
-
-std::optional<FontNode> ParseOperation::entry(const QString& key) const
-{
-    if (!isFinished())
-        return std::nullopt;
-    const auto it = currentParseBatchDic.find(key);
-    if (it == currentParseBatchDic.end())
-        return std::nullopt;
-    return it->second;
-}
-
-std::size_t ParseOperation::entryCount() const
-{
-    return isFinished() ? currentParseBatchDic.size() : 0;
-}
-
-void ParseOperation::handleEarthquakesError(const LanguageParseError& error)
-{
-    qWarning("language file: line %lld, column %lld: %s", static_cast<long long>(error.line),
-             static_cast<long long>(error.column), qPrintable(error.message));
-    NotificationCenter::defaultCenter()->postNotificationName(
-        kEarthquakesErrorNotif, this, QVariantMap{{kEarthquakesMsgErrorKey, QVariant::fromValue(error)}});
 }

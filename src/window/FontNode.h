@@ -18,13 +18,6 @@ struct FontNode
     std::optional<QString> FontColor;  // kept with the entry, never applied
     std::optional<QString> FontSize;   // points, as text; read with ReadFontSize
     std::optional<QString> FontOffset; // kept with the entry, never applied
-
-    bool operator==(const FontNode& other) const
-    {
-        return KeyString == other.KeyString && String == other.String && Font == other.Font &&
-               FontColor == other.FontColor && FontSize == other.FontSize && FontOffset == other.FontOffset;
-    }
-    bool operator!=(const FontNode& other) const { return !(*this == other); }
 };
 
 // The language table: entry key to entry, keys compared exactly.

@@ -21,6 +21,24 @@ constexpr int kRefreshSeconds = 10;
 std::atomic<FILE*> g_printStream{nullptr};
 std::atomic<CDeviceSearchInterface::TraceSink> g_traceSink{nullptr};
 
+// Holds the list lock for one scope through the registry's own lock functions,
+// so that an exception under it (a failed allocation while the list grows)
+// cannot leave the list locked for every later caller.
+class ListLock
+{
+public:
+    explicit ListLock(CDeviceSearchInterface& registry) : m_Registry(registry)
+    {
+        m_Registry.EnterThreadMutex();
+    }
+    ~ListLock() { m_Registry.LeaveThreadMutex(); }
+    ListLock(const ListLock&) = delete;
+    ListLock& operator=(const ListLock&) = delete;
+
+private:
+    CDeviceSearchInterface& m_Registry;
+};
+
 bool IsAcceptedVendor(const char* factory)
 {
     for (const char* vendor : kAcceptedVendors)
@@ -93,21 +111,19 @@ int CDeviceSearchInterface::SendSearchDeviceCommand(dhcppacket* packet)
 
 void CDeviceSearchInterface::GetDeviceList(std::vector<deviceinfo>& vDeviceList)
 {
-    EnterThreadMutex();
+    const ListLock lock(*this);
     vDeviceList = m_vDeviceList;
-    LeaveThreadMutex();
 }
 
 void CDeviceSearchInterface::ClearDeviceList()
 {
-    EnterThreadMutex();
+    const ListLock lock(*this);
     m_vDeviceList.clear();
-    LeaveThreadMutex();
 }
 
 void CDeviceSearchInterface::RefreshDeviceList()
 {
-    EnterThreadMutex();
+    const ListLock lock(*this);
     for (auto it = m_vDeviceList.begin(); it != m_vDeviceList.end();)
     {
         const std::int64_t life = it->life - kLifeStep;
@@ -121,7 +137,6 @@ void CDeviceSearchInterface::RefreshDeviceList()
             ++it;
         }
     }
-    LeaveThreadMutex();
 }
 
 void* CDeviceSearchInterface::RefreshDeviceList(void* /*pParam*/)
@@ -183,7 +198,7 @@ void CDeviceSearchInterface::AddDeviceInfo(deviceinfo& info)
     if (!IsAcceptedVendor(info.factory))
         return;
 
-    EnterThreadMutex();
+    const ListLock lock(*this);
     bool matched = false;
     for (deviceinfo& entry : m_vDeviceList)
     {
@@ -202,14 +217,13 @@ void CDeviceSearchInterface::AddDeviceInfo(deviceinfo& info)
     }
     if (!matched)
         m_vDeviceList.push_back(info);
-    LeaveThreadMutex();
 }
 
 void CDeviceSearchInterface::DelDeviceInfo(char* id)
 {
     if (id == nullptr)
         return;
-    EnterThreadMutex();
+    const ListLock lock(*this);
     for (auto it = m_vDeviceList.begin(); it != m_vDeviceList.end(); ++it)
     {
         if (std::strncmp(it->id, id, kDeviceFieldSize) == 0)
@@ -218,7 +232,6 @@ void CDeviceSearchInterface::DelDeviceInfo(char* id)
             break;
         }
     }
-    LeaveThreadMutex();
 }
 
 int CDeviceSearchInterface::EnterThreadMutex()

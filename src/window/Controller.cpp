@@ -1,13 +1,15 @@
 #include "Controller.h"
 
+#include "DeviceAddress.h"
 #include "DeviceSearchInterface.h"
+#include "NotificationCenter.h"
+#include "OperationQueue.h"
 #include "ParseOperation.h"
 #include "ui_MainWindow.h"
 
 #include <QEvent>
 #include <QDesktopServices>
 #include <QFile>
-#include <QFontDatabase>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
@@ -19,7 +21,6 @@
 #include <QTableView>
 #include <QUrl>
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -47,44 +48,6 @@ QString FieldText(const char (&field)[kDeviceFieldSize])
     return QString::fromUtf8(field, static_cast<qsizetype>(strnlen(field, kDeviceFieldSize)));
 }
 
-bool IsAsciiDigit(QChar c)
-{
-    return c.unicode() >= u'0' && c.unicode() <= u'9';
-}
-
-bool IsCanonicalIPv4(const QString& text)
-{
-    const QStringList parts = text.split(u'.');
-    if (parts.size() != 4)
-        return false;
-    for (const QString& part : parts)
-    {
-        if (part.isEmpty() || part.size() > 3)
-            return false;
-        for (QChar c : part)
-        {
-            if (!IsAsciiDigit(c))
-                return false;
-        }
-        // A leading zero reads as octal in some resolvers and URL parsers.
-        if (part.size() > 1 && part.at(0) == u'0')
-            return false;
-        if (part.toInt() > 255)
-            return false;
-    }
-    return true;
-}
-
-bool IsNumberLike(const QString& label)
-{
-    bool allDigits = true;
-    for (QChar c : label)
-        allDigits = allDigits && IsAsciiDigit(c);
-    if (allDigits)
-        return true;
-    return label.size() >= 2 && label.at(0) == u'0' && (label.at(1) == u'x' || label.at(1) == u'X');
-}
-
 void ApplyCaption(const std::optional<FontNode>& entry, const std::function<void(const QString&)>& setText,
                   const std::function<void(const QFont&)>& setFont)
 {
@@ -105,43 +68,6 @@ DeviceRow RowFromDevice(const deviceinfo& info)
     row.insert(kRowIP, FieldText(info.ip));
     row.insert(kRowDeviceType, FieldText(info.product));
     return row;
-}
-
-bool IsSafeDeviceAddress(const QString& text)
-{
-    if (text.isEmpty())
-        return false;
-    if (IsCanonicalIPv4(text))
-        return true;
-    const QStringList labels = text.split(u'.');
-    for (const QString& label : labels)
-    {
-        if (label.isEmpty())
-            return false;
-        for (QChar c : label)
-        {
-            const char16_t u = c.unicode();
-            const bool ok =
-                (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || IsAsciiDigit(c) || u == u'-';
-            if (!ok)
-                return false;
-        }
-    }
-    // URL parsers read a name whose last label is a number as an IPv4
-    // address in some other notation ("1.2.3", "0x7f.1"); that is not the
-    // host the user sees.
-    return !IsNumberLike(labels.last());
-}
-
-std::optional<QFont> FontForEntry(const FontNode& entry)
-{
-    if (!entry.Font || !QFontDatabase::hasFamily(*entry.Font))
-        return std::nullopt;
-    QFont font(*entry.Font);
-    const double size = ReadFontSize(entry.FontSize);
-    if (size > 0.0)
-        font.setPointSizeF(std::isfinite(size) ? std::min(size, kMaxFontPoints) : kMaxFontPoints);
-    return font;
 }
 
 Controller::Controller(QMainWindow* window, const Ui::MainWindow& ui, QObject* parent)
@@ -193,8 +119,6 @@ void Controller::awakeFromNib()
     mytimer.setInterval(kTickMilliseconds);
     mytimer.setSingleShot(false);
     mytimer.start();
-
-    count = 0;
 }
 
 void Controller::startLanguageFile(const QStringList& preferredLanguages, const QString& resourceDir)
@@ -241,7 +165,6 @@ void Controller::getDeviceList()
             rows.append(RowFromDevice(info));
         if (rows != device)
             setRows(rows);
-        count = static_cast<qint32>(vListDevice.size());
         return;
     }
 
@@ -256,7 +179,6 @@ void Controller::onRefreash()
     CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
     registry->ClearDeviceList();
     registry->SendSearchDeviceCommand(nullptr);
-    count = 0;
     counter = 0;
     setButtonsEnabled(false);
 }

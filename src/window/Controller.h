@@ -7,7 +7,6 @@
 
 #include "FontNode.h"
 
-#include <QFont>
 #include <QList>
 #include <QMap>
 #include <QObject>
@@ -42,20 +41,6 @@ extern const QString kRowIP;
 extern const QString kRowDeviceType;
 
 DeviceRow RowFromDevice(const deviceinfo& info);
-
-// True for a text that can follow "http://" or "smb://" and name exactly the
-// host shown: a dotted IPv4 address in canonical form, or a host name of
-// letters, digits, '-' and '.' that no URL parser would read as a number.
-// Anything else (an '@', ':', '/', '%', a space, "0x7f.1", "010.0.0.1") could
-// make a URL whose host is not the text the user sees.
-bool IsSafeDeviceAddress(const QString& text);
-
-// The font an entry names at its size, or none when the entry names no font
-// or the system has no family of that name. Size 0 (absent, not a number)
-// keeps the default size; sizes are capped at kMaxFontPoints so a broken file
-// cannot ask for a font the size of a house.
-constexpr double kMaxFontPoints = 200.0;
-std::optional<QFont> FontForEntry(const FontNode& entry);
 
 class Controller : public QObject
 {
@@ -100,7 +85,6 @@ public:
     std::unique_ptr<ParseOperation> parseOperation;
     QTimer mytimer;
     qint32 counter = 0;
-    qint32 count = 0;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
