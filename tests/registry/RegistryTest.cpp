@@ -310,7 +310,7 @@ TEST_F(RegistryTest, FailedAppendDoesNotLeaveTheListLocked)
     for (int i = 0; i < 60000 && !failed; ++i)
     {
         const std::string ip = "198.18." + std::to_string(i / 250) + "." + std::to_string(i % 250);
-        deviceinfo d = MakeRecord(ip.c_str(), ip.c_str(), "TAVIK");
+        deviceinfo d = Nas().Id(ip).Ip(ip).Factory("TAVIK");
         try
         {
             registry->AddDeviceInfo(d);
