@@ -15,6 +15,14 @@ string_view::size_type LineEnd(string_view msg, string_view::size_type pos)
     return end == npos ? msg.size() : end;
 }
 
+// Where the text after the first `marker` at or past pos begins, on one line;
+// npos when the line has no such marker.
+string_view::size_type After(string_view line, string_view::size_type pos, string_view marker)
+{
+    string_view::size_type at = line.find(marker, pos);
+    return at == npos ? npos : at + marker.size();
+}
+
 string_view TrimTrailingBlanks(string_view text)
 {
     string_view::size_type last = text.find_last_not_of(" \t");
@@ -38,10 +46,9 @@ bool ParseLocation(string_view msg, const char* sender, deviceinfo& info)
     // runs on into later lines would take the address from another header.
     string_view::size_type lineEnd = LineEnd(msg, loc);
     string_view line = msg.substr(0, lineEnd);
-    string_view::size_type slashes = line.find("//", loc);
-    if (slashes == npos)
+    string_view::size_type hostStart = After(line, loc, "//");
+    if (hostStart == npos)
         return false;
-    string_view::size_type hostStart = slashes + 2;
     string_view::size_type hostEnd = line.find_first_of(":/", hostStart);
     if (hostEnd == npos)
     {
@@ -118,10 +125,9 @@ bool ParseUsn(string_view msg, deviceinfo& info)
     // The identifier ends at "::" on the USN line; one that runs on into other
     // headers is no identifier.
     string_view line = msg.substr(0, LineEnd(msg, usn));
-    string_view::size_type uuid = line.find("uuid:", usn);
-    if (uuid == npos)
+    string_view::size_type idStart = After(line, usn, "uuid:");
+    if (idStart == npos)
         return false;
-    string_view::size_type idStart = uuid + 5;
     string_view::size_type idEnd = line.find("::", idStart);
     if (idEnd == npos)
         return false;
