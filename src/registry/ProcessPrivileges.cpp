@@ -137,7 +137,9 @@ bool DropAllCapabilities(std::string* why)
     if (holding.empty())
         return true;
 
-    struct sigaction action{};
+    struct sigaction action
+    {
+    };
     action.sa_handler = OnDropSignal;
     action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);

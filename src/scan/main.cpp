@@ -1,10 +1,7 @@
 // nasfinder-scan: a search of the local network without a desktop, for scripts.
 // Standard output carries only results; everything else goes to standard error.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +19,7 @@
 
 #include "BroadcastProtocol.h"
 #include "DeviceSearchInterface.h"
+#include "ProcessPrivileges.h"
 #include "ScanLibrary.h"
 #include "ScanOptions.h"
 #include "ScanOutput.h"
@@ -85,42 +83,23 @@ int RawReport(void* record, int nPort)
     return 0;
 }
 
-std::string SelfPath()
-{
-    char buf[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
-    if (n <= 0)
-        return kProgram;
-    return std::string(buf, static_cast<std::size_t>(n));
-}
-
 // Binding port 67 needs privileges on Linux. The library would only log the
 // failure (and only with its log on), so find out first and tell the user once.
 void CheckBroadcastPort()
 {
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(kBroadcastPort);
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0)
-    {
-        const int err = errno;
-        if (err == EACCES || err == EPERM)
-            std::fprintf(stderr,
-                         "%s: cannot bind UDP port %d (%s), so the broadcast search is off; run as root or "
-                         "grant the binary the capability: setcap cap_net_bind_service=+ep %s. Going on with "
-                         "SSDP alone.\n",
-                         kProgram, kBroadcastPort, std::strerror(err), SelfPath().c_str());
-        else
-            std::fprintf(stderr,
-                         "%s: cannot bind UDP port %d (%s), so the broadcast search gets no answers. Going "
-                         "on with SSDP alone.\n",
-                         kProgram, kBroadcastPort, std::strerror(err));
-    }
-    close(fd);
+    const nasfinder::PortCheckResult port = nasfinder::CheckUdpPort(kBroadcastPort);
+    if (port.state == nasfinder::PortCheck::NoPrivilege)
+        std::fprintf(stderr,
+                     "%s: cannot bind UDP port %d (%s), so the broadcast search is off; run as root or "
+                     "grant the binary the capability: setcap cap_net_bind_service=+ep %s. Going on with "
+                     "SSDP alone.\n",
+                     kProgram, kBroadcastPort, std::strerror(port.error),
+                     nasfinder::ProgramPath(kProgram).c_str());
+    else if (port.state != nasfinder::PortCheck::Available)
+        std::fprintf(stderr,
+                     "%s: cannot bind UDP port %d (%s), so the broadcast search gets no answers. Going "
+                     "on with SSDP alone.\n",
+                     kProgram, kBroadcastPort, std::strerror(port.error));
 }
 
 // The ending signals are blocked in every thread and taken by a thread of their
@@ -315,6 +294,10 @@ int main(int argc, char** argv)
     CheckBroadcastPort();
 
     nasscan::StartLibrary(opts, &RawReport);
+    // The library has bound its ports; nothing after this needs a privilege.
+    std::string why;
+    if (!nasfinder::DropAllCapabilities(&why))
+        std::fprintf(stderr, "%s: warning: could not give up the capabilities: %s\n", kProgram, why.c_str());
 
     if (opts.watch)
         RunWatch(opts);

@@ -1,6 +1,7 @@
 #include "Controller.h"
 
 #include "DeviceAddress.h"
+#include "BroadcastProtocol.h"
 #include "DeviceSearchInterface.h"
 #include "NotificationCenter.h"
 #include "OperationQueue.h"
@@ -40,6 +41,15 @@ const char* const kColumnCaptionKeys[] = {"List1", "List2", "List3"};
 // A search follows the registry for this many ticks, counting down to 0.
 constexpr qint32 kCountdownTicks = 11;
 constexpr int kTickMilliseconds = 1000;
+// The status line's entries, and their English text where the file has none.
+const char kBroadcastUnavailableKey[] = "Broadcast Unavailable";
+const char kBroadcastUnavailableText[] =
+    "Only the SSDP search is running: this program may not use UDP port 67 for the broadcast search. "
+    "Install the nasfinder package, or grant the privilege: sudo setcap cap_net_bind_service=+ep %1";
+const char kBroadcastPortBusyKey[] = "Broadcast Port Busy";
+const char kBroadcastPortBusyText[] =
+    "Only the SSDP search is running: another program holds UDP port 67, which the broadcast search needs.";
+
 // Fewer language entries than this means a broken file: the user is told.
 constexpr std::size_t kMinLanguageEntries = 5;
 
@@ -73,9 +83,10 @@ DeviceRow RowFromDevice(const deviceinfo& info)
 Controller::Controller(QMainWindow* window, const Ui::MainWindow& ui, QObject* parent)
     : QObject(parent), array_controller(new QSortFilterProxyModel(this)), tableview(ui.tableview),
       loginbutton(ui.loginbutton), refreshbutton(ui.refreshbutton), storagebutton(ui.storagebutton),
-      countdownField(ui.countdownField), deviceListField(ui.deviceListField), window(window),
-      rowModel(new QStandardItemModel(0, 3, this))
+      countdownField(ui.countdownField), deviceListField(ui.deviceListField), statusField(ui.statusField),
+      window(window), rowModel(new QStandardItemModel(0, 3, this))
 {
+    statusField->hide();
     // Captions until the language file says otherwise.
     rowModel->setHorizontalHeaderLabels({tr("Host Name"), tr("IP Address"), tr("Product")});
     array_controller->setSourceModel(rowModel);
@@ -109,8 +120,16 @@ void Controller::awakeFromNib()
     device.clear();
     startLanguageFile(QLocale::system().uiLanguages(), QStringLiteral(":"));
 
+    // The library says nothing of a port it could not bind; find out first, as
+    // the scan command does, so that the user learns why devices may be missing.
+    broadcastPort = nasfinder::CheckUdpPort(kBroadcastPort);
     CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
     registry->DeviceSearchDllInit(nullptr, false, nullptr, true);
+    // The library has bound its ports; nothing after this needs a privilege.
+    std::string why;
+    if (!nasfinder::DropAllCapabilities(&why))
+        qWarning("nasfinder: could not give up the capabilities: %s", why.c_str());
+    showStatusLine();
     registry->SendSearchDeviceCommand(nullptr);
 
     counter = 0;
@@ -259,6 +278,35 @@ void Controller::ReflashLanguage()
         languageEntry(QStringLiteral("Device List")),
         [this](const QString& text) { deviceListField->setText(text); },
         [this](const QFont& font) { deviceListField->setFont(font); });
+    showStatusLine();
+}
+
+void Controller::showStatusLine()
+{
+    const char* key = nullptr;
+    QString text;
+    switch (broadcastPort.state)
+    {
+    case nasfinder::PortCheck::Available:
+        statusField->hide();
+        return;
+    case nasfinder::PortCheck::NoPrivilege:
+        key = kBroadcastUnavailableKey;
+        text = QString::fromUtf8(kBroadcastUnavailableText);
+        break;
+    case nasfinder::PortCheck::InUse:
+    case nasfinder::PortCheck::Failed:
+        key = kBroadcastPortBusyKey;
+        text = QString::fromUtf8(kBroadcastPortBusyText);
+        break;
+    }
+    // A language file without the entry keeps the English text.
+    ApplyCaption(
+        languageEntry(QString::fromLatin1(key)), [&text](const QString& caption) { text = caption; },
+        [this](const QFont& font) { statusField->setFont(font); });
+    const QString program = QString::fromStdString(nasfinder::ProgramPath("nasfinder"));
+    statusField->setText(text.contains(QLatin1String("%1")) ? text.arg(program) : text);
+    statusField->show();
 }
 
 bool Controller::eventFilter(QObject* watched, QEvent* event)

@@ -6,6 +6,7 @@
 #define NASFINDER_CONTROLLER_H
 
 #include "FontNode.h"
+#include "ProcessPrivileges.h"
 
 #include <QList>
 #include <QMap>
@@ -81,6 +82,10 @@ public:
     QPushButton* storagebutton;
     QLabel* countdownField;
     QLabel* deviceListField;
+    // One line below the table, shown only while something keeps a search from
+    // running (today: the broadcast search's port 67).
+    QLabel* statusField;
+    nasfinder::PortCheckResult broadcastPort;
     std::unique_ptr<OperationQueue> parseQueue;
     std::unique_ptr<ParseOperation> parseOperation;
     QTimer mytimer;
@@ -94,6 +99,7 @@ private:
     void setRows(const QList<DeviceRow>& rows);
     void setButtonsEnabled(bool enabled);
     void openSelectedDevice(const QString& scheme);
+    void showStatusLine();
 
     QMainWindow* window;
     QStandardItemModel* rowModel; // the rows behind array_controller, in `device` order

@@ -445,6 +445,49 @@ class Unprivileged(ScanCase):
         self.assertTrue(all(e['osversion'] == '2.1' for e in listed), 'found through SSDP alone')
 
 
+    def test_with_the_capability_it_binds_port_67_then_holds_no_capability(self):
+        # As the package installs it: a normal user whose program may bind port
+        # 67 and nothing else. Once the search sockets are bound, no thread of
+        # the process may keep a capability.
+        setpriv = shutil.which('setpriv')
+        if setpriv is None:
+            self.skipTest('setpriv (util-linux) is not installed')
+        proc = self.lan.client_popen([setpriv, '--reuid=65534', '--regid=65534', '--clear-groups',
+                                      '--inh-caps=+net_bind_service', '--ambient-caps=+net_bind_service',
+                                      SCAN, '--raw', '--seconds', '60'],
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.addCleanup(lambda: proc.poll() is None and proc.kill())
+        out = LineReader(proc.stdout)
+        try:
+            out.wait_for(lambda raw: b'"port":67' in raw, timeout=20, what='a broadcast report')
+        except lanbed.WaitTimeout:
+            proc.kill()
+            err = proc.stderr.read().decode('utf-8', 'replace')
+            if 'Permission denied' in err or proc.wait() in (126, 127):
+                self.skipTest('the built binary is not executable by an unprivileged user here: %s' % err)
+            raise
+
+        def held():
+            found = {}
+            for tid in os.listdir('/proc/%d/task' % proc.pid):
+                with open('/proc/%d/task/%s/status' % (proc.pid, tid)) as f:
+                    for line in f:
+                        key, _, value = line.partition(':')
+                        if key in ('CapPrm', 'CapEff', 'CapInh', 'CapAmb') and int(value, 16):
+                            found[tid + ' ' + key] = value.strip()
+            return found
+        self.assertTrue(os.path.realpath('/proc/%d/exe' % proc.pid).endswith('nasfinder-scan'))
+        self.assertEqual({}, held())
+        proc.send_signal(signal.SIGINT)
+        self.assertEqual(proc.wait(timeout=20), 0)
+        out.join(5)
+        proc.stdout.close()
+        err = proc.stderr.read()
+        proc.stderr.close()
+        self.assertNoSanitizerReport(err)
+        self.assertNotIn(b'port 67', err)
+
+
 class ManyReportsAtTheEnd(ScanCase):
     devices = 200
 

@@ -1,11 +1,18 @@
 // Runs the application through the entry that main() calls, and closes its
 // window at the first tick of the first search, while the countdown runs.
-// ControllerTest runs it to see the process end with status 1.
+// ControllerTest runs it to see the process end with status 1, and to read the
+// status line the window shows (printed just before closing). With
+// NASFINDER_TEST_HOLD_PORT set, it holds that UDP port first, as another
+// program would.
 #include "AppDelegate.h"
 #include "WindowTestSupport.h"
 
+#include <QLabel>
 #include <QMainWindow>
 #include <QMetaObject>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <cstdio>
 
@@ -26,6 +33,12 @@ void CloseAtFirstTick(QtMsgType type, const QMessageLogContext& context, const Q
         qApp,
         []
         {
+            for (QWidget* widget : QApplication::allWidgets())
+            {
+                if (widget->objectName() == QLatin1String("statusField"))
+                    qInfo("status line: %s", widget->isHidden() ? "(none)"
+                                                                 : qPrintable(static_cast<QLabel*>(widget)->text()));
+            }
             qInfo("closing now");
             for (QWidget* widget : QApplication::topLevelWidgets())
             {
@@ -48,6 +61,18 @@ int main(int argc, char** argv)
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (const int port = qEnvironmentVariableIntValue("NASFINDER_TEST_HOLD_PORT"))
+    {
+        const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(static_cast<unsigned short>(port));
+        if (fd < 0 || bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0)
+        {
+            std::perror("holding the port");
+            return 4;
+        }
+    }
     g_printer = qInstallMessageHandler(&CloseAtFirstTick);
     ApplicationMain(argc, argv);
     // Only reached if closing the window did not end the process.

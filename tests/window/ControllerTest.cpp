@@ -363,6 +363,61 @@ TEST(WindowEntry, ClosingTheWindowEndsTheProcessWithStatusOne)
     EXPECT_NE(run.err.find("closing now"), std::string::npos) << run.err;
 }
 
+// The window checks port 67 before it starts the library and says below the
+// table why the broadcast search is off: run for real, in an empty namespace,
+// by root (the port is free), with the port held by another socket, and by a
+// user without the privilege.
+TEST(WindowEntry, StatusLineSaysWhyTheBroadcastSearchIsOff)
+{
+    std::vector<std::string> envText{"LC_ALL=en_US.UTF-8", "QT_QPA_PLATFORM=offscreen"};
+    for (char** e = environ; *e != nullptr; ++e)
+    {
+        const std::string entry = *e;
+        if (entry.rfind("LC_ALL=", 0) != 0 && entry.rfind("LANGUAGE=", 0) != 0 &&
+            entry.rfind("NASFINDER_TEST_HOLD_PORT=", 0) != 0)
+            envText.push_back(entry);
+    }
+    const struct
+    {
+        const char* name;
+        std::vector<std::string> prefix;
+        const char* extraEnv;
+        std::string line;
+    } rows[] = {
+        {"free", {}, nullptr, "status line: (none)"},
+        {"held", {}, "NASFINDER_TEST_HOLD_PORT=67", "another program holds UDP port 67"},
+        {"unprivileged",
+         {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"},
+         nullptr,
+         "sudo setcap cap_net_bind_service=+ep " WINDOW_CLOSE_CHILD},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        std::vector<std::string> rowEnv = envText;
+        if (row.extraEnv != nullptr)
+            rowEnv.push_back(row.extraEnv);
+        std::vector<char*> env;
+        for (std::string& entry : rowEnv)
+            env.push_back(entry.data());
+        env.push_back(nullptr);
+        std::vector<std::string> args = row.prefix;
+        args.push_back(WINDOW_CLOSE_CHILD);
+        const ChildRun run = RunIsolated(args, env.data());
+        if (Skipped(run))
+            GTEST_SKIP() << run.out << run.err;
+        ASSERT_TRUE(run.ended) << run.err;
+        if (!row.prefix.empty() && run.err.find("status line") == std::string::npos)
+        {
+            // The build tree may not be readable by another user here.
+            std::cerr << "not run as an unprivileged user: " << run.err << "\n";
+            continue;
+        }
+        EXPECT_EQ(WEXITSTATUS(run.status), 1) << run.err;
+        EXPECT_NE(run.err.find(row.line), std::string::npos) << run.err;
+    }
+}
+
 // --help, --version and bad arguments are answered before anything of Qt or
 // the library exists: the binary runs with no display at all, where creating
 // the window would abort, and says nothing beyond its answer.

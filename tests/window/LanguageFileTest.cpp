@@ -21,6 +21,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 namespace
 {
 
@@ -365,6 +367,25 @@ TEST_F(CaptionTest, MalformedFilePostsTheFailureNotice)
     // No caption step, but the entry before the error is there.
     EXPECT_EQ(c->loginbutton->text(), "Log In");
     ASSERT_TRUE(c->parseOperation->entry("Log In"));
+}
+
+// The line below the table says why the broadcast search is off, in the file's
+// language, and in English where the file has no entry for it.
+TEST_F(CaptionTest, StatusLineFollowsThePortCheckAndFallsBackToEnglish)
+{
+    c->broadcastPort = {nasfinder::PortCheck::NoPrivilege, EACCES};
+    Load(Document(AllEightEntries()));
+    EXPECT_FALSE(c->statusField->isHidden());
+    EXPECT_TRUE(c->statusField->text().startsWith("Only the SSDP search is running")) << c->statusField->text().toStdString();
+    EXPECT_TRUE(c->statusField->text().contains("sudo setcap cap_net_bind_service=+ep /")) << c->statusField->text().toStdString();
+
+    c->broadcastPort = {nasfinder::PortCheck::InUse, EADDRINUSE};
+    Load(Document(AllEightEntries() + Node("Broadcast Port Busy", "port 67 taken")));
+    EXPECT_EQ(c->statusField->text(), "port 67 taken");
+
+    c->broadcastPort = {nasfinder::PortCheck::Available, 0};
+    Load(Document(AllEightEntries()));
+    EXPECT_TRUE(c->statusField->isHidden());
 }
 
 TEST_F(CaptionTest, MissingFileMeansNoParse)
