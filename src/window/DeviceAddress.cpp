@@ -43,6 +43,22 @@ bool IsNumberLike(const QString& label)
     return label.size() >= 2 && label.at(0) == u'0' && (label.at(1) == u'x' || label.at(1) == u'X');
 }
 
+// Addresses that never name a device on the LAN: "this network" (0/8), the
+// user's own machine (127/8), multicast (224/4) and the reserved block with the
+// limited broadcast (240/4). A device announcing one would point the browser or
+// the file client at the user's own computer or at nothing.
+bool IsDeviceUnicastIPv4(const QString& text)
+{
+    const int first = text.section(u'.', 0, 0).toInt();
+    return first != 0 && first != 127 && first < 224;
+}
+
+bool IsLocalHostName(const QString& text)
+{
+    const QString lower = text.toLower();
+    return lower == QLatin1String("localhost") || lower.endsWith(QLatin1String(".localhost"));
+}
+
 } // namespace
 
 bool IsSafeDeviceAddress(const QString& text)
@@ -50,8 +66,13 @@ bool IsSafeDeviceAddress(const QString& text)
     if (text.isEmpty())
         return false;
     if (IsCanonicalIPv4(text))
-        return true;
+        return IsDeviceUnicastIPv4(text);
+    if (IsLocalHostName(text))
+        return false;
     const QStringList labels = text.split(u'.');
+    // "198.18.1.1.example" reads as a device's address but names some other host.
+    if (labels.size() > 4 && IsCanonicalIPv4(QStringList(labels.mid(0, 4)).join(u'.')))
+        return false;
     for (const QString& label : labels)
     {
         if (label.isEmpty())

@@ -6,7 +6,8 @@
 TEST(DeviceAddress, OnlyAddressesAndPlainHostNamesOpen)
 {
     for (const char* safe :
-         {"198.18.0.5", "0.0.0.0", "255.255.255.255", "nas", "NAS-Box.local", "a1.b2", "x-1"})
+         {"198.18.0.5", "1.0.0.1", "126.255.255.255", "128.0.0.1", "223.255.255.255", "nas", "NAS-Box.local",
+          "a1.b2", "x-1", "198.18.1.example", "localhost-nas", "nas.localhost.example"})
         EXPECT_TRUE(IsSafeDeviceAddress(safe)) << safe;
     for (const char* unsafe : {"",
                                "198.18.0.5@elsewhere.example",
@@ -30,6 +31,21 @@ TEST(DeviceAddress, OnlyAddressesAndPlainHostNamesOpen)
                                "a..b",
                                "ho_st",
                                "h\xc3\xa9te",
-                               "198.18.0.5\\evil"})
+                               "198.18.0.5\\evil",
+                               // Not a device on the LAN: this network, this machine, multicast,
+                               // the reserved block and the limited broadcast.
+                               "0.0.0.0",
+                               "0.1.2.3",
+                               "127.0.0.1",
+                               "127.255.0.9",
+                               "224.0.0.1",
+                               "239.143.255.250",
+                               "240.0.0.1",
+                               "255.255.255.255",
+                               "localhost",
+                               "LocalHost",
+                               "nas.localhost",
+                               "198.18.1.1.example",
+                               "127.0.0.1.nip.example"})
         EXPECT_FALSE(IsSafeDeviceAddress(QString::fromUtf8(unsafe))) << unsafe;
 }
