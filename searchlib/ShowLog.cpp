@@ -52,9 +52,9 @@ void Echo(const char* line, std::size_t len)
 // that name must not carry the log into the file it points at, and a FIFO must
 // neither block the caller nor take the lines. Either is a file that cannot be
 // opened; a new log file is made with mode 0644.
-FILE* OpenLogFile()
+FILE* OpenLogFile(const char* path)
 {
-    int fd = ::open(io_log_path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0)
         return nullptr;
     struct stat status;
@@ -71,7 +71,7 @@ FILE* OpenLogFile()
 
 void AppendToFile(const char* text, std::size_t len)
 {
-    FILE* file = OpenLogFile();
+    FILE* file = OpenLogFile(io_log_path);
     if (file == nullptr)
         return;
     std::fwrite(text, 1, len, file);
@@ -105,6 +105,28 @@ void io_set_echo_sink(EchoSink sink)
     g_echoSink.store(sink, std::memory_order_relaxed);
 }
 
+std::string io_log_file_path(const char* logDir)
+{
+    // A directory that leaves no room for the file name would make the path run
+    // past its buffer; such a log is refused rather than cut to another place.
+    if (logDir == nullptr || std::strlen(logDir) > kMaxDirLength)
+        return std::string();
+    std::tm tmNow = LocalNow();
+    char fileName[64];
+    std::snprintf(fileName, sizeof(fileName), "%02d-%02d-%02d-%s", tmNow.tm_year + 1900, tmNow.tm_mon + 1,
+                  tmNow.tm_mday, kLogFileSuffix);
+    return std::string(logDir) + fileName;
+}
+
+bool io_log_file_usable(const std::string& path)
+{
+    FILE* file = path.empty() ? nullptr : OpenLogFile(path.c_str());
+    if (file == nullptr)
+        return false;
+    std::fclose(file);
+    return true;
+}
+
 void io_log_path_create(const char* /*path*/)
 {
     // The directory must already exist: nothing is created on the caller's behalf.
@@ -116,19 +138,11 @@ int io_log_init(bool bLogEnable, const char* logDir)
     std::memset(io_log_path, 0, sizeof(io_log_path));
     if (!bLogEnable || logDir == nullptr)
         return 0;
-    // A directory that leaves no room for the file name would make the path run
-    // past its buffer; such a log is refused rather than cut to another place.
-    if (std::strlen(logDir) > kMaxDirLength)
+    const std::string path = io_log_file_path(logDir);
+    if (path.empty())
         return 0;
-
-    std::tm tmNow = LocalNow();
-    char fileName[64];
-    std::snprintf(fileName, sizeof(fileName), "%02d-%02d-%02d-%s", tmNow.tm_year + 1900, tmNow.tm_mon + 1,
-                  tmNow.tm_mday, kLogFileSuffix);
-
-    std::strncpy(io_log_path, logDir, sizeof(io_log_path) - 1);
-    io_log_path_create(io_log_path);
-    std::strncat(io_log_path, fileName, sizeof(io_log_path) - 1 - std::strlen(io_log_path));
+    io_log_path_create(logDir);
+    std::memcpy(io_log_path, path.c_str(), path.size() + 1);
 
     static const char kBanner[] = "------Start Log System-------\r\n";
     AppendToFile(kBanner, sizeof(kBanner) - 1);
@@ -196,7 +210,7 @@ int io_log(const char* tag, const char* source, int number, const char* message)
 {
     if (!LogActive() || tag == nullptr || source == nullptr || message == nullptr)
         return 0;
-    FILE* file = OpenLogFile();
+    FILE* file = OpenLogFile(io_log_path);
     if (file == nullptr)
         return 0;
     char line[kLineBufferSize];

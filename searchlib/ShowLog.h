@@ -18,6 +18,13 @@ int io_log(const char* tag, const char* source, int number, const char* message)
 std::string get_curtime();
 void io_log_exit();
 
+// The file io_log_init would append to for logDir today (the directory text
+// with the day's file name glued on), or "" when the directory is too long.
+std::string io_log_file_path(const char* logDir);
+// Whether that file can be created or appended to as the log opens it: a
+// regular file, reached without following a final symbolic link, never a FIFO.
+bool io_log_file_usable(const std::string& path);
+
 // Stream that receives the echo of io_printf and io_printf_time; standard output
 // unless a caller whose standard output carries results moves it elsewhere.
 void io_set_echo_stream(FILE* stream);

@@ -23,6 +23,7 @@
 #include "ScanLibrary.h"
 #include "ScanOptions.h"
 #include "ScanOutput.h"
+#include "ShowLog.h"
 
 #ifndef NASFINDER_VERSION
 #error "NASFINDER_VERSION must be defined by the build"
@@ -265,6 +266,21 @@ int main(int argc, char** argv)
         };
         if (stat(opts.logDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
             return UsageError("log directory '" + opts.logDir + "' is not an existing directory");
+        // The library drops a log it cannot open without a word; a user who asked
+        // for one learns it now instead.
+        const std::string logFile = SearchDeviceShowLog::io_log_file_path(opts.logDir.c_str());
+        if (logFile.empty())
+            return UsageError("log directory '" + opts.logDir + "' is too long a name for the log file");
+        if (!SearchDeviceShowLog::io_log_file_usable(logFile))
+        {
+            const int err = errno;
+            struct stat file
+            {
+            };
+            const bool other = lstat(logFile.c_str(), &file) == 0 && !S_ISREG(file.st_mode);
+            return UsageError("cannot create or append to the log file '" + logFile +
+                              "': " + (other ? "it is not a regular file" : std::strerror(err)));
+        }
     }
 
     // A reader that goes away (`| head -1`) ends the command at once, as it ends

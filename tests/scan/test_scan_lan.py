@@ -371,6 +371,14 @@ class Arguments(ScanCase):
     def test_bad_arguments_exit_2_with_a_reason_and_a_pointer_to_help(self):
         missing = tempfile.mkdtemp(prefix='scan-missing-')
         shutil.rmtree(missing)
+        # A FIFO or a symbolic link planted under the day's log name in a shared
+        # directory: the log cannot be written, and the user is told at once.
+        planted = {}
+        for kind in ('fifo', 'link'):
+            planted[kind] = tempfile.mkdtemp(prefix='scan-planted-')
+            self.addCleanup(shutil.rmtree, planted[kind], True)
+            name = os.path.join(planted[kind], time.strftime('%Y-%m-%d') + '-SearchDeviceLog.txt')
+            os.mkfifo(name) if kind == 'fifo' else os.symlink(os.path.join(planted[kind], 'target'), name)
         for args, reason in ((['--seconds', '0'], '--seconds'),
                              (['--seconds', '3601'], '--seconds'),
                              (['--seconds', 'ten'], '--seconds'),
@@ -380,7 +388,9 @@ class Arguments(ScanCase):
                              (['--watch', '--seconds', '5'], '--watch'),
                              (['--raw', '--json'], '--json'),
                              (['--log-dir', '--json'], 'needs a directory'),
-                             (['--log-dir', missing], missing)):
+                             (['--log-dir', missing], missing),
+                             (['--log-dir', planted['fifo']], 'not a regular file'),
+                             (['--log-dir', planted['link']], 'cannot create or append to the log file')):
             r = self.scan(*args, timeout=20)
             err = r.stderr.decode('utf-8', 'replace')
             self.assertEqual(r.returncode, 2, '%s: %s' % (args, err))
