@@ -133,6 +133,14 @@ void CSearchDeviceClient::InitSearchDeviceCommandThread()
         }
         if (known)
             continue;
+        // Ports are 16 bits: a thread whose port, or one of the ports it may
+        // move on to when that one is taken, lies past the last port is not made.
+        if (m_nPort + CSearchDeviceMulticastThread::kMaxPortRetries > kLastUdpPort)
+        {
+            io_printf("Search Device Command Thread : no port left for local IP %s : next port %d, last port %d ",
+                      ip.c_str(), m_nPort, kLastUdpPort);
+            continue;
+        }
         CSearchDeviceThread* command = new CSearchDeviceMultiCommandThead();
         command->InitSearchThread(ip.c_str(), m_nPort, true);
         IPANDSEARCHTHREAD entry;

@@ -106,6 +106,11 @@ int main()
             search_dll_init(cmd == "init" ? OnDevice : nullptr, log != 0, dir == "-" ? nullptr : dir.c_str(),
                             multi != 0);
         }
+        else if (cmd == "first-port")
+        {
+            // Where the next command thread's port starts (before init).
+            in >> CSearchDeviceClient::m_nPort;
+        }
         else if (cmd == "search")
         {
             SendMessageToDevice(nullptr);

@@ -285,6 +285,20 @@ class MultiAddressMode(LanCase):
             reports = probe.wait_reports(2, port=port)
             self.assertEqual(sorted(r['ip'] for r in reports), sorted(self.lan.device_addrs[:2]))
 
+    def test_no_command_thread_past_the_last_port(self):
+        # Port numbers are 16 bits: one that would pass 65535 (with the ports a
+        # thread may move on to) must not wrap round to a low port.
+        self.lan.simulator(devices=1)
+        probe = Probe(self.lan)
+        self.addCleanup(probe.close)
+        probe.command('first-port 65500')
+        probe.init(self.log_dir, multi=True)
+        threads = probe.threads()
+        self.assertEqual([(t['local_ip'], t['port']) for t in threads['threads']],
+                         [('', 67), ('', 1900), (self.lan.client_addrs[0], 65500)])
+        self.assertIn('no port left for local IP %s : next port 65520, last port 65535' % self.lan.client_addrs[1],
+                      '\n'.join(self.log()))
+
     def test_new_address_gets_a_thread_before_the_next_search_sends(self):
         sim = self.lan.simulator(devices=1)
         probe = self.start_probe(multi=True)
