@@ -23,6 +23,10 @@
 #include "ScanLibrary.h"
 #include "ScanOptions.h"
 #include "ScanOutput.h"
+#include "SearchDeviceClient.h"
+#include "SearchDeviceMulticastThread.h"
+#include "SearchPorts.h"
+#include "SsdpProtocol.h"
 #include "ShowLog.h"
 
 #ifndef NASFINDER_VERSION
@@ -84,23 +88,48 @@ int RawReport(void* record, int nPort)
     return 0;
 }
 
-// Binding port 67 needs privileges on Linux. The library would only log the
-// failure (and only with its log on), so find out first and tell the user once.
-void CheckBroadcastPort()
+// Any free port from first to first + retries: a search thread moves on to the
+// next port when its own is taken.
+bool AnyPortFree(int first, int retries)
 {
-    const nasfinder::PortCheckResult port = nasfinder::CheckUdpPort(kBroadcastPort);
-    if (port.state == nasfinder::PortCheck::NoPrivilege)
-        std::fprintf(stderr,
-                     "%s: cannot bind UDP port %d (%s), so the broadcast search is off; run as root or "
-                     "grant the binary the capability: setcap cap_net_bind_service=+ep %s. Going on with "
-                     "SSDP alone.\n",
-                     kProgram, kBroadcastPort, std::strerror(port.error),
-                     nasfinder::ProgramPath(kProgram).c_str());
-    else if (port.state != nasfinder::PortCheck::Available)
-        std::fprintf(stderr,
-                     "%s: cannot bind UDP port %d (%s), so the broadcast search gets no answers. Going "
-                     "on with SSDP alone.\n",
-                     kProgram, kBroadcastPort, std::strerror(port.error));
+    for (int port = first; port <= first + retries && port <= kLastUdpPort; ++port)
+    {
+        if (nasfinder::CheckUdpPort(static_cast<unsigned short>(port)).state ==
+            nasfinder::PortCheck::Available)
+            return true;
+    }
+    return false;
+}
+
+// The library says nothing of a port it could not bind (and logs it only with
+// its log on), so find out first and tell the user once which searches cannot
+// run. False when none can.
+bool CheckSearchPorts(const nasscan::ScanOptions& opts)
+{
+    nasscan::SearchPortStates states;
+    states.multiIP = opts.multiIP;
+    states.broadcast = nasfinder::CheckUdpPort(kBroadcastPort);
+    states.group = nasfinder::CheckUdpPort(kSsdpPort);
+    // Without multi-address mode the group member moves on to the ports above 1900.
+    if (!opts.multiIP && states.group.state != nasfinder::PortCheck::Available &&
+        AnyPortFree(kSsdpPort + 1, CSearchDeviceMulticastThread::kMaxPortRetries - 1))
+        states.group = {};
+    if (opts.multiIP)
+    {
+        std::vector<std::string> addresses;
+        CSearchDeviceClient::GetCurrentDeviceLocalIP(addresses);
+        states.addresses = static_cast<int>(addresses.size());
+        for (int i = 0; i < states.addresses; ++i)
+            states.addressesWithPort += AnyPortFree(kFirstCommandPort + i * kCommandPortStep,
+                                                    CSearchDeviceMulticastThread::kMaxPortRetries)
+                                            ? 1
+                                            : 0;
+    }
+    const nasscan::SearchPortVerdict verdict =
+        nasscan::JudgeSearchPorts(states, nasfinder::ProgramPath(kProgram));
+    for (const std::string& warning : verdict.warnings)
+        std::fprintf(stderr, "%s: %s\n", kProgram, warning.c_str());
+    return verdict.anyRuns;
 }
 
 // The ending signals are blocked in every thread and taken by a thread of their
@@ -307,7 +336,8 @@ int main(int argc, char** argv)
     }
     pthread_detach(signalThread);
 
-    CheckBroadcastPort();
+    if (!CheckSearchPorts(opts))
+        Finish(1);
 
     nasscan::StartLibrary(opts, &RawReport);
     // The library has bound its ports; nothing after this needs a privilege.

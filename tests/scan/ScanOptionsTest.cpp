@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "DeviceRecord.h"
 #include "FakeSearchLib.h"
 #include "ScanLibrary.h"
 #include "ScanOptions.h"
+#include "SearchPorts.h"
 
 using nasscan::ParseScanOptions;
 using nasscan::ParseStatus;
@@ -168,3 +171,61 @@ TEST(ScanStartTest, DeviceTextReachesStandardErrorOnlyWithVerboseAndInert)
     }
 }
 } // namespace
+
+// The warnings name exactly the searches that cannot run: SSDP taken by another
+// user is not "going on with SSDP alone", and nothing running is no scan at all.
+TEST(SearchPorts, WarningsNameExactlyTheSearchesThatCannotRun)
+{
+    using nasfinder::PortCheck;
+    const nasfinder::PortCheckResult free{PortCheck::Available, 0};
+    const nasfinder::PortCheckResult denied{PortCheck::NoPrivilege, EACCES};
+    const nasfinder::PortCheckResult taken{PortCheck::InUse, EADDRINUSE};
+    const struct
+    {
+        nasscan::SearchPortStates states;
+        std::vector<std::string> starts; // each warning's beginning, in order
+        bool anyRuns;
+    } rows[] = {
+        {{free, free, true, 2, 2}, {}, true},
+        {{denied, free, true, 2, 2},
+         {"cannot bind UDP port 67 (Permission denied), so the broadcast search is off"},
+         true},
+        {{taken, free, false, 0, 0},
+         {"cannot bind UDP port 67 (Address already in use), so the broadcast search gets"},
+         true},
+        // The group member's port is taken, the per-address searches still run.
+        {{free, taken, true, 2, 1},
+         {"cannot bind UDP port 1900 (Address already in use), so SSDP announcements"},
+         true},
+        {{free, taken, false, 0, 0},
+         {"cannot bind UDP port 1900 (Address already in use) nor one of the 20"},
+         true},
+        {{denied, taken, true, 2, 0},
+         {"cannot bind UDP port 67",
+          "cannot bind UDP port 1900 (Address already in use) nor a port of its own", "no search can run."},
+         false},
+    };
+    for (const auto& row : rows)
+    {
+        const nasscan::SearchPortVerdict verdict =
+            nasscan::JudgeSearchPorts(row.states, "/usr/bin/nasfinder-scan");
+        EXPECT_EQ(verdict.anyRuns, row.anyRuns);
+        ASSERT_EQ(verdict.warnings.size(), row.starts.size());
+        for (std::size_t i = 0; i < row.starts.size(); ++i)
+            EXPECT_EQ(verdict.warnings[i].substr(0, row.starts[i].size()), row.starts[i]);
+        // "Going on with SSDP alone" only where SSDP does go on.
+        for (const std::string& warning : verdict.warnings)
+        {
+            const bool ssdpGoesOn = row.states.group.state == PortCheck::Available ||
+                                    (row.states.multiIP && row.states.addressesWithPort > 0);
+            if (warning.find("SSDP alone") != std::string::npos)
+            {
+                EXPECT_TRUE(ssdpGoesOn) << warning;
+            }
+            if (warning.find("broadcast search alone") != std::string::npos)
+            {
+                EXPECT_EQ(row.states.broadcast.state, PortCheck::Available) << warning;
+            }
+        }
+    }
+}
