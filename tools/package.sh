@@ -18,7 +18,7 @@ export LANG=C.UTF-8 LC_ALL=C.UTF-8
 nasfinder_install_packages $NASFINDER_BUILD_PACKAGES $NASFINDER_PACKAGE_PACKAGES >&2
 
 # The two packages only, without their debug-symbol companions.
-export DEB_BUILD_OPTIONS="${DEB_BUILD_OPTIONS:-} noautodbgsym"
+export DEB_BUILD_OPTIONS="${DEB_BUILD_OPTIONS:+$DEB_BUILD_OPTIONS }noautodbgsym"
 version=$(dpkg-parsechangelog -l debian/changelog -S Version)
 work=$(mktemp -d "${TMPDIR:-/tmp}/nasfinder-package.XXXXXX")
 trap 'rm -rf "$work"' EXIT

@@ -76,7 +76,8 @@ class Packages(unittest.TestCase):
         self.assertIn('libc6', scan_depends)
         self.assertNotIn('qt6', scan_depends)           # the server package needs no Qt
         self.assertIn('libcap2-bin', field(self.scan, 'Recommends'))
-        self.assertEqual('MIT', open(os.path.join(ROOT, 'LICENSE')).readline().split()[0])
+        with open(os.path.join(ROOT, 'LICENSE')) as f:
+            self.assertEqual('MIT', f.readline().split()[0])
 
     def run_postinst(self, path, program, setcap_body):
         """Runs the package's postinst with a stand-in setcap first on PATH."""
@@ -89,7 +90,10 @@ class Packages(unittest.TestCase):
         os.chmod(os.path.join(bindir, 'setcap'), 0o755)
         env = dict(os.environ, PATH=bindir + ':/usr/bin:/bin')
         r = run(['sh', ctrl, 'configure', ''], env=env)
-        calls = open(log).read() if os.path.exists(log) else ''
+        calls = ''
+        if os.path.exists(log):
+            with open(log) as f:
+                calls = f.read()
         return r, calls
 
     def test_postinst_grants_the_capability_or_says_how_to_run(self):
