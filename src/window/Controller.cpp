@@ -8,15 +8,21 @@
 #include "ParseOperation.h"
 #include "ui_MainWindow.h"
 
-#include <QEvent>
+#include <QAction>
+#include <QClipboard>
 #include <QDesktopServices>
+#include <QEvent>
 #include <QFile>
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLocale>
 #include <QMainWindow>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSortFilterProxyModel>
 #include <QStandardItemModel>
 #include <QTableView>
@@ -41,7 +47,15 @@ const char* const kColumnCaptionKeys[] = {"List1", "List2", "List3"};
 // A search follows the registry for this many ticks, counting down to 0.
 constexpr qint32 kCountdownTicks = 11;
 constexpr int kTickMilliseconds = 1000;
+// The row menu's entries; the English text is the key itself.
+const char kOpenWebPageKey[] = "Open Web Page";
+const char kOpenFileShareKey[] = "Open File Share";
+const char kCopyAddressKey[] = "Copy Address";
 // The status line's entries, and their English text where the file has none.
+const char kRowsShownKey[] = "Rows Shown";
+const char kRowsShownText[] = "Devices shown: %1";
+// Between the row count and each notice on the status line.
+const char kStatusSeparator[] = "  \u00b7  ";
 const char kBroadcastUnavailableKey[] = "Broadcast Unavailable";
 const char kBroadcastUnavailableText[] =
     "Only the SSDP search is running: this program may not use UDP port 67 for the broadcast search. "
@@ -69,6 +83,19 @@ void ApplyCaption(const std::optional<FontNode>& entry, const std::function<void
         setFont(*font);
 }
 
+template <class Control> void CaptionControl(Control* control, const std::optional<FontNode>& entry)
+{
+    ApplyCaption(
+        entry, [control](const QString& text) { control->setText(text); },
+        [control](const QFont& font) { control->setFont(font); });
+}
+
+// A caption's one placeholder filled in; a caption without one is shown as it is.
+QString Filled(const QString& caption, const QString& value)
+{
+    return caption.contains(QLatin1String("%1")) ? caption.arg(value) : caption;
+}
+
 } // namespace
 
 DeviceRow RowFromDevice(const deviceinfo& info)
@@ -86,7 +113,6 @@ Controller::Controller(QMainWindow* window, const Ui::MainWindow& ui, QObject* p
       countdownField(ui.countdownField), deviceListField(ui.deviceListField), statusField(ui.statusField),
       window(window), rowModel(new QStandardItemModel(0, 3, this))
 {
-    statusField->hide();
     // Captions until the language file says otherwise.
     rowModel->setHorizontalHeaderLabels({tr("Host Name"), tr("IP Address"), tr("Product")});
     array_controller->setSourceModel(rowModel);
@@ -99,14 +125,32 @@ Controller::Controller(QMainWindow* window, const Ui::MainWindow& ui, QObject* p
     header->setSectionsClickable(true);
     header->setSortIndicatorShown(true);
     header->setSortIndicator(-1, Qt::AscendingOrder);
+    // The columns share the table's width, so they follow the window's size.
+    header->setSectionResizeMode(QHeaderView::Stretch);
     connect(header, &QHeaderView::sortIndicatorChanged, this, &Controller::tableViewSortDescriptorsDidChange);
 
     connect(loginbutton, &QPushButton::clicked, this, &Controller::onLogin);
     connect(refreshbutton, &QPushButton::clicked, this, &Controller::onRefreash);
     connect(storagebutton, &QPushButton::clicked, this, &Controller::onGotoStorage);
     connect(tableview, &QTableView::doubleClicked, this, &Controller::onTableviewDoubleClicked);
+
+    rowMenu = new QMenu(tableview);
+    openWebPageAction = rowMenu->addAction(QString::fromLatin1(kOpenWebPageKey), this, &Controller::onLogin);
+    openShareAction =
+        rowMenu->addAction(QString::fromLatin1(kOpenFileShareKey), this, &Controller::onGotoStorage);
+    copyAddressAction =
+        rowMenu->addAction(QString::fromLatin1(kCopyAddressKey), this, &Controller::onCopyAddress);
+    tableview->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(tableview, &QWidget::customContextMenuRequested, this, &Controller::onTableviewContextMenu);
+
+    // A disabled button ignores click(), so neither key can restart a running countdown.
+    auto* refreshKeys = new QShortcut(window);
+    refreshKeys->setKeys({QKeySequence(Qt::Key_F5), QKeySequence(Qt::CTRL | Qt::Key_R)});
+    connect(refreshKeys, &QShortcut::activated, refreshbutton, &QPushButton::click);
+
     connect(&mytimer, &QTimer::timeout, this, &Controller::getDeviceList);
     window->installEventFilter(this);
+    showStatusLine();
 }
 
 Controller::~Controller()
@@ -217,6 +261,22 @@ void Controller::onTableviewDoubleClicked(const QModelIndex&)
     // A double click opens nothing: the buttons say which service to open.
 }
 
+void Controller::onTableviewContextMenu(const QPoint& pos)
+{
+    const QModelIndex index = tableview->indexAt(pos);
+    if (!index.isValid())
+        return;
+    tableview->selectRow(index.row());
+    updateRowActions();
+    rowMenu->popup(tableview->viewport()->mapToGlobal(pos));
+}
+
+void Controller::onCopyAddress()
+{
+    if (const std::optional<QString> address = openableSelectedAddress("copying the address"))
+        QGuiApplication::clipboard()->setText(*address);
+}
+
 void Controller::tableViewSortDescriptorsDidChange(int column, Qt::SortOrder order)
 {
     array_controller->sort(column, order);
@@ -261,52 +321,47 @@ void Controller::ReflashLanguage()
             { rowModel->setHeaderData(logical, Qt::Horizontal, font, Qt::FontRole); });
     }
 
-    const struct
-    {
-        QPushButton* button;
-        const char* key;
-    } buttons[] = {{loginbutton, "Log In"}, {refreshbutton, "Refresh"}, {storagebutton, "My storage"}};
-    for (const auto& b : buttons)
-    {
-        QPushButton* button = b.button;
-        ApplyCaption(
-            languageEntry(QString::fromLatin1(b.key)),
-            [button](const QString& text) { button->setText(text); },
-            [button](const QFont& font) { button->setFont(font); });
-    }
-    ApplyCaption(
-        languageEntry(QStringLiteral("Device List")),
-        [this](const QString& text) { deviceListField->setText(text); },
-        [this](const QFont& font) { deviceListField->setFont(font); });
+    CaptionControl(loginbutton, languageEntry(QStringLiteral("Log In")));
+    CaptionControl(refreshbutton, languageEntry(QStringLiteral("Refresh")));
+    CaptionControl(storagebutton, languageEntry(QStringLiteral("My storage")));
+    CaptionControl(openWebPageAction, languageEntry(QString::fromLatin1(kOpenWebPageKey)));
+    CaptionControl(openShareAction, languageEntry(QString::fromLatin1(kOpenFileShareKey)));
+    CaptionControl(copyAddressAction, languageEntry(QString::fromLatin1(kCopyAddressKey)));
+    CaptionControl(deviceListField, languageEntry(QStringLiteral("Device List")));
     showStatusLine();
 }
 
 void Controller::showStatusLine()
 {
-    const char* key = nullptr;
-    QString text;
+    // Each entry in the file's language, or in English where the file has none.
+    const auto caption = [this](const char* key, const char* english)
+    {
+        const std::optional<FontNode> entry = languageEntry(QString::fromLatin1(key));
+        return entry && entry->String ? *entry->String : QString::fromUtf8(english);
+    };
+
+    QStringList parts{
+        Filled(caption(kRowsShownKey, kRowsShownText), QString::number(array_controller->rowCount()))};
     switch (broadcastPort.state)
     {
     case nasfinder::PortCheck::Available:
-        statusField->hide();
-        return;
+        break;
     case nasfinder::PortCheck::NoPrivilege:
-        key = kBroadcastUnavailableKey;
-        text = QString::fromUtf8(kBroadcastUnavailableText);
+        parts.append(Filled(caption(kBroadcastUnavailableKey, kBroadcastUnavailableText),
+                            QString::fromStdString(nasfinder::ProgramPath("nasfinder"))));
         break;
     case nasfinder::PortCheck::InUse:
     case nasfinder::PortCheck::Failed:
-        key = kBroadcastPortBusyKey;
-        text = QString::fromUtf8(kBroadcastPortBusyText);
+        parts.append(caption(kBroadcastPortBusyKey, kBroadcastPortBusyText));
         break;
     }
-    // A language file without the entry keeps the English text.
-    ApplyCaption(
-        languageEntry(QString::fromLatin1(key)), [&text](const QString& caption) { text = caption; },
-        [this](const QFont& font) { statusField->setFont(font); });
-    const QString program = QString::fromStdString(nasfinder::ProgramPath("nasfinder"));
-    statusField->setText(text.contains(QLatin1String("%1")) ? text.arg(program) : text);
-    statusField->show();
+    // The line keeps one font, that of its first part.
+    if (const std::optional<FontNode> entry = languageEntry(QString::fromLatin1(kRowsShownKey)))
+    {
+        if (const std::optional<QFont> font = FontForEntry(*entry))
+            statusField->setFont(*font);
+    }
+    statusField->setText(parts.join(QString::fromUtf8(kStatusSeparator)));
 }
 
 bool Controller::eventFilter(QObject* watched, QEvent* event)
@@ -336,6 +391,8 @@ void Controller::setRows(const QList<DeviceRow>& rows)
         }
         rowModel->appendRow(items);
     }
+    updateRowActions();
+    showStatusLine();
 }
 
 void Controller::setButtonsEnabled(bool enabled)
@@ -343,29 +400,51 @@ void Controller::setButtonsEnabled(bool enabled)
     loginbutton->setEnabled(enabled);
     refreshbutton->setEnabled(enabled);
     storagebutton->setEnabled(enabled);
+    updateRowActions();
+}
+
+std::optional<QString> Controller::selectedAddress() const
+{
+    const QModelIndexList selected = tableview->selectionModel()->selectedRows();
+    if (selected.size() != 1)
+        return std::nullopt;
+    const int row = array_controller->mapToSource(selected.first()).row();
+    if (row < 0 || row >= device.size())
+        return std::nullopt;
+    return device.at(row).value(kRowIP);
+}
+
+std::optional<QString> Controller::openableSelectedAddress(const char* purpose) const
+{
+    const std::optional<QString> address = selectedAddress();
+    if (address && !IsSafeDeviceAddress(*address))
+    {
+        qWarning("not %s for \"%s\": not an IPv4 address or host name", purpose, qPrintable(*address));
+        return std::nullopt;
+    }
+    return address;
 }
 
 void Controller::openSelectedDevice(const QString& scheme)
 {
-    const QModelIndexList selected = tableview->selectionModel()->selectedRows();
-    if (selected.size() != 1)
+    const QByteArray purpose = "opening " + scheme.toLatin1();
+    const std::optional<QString> address = openableSelectedAddress(purpose.constData());
+    if (!address)
         return;
-    const int row = array_controller->mapToSource(selected.first()).row();
-    if (row < 0 || row >= device.size())
-        return;
-    const QString address = device.at(row).value(kRowIP);
-    if (!IsSafeDeviceAddress(address))
-    {
-        qWarning("not opening %s for \"%s\": not an IPv4 address or host name", qPrintable(scheme),
-                 qPrintable(address));
-        return;
-    }
-    const QUrl url(scheme + QStringLiteral("://") + address, QUrl::StrictMode);
+    const QUrl url(scheme + QStringLiteral("://") + *address, QUrl::StrictMode);
     if (!url.isValid())
     {
-        qWarning("not opening %s for \"%s\": %s", qPrintable(scheme), qPrintable(address),
+        qWarning("not opening %s for \"%s\": %s", qPrintable(scheme), qPrintable(*address),
                  qPrintable(url.errorString()));
         return;
     }
     QDesktopServices::openUrl(url);
+}
+
+void Controller::updateRowActions()
+{
+    const std::optional<QString> address = selectedAddress();
+    const bool enabled = loginbutton->isEnabled() && address && IsSafeDeviceAddress(*address);
+    for (QAction* action : rowMenu->actions())
+        action->setEnabled(enabled);
 }

@@ -19,9 +19,12 @@
 #include <optional>
 #include <vector>
 
+class QAction;
 class QLabel;
 class QMainWindow;
+class QMenu;
 class QModelIndex;
+class QPoint;
 class QPushButton;
 class QSortFilterProxyModel;
 class QStandardItemModel;
@@ -67,6 +70,9 @@ public slots:
     void onLogin();
     void onGotoStorage();
     void onTableviewDoubleClicked(const QModelIndex& index);
+    // A right click (or the menu key) on a row selects it and opens rowMenu.
+    void onTableviewContextMenu(const QPoint& pos);
+    void onCopyAddress();
     void tableViewSortDescriptorsDidChange(int column, Qt::SortOrder order);
     void windowWillClose();
     void ReflashLanguage();
@@ -82,9 +88,15 @@ public:
     QPushButton* storagebutton;
     QLabel* countdownField;
     QLabel* deviceListField;
-    // One line below the table, shown only while something keeps a search from
-    // running (today: the broadcast search's port 67).
+    // One line below the table: the number of rows shown, then a notice for
+    // each thing that keeps a search from running (today: port 67).
     QLabel* statusField;
+    // A row's menu: open the web page, open the file share, copy the address.
+    // Its items are enabled when the buttons are and the address may be opened.
+    QMenu* rowMenu;
+    QAction* openWebPageAction;
+    QAction* openShareAction;
+    QAction* copyAddressAction;
     nasfinder::PortCheckResult broadcastPort;
     std::unique_ptr<OperationQueue> parseQueue;
     std::unique_ptr<ParseOperation> parseOperation;
@@ -98,7 +110,10 @@ private:
     std::optional<FontNode> languageEntry(const QString& key) const;
     void setRows(const QList<DeviceRow>& rows);
     void setButtonsEnabled(bool enabled);
+    std::optional<QString> selectedAddress() const;
+    std::optional<QString> openableSelectedAddress(const char* purpose) const;
     void openSelectedDevice(const QString& scheme);
+    void updateRowActions();
     void showStatusLine();
 
     QMainWindow* window;

@@ -36,8 +36,7 @@ void CloseAtFirstTick(QtMsgType type, const QMessageLogContext& context, const Q
             for (QWidget* widget : QApplication::allWidgets())
             {
                 if (widget->objectName() == QLatin1String("statusField"))
-                    qInfo("status line: %s", widget->isHidden() ? "(none)"
-                                                                 : qPrintable(static_cast<QLabel*>(widget)->text()));
+                    qInfo("status line: %s", qPrintable(static_cast<QLabel*>(widget)->text()));
             }
             qInfo("closing now");
             for (QWidget* widget : QApplication::topLevelWidgets())

@@ -12,10 +12,15 @@
 #include "ParseOperation.h"
 #include "WindowTestSupport.h"
 
+#include <QAction>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QHeaderView>
 #include <QLabel>
 #include <QFile>
+#include <QMainWindow>
+#include <QMenu>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QPushButton>
@@ -123,6 +128,21 @@ protected:
         return shown;
     }
 
+    // The status line's count, as the language file in use words it.
+    QString RowCount(int rows) const
+    {
+        return c->parseOperation->entry("Rows Shown")->String.value_or("").arg(rows);
+    }
+
+    // Shown and active, as the window is for the user: keys reach its
+    // shortcuts, and its table has its real size.
+    void ShowWindow()
+    {
+        delegate.window->show();
+        delegate.window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(delegate.window));
+    }
+
     AppDelegate delegate;
     Controller* c = nullptr;
 };
@@ -161,6 +181,7 @@ TEST_F(ControllerTest, RowsFollowTheRegistryDuringTheCountdownThenFreeze)
     // Registry order, not sorted by any column.
     EXPECT_EQ(Shown(), QStringList({"zeta|198.18.1.1|NAS-2", "alpha|198.18.1.2|NAS-4"}));
     EXPECT_TRUE(log.lines().contains("vListDevice.size() = 2"));
+    EXPECT_EQ(c->statusField->text(), RowCount(2));
 
     Tick(9);
     EXPECT_EQ(c->counter, 11);
@@ -210,6 +231,19 @@ TEST_F(ControllerTest, StartAndRefreshEachSendOneSearch)
     EXPECT_EQ(g_fakeSearchLib.lastPacket, nullptr);
     EXPECT_EQ(g_fakeSearchLib.initCalls, 1);
     EXPECT_EQ(g_fakeSearchLib.exitCalls, 0);
+
+    // F5 and Ctrl+R are Refresh, and do nothing while it is disabled.
+    ShowWindow();
+    for (const QKeyCombination key : {QKeyCombination(Qt::Key_F5), Qt::CTRL | Qt::Key_R})
+    {
+        const int before = g_fakeSearchLib.sendCalls;
+        QTest::keyClick(delegate.window, key.key(), key.keyboardModifiers());
+        EXPECT_EQ(g_fakeSearchLib.sendCalls, before) << "the countdown runs";
+        Tick(12);
+        QTest::keyClick(delegate.window, key.key(), key.keyboardModifiers());
+        EXPECT_EQ(g_fakeSearchLib.sendCalls, before + 1);
+        EXPECT_FALSE(ButtonsEnabled());
+    }
 }
 
 TEST_F(ControllerTest, RefreshEmptiesAtOnceAndRestartsTheCountdown)
@@ -221,6 +255,7 @@ TEST_F(ControllerTest, RefreshEmptiesAtOnceAndRestartsTheCountdown)
 
     c->refreshbutton->click();
     EXPECT_TRUE(Shown().isEmpty());
+    EXPECT_EQ(c->statusField->text(), RowCount(0));
     std::vector<deviceinfo> list{Device().Id("x").Ip("198.18.9.9").Host("x").Product("x")};
     Registry()->GetDeviceList(list);
     EXPECT_TRUE(list.empty());
@@ -278,6 +313,96 @@ TEST_F(ControllerTest, LogInAndMyStorageOpenTheSelectedAddress)
 
     QDesktopServices::unsetUrlHandler("http");
     QDesktopServices::unsetUrlHandler("smb");
+}
+
+// A right click on a row selects it and offers what the buttons do: enabled
+// when they are, and only for an address that may be opened.
+TEST_F(ControllerTest, RowMenuSelectsTheRowAndActsLikeTheButtons)
+{
+    UrlRecorder urls;
+    QDesktopServices::setUrlHandler("http", &urls, "open");
+    QDesktopServices::setUrlHandler("smb", &urls, "open");
+    ShowWindow();
+    Add(Device().Id("id-z").Ip("198.18.1.1").Host("zeta").Product("P"));
+    Add(Device().Id("id-a").Ip("198.18.1.2").Host("alpha").Product("P"));
+    Add(Device().Id("id-evil").Ip("198.18.0.5@elsewhere.example").Host("evil").Product("P"));
+    Tick();
+
+    QTableView* table = c->tableview;
+    const auto rightClick = [table](QPoint at)
+    {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, table->viewport()->mapToGlobal(at));
+        QCoreApplication::sendEvent(table->viewport(), &event);
+    };
+    const auto rightClickRow = [&](int row)
+    { rightClick(table->visualRect(table->model()->index(row, 1)).center()); };
+    const auto selectedRow = [table]
+    {
+        const QModelIndexList rows = table->selectionModel()->selectedRows();
+        return rows.size() == 1 ? rows.first().row() : -1;
+    };
+    const QList<QAction*> items{c->openWebPageAction, c->openShareAction, c->copyAddressAction};
+    const auto itemsEnabled = [&]
+    {
+        for (QAction* item : items)
+            EXPECT_EQ(item->isEnabled(), items.first()->isEnabled()) << item->text().toStdString();
+        return items.first()->isEnabled();
+    };
+
+    rightClickRow(1);
+    EXPECT_TRUE(c->rowMenu->isVisible());
+    EXPECT_EQ(selectedRow(), 1);
+    EXPECT_FALSE(itemsEnabled()) << "the buttons are off while the countdown runs";
+    c->rowMenu->hide();
+
+    Tick(11);
+    rightClickRow(0);
+    EXPECT_EQ(selectedRow(), 0);
+    rightClickRow(1);
+    EXPECT_EQ(selectedRow(), 1);
+    ASSERT_TRUE(itemsEnabled());
+    for (QAction* item : items)
+        item->trigger();
+    c->rowMenu->hide();
+    EXPECT_EQ(urls.opened, QStringList({"http://198.18.1.2", "smb://198.18.1.2"}));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "198.18.1.2");
+
+    rightClickRow(2);
+    EXPECT_EQ(selectedRow(), 2);
+    EXPECT_FALSE(itemsEnabled()) << "an address with '@' must not be opened or copied";
+    c->rowMenu->hide();
+
+    // Below the last row there is no row to act on.
+    rightClick(QPoint(5, table->viewport()->height() - 2));
+    EXPECT_FALSE(c->rowMenu->isVisible());
+
+    QDesktopServices::unsetUrlHandler("http");
+    QDesktopServices::unsetUrlHandler("smb");
+}
+
+// The columns share the table's width at any window size: none is pushed out
+// of sight in a small window, none leaves a gap in a large one.
+TEST_F(ControllerTest, ColumnsFollowTheWindowWidth)
+{
+    ShowWindow();
+    const QHeaderView* header = c->tableview->horizontalHeader();
+    for (const int width : {delegate.window->minimumWidth(), 1200})
+    {
+        SCOPED_TRACE(width);
+        delegate.window->resize(width, 400);
+        // The header lays its sections out after the viewport's resize event.
+        const auto shared = [&]
+        {
+            const int viewport = c->tableview->viewport()->width();
+            bool fair = header->length() == viewport;
+            for (int column = 0; column < 3; ++column)
+                fair = fair && header->sectionSize(column) >= viewport / 3 - 1;
+            return fair;
+        };
+        EXPECT_TRUE(WaitUntil(shared))
+            << header->sectionSize(0) << " " << header->sectionSize(1) << " " << header->sectionSize(2)
+            << " of " << c->tableview->viewport()->width();
+    }
 }
 
 namespace
@@ -384,7 +509,7 @@ TEST(WindowEntry, StatusLineSaysWhyTheBroadcastSearchIsOff)
         const char* extraEnv;
         std::string line;
     } rows[] = {
-        {"free", {}, nullptr, "status line: (none)"},
+        {"free", {}, nullptr, "status line: Devices shown: 0\n"},
         {"held", {}, "NASFINDER_TEST_HOLD_PORT=67", "another program holds UDP port 67"},
         {"unprivileged",
          {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"},

@@ -8,6 +8,7 @@
 #include "ParseOperation.h"
 #include "WindowTestSupport.h"
 
+#include <QAction>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFontDatabase>
@@ -89,7 +90,8 @@ TEST(LanguageChoice, ShippedFilesAreComplete)
         EXPECT_FALSE(result.error.has_value());
         EXPECT_EQ(result.completions, 1);
         for (const char* key :
-             {"List1", "List2", "List3", "Log In", "Refresh", "My storage", "Device List", "Search Time"})
+             {"List1", "List2", "List3", "Log In", "Refresh", "My storage", "Device List", "Search Time",
+              "Open Web Page", "Open File Share", "Copy Address", "Rows Shown"})
         {
             const auto it = result.table.find(key);
             ASSERT_NE(it, result.table.end()) << key;
@@ -97,6 +99,8 @@ TEST(LanguageChoice, ShippedFilesAreComplete)
             EXPECT_EQ(it->second.Font.value_or(""), family) << key;
             EXPECT_GT(ReadFontSize(it->second.FontSize), 0.0) << key;
         }
+        // Without its placeholder the status line would lose the row count.
+        EXPECT_TRUE(result.table.at("Rows Shown").String.value_or("").contains("%1"));
         // A missing font would leave Chinese drawn with Japanese shapes or as boxes.
         EXPECT_TRUE(QFontDatabase::hasFamily(family)) << family << " is not installed";
     }
@@ -289,7 +293,7 @@ protected:
 TEST_F(CaptionTest, EightEntriesCaptionEveryControlWithoutAlert)
 {
     const QFont buttonFontBefore = c->refreshbutton->font();
-    Load(Document(AllEightEntries()));
+    Load(Document(AllEightEntries() + Node("Copy Address", "Copy IP", "Font=\"DejaVu Sans\" Size=\"13.5\"")));
     EXPECT_EQ(Header(0), "Host");
     EXPECT_EQ(Header(1), "Address");
     EXPECT_EQ(Header(2), "Model");
@@ -297,6 +301,9 @@ TEST_F(CaptionTest, EightEntriesCaptionEveryControlWithoutAlert)
     EXPECT_EQ(c->refreshbutton->text(), "Search again");
     EXPECT_EQ(c->storagebutton->text(), "Open share");
     EXPECT_EQ(c->deviceListField->text(), "Devices");
+    EXPECT_EQ(c->copyAddressAction->text(), "Copy IP");
+    EXPECT_DOUBLE_EQ(c->copyAddressAction->font().pointSizeF(), 13.5);
+    EXPECT_EQ(c->openWebPageAction->text(), "Open Web Page"); // no entry: English
     EXPECT_TRUE(OpenAlerts().isEmpty());
 
     // Fonts: named family at the given size; no "Font" leaves the font alone.
@@ -369,23 +376,27 @@ TEST_F(CaptionTest, MalformedFilePostsTheFailureNotice)
     ASSERT_TRUE(c->parseOperation->entry("Log In"));
 }
 
-// The line below the table says why the broadcast search is off, in the file's
-// language, and in English where the file has no entry for it.
-TEST_F(CaptionTest, StatusLineFollowsThePortCheckAndFallsBackToEnglish)
+// The line below the table: the number of rows shown, then why the broadcast
+// search is off, each in the file's language, in English where it has no entry.
+TEST_F(CaptionTest, StatusLineCountsRowsThenGivesThePortNotice)
 {
     c->broadcastPort = {nasfinder::PortCheck::NoPrivilege, EACCES};
     Load(Document(AllEightEntries()));
-    EXPECT_FALSE(c->statusField->isHidden());
-    EXPECT_TRUE(c->statusField->text().startsWith("Only the SSDP search is running")) << c->statusField->text().toStdString();
-    EXPECT_TRUE(c->statusField->text().contains("sudo setcap cap_net_bind_service=+ep /")) << c->statusField->text().toStdString();
+    EXPECT_TRUE(c->statusField->text().startsWith(
+        QString::fromUtf8("Devices shown: 0  \u00b7  Only the SSDP search is running")))
+        << c->statusField->text().toStdString();
+    EXPECT_TRUE(c->statusField->text().contains("sudo setcap cap_net_bind_service=+ep /"))
+        << c->statusField->text().toStdString();
 
     c->broadcastPort = {nasfinder::PortCheck::InUse, EADDRINUSE};
-    Load(Document(AllEightEntries() + Node("Broadcast Port Busy", "port 67 taken")));
-    EXPECT_EQ(c->statusField->text(), "port 67 taken");
+    Load(Document(AllEightEntries() + Node("Broadcast Port Busy", "port 67 taken") +
+                  Node("Rows Shown", "%1 rows")));
+    EXPECT_EQ(c->statusField->text(), QString::fromUtf8("0 rows  \u00b7  port 67 taken"));
 
     c->broadcastPort = {nasfinder::PortCheck::Available, 0};
-    Load(Document(AllEightEntries()));
-    EXPECT_TRUE(c->statusField->isHidden());
+    Load(Document(AllEightEntries() + Node("Rows Shown", "%1 rows")));
+    EXPECT_EQ(c->statusField->text(), "0 rows");
+    EXPECT_FALSE(c->statusField->isHidden());
 }
 
 TEST_F(CaptionTest, MissingFileMeansNoParse)
