@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "SearchDeviceInfo.h"
@@ -58,7 +59,18 @@ private:
     CDeviceSearchInterface(const CDeviceSearchInterface&) = delete;
     CDeviceSearchInterface& operator=(const CDeviceSearchInterface&) = delete;
 
+    // Makes m_IpIndex name each listed address at its position again, after
+    // entries were erased from the list. Called with the list lock held.
+    void RebuildIpIndex();
+
     std::vector<deviceinfo> m_vDeviceList;
+    // Address text -> position of its entry in m_vDeviceList, so that a report
+    // finds the entry to merge into without a walk over thousands of devices
+    // while the receive buffer fills. Every address is listed at most once (a
+    // merge keeps it, an append comes only for a new one), so this is exactly
+    // the entry the walk from the front would find. Guarded by m_ThreadMutex
+    // like the list, and changed with it on every path.
+    std::unordered_map<std::string, std::size_t> m_IpIndex;
     pthread_mutex_t m_ThreadMutex;
     DeviceCallback m_pCallback;
 };
