@@ -58,9 +58,10 @@ def udp_counters(lan):
 
 
 def _exit_on_signal(signum, _frame):
-    # SIGTERM and SIGHUP end the process without unwinding by default; raising
-    # here runs the `finally` blocks that restore the system's settings. The
-    # test bed's own handler tears the LAN down first and then calls this one.
+    # Unwinds instead of dying where the signal hits, so that the LAN is torn
+    # down and net.core.rmem_max put back by the blocks that hold them.
+    if signum == signal.SIGINT:
+        raise KeyboardInterrupt
     raise SystemExit(128 + signum)
 
 
@@ -71,16 +72,17 @@ def stock_rmem():
     ends the block."""
     with open(RMEM_MAX) as f:
         old = f.read().strip()
-    handlers = {s: signal.signal(s, _exit_on_signal) for s in (signal.SIGTERM, signal.SIGHUP)}
     try:
         with open(RMEM_MAX, 'w') as f:
             f.write(str(STOCK_RMEM_MAX))
         yield int(old)
     finally:
+        # A second Ctrl-C must not land between here and the write.
+        ending = {signal.SIGINT, signal.SIGTERM, signal.SIGHUP}
+        signal.pthread_sigmask(signal.SIG_BLOCK, ending)
         with open(RMEM_MAX, 'w') as f:
             f.write(old)
-        for s, h in handlers.items():
-            signal.signal(s, h)
+        signal.pthread_sigmask(signal.SIG_UNBLOCK, ending)
         print('net.core.rmem_max restored to %s' % old, file=sys.stderr)
 
 
@@ -102,7 +104,9 @@ def user_copy(scan):
 def run_case(scan, protos, n, log, args):
     broadcast = 'broadcast' in protos
     ssdp = 'ssdp' in protos
-    with lanbed.Lan(devices=n) as lan:
+    # The test bed's own signal handling ends the process from inside the
+    # handler; this script unwinds instead (see _exit_on_signal).
+    with lanbed.Lan(devices=n, handle_signals=False) as lan:
         sim = lan.simulator(hold=True, broadcast=broadcast, ssdp=ssdp)
         before = udp_counters(lan)
         logdir = tempfile.mkdtemp(prefix='nasfinder-burst-log-') if log else None
@@ -197,6 +201,8 @@ def main():
         parser.error('unknown protocol %s (broadcast, ssdp or both)' % ', '.join(unknown))
     cases = [(kinds[p], int(n), False) for n in args.devices.split(',') if n for p in protocols]
     cases += [(kinds[p], int(n), True) for n in args.log_devices.split(',') if n for p in protocols]
+    for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        signal.signal(sig, _exit_on_signal)
 
     with contextlib.ExitStack() as stack:
         rmem = stack.enter_context(stock_rmem()) if args.stock_rmem else None
