@@ -251,6 +251,8 @@ void CDeviceSearchInterface::DelDeviceInfo(char* id)
     const std::size_t erased = static_cast<std::size_t>(it - m_vDeviceList.begin());
     m_IpIndex.erase(IpKey(*it));
     m_vDeviceList.erase(it);
+    if (erased == m_vDeviceList.size())
+        return;
     // The entries behind it moved up by one.
     for (auto& slot : m_IpIndex)
     {
