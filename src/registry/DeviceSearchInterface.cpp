@@ -133,23 +133,25 @@ void CDeviceSearchInterface::ClearDeviceList()
 void CDeviceSearchInterface::RefreshDeviceList()
 {
     const ListLock lock(*this);
-    // One pass that closes every gap at once, and one rebuild of the index,
-    // rather than an erase (and a shift of all that follows) per stale entry.
+    const auto stale = [](const deviceinfo& entry) { return entry.life - kLifeStep < kLifeMinimum; };
+    if (std::any_of(m_vDeviceList.begin(), m_vDeviceList.end(), stale))
+    {
+        // The index of what stays is built first: a failed allocation there
+        // leaves list and index as they were. Then one pass closes every gap,
+        // rather than an erase (and a shift of all that follows) per entry.
+        std::unordered_map<std::string, std::size_t> index;
+        std::size_t kept = 0;
+        for (const deviceinfo& entry : m_vDeviceList)
+        {
+            if (!stale(entry))
+                index.emplace(IpKey(entry), kept++);
+        }
+        m_vDeviceList.erase(std::remove_if(m_vDeviceList.begin(), m_vDeviceList.end(), stale),
+                            m_vDeviceList.end());
+        m_IpIndex.swap(index);
+    }
     for (deviceinfo& entry : m_vDeviceList)
         entry.life -= kLifeStep;
-    const auto stale = std::remove_if(m_vDeviceList.begin(), m_vDeviceList.end(),
-                                      [](const deviceinfo& entry) { return entry.life < kLifeMinimum; });
-    if (stale == m_vDeviceList.end())
-        return;
-    m_vDeviceList.erase(stale, m_vDeviceList.end());
-    RebuildIpIndex();
-}
-
-void CDeviceSearchInterface::RebuildIpIndex()
-{
-    m_IpIndex.clear();
-    for (std::size_t i = 0; i < m_vDeviceList.size(); ++i)
-        m_IpIndex.emplace(IpKey(m_vDeviceList[i]), i);
 }
 
 void* CDeviceSearchInterface::RefreshDeviceList(void* /*pParam*/)

@@ -59,10 +59,6 @@ private:
     CDeviceSearchInterface(const CDeviceSearchInterface&) = delete;
     CDeviceSearchInterface& operator=(const CDeviceSearchInterface&) = delete;
 
-    // Makes m_IpIndex name each listed address at its position again, after
-    // entries were erased from the list. Called with the list lock held.
-    void RebuildIpIndex();
-
     std::vector<deviceinfo> m_vDeviceList;
     // Address text -> position of its entry in m_vDeviceList, so that a report
     // finds the entry to merge into without a walk over thousands of devices
