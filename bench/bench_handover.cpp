@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "BenchDevices.h"
 #include "BroadcastProtocol.h"
@@ -74,11 +75,24 @@ void FillRegistry(int listed)
 
 std::string SsdpReply(int i, const char* product)
 {
-    std::string ip = "198.18." + std::to_string(1 + i / 254) + "." + std::to_string(1 + i % 254);
+    std::string ip = BenchDevice(i).ip;
     return "HTTP/1.1 200 OK\r\nCACHE-CONTROL: max-age=1800\r\nEXT:\r\nLOCATION: http://" + ip +
            ":5000/desc.xml\r\nSERVER: VEXA/2.1, UPnP/1.0, TAVIK/nas" + std::to_string(i) + "/" + product +
            "\r\nST: urn:schemas-upnp-org:device:HomeNasDevice:1\r\nUSN: uuid:DEV" + std::to_string(i) +
            "::urn:schemas-upnp-org:device:HomeNasDevice:1\r\n\r\n";
+}
+
+// The device's alive announcement to the group, as its SSDP thread hears it.
+std::string SsdpAlive(int i, const char* product)
+{
+    std::string ip = BenchDevice(i).ip;
+    return "NOTIFY * HTTP/1.1\r\nHOST: 239.143.255.250:1900\r\nCACHE-CONTROL: max-age=1800\r\nLOCATION: "
+           "http://" +
+           ip +
+           ":5000/desc.xml\r\nNT: upnp:rootdevice\r\nNTS: ssdp:alive\r\nSERVER: VEXA/2.1, UPnP/1.0, "
+           "TAVIK/nas" +
+           std::to_string(i) + "/" + product + "\r\nUSN: uuid:DEV" + std::to_string(i) +
+           "::upnp:rootdevice\r\n\r\n";
 }
 
 std::string BroadcastReply(int i, const char* product)
@@ -140,6 +154,11 @@ void DatagramIntoRegistry(benchmark::State& state, std::string (*make)(int, cons
         worker->HandleReceiveInfo(buffer, static_cast<int>(d.size()), sender);
     }
     g_target.store(&NoOp);
+    // A datagram the parser dropped would make the figure a parse alone.
+    std::vector<deviceinfo> list;
+    CDeviceSearchInterface::GetInstance()->GetDeviceList(list);
+    if (list.size() != static_cast<std::size_t>(listed) || std::strlen(list.back().product) != 1)
+        state.SkipWithError("the datagrams did not reach the registry's last entry");
 }
 
 void BM_SsdpDatagram_IntoRegistry(benchmark::State& state)
@@ -147,6 +166,12 @@ void BM_SsdpDatagram_IntoRegistry(benchmark::State& state)
     DatagramIntoRegistry<CSearchDeviceMulticastThread>(state, &SsdpReply);
 }
 BENCHMARK(BM_SsdpDatagram_IntoRegistry)->Arg(10)->Arg(1000)->Arg(10000);
+
+void BM_SsdpAlive_IntoRegistry(benchmark::State& state)
+{
+    DatagramIntoRegistry<CSearchDeviceMulticastThread>(state, &SsdpAlive);
+}
+BENCHMARK(BM_SsdpAlive_IntoRegistry)->Arg(10)->Arg(1000)->Arg(10000);
 
 void BM_BroadcastDatagram_IntoRegistry(benchmark::State& state)
 {

@@ -96,6 +96,25 @@ void BM_AddDeviceInfo_NewThenLeave(benchmark::State& state)
 }
 BENCHMARK(BM_AddDeviceInfo_NewThenLeave)->Arg(10)->Arg(1000)->Arg(10000);
 
+// The first listed device leaves and comes back: every entry behind it moves up
+// (and its place in the address index with it), and it is appended again. The
+// next iteration takes the device that is now first, so each one is a removal
+// from the front.
+void BM_LeaveFirstThenBack(benchmark::State& state)
+{
+    int listed = static_cast<int>(state.range(0));
+    CDeviceSearchInterface* registry = Registry(listed);
+    int first = 0;
+    for (auto _ : state)
+    {
+        deviceinfo d = BenchDevice(first);
+        registry->DelDeviceInfo(d.id);
+        registry->AddDeviceInfo(d);
+        first = (first + 1) % listed;
+    }
+}
+BENCHMARK(BM_LeaveFirstThenBack)->Arg(10)->Arg(1000)->Arg(10000);
+
 // A vendor that is not accepted: upper-cased, printed and dropped, no lock.
 void BM_AddDeviceInfo_OtherVendor(benchmark::State& state)
 {

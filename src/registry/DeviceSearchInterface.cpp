@@ -1,5 +1,6 @@
 #include "DeviceSearchInterface.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -47,6 +48,13 @@ bool IsAcceptedVendor(const char* factory)
             return true;
     }
     return false;
+}
+
+// The key of a record in the address index: the address text as compareIP sees
+// it, up to its NUL.
+std::string IpKey(const deviceinfo& record)
+{
+    return std::string(record.ip, ::strnlen(record.ip, kDeviceFieldSize));
 }
 } // namespace
 
@@ -119,24 +127,31 @@ void CDeviceSearchInterface::ClearDeviceList()
 {
     const ListLock lock(*this);
     m_vDeviceList.clear();
+    m_IpIndex.clear();
 }
 
 void CDeviceSearchInterface::RefreshDeviceList()
 {
     const ListLock lock(*this);
-    for (auto it = m_vDeviceList.begin(); it != m_vDeviceList.end();)
+    const auto stale = [](const deviceinfo& entry) { return entry.life - kLifeStep < kLifeMinimum; };
+    if (std::any_of(m_vDeviceList.begin(), m_vDeviceList.end(), stale))
     {
-        const std::int64_t life = it->life - kLifeStep;
-        if (life < kLifeMinimum)
+        // The index of what stays is built first: a failed allocation there
+        // leaves list and index as they were. Then one pass closes every gap,
+        // rather than an erase (and a shift of all that follows) per entry.
+        std::unordered_map<std::string, std::size_t> index;
+        std::size_t kept = 0;
+        for (const deviceinfo& entry : m_vDeviceList)
         {
-            it = m_vDeviceList.erase(it);
+            if (!stale(entry))
+                index.emplace(IpKey(entry), kept++);
         }
-        else
-        {
-            it->life = life;
-            ++it;
-        }
+        m_vDeviceList.erase(std::remove_if(m_vDeviceList.begin(), m_vDeviceList.end(), stale),
+                            m_vDeviceList.end());
+        m_IpIndex.swap(index);
     }
+    for (deviceinfo& entry : m_vDeviceList)
+        entry.life -= kLifeStep;
 }
 
 void* CDeviceSearchInterface::RefreshDeviceList(void* /*pParam*/)
@@ -180,8 +195,11 @@ int CDeviceSearchInterface::SearchDeviceRecallHandle(void* record, int nPort)
 void CDeviceSearchInterface::AddDeviceInfo(deviceinfo& info)
 {
     // The fields always end inside their 32 bytes when they come from the library;
-    // enforce it so a hand-made record cannot make ToUpper or the print run on.
+    // enforce it so a hand-made record cannot make ToUpper or the print run on,
+    // nor store an address that a later merge (which copies at most 31
+    // characters) would change under the index.
     info.factory[kDeviceFieldMaxLen] = '\0';
+    info.ip[kDeviceFieldMaxLen] = '\0';
     ToUpper(info.factory);
 
     const std::string trace = std::string("NewDeviceInfo.factory = ") + info.factory;
@@ -199,24 +217,27 @@ void CDeviceSearchInterface::AddDeviceInfo(deviceinfo& info)
         return;
 
     const ListLock lock(*this);
-    bool matched = false;
-    for (deviceinfo& entry : m_vDeviceList)
+    // An equal entry (compare) has the same address too, so the one entry with
+    // this address is the only candidate for either test.
+    const auto found = m_IpIndex.emplace(IpKey(info), m_vDeviceList.size());
+    if (!found.second)
     {
+        deviceinfo& entry = m_vDeviceList[found.first->second];
         if (entry.compare(info))
-        {
             entry.life = info.life;
-            matched = true;
-            break;
-        }
-        if (entry.compareIP(info))
-        {
+        else
             entry.alterValue(info);
-            matched = true;
-            break;
-        }
+        return;
     }
-    if (!matched)
+    try
+    {
         m_vDeviceList.push_back(info);
+    }
+    catch (...)
+    {
+        m_IpIndex.erase(found.first);
+        throw;
+    }
 }
 
 void CDeviceSearchInterface::DelDeviceInfo(char* id)
@@ -224,13 +245,21 @@ void CDeviceSearchInterface::DelDeviceInfo(char* id)
     if (id == nullptr)
         return;
     const ListLock lock(*this);
-    for (auto it = m_vDeviceList.begin(); it != m_vDeviceList.end(); ++it)
+    const auto it = std::find_if(m_vDeviceList.begin(), m_vDeviceList.end(),
+                                 [id](const deviceinfo& entry)
+                                 { return std::strncmp(entry.id, id, kDeviceFieldSize) == 0; });
+    if (it == m_vDeviceList.end())
+        return;
+    const std::size_t erased = static_cast<std::size_t>(it - m_vDeviceList.begin());
+    m_IpIndex.erase(IpKey(*it));
+    m_vDeviceList.erase(it);
+    if (erased == m_vDeviceList.size())
+        return;
+    // The entries behind it moved up by one.
+    for (auto& slot : m_IpIndex)
     {
-        if (std::strncmp(it->id, id, kDeviceFieldSize) == 0)
-        {
-            m_vDeviceList.erase(it);
-            break;
-        }
+        if (slot.second > erased)
+            --slot.second;
     }
 }
 

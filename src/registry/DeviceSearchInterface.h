@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "SearchDeviceInfo.h"
@@ -59,6 +60,13 @@ private:
     CDeviceSearchInterface& operator=(const CDeviceSearchInterface&) = delete;
 
     std::vector<deviceinfo> m_vDeviceList;
+    // Address text -> position of its entry in m_vDeviceList, so that a report
+    // finds the entry to merge into without a walk over thousands of devices
+    // while the receive buffer fills. Every address is listed at most once (a
+    // merge keeps it, an append comes only for a new one), so this is exactly
+    // the entry the walk from the front would find. Guarded by m_ThreadMutex
+    // like the list, and changed with it on every path.
+    std::unordered_map<std::string, std::size_t> m_IpIndex;
     pthread_mutex_t m_ThreadMutex;
     DeviceCallback m_pCallback;
 };

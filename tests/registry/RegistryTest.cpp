@@ -235,6 +235,31 @@ TEST_F(RegistryTest, LeaveRemovesWhateverTheVendorAndMakesNoVendorLine)
     EXPECT_EQ(Printed(), before);
 }
 
+// Regression: positions of the address index went stale when an entry before
+// them was removed, and a later report merged into its neighbour's entry.
+TEST_F(RegistryTest, ReportAfterAnEarlierEntryLeftMergesIntoItsOwnEntry)
+{
+    for (const char* id : {"a", "b", "c", "d", "e"})
+        Report(Nas().Id(id).Ip(std::string("198.18.1.") + id).Factory("TAVIK"));
+    Report(Nas().Id("b").Type(kReportByebye));
+    Report(Nas().Id("c").Ip("198.18.1.c").Host("c2").Factory("TAVIK"));
+    auto list = List();
+    ASSERT_EQ(list.size(), 4u);
+    EXPECT_STREQ(list[1].host, "c2");
+    EXPECT_STREQ(list[2].host, "nas");
+
+    // The same after ageing removes "c" from the middle.
+    registry->RefreshDeviceList();
+    for (const char* id : {"a", "d", "e"})
+        Report(Nas().Id(id).Ip(std::string("198.18.1.") + id).Factory("TAVIK"));
+    registry->RefreshDeviceList();
+    Report(Nas().Id("d").Ip("198.18.1.d").Host("d2").Factory("TAVIK"));
+    list = List();
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_STREQ(list[1].host, "d2");
+    EXPECT_STREQ(list[2].host, "nas");
+}
+
 TEST_F(RegistryTest, OtherReportTypesLeaveTheListAlone)
 {
     Report(Nas().Id("a").Ip("198.18.1.1").Factory("TAVIK"));
