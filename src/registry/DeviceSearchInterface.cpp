@@ -128,6 +128,7 @@ void CDeviceSearchInterface::ClearDeviceList()
     const ListLock lock(*this);
     m_vDeviceList.clear();
     m_IpIndex.clear();
+    m_nRefusedForFull.store(0);
 }
 
 void CDeviceSearchInterface::RefreshDeviceList()
@@ -219,7 +220,13 @@ void CDeviceSearchInterface::AddDeviceInfo(deviceinfo& info)
     const ListLock lock(*this);
     // An equal entry (compare) has the same address too, so the one entry with
     // this address is the only candidate for either test.
-    const auto found = m_IpIndex.emplace(IpKey(info), m_vDeviceList.size());
+    const std::string key = IpKey(info);
+    if (m_vDeviceList.size() >= kMaxDevices && m_IpIndex.find(key) == m_IpIndex.end())
+    {
+        m_nRefusedForFull.fetch_add(1);
+        return;
+    }
+    const auto found = m_IpIndex.emplace(key, m_vDeviceList.size());
     if (!found.second)
     {
         deviceinfo& entry = m_vDeviceList[found.first->second];

@@ -6,6 +6,7 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdio>
 #include <string>
@@ -41,6 +42,15 @@ public:
     void AddDeviceInfo(deviceinfo& info);
     void DelDeviceInfo(char* id);
 
+    // The most devices the list holds: more than any real network has, and far
+    // above a burst of 10,000, so that a flood of forged reports from the LAN
+    // cannot grow it (and the work of every copy of it) without end. A new
+    // device beyond it is not added; known devices are still merged and removed.
+    static constexpr std::size_t kMaxDevices = 65536;
+    // How many new devices were turned away because the list was full, since
+    // the list was last emptied; a user of the registry tells its user.
+    std::size_t RefusedForFullList() const { return m_nRefusedForFull.load(); }
+
     int EnterThreadMutex();
     int LeaveThreadMutex();
 
@@ -67,6 +77,7 @@ private:
     // the entry the walk from the front would find. Guarded by m_ThreadMutex
     // like the list, and changed with it on every path.
     std::unordered_map<std::string, std::size_t> m_IpIndex;
+    std::atomic<std::size_t> m_nRefusedForFull{0};
     pthread_mutex_t m_ThreadMutex;
     DeviceCallback m_pCallback;
 };

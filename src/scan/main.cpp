@@ -201,6 +201,18 @@ std::string RenderList(const std::vector<deviceinfo>& list, bool json)
     return json ? nasscan::ListToJson(list) + "\n" : nasscan::ListToTable(list);
 }
 
+// A flood of forged devices fills the registry to its limit; the user learns
+// once that the list stopped growing.
+void SayOnceIfTheListIsFull(const CDeviceSearchInterface& registry)
+{
+    static bool said = false;
+    if (said || registry.RefusedForFullList() == 0)
+        return;
+    said = true;
+    std::fprintf(stderr, "%s: the device list is full (%zu devices); further new devices are not listed\n",
+                 kProgram, CDeviceSearchInterface::kMaxDevices);
+}
+
 [[noreturn]] void RunWatch(const nasscan::ScanOptions& opts)
 {
     CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
@@ -224,6 +236,7 @@ std::string RenderList(const std::vector<deviceinfo>& list, bool json)
         if (!opts.raw)
         {
             registry->GetDeviceList(snapshot);
+            SayOnceIfTheListIsFull(*registry);
             if (nasscan::FoldSnapshot(shown, snapshot) || !printed)
             {
                 std::string text = RenderList(shown, opts.json);
@@ -254,6 +267,7 @@ std::string RenderList(const std::vector<deviceinfo>& list, bool json)
     {
         std::vector<deviceinfo> list;
         registry->GetDeviceList(list);
+        SayOnceIfTheListIsFull(*registry);
         const std::string text = RenderList(list, opts.json);
         std::fwrite(text.data(), 1, text.size(), stdout);
         if (list.empty())

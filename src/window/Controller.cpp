@@ -64,6 +64,9 @@ const char kBroadcastPortBusyKey[] = "Broadcast Port Busy";
 const char kBroadcastPortBusyText[] =
     "Only the SSDP search is running: another program holds UDP port 67, which the broadcast search needs.";
 
+const char kListFullKey[] = "List Full";
+const char kListFullText[] = "The list is full: it holds %1 devices, and further new devices are not added.";
+
 // Fewer language entries than this means a broken file: the user is told.
 constexpr std::size_t kMinLanguageEntries = 5;
 
@@ -355,6 +358,9 @@ void Controller::showStatusLine()
         parts.append(caption(kBroadcastPortBusyKey, kBroadcastPortBusyText));
         break;
     }
+    if (CDeviceSearchInterface::GetInstance()->RefusedForFullList() > 0)
+        parts.append(Filled(caption(kListFullKey, kListFullText),
+                            QString::number(CDeviceSearchInterface::kMaxDevices)));
     // The line keeps one font, that of its first part.
     if (const std::optional<FontNode> entry = languageEntry(QString::fromLatin1(kRowsShownKey)))
     {

@@ -260,6 +260,34 @@ TEST_F(RegistryTest, ReportAfterAnEarlierEntryLeftMergesIntoItsOwnEntry)
     EXPECT_STREQ(list[2].host, "nas");
 }
 
+// A flood of forged devices stops at the limit: a new device beyond it is not
+// added, a known one still merges, a leave makes room, and emptying the list
+// forgets that it was full.
+TEST_F(RegistryTest, FullListTurnsAwayNewDevicesOnly)
+{
+    for (std::size_t i = 0; i < CDeviceSearchInterface::kMaxDevices; ++i)
+    {
+        const std::string ip = "198." + std::to_string(18 + i / 65536) + "." + std::to_string(i / 256 % 256) +
+                               "." + std::to_string(i % 256);
+        deviceinfo d = Nas().Id(ip).Ip(ip).Factory("TAVIK");
+        registry->AddDeviceInfo(d);
+    }
+    EXPECT_EQ(registry->RefusedForFullList(), 0u);
+    Report(Nas().Id("flood").Ip("198.19.0.1").Factory("TAVIK"));
+    EXPECT_EQ(registry->RefusedForFullList(), 1u);
+    Report(Nas().Id("198.18.0.7").Ip("198.18.0.7").Host("renamed").Factory("TAVIK"));
+    auto list = List();
+    ASSERT_EQ(list.size(), CDeviceSearchInterface::kMaxDevices);
+    EXPECT_STREQ(list[7].host, "renamed");
+    Report(Nas().Id("198.18.0.0").Type(kReportByebye));
+    Report(Nas().Id("late").Ip("198.19.0.2").Factory("TAVIK"));
+    list = List();
+    ASSERT_EQ(list.size(), CDeviceSearchInterface::kMaxDevices);
+    EXPECT_STREQ(list.back().id, "late");
+    registry->ClearDeviceList();
+    EXPECT_EQ(registry->RefusedForFullList(), 0u);
+}
+
 TEST_F(RegistryTest, OtherReportTypesLeaveTheListAlone)
 {
     Report(Nas().Id("a").Ip("198.18.1.1").Factory("TAVIK"));

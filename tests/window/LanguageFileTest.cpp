@@ -3,6 +3,8 @@
 // starts the discovery library, so these tests run anywhere.
 #include "AppDelegate.h"
 #include "Controller.h"
+#include "DeviceRecord.h"
+#include "DeviceSearchInterface.h"
 #include "LanguageFile.h"
 #include "NotificationCenter.h"
 #include "ParseOperation.h"
@@ -397,6 +399,25 @@ TEST_F(CaptionTest, StatusLineCountsRowsThenGivesThePortNotice)
     Load(Document(AllEightEntries() + Node("Rows Shown", "%1 rows")));
     EXPECT_EQ(c->statusField->text(), "0 rows");
     EXPECT_FALSE(c->statusField->isHidden());
+
+    // A registry that turned a new device away says so, until it is emptied.
+    CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
+    CDeviceSearchInterface::SetTraceSink([](const char*, std::size_t) {});
+    for (std::size_t i = 0; i <= CDeviceSearchInterface::kMaxDevices; ++i)
+    {
+        const std::string ip = "198." + std::to_string(18 + i / 65536) + "." + std::to_string(i / 256 % 256) +
+                               "." + std::to_string(i % 256);
+        deviceinfo d = testsupport::MakeRecord().Id(ip).Ip(ip).Factory("TAVIK");
+        registry->AddDeviceInfo(d);
+    }
+    Load(Document(AllEightEntries() + Node("Rows Shown", "%1 rows")));
+    EXPECT_EQ(c->statusField->text(),
+              QString::fromUtf8("0 rows  \u00b7  The list is full: it holds 65536 devices, and further new devices "
+                                "are not added."));
+    registry->ClearDeviceList();
+    CDeviceSearchInterface::SetTraceSink(nullptr);
+    Load(Document(AllEightEntries() + Node("Rows Shown", "%1 rows")));
+    EXPECT_EQ(c->statusField->text(), "0 rows");
 }
 
 TEST_F(CaptionTest, MissingFileMeansNoParse)
