@@ -2,8 +2,10 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "ScanOutput.h"
+#include "SearchDeviceOpt.h"
 #include "ShowLog.h"
 
 namespace nasscan
@@ -20,12 +22,24 @@ void InertLineToStderr(const char* line, std::size_t length)
 }
 
 void DropLine(const char*, std::size_t) {}
+
+std::vector<const char*> Texts(const std::vector<std::string>& items)
+{
+    std::vector<const char*> texts;
+    for (const std::string& item : items)
+        texts.push_back(item.c_str());
+    return texts;
+}
 } // namespace
 
 int StartLibrary(const ScanOptions& opts, DeviceCallback rawReport)
 {
     SearchDeviceShowLog::io_set_echo_sink(opts.verbose ? &InertLineToStderr : &DropLine);
     CDeviceSearchInterface::SetTraceSink(opts.verbose ? &InertLineToStderr : &DropLine);
+    const std::vector<const char*> include = Texts(opts.interfaces);
+    const std::vector<const char*> exclude = Texts(opts.excludedInterfaces);
+    search_dll_set_interfaces(include.data(), static_cast<int>(include.size()), exclude.data(),
+                              static_cast<int>(exclude.size()));
     return CDeviceSearchInterface::GetInstance()->DeviceSearchDllInit(
         opts.raw ? rawReport : nullptr, !opts.logDir.empty(),
         opts.logDir.empty() ? nullptr : opts.logDir.c_str(), opts.multiIP);

@@ -19,6 +19,7 @@
 
 #include "BroadcastProtocol.h"
 #include "DeviceSearchInterface.h"
+#include "LocalInterfaces.h"
 #include "ProcessPrivileges.h"
 #include "ScanLibrary.h"
 #include "ScanOptions.h"
@@ -287,6 +288,18 @@ int main(int argc, char** argv)
         break;
     }
     const nasscan::ScanOptions& opts = parsed.options;
+
+    if (!opts.interfaces.empty() || !opts.excludedInterfaces.empty())
+    {
+        std::vector<LocalInterface> all;
+        ListLocalInterfaces(all);
+        for (const std::vector<std::string>* items : {&opts.interfaces, &opts.excludedInterfaces})
+        {
+            const std::string unknown = UnknownInterfaceError(all, *items);
+            if (!unknown.empty())
+                return UsageError(unknown);
+        }
+    }
 
     if (!opts.logDir.empty())
     {
