@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "SearchDeviceClient.h"
+#include "SearchDeviceOpt.h"
 
 namespace
 {
@@ -116,6 +117,25 @@ std::string UnknownInterfaceError(const std::vector<LocalInterface>& all,
         return names.empty() ? "unknown interface '" + item + "'; no interface is listed here" : text;
     }
     return std::string();
+}
+
+std::string CheckInterfaceChoice(const InterfaceChoice& choice)
+{
+    std::vector<LocalInterface> all;
+    ListLocalInterfaces(all);
+    const std::string unknown = UnknownInterfaceError(all, choice.include);
+    return unknown.empty() ? UnknownInterfaceError(all, choice.exclude) : unknown;
+}
+
+void ChooseSearchInterfaces(const InterfaceChoice& choice)
+{
+    std::vector<const char*> include, exclude;
+    for (const std::string& item : choice.include)
+        include.push_back(item.c_str());
+    for (const std::string& item : choice.exclude)
+        exclude.push_back(item.c_str());
+    search_dll_set_interfaces(include.data(), static_cast<int>(include.size()), exclude.data(),
+                              static_cast<int>(exclude.size()));
 }
 
 void CArrivalFilter::Restrict(std::vector<unsigned int> indices)

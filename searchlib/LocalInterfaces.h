@@ -44,6 +44,13 @@ std::vector<LocalInterface> SearchableInterfaces(const std::vector<LocalInterfac
 std::string UnknownInterfaceError(const std::vector<LocalInterface>& all,
                                   const std::vector<std::string>& items);
 
+// UnknownInterfaceError for both lists of a choice, against the interfaces the
+// host has now.
+std::string CheckInterfaceChoice(const InterfaceChoice& choice);
+
+// Hands the choice to the library (search_dll_set_interfaces); before its start.
+void ChooseSearchInterfaces(const InterfaceChoice& choice);
+
 // Which interfaces' datagrams a worker may parse. Searching threads update it
 // before each search while the workers ask it for every datagram.
 class CArrivalFilter

@@ -2,10 +2,9 @@
 
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "ScanOutput.h"
-#include "SearchDeviceOpt.h"
+#include "LocalInterfaces.h"
 #include "ShowLog.h"
 
 namespace nasscan
@@ -22,24 +21,16 @@ void InertLineToStderr(const char* line, std::size_t length)
 }
 
 void DropLine(const char*, std::size_t) {}
-
-std::vector<const char*> Texts(const std::vector<std::string>& items)
-{
-    std::vector<const char*> texts;
-    for (const std::string& item : items)
-        texts.push_back(item.c_str());
-    return texts;
-}
 } // namespace
 
 int StartLibrary(const ScanOptions& opts, DeviceCallback rawReport)
 {
     SearchDeviceShowLog::io_set_echo_sink(opts.verbose ? &InertLineToStderr : &DropLine);
     CDeviceSearchInterface::SetTraceSink(opts.verbose ? &InertLineToStderr : &DropLine);
-    const std::vector<const char*> include = Texts(opts.interfaces);
-    const std::vector<const char*> exclude = Texts(opts.excludedInterfaces);
-    search_dll_set_interfaces(include.data(), static_cast<int>(include.size()), exclude.data(),
-                              static_cast<int>(exclude.size()));
+    InterfaceChoice choice;
+    choice.include = opts.interfaces;
+    choice.exclude = opts.excludedInterfaces;
+    ChooseSearchInterfaces(choice);
     return CDeviceSearchInterface::GetInstance()->DeviceSearchDllInit(
         opts.raw ? rawReport : nullptr, !opts.logDir.empty(),
         opts.logDir.empty() ? nullptr : opts.logDir.c_str(), opts.multiIP);

@@ -289,17 +289,12 @@ int main(int argc, char** argv)
     }
     const nasscan::ScanOptions& opts = parsed.options;
 
-    if (!opts.interfaces.empty() || !opts.excludedInterfaces.empty())
-    {
-        std::vector<LocalInterface> all;
-        ListLocalInterfaces(all);
-        for (const std::vector<std::string>* items : {&opts.interfaces, &opts.excludedInterfaces})
-        {
-            const std::string unknown = UnknownInterfaceError(all, *items);
-            if (!unknown.empty())
-                return UsageError(unknown);
-        }
-    }
+    InterfaceChoice choice;
+    choice.include = opts.interfaces;
+    choice.exclude = opts.excludedInterfaces;
+    const std::string unknown = CheckInterfaceChoice(choice);
+    if (!unknown.empty())
+        return UsageError(unknown);
 
     if (!opts.logDir.empty())
     {
