@@ -4,7 +4,7 @@
 //   init LOG DIR MULTI     search_dll_init (LOG, MULTI: 0/1; DIR: '-' for none)
 //   init-nocb LOG DIR MULTI  the same with a null device callback
 //   interfaces INC EXC     search_dll_set_interfaces (comma-separated; '-' for none)
-//   search                 SendMessageToDevice(NULL)
+//   search                 SendMessageToDevice(NULL); reports how long it took
 //   search-hex HEX         SendMessageToDevice with a packet of 148 bytes
 //   slow MS                make the callback take MS milliseconds
 //   threads                list the registered search threads
@@ -132,7 +132,11 @@ int main()
         }
         else if (cmd == "search")
         {
+            const auto start = std::chrono::steady_clock::now();
             SendMessageToDevice(nullptr);
+            const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
+                std::chrono::steady_clock::now() - start);
+            Emit("{\"event\":\"search\",\"micros\":" + std::to_string(micros.count()) + "}");
         }
         else if (cmd == "search-hex")
         {
