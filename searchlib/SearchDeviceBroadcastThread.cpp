@@ -1,5 +1,11 @@
 #include "SearchDeviceBroadcastThread.h"
 
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstring>
 #include <exception>
 
 #include "BroadcastProtocol.h"
@@ -26,6 +32,14 @@ void CSearchDeviceBroadcastThread::InitSearchThread()
 int CSearchDeviceBroadcastThread::SendSearchCommandToDevice(dhcppacket& packet)
 {
     io_printf("SendThread %d : Send Broadcast Search Command  ", nPort);
+    if (m_bPerInterface)
+    {
+        if (m_vSendInterfaces.empty())
+            io_printf("SendThread %d : Send Broadcast Search Error : no interface to broadcast on   ", nPort);
+        for (const LocalInterface& iface : m_vSendInterfaces)
+            SendOnInterface(packet, iface);
+        return 0;
+    }
     try
     {
         boost::asio::ip::udp::endpoint target(boost::asio::ip::address_v4::broadcast(), kBroadcastDevicePort);
@@ -36,6 +50,43 @@ int CSearchDeviceBroadcastThread::SendSearchCommandToDevice(dhcppacket& packet)
         io_printf("SendThread %d : Send Broadcast Search Error : %s   ", nPort, e.what());
     }
     return 0;
+}
+
+void CSearchDeviceBroadcastThread::UseInterfaces(const std::vector<LocalInterface>& interfaces,
+                                                 bool /*bChosen*/)
+{
+    m_bPerInterface = true;
+    m_vSendInterfaces.clear();
+    // A tunnel without broadcast has nobody to hear a broadcast.
+    for (const LocalInterface& iface : interfaces)
+    {
+        if ((iface.flags & IFF_BROADCAST) != 0)
+            m_vSendInterfaces.push_back(iface);
+    }
+}
+
+void CSearchDeviceBroadcastThread::SendOnInterface(const dhcppacket& packet, const LocalInterface& iface)
+{
+    // One socket on 0.0.0.0:67 for every interface: the interface index in the
+    // packet info takes the datagram out there from the interface's own address,
+    // and the answers come back to this socket like any other.
+    PacketInfoMessage message(const_cast<dhcppacket*>(&packet), sizeof(packet));
+    message.peer.sin_family = AF_INET;
+    message.peer.sin_port = htons(kBroadcastDevicePort);
+    message.peer.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    struct cmsghdr* c = CMSG_FIRSTHDR(&message.header);
+    c->cmsg_level = IPPROTO_IP;
+    c->cmsg_type = IP_PKTINFO;
+    c->cmsg_len = CMSG_LEN(sizeof(struct in_pktinfo));
+    struct in_pktinfo info
+    {
+    };
+    info.ipi_ifindex = static_cast<int>(iface.index);
+    std::memcpy(CMSG_DATA(c), &info, sizeof(info));
+    io_printf("SendThread %d : Send Broadcast Search Command on %s  ", nPort, iface.name.c_str());
+    if (::sendmsg(sock.native_handle(), &message.header, 0) < 0)
+        io_printf("SendThread %d : Send Broadcast Search Error : %s on %s   ", nPort, std::strerror(errno),
+                  iface.name.c_str());
 }
 
 void CSearchDeviceBroadcastThread::HandleReceiveInfo(char* data, int nLen, std::string& sender)

@@ -15,10 +15,21 @@ public:
     void InitSearchThread() override;
     int SendSearchCommandToDevice(dhcppacket& packet) override;
     void HandleReceiveInfo(char* data, int nLen, std::string& sender) override;
+    // From now on the search leaves by each of these interfaces that can
+    // broadcast, not only by the one that holds the route for 255.255.255.255.
+    void UseInterfaces(const std::vector<LocalInterface>& interfaces, bool bChosen) override;
 
     int HandleDeviceInfo(dhcppacket& packet, deviceinfo& info);
     // text is the 128-byte text area of a packet; it need not hold a NUL.
     int FindStringValue(char* text, char* dest, int maxlen, char* key, int keylen);
+
+private:
+    // Sends one search out of one interface, whatever the routes say.
+    void SendOnInterface(const dhcppacket& packet, const LocalInterface& iface);
+
+    // Both are used on the searching thread only.
+    bool m_bPerInterface = false;
+    std::vector<LocalInterface> m_vSendInterfaces;
 };
 
 #endif

@@ -50,6 +50,8 @@ std::vector<IPANDSEARCHTHREAD>& CSearchDeviceClient::m_vSearchDeviceThread =
 bool CSearchDeviceClient::m_bMulitIP = false;
 int CSearchDeviceClient::m_nPort = kFirstCommandPort;
 boost::mutex& CSearchDeviceClient::m_SearchMutex = *new boost::mutex;
+InterfaceChoice CSearchDeviceClient::m_InterfaceChoice;
+CArrivalFilter& CSearchDeviceClient::m_ArrivalFilter = *new CArrivalFilter;
 
 CSearchDeviceClient::CSearchDeviceClient() {}
 
@@ -59,6 +61,15 @@ int CSearchDeviceClient::InitSocketThread(SearchDeviceCallback callback, bool bM
 {
     call_backup = callback;
     m_bMulitIP = bMultiIP;
+    if (m_InterfaceChoice.Active())
+    {
+        if (bMultiIP)
+            // Nothing is parsed until the first look at the interfaces says
+            // which ones were chosen; the workers start before that.
+            m_ArrivalFilter.Restrict({});
+        else
+            io_printf("Search Interfaces : a choice of interfaces needs multi-address mode; ignored ");
+    }
     InitSearchDeviceThread(bMultiIP);
     return 0;
 }
@@ -75,7 +86,8 @@ void CSearchDeviceClient::InitSearchDeviceThread(bool bMultiIP)
     // In multi-address mode the command threads reach every interface, so the
     // group member keeps port 1900 or nothing: a member on another port would
     // hear no announcements anyway.
-    CSearchDeviceThread* ssdp = new CSearchDeviceMulticastThread();
+    CSearchDeviceMulticastThread* ssdp = new CSearchDeviceMulticastThread();
+    ssdp->SetJoinPerInterface(m_bMulitIP);
     ssdp->InitSearchThread(nullptr, kSsdpPort, !m_bMulitIP);
     entry.setvalue("", ssdp);
     m_vSearchDeviceThread.push_back(entry);
@@ -116,10 +128,35 @@ void CSearchDeviceClient::HandleDeviceMessage(void* record, int /*nInfoLen*/, in
     io_printf("Handle %d : Search %d Thread Find Device Success Handle  ", nPort, nPort);
 }
 
+void CSearchDeviceClient::SetInterfaceChoice(const InterfaceChoice& choice)
+{
+    m_InterfaceChoice = choice;
+}
+
+bool CSearchDeviceClient::ArrivalAllowed(unsigned int ifindex)
+{
+    return m_ArrivalFilter.Allows(ifindex);
+}
+
 void CSearchDeviceClient::InitSearchDeviceCommandThread()
 {
+    std::vector<LocalInterface> vInterfaces;
+    // A failed look leaves every thread with the interfaces it had.
+    if (!GetCurrentSearchInterfaces(vInterfaces))
+        return;
+    if (m_InterfaceChoice.Active())
+    {
+        std::vector<unsigned int> indices;
+        for (const LocalInterface& iface : vInterfaces)
+            indices.push_back(iface.index);
+        m_ArrivalFilter.Restrict(std::move(indices));
+    }
+    for (IPANDSEARCHTHREAD& entry : m_vSearchDeviceThread)
+        entry.pThread->UseInterfaces(vInterfaces, m_InterfaceChoice.Active());
+
     std::vector<std::string> vLocalIP;
-    GetCurrentDeviceLocalIP(vLocalIP);
+    for (const LocalInterface& iface : vInterfaces)
+        vLocalIP.insert(vLocalIP.end(), iface.addresses.begin(), iface.addresses.end());
     for (const std::string& ip : vLocalIP)
     {
         bool known = false;
@@ -137,8 +174,9 @@ void CSearchDeviceClient::InitSearchDeviceCommandThread()
         // move on to when that one is taken, lies past the last port is not made.
         if (m_nPort + CSearchDeviceMulticastThread::kMaxPortRetries > kLastUdpPort)
         {
-            io_printf("Search Device Command Thread : no port left for local IP %s : next port %d, last port %d ",
-                      ip.c_str(), m_nPort, kLastUdpPort);
+            io_printf(
+                "Search Device Command Thread : no port left for local IP %s : next port %d, last port %d ",
+                ip.c_str(), m_nPort, kLastUdpPort);
             continue;
         }
         CSearchDeviceThread* command = new CSearchDeviceMultiCommandThead();
@@ -160,27 +198,29 @@ bool IsSearchableLocalAddress(unsigned int ifaFlags, unsigned int addrNetworkOrd
 void CSearchDeviceClient::GetCurrentDeviceLocalIP(std::vector<std::string>& vLocalIP)
 {
     vLocalIP.clear();
+    std::vector<LocalInterface> vInterfaces;
+    GetCurrentSearchInterfaces(vInterfaces);
+    for (const LocalInterface& iface : vInterfaces)
+        vLocalIP.insert(vLocalIP.end(), iface.addresses.begin(), iface.addresses.end());
+}
+
+bool CSearchDeviceClient::GetCurrentSearchInterfaces(std::vector<LocalInterface>& vInterfaces)
+{
+    vInterfaces.clear();
     io_printf("Get Current Local IP Info ");
     // The host's own name usually resolves to a loopback address only (from
     // /etc/hosts), which reaches no device; the interfaces tell the truth.
-    struct ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) != 0)
+    std::vector<LocalInterface> all;
+    if (!ListLocalInterfaces(all))
     {
         io_printf("Add To Mulitcast Group Error : %s   ", std::strerror(errno));
-        return;
+        return false;
     }
-    for (struct ifaddrs* ifa = list; ifa != nullptr; ifa = ifa->ifa_next)
+    vInterfaces = SearchableInterfaces(all, m_InterfaceChoice);
+    for (const LocalInterface& iface : vInterfaces)
     {
-        if (ifa->ifa_addr == nullptr || ifa->ifa_addr->sa_family != AF_INET)
-            continue;
-        const struct sockaddr_in* in = reinterpret_cast<const struct sockaddr_in*>(ifa->ifa_addr);
-        if (!IsSearchableLocalAddress(ifa->ifa_flags, in->sin_addr.s_addr))
-            continue;
-        char text[INET_ADDRSTRLEN] = {0};
-        if (::inet_ntop(AF_INET, &in->sin_addr, text, sizeof(text)) == nullptr)
-            continue;
-        vLocalIP.emplace_back(text);
-        io_printf("Get Current Local IP, IP = %s  ", text);
+        for (const std::string& ip : iface.addresses)
+            io_printf("Get Current Local IP, IP = %s  ", ip.c_str());
     }
-    ::freeifaddrs(list);
+    return true;
 }

@@ -9,6 +9,7 @@
 
 #include <boost/thread/mutex.hpp>
 
+#include "LocalInterfaces.h"
 #include "SearchDeviceInfo.h"
 
 class CSearchDeviceThread;
@@ -42,6 +43,14 @@ public:
 
     static void InitSearchDeviceCommandThread();
     static void GetCurrentDeviceLocalIP(std::vector<std::string>& vLocalIP);
+    // The interfaces a search uses now: up, not loopback, with an IPv4 address
+    // and, when the user chose, chosen. False when the system cannot list them.
+    static bool GetCurrentSearchInterfaces(std::vector<LocalInterface>& vInterfaces);
+
+    // The user's choice of interfaces; takes effect only in multi-address mode.
+    static void SetInterfaceChoice(const InterfaceChoice& choice);
+    // Whether a worker may parse a datagram that arrived on interface ifindex.
+    static bool ArrivalAllowed(unsigned int ifindex);
 
     // Every search thread ever made, in order of creation. Like the threads it
     // lists, it lives until the process is gone.
@@ -51,6 +60,9 @@ public:
     // The report lock. Worker threads are detached and may report while the
     // process exits, so the lock is created once and never destroyed.
     static boost::mutex& m_SearchMutex;
+    static InterfaceChoice m_InterfaceChoice;
+    // Read by detached workers until the process is gone: never destroyed.
+    static CArrivalFilter& m_ArrivalFilter;
 };
 
 // Whether a local interface address can carry a search: an IPv4 address of an

@@ -20,3 +20,8 @@ void CSearchDeviceMultiCommandThead::ExitSearchThread()
     // Not a member of the group, so there is nothing to leave.
     CSearchDeviceThread::ExitSearchThread();
 }
+
+void CSearchDeviceMultiCommandThead::UseInterfaces(const std::vector<LocalInterface>& /*interfaces*/,
+                                                   bool /*bChosen*/)
+{
+}

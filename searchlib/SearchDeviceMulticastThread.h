@@ -20,6 +20,12 @@ public:
     int SendSearchCommandToDevice(dhcppacket& packet) override;
     void HandleReceiveInfo(char* data, int nLen, std::string& sender) override;
 
+    // Multi-address mode: the group is joined on every interface that can
+    // multicast (UseInterfaces) instead of on the default one. Set before
+    // InitSearchThread.
+    void SetJoinPerInterface(bool bPerInterface) { m_bJoinPerInterface = bPerInterface; }
+    void UseInterfaces(const std::vector<LocalInterface>& interfaces, bool bChosen) override;
+
     void AlterMulticastGroupInfo(bool join);
     // One step of the port retry: the next port, at most kMaxPortRetries times.
     void HandleInitSearchThreadError();
@@ -31,6 +37,16 @@ protected:
     // when that fails and bTestPort is set, the set-up is tried again on the
     // following ports.
     void SetUpSocketWithRetry(const std::function<void()>& prepare);
+
+private:
+    // Joins or leaves the group on one interface; false when that failed.
+    bool AlterMembershipOn(bool join, unsigned int ifindex, const std::string& name);
+
+    // Used on the searching thread only.
+    bool m_bJoinPerInterface = false;
+    std::vector<LocalInterface> m_vJoined;
+    // The user chose interfaces and none of them can carry this search.
+    bool m_bNoSendInterface = false;
 };
 
 #endif

@@ -1,6 +1,8 @@
 #include "SearchDeviceOpt.h"
 
 #include <atomic>
+#include <string>
+#include <vector>
 
 #include "BroadcastProtocol.h"
 #include "SearchDeviceClient.h"
@@ -25,6 +27,17 @@ std::atomic<LibraryState> g_state{LibraryState::NotStarted};
 bool Advance(LibraryState from, LibraryState to)
 {
     return g_state.compare_exchange_strong(from, to);
+}
+
+std::vector<std::string> Texts(const char* const* list, int count)
+{
+    std::vector<std::string> texts;
+    for (int i = 0; list != nullptr && i < count; ++i)
+    {
+        if (list[i] != nullptr)
+            texts.emplace_back(list[i]);
+    }
+    return texts;
 }
 } // namespace
 
@@ -62,4 +75,17 @@ extern "C" void search_dll_exit(void)
         return;
     CSearchDeviceClient::ExitSocketThread();
     SearchDeviceShowLog::io_log_exit();
+}
+
+extern "C" int search_dll_set_interfaces(const char* const* include, int nInclude, const char* const* exclude,
+                                         int nExclude)
+{
+    // The workers read the choice once they run; it is fixed before they start.
+    if (g_state.load() != LibraryState::NotStarted)
+        return 0;
+    InterfaceChoice choice;
+    choice.include = Texts(include, nInclude);
+    choice.exclude = Texts(exclude, nExclude);
+    CSearchDeviceClient::SetInterfaceChoice(choice);
+    return 0;
 }

@@ -5,6 +5,15 @@
  *                   port of the thread that found it.
  * SendMessageToDevice sends one search; a null packet sends the standard request.
  * search_dll_exit   tells every search thread to stop.
+ * search_dll_set_interfaces  chooses the interfaces a multi-address search uses:
+ *                   each of the nInclude texts in include (all interfaces when
+ *                   there is none) minus each of the nExclude texts in exclude;
+ *                   a text is an interface name ("eth0") or one of its IPv4
+ *                   addresses. Only the chosen interfaces send, and only datagrams
+ *                   that arrive on them are read. Call it before search_dll_init;
+ *                   afterwards, or without multi-address mode, it changes nothing.
+ *                   Null lists, null texts and counts below 1 name nothing; a
+ *                   text that names no interface matches nothing.
  *
  * The library starts once per process: a second search_dll_init, and a search or a
  * stop while it is not running, do nothing. The three must not run at the same
@@ -26,6 +35,8 @@ extern "C"
     int search_dll_init(int (*callback)(void*, int), bool bLogEnable, const char* logDir, bool bMultiIP);
     int SendMessageToDevice(struct dhcppacket* pdhcp);
     void search_dll_exit(void);
+    int search_dll_set_interfaces(const char* const* include, int nInclude, const char* const* exclude,
+                                  int nExclude);
 
 #ifdef __cplusplus
 }

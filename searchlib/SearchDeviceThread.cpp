@@ -1,5 +1,6 @@
 #include "SearchDeviceThread.h"
 
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <chrono>
@@ -85,6 +86,54 @@ void CSearchDeviceThread::OpenSocket()
     // cap allows. Neither failure matters: the default buffer still works.
     if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof(bytes)) != 0)
         ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes));
+    // Every datagram then says which interface it arrived on.
+    int on = 1;
+    ::setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof(on));
+}
+
+CSearchDeviceThread::PacketInfoMessage::PacketInfoMessage(void* data, std::size_t size)
+    : peer(), part{data, size}, control(), header()
+{
+    header.msg_name = &peer;
+    header.msg_namelen = sizeof(peer);
+    header.msg_iov = &part;
+    header.msg_iovlen = 1;
+    header.msg_control = control;
+    header.msg_controllen = sizeof(control);
+}
+
+std::size_t CSearchDeviceThread::ReceiveDatagram(char* buffer, std::size_t size,
+                                                 boost::asio::ip::udp::endpoint& sender,
+                                                 boost::system::error_code& ec)
+{
+    PacketInfoMessage message(buffer, size);
+    const ssize_t count = ::recvmsg(sock.native_handle(), &message.header, 0);
+    if (count < 0)
+    {
+        ec = boost::system::error_code(errno, boost::system::system_category());
+        return 0;
+    }
+    ec = boost::system::error_code();
+    sender = boost::asio::ip::udp::endpoint(boost::asio::ip::address_v4(ntohl(message.peer.sin_addr.s_addr)),
+                                            ntohs(message.peer.sin_port));
+    unsigned int ifindex = 0;
+    for (struct cmsghdr* c = CMSG_FIRSTHDR(&message.header); c != nullptr;
+         c = CMSG_NXTHDR(&message.header, c))
+    {
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO)
+        {
+            struct in_pktinfo info;
+            std::memcpy(&info, CMSG_DATA(c), sizeof(info));
+            ifindex = static_cast<unsigned int>(info.ipi_ifindex);
+        }
+    }
+    if (count > 0 && !CSearchDeviceClient::ArrivalAllowed(ifindex))
+    {
+        io_printf("SendThread %d : Drop Datagram from %s : arrived on interface %u, not searched  ", nPort,
+                  sender.address().to_string().c_str(), ifindex);
+        return 0;
+    }
+    return static_cast<std::size_t>(count);
 }
 
 void CSearchDeviceThread::StartWorkerThread()
@@ -170,8 +219,7 @@ int CSearchDeviceThread::HandleProtocolInfo()
     {
         io_printf("SendThread %d : Wait Reciver Socket Protocol Info  ", nPort);
         std::memset(buffer, 0, sizeof(buffer));
-        std::size_t count =
-            sock.receive_from(boost::asio::buffer(buffer, kMaxDatagram), senderEndpoint, 0, ec);
+        std::size_t count = ReceiveDatagram(buffer, kMaxDatagram, senderEndpoint, ec);
         io_printf("SendThread %d : Reciver Socket Protocol Info  ", nPort);
         if (count == 0)
         {
@@ -212,3 +260,7 @@ int CSearchDeviceThread::HandleProtocolInfo()
 }
 
 void CSearchDeviceThread::HandleReceiveInfo(char* /*data*/, int /*nLen*/, std::string& /*sender*/) {}
+
+void CSearchDeviceThread::UseInterfaces(const std::vector<LocalInterface>& /*interfaces*/, bool /*bChosen*/)
+{
+}

@@ -8,8 +8,12 @@
 #include <mutex>
 #include <string>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <boost/asio.hpp>
 
+#include "LocalInterfaces.h"
 #include "SearchDeviceInfo.h"
 
 class CSearchDeviceThread
@@ -28,6 +32,10 @@ public:
     virtual void ClearOldDeviceInfo();
     virtual int HandleProtocolInfo();
     virtual void HandleReceiveInfo(char* data, int nLen, std::string& sender);
+    // Multi-address mode hands every thread the interfaces a search may use,
+    // at start and before every search; bChosen says the user chose them.
+    // Called on the searching thread only. Most threads need nothing of it.
+    virtual void UseInterfaces(const std::vector<LocalInterface>& interfaces, bool bChosen);
 
     int GetPort() const { return nPort; }
     // True while the worker thread is inside its receive loop.
@@ -64,6 +72,24 @@ protected:
     void BindSocket(const boost::asio::ip::address_v4& local);
     // Sets the stop flag and wakes a receive that the worker is blocked in.
     void StopWorker();
+    // One datagram with its peer's address and room for one IP_PKTINFO control
+    // message, which names the interface a datagram arrived on or leaves by.
+    struct PacketInfoMessage
+    {
+        struct sockaddr_in peer;
+        struct iovec part;
+        alignas(struct cmsghdr) char control[CMSG_SPACE(sizeof(struct in_pktinfo))];
+        struct msghdr header;
+
+        PacketInfoMessage(void* data, std::size_t size);
+        PacketInfoMessage(const PacketInfoMessage&) = delete;
+        PacketInfoMessage& operator=(const PacketInfoMessage&) = delete;
+    };
+    // One datagram into buffer, as receive_from gives it, with the sender. A
+    // datagram that arrived on an interface the user did not choose is dropped
+    // and gives 0 bytes without an error.
+    std::size_t ReceiveDatagram(char* buffer, std::size_t size, boost::asio::ip::udp::endpoint& sender,
+                                boost::system::error_code& ec);
 
 private:
     // Stores the record as the last reported one when it differs from it; returns

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "ScanOutput.h"
+#include "LocalInterfaces.h"
 #include "ShowLog.h"
 
 namespace nasscan
@@ -26,6 +27,10 @@ int StartLibrary(const ScanOptions& opts, DeviceCallback rawReport)
 {
     SearchDeviceShowLog::io_set_echo_sink(opts.verbose ? &InertLineToStderr : &DropLine);
     CDeviceSearchInterface::SetTraceSink(opts.verbose ? &InertLineToStderr : &DropLine);
+    InterfaceChoice choice;
+    choice.include = opts.interfaces;
+    choice.exclude = opts.excludedInterfaces;
+    ChooseSearchInterfaces(choice);
     return CDeviceSearchInterface::GetInstance()->DeviceSearchDllInit(
         opts.raw ? rawReport : nullptr, !opts.logDir.empty(),
         opts.logDir.empty() ? nullptr : opts.logDir.c_str(), opts.multiIP);

@@ -9,7 +9,8 @@
 
 namespace nasscan
 {
-// Starts the library through the registry: multi-address mode unless --no-multi,
+// Starts the library through the registry, on the interfaces chosen with
+// --interface and --exclude-interface: multi-address mode unless --no-multi,
 // the log file in opts.logDir when given, and rawReport as the application's
 // callback with --raw. Standard error gets the registry's vendor trace and the
 // log's echo only with --verbose, every line made inert; otherwise both stay

@@ -64,8 +64,10 @@ ParseResult ParseScanOptions(const std::vector<std::string>& args)
             }
         }
 
+        const bool namesInterface = name == "--interface" || name == "--exclude-interface";
         const char* const valueName = name == "--seconds"   ? "a number of seconds"
                                       : name == "--log-dir" ? "a directory"
+                                      : namesInterface      ? "an interface name or address"
                                                             : nullptr;
         const bool takesValue = valueName != nullptr;
         if (takesValue && !hasInlineValue)
@@ -115,6 +117,12 @@ ParseResult ParseScanOptions(const std::vector<std::string>& args)
                 value += '/';
             opts.logDir = value;
         }
+        else if (namesInterface)
+        {
+            if (value.empty())
+                return Fail("option " + name + " needs an interface name or address");
+            (name == "--interface" ? opts.interfaces : opts.excludedInterfaces).push_back(value);
+        }
         else if (!arg.empty() && arg[0] == '-')
             return Fail("unknown option '" + arg + "'");
         else
@@ -123,6 +131,12 @@ ParseResult ParseScanOptions(const std::vector<std::string>& args)
 
     if (opts.watch && opts.secondsGiven)
         return Fail("--seconds cannot be combined with --watch (watch runs until interrupted)");
+    // Without multi-address mode the searches leave by the routes' interfaces,
+    // which no choice can change.
+    if (!opts.multiIP && (!opts.interfaces.empty() || !opts.excludedInterfaces.empty()))
+        return Fail(std::string(opts.interfaces.empty() ? "--exclude-interface" : "--interface") +
+                    " cannot be combined with --no-multi (choosing interfaces needs the search "
+                    "from every interface)");
     if (opts.raw && opts.json)
         return Fail("--raw cannot be combined with --json (--raw prints each report as a JSON line, "
                     "not the list)");
@@ -142,6 +156,13 @@ std::string ScanUsage(const std::string& program)
            "  --watch         search every 10 seconds and print the list whenever it\n"
            "                  changes, until Ctrl-C or SIGTERM (not with --seconds)\n"
            "  --no-multi      do not search from every local address separately\n"
+           "  --interface NAME|ADDRESS\n"
+           "                  search only on this interface, given by name (eth0) or by\n"
+           "                  one of its IPv4 addresses; repeat it for more than one\n"
+           "  --exclude-interface NAME|ADDRESS\n"
+           "                  do not search on this interface; repeatable. Answers that\n"
+           "                  arrive on an interface not searched are ignored. Neither\n"
+           "                  goes with --no-multi; an unknown interface is a bad argument\n"
            "  --log-dir DIR   write the diagnostic log into DIR (an existing directory)\n"
            "  --verbose       also print every report's vendor and, with --log-dir, the\n"
            "                  log lines on standard error\n"

@@ -24,6 +24,10 @@ struct ScanOptions
     bool verbose = false;
     // Empty: diagnostic log off. Otherwise the directory, always ending in '/'.
     std::string logDir;
+    // --interface and --exclude-interface, names or addresses as given; whether
+    // they name interfaces of this host is for the caller to check.
+    std::vector<std::string> interfaces;
+    std::vector<std::string> excludedInterfaces;
 };
 
 enum class ParseStatus

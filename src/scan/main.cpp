@@ -19,6 +19,7 @@
 
 #include "BroadcastProtocol.h"
 #include "DeviceSearchInterface.h"
+#include "LocalInterfaces.h"
 #include "ProcessPrivileges.h"
 #include "ScanLibrary.h"
 #include "ScanOptions.h"
@@ -301,6 +302,13 @@ int main(int argc, char** argv)
         break;
     }
     const nasscan::ScanOptions& opts = parsed.options;
+
+    InterfaceChoice choice;
+    choice.include = opts.interfaces;
+    choice.exclude = opts.excludedInterfaces;
+    const std::string unknown = CheckInterfaceChoice(choice);
+    if (!unknown.empty())
+        return UsageError(unknown);
 
     if (!opts.logDir.empty())
     {

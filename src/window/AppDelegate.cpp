@@ -1,6 +1,7 @@
 #include "AppDelegate.h"
 
 #include "Controller.h"
+#include "LocalInterfaces.h"
 #include "ProcessPrivileges.h"
 #include "ui_MainWindow.h"
 
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #ifndef NASFINDER_VERSION
 #error "NASFINDER_VERSION must be defined by the build"
@@ -70,6 +72,12 @@ namespace
 const char kUsage[] = "Usage: nasfinder [OPTIONS]\n"
                       "Find the storage devices on the local network and list them in a window.\n"
                       "\n"
+                      "  --interface NAME|ADDRESS\n"
+                      "                  search only on this interface, given by name (eth0) or\n"
+                      "                  by one of its IPv4 addresses; repeat it for more than one\n"
+                      "  --exclude-interface NAME|ADDRESS\n"
+                      "                  do not search on this interface; repeatable. Answers that\n"
+                      "                  arrive on an interface not searched are ignored\n"
                       "  -h, --help      show this help and exit\n"
                       "  --version       show the version and exit\n"
                       "\n"
@@ -119,9 +127,31 @@ template <std::size_t N> bool StartsWithOneOf(const char* name, const char* cons
     return false;
 }
 
+// --interface NAME, --interface=NAME and the same for --exclude-interface: adds
+// the value to `into` and steps over it. False when the argument is neither;
+// a missing or empty value is a refusal.
+bool ReadInterfaceOption(int argc, char** argv, int& i, InterfaceChoice& choice, std::string& refusal)
+{
+    for (const char* option : {"--interface", "--exclude-interface"})
+    {
+        std::vector<std::string>& into = option[2] == 'i' ? choice.include : choice.exclude;
+        const std::size_t length = std::strlen(option);
+        const char* arg = argv[i];
+        if (std::strncmp(arg, option, length) != 0 || (arg[length] != '\0' && arg[length] != '='))
+            continue;
+        const char* value = arg[length] == '=' ? arg + length + 1 : (i + 1 < argc ? argv[++i] : "");
+        if (*value == '\0')
+            refusal = std::string("option ") + option + " needs an interface name or address";
+        else
+            into.emplace_back(value);
+        return true;
+    }
+    return false;
+}
+
 // Read before anything of Qt exists: --help and --version must answer without
 // a display, and no argument may start a search the user did not ask for.
-Invocation ReadArguments(int argc, char** argv, std::string& refusal)
+Invocation ReadArguments(int argc, char** argv, InterfaceChoice& choice, std::string& refusal)
 {
     for (int i = 1; i < argc; ++i)
     {
@@ -130,6 +160,12 @@ Invocation ReadArguments(int argc, char** argv, std::string& refusal)
             return Invocation::Help;
         if (std::strcmp(arg, "--version") == 0)
             return Invocation::Version;
+        if (ReadInterfaceOption(argc, argv, i, choice, refusal))
+        {
+            if (!refusal.empty())
+                return Invocation::Refused;
+            continue;
+        }
         if (arg[0] != '-' || arg[1] == '\0')
         {
             refusal = std::string("unexpected argument '") + arg + "'";
@@ -188,7 +224,15 @@ void IgnoreCodePaths(int& argc, char** argv)
 int ApplicationMain(int argc, char** argv)
 {
     std::string refusal;
-    switch (ReadArguments(argc, argv, refusal))
+    InterfaceChoice choice;
+    Invocation invocation = ReadArguments(argc, argv, choice, refusal);
+    if (invocation == Invocation::Run)
+    {
+        refusal = CheckInterfaceChoice(choice);
+        if (!refusal.empty())
+            invocation = Invocation::Refused;
+    }
+    switch (invocation)
     {
     case Invocation::Help:
         std::fputs(kUsage, stdout);
@@ -208,6 +252,9 @@ int ApplicationMain(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("nasfinder"));
     QApplication::setDesktopFileName(QStringLiteral("nasfinder"));
+
+    // Before the controller starts the library, which reads the choice once.
+    ChooseSearchInterfaces(choice);
 
     AppDelegate delegate;
     delegate.loadWindowLayout();

@@ -21,6 +21,7 @@ Standard library only.
 import argparse
 import base64
 import copy
+import ipaddress
 import errno
 import json
 import os
@@ -60,6 +61,7 @@ BROADCAST_DEFAULTS = {
     'to': 'unicast',    # or 'broadcast': to 255.255.255.255
     'port': None,       # destination port; default the requester's
     'repeat': 1,        # copies sent per search
+    'subnet': None,     # answer only searchers in this network ('198.19.0.0/16'): a device of that LAN only
 }
 
 SSDP_DEFAULTS = {
@@ -74,6 +76,7 @@ SSDP_DEFAULTS = {
     'eol': '\r\n',
     'raw': None,        # the whole reply (str or bytes)
     'repeat': 1,
+    'subnet': None,     # as for the broadcast search
 }
 
 
@@ -203,6 +206,19 @@ def _check_text(name, value, allow_bytes=False, allow_false=False):
         raise ConfigError('%s must be text%s, not %r' % (name, ' or bytes' if allow_bytes else '', value))
 
 
+def _check_subnet(name, value):
+    if value is None:
+        return None
+    try:
+        return str(ipaddress.ip_network(value))
+    except (TypeError, ValueError):
+        raise ConfigError('%s must be a network such as 198.19.0.0/16, not %r' % (name, value))
+
+
+def in_subnet(addr, subnet):
+    return subnet is None or ipaddress.ip_address(addr) in ipaddress.ip_network(subnet)
+
+
 def merge_broadcast(current, update):
     """Returns new broadcast settings; True/False switch the reply on or off."""
     new = copy.deepcopy(current)
@@ -222,6 +238,8 @@ def merge_broadcast(current, update):
             _check_int('broadcast repeat', value, 0, 1000)
         if key == 'port' and value is not None:
             _check_int('broadcast port', value, 1, 65535)
+        if key == 'subnet':
+            value = _check_subnet('broadcast subnet', value)
         if key == 'to' and value not in ('unicast', 'broadcast'):
             raise ConfigError("broadcast 'to' must be 'unicast' or 'broadcast', not %r" % (value,))
         if key in ('text', 'raw'):
@@ -258,6 +276,8 @@ def merge_ssdp(current, update):
             _check_text('ssdp raw', value, allow_bytes=True)
         if key == 'repeat':
             _check_int('ssdp repeat', value, 0, 1000)
+        if key == 'subnet':
+            value = _check_subnet('ssdp subnet', value)
         if key == 'headers':
             if not isinstance(value, (list, tuple)) or not all(isinstance(h, str) for h in value):
                 raise ConfigError('ssdp headers must be a list of header lines')
@@ -446,14 +466,14 @@ class Simulator:
             for d in devices:
                 if proto == 'broadcast':
                     payload = d.broadcast_reply()
-                    if payload is None:
+                    if payload is None or not in_subnet(src, d.broadcast['subnet']):
                         continue
                     port = d.broadcast['port'] or sport
                     dest = ('255.255.255.255', port) if d.broadcast['to'] == 'broadcast' else (src, port)
                     plan.extend([(payload, d.cmsg, dest)] * d.broadcast['repeat'])
                 else:
                     payload = d.ssdp_reply()
-                    if payload is None:
+                    if payload is None or not in_subnet(src, d.ssdp['subnet']):
                         continue
                     plan.extend([(payload, d.cmsg, (src, sport))] * d.ssdp['repeat'])
             if self.holding:

@@ -93,6 +93,8 @@ class Probe:
                           what='%d reports' % count)
 
     def close(self):
+        if self._stderr.closed:
+            return
         if self.proc.poll() is None:
             try:
                 self.proc.stdin.write('quit\n')

@@ -3,7 +3,8 @@
 // command is written as one JSON line on standard output:
 //   init LOG DIR MULTI     search_dll_init (LOG, MULTI: 0/1; DIR: '-' for none)
 //   init-nocb LOG DIR MULTI  the same with a null device callback
-//   search                 SendMessageToDevice(NULL)
+//   interfaces INC EXC     search_dll_set_interfaces (comma-separated; '-' for none)
+//   search                 SendMessageToDevice(NULL); reports how long it took
 //   search-hex HEX         SendMessageToDevice with a packet of 148 bytes
 //   slow MS                make the callback take MS milliseconds
 //   threads                list the registered search threads
@@ -19,6 +20,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 #include <atomic>
 
 #include "DeviceRecord.h"
@@ -111,9 +113,30 @@ int main()
             // Where the next command thread's port starts (before init).
             in >> CSearchDeviceClient::m_nPort;
         }
+        else if (cmd == "interfaces")
+        {
+            std::string lists[2];
+            in >> lists[0] >> lists[1];
+            std::vector<std::string> names[2];
+            std::vector<const char*> texts[2];
+            for (int k = 0; k < 2; ++k)
+            {
+                std::istringstream items(lists[k] == "-" ? std::string() : lists[k]);
+                for (std::string item; std::getline(items, item, ',');)
+                    names[k].push_back(item);
+                for (const std::string& name : names[k])
+                    texts[k].push_back(name.c_str());
+            }
+            search_dll_set_interfaces(texts[0].data(), static_cast<int>(texts[0].size()), texts[1].data(),
+                                      static_cast<int>(texts[1].size()));
+        }
         else if (cmd == "search")
         {
+            const auto start = std::chrono::steady_clock::now();
             SendMessageToDevice(nullptr);
+            const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
+                std::chrono::steady_clock::now() - start);
+            Emit("{\"event\":\"search\",\"micros\":" + std::to_string(micros.count()) + "}");
         }
         else if (cmd == "search-hex")
         {

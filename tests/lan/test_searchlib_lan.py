@@ -46,9 +46,11 @@ class LanCase(unittest.TestCase):
         proc.kill()
         proc.communicate()
 
-    def start_probe(self, multi=False, log=True, callback=True):
+    def start_probe(self, multi=False, log=True, callback=True, interfaces=None):
         probe = Probe(self.lan)
         self.addCleanup(probe.close)
+        if interfaces:
+            probe.command('interfaces %s %s' % interfaces)
         probe.init(self.log_dir if log else None, multi=multi, callback=callback)
         return probe
 
@@ -321,6 +323,89 @@ class MultiAddressMode(LanCase):
         last_search = max(i for i, line in enumerate(log) if line.startswith('SendMessage : pdhcp is NULL'))
         first_send = min(i for i, line in enumerate(log) if i > last_search and 'Send' in line and 'Command' in line)
         self.assertLess(made, first_send)
+
+
+LAN1, LAN2 = '198.18.0.0/16', '198.19.0.0/16'
+
+
+def igmp_groups(lan):
+    """Interfaces of the client namespace that are members of the SSDP group."""
+    text = lan.client_run(['cat', '/proc/net/igmp'], capture_output=True, text=True, check=True).stdout
+    members, dev = set(), None
+    for line in text.splitlines()[1:]:
+        if not line.startswith('\t'):
+            dev = line.split()[1].rstrip(':')
+        elif line.split()[0] == 'FAFF8FEF':  # 239.143.255.250, as the kernel prints it
+            members.add(dev)
+    return members
+
+
+class TwoNetworks(LanCase):
+    """Multi-address mode on a client with two networks: device 0 answers only
+    the broadcast search of the first, 1 of the second; 2 and 3 likewise for SSDP."""
+    devices = 4
+    client_subnets = 2
+
+    def setUp(self):
+        super().setUp()
+        self.sim = self.lan.simulator()
+        for i, subnet in enumerate((LAN1, LAN2)):
+            self.sim.configure(i, broadcast={'subnet': subnet}, ssdp=False)
+            self.sim.configure(i + 2, broadcast=False, ssdp={'subnet': subnet})
+
+    def search_and_settle(self, probe, broadcasts, heard_on=0):
+        """One search; returns once every reply it drew has been handled."""
+        probe.command('search')
+        self.sim.wait_for_requests(broadcasts, proto='broadcast', own=False)
+        marker = reply_packet('id=MARK')
+        self.sim.send(marker, self.lan.client_addrs[heard_on], 67, src_ip=self.lan.device_addrs[0])
+        wait_until(lambda: any(r['id'] == 'MARK' for r in probe.reports()), what='the marker')
+        return [r for r in probe.reports() if r['id'] != 'MARK']
+
+    def test_broadcast_and_group_reach_every_network_once(self):
+        # Broadcast went out only by the interface holding the 255.255.255.255
+        # route, so a device of the second network was never listed.
+        probe = self.start_probe(multi=True)
+        reports = self.search_and_settle(probe, 2)
+        sources = sorted((r['src'], r['sport']) for r in self.sim.requests(proto='broadcast', own=False))
+        self.assertEqual(sources, [(self.lan.client_addrs[0], 67), (self.lan.client_addrs[1], 67)])
+        self.assertEqual(sorted(r['id'] for r in reports if r['port'] == 67), ['DEV0', 'DEV1'])
+        self.assertEqual({r['id'] for r in reports if r['port'] != 67}, {'DEV2', 'DEV3'})
+        self.assertEqual(igmp_groups(self.lan), {'eth0', 'eth1'})
+
+    def test_network_joined_after_start_is_searched_and_joined(self):
+        self.lan.client_run(['ip', 'link', 'set', 'eth1', 'down'], check=True)
+        probe = self.start_probe(multi=True)
+        self.search_and_settle(probe, 1)
+        self.assertEqual(igmp_groups(self.lan), {'eth0'})
+        self.lan.client_run(['ip', 'link', 'set', 'eth1', 'up'], check=True)
+        self.sim.clear_requests()
+        probe.command('search')
+        req = self.sim.wait_for_requests(lambda r: r['src'] == self.lan.client_addrs[1], proto='broadcast', own=False)
+        self.assertEqual(req[0]['sport'], 67)
+        self.assertEqual(igmp_groups(self.lan), {'eth0', 'eth1'})
+
+    def test_chosen_interface_alone_sends_and_is_heard(self):
+        for include, exclude in (('eth1', '-'), ('-', 'eth0'), (self.lan.client_addrs[1], '-')):
+            with self.subTest(include=include, exclude=exclude):
+                self.sim.clear_requests()
+                probe = self.start_probe(multi=True, interfaces=(include, exclude))
+                self.assertEqual([(t['local_ip'], t['port']) for t in probe.threads()['threads']],
+                                 [('', 67), ('', 1900), (self.lan.client_addrs[1], 1530)])
+                reports = self.search_and_settle(probe, 1, heard_on=1)
+                self.assertEqual(sorted(r['id'] for r in reports), ['DEV1', 'DEV3', 'DEV3'])
+                sent = self.sim.requests(own=False)
+                self.assertEqual({r['src'] for r in sent}, {self.lan.client_addrs[1]})
+                self.assertEqual(igmp_groups(self.lan), {'eth1'})
+                # A reply that arrives on the other interface is not read.
+                self.sim.send(reply_packet('id=OTHER'), self.lan.client_addrs[0], 67,
+                              src_ip=self.lan.device_addrs[0])
+                wait_until(lambda: any('Drop Datagram from' in line and 'not searched' in line
+                                       for line in self.log()), what='the drop')
+                self.assertNotIn('OTHER', [r['id'] for r in probe.reports()])
+                probe.close()
+                for name in os.listdir(self.log_dir):
+                    os.remove(os.path.join(self.log_dir, name))
 
 
 if __name__ == '__main__':

@@ -13,5 +13,6 @@ int header_check(void)
     int (*init)(int (*)(void*, int), bool, const char*, bool) = search_dll_init;
     int (*search)(struct dhcppacket*) = SendMessageToDevice;
     void (*stop)(void) = search_dll_exit;
-    return (init != 0) + (search != 0) + (stop != 0) + on_device(0, 0);
+    int (*choose)(const char* const*, int, const char* const*, int) = search_dll_set_interfaces;
+    return (init != 0) + (search != 0) + (stop != 0) + (choose != 0) + on_device(0, 0);
 }

@@ -4,7 +4,7 @@
 
 FakeSearchLib g_fakeSearchLib;
 
-// Defining all three here keeps the linker from pulling the real entry points
+// Defining all four here keeps the linker from pulling the real entry points
 // out of the library archive.
 extern "C" int search_dll_init(int (*callback)(void*, int), bool bLogEnable, const char* logDir,
                                bool bMultiIP)
@@ -27,4 +27,12 @@ extern "C" int SendMessageToDevice(struct dhcppacket* pdhcp)
 extern "C" void search_dll_exit(void)
 {
     ++g_fakeSearchLib.exitCalls;
+}
+
+extern "C" int search_dll_set_interfaces(const char* const* include, int nInclude, const char* const* exclude,
+                                         int nExclude)
+{
+    g_fakeSearchLib.include.assign(include, include + nInclude);
+    g_fakeSearchLib.exclude.assign(exclude, exclude + nExclude);
+    return 0;
 }

@@ -1,10 +1,11 @@
-// A recording stand-in for the discovery library's three entry points, linked
+// A recording stand-in for the discovery library's entry points, linked
 // into the registry's unit tests instead of the real ones: the tests see what
 // the registry hands the library, and no socket is ever opened.
 #ifndef NASFINDER_TESTS_FAKESEARCHLIB_H
 #define NASFINDER_TESTS_FAKESEARCHLIB_H
 
 #include <string>
+#include <vector>
 
 struct dhcppacket;
 
@@ -22,6 +23,9 @@ struct FakeSearchLib
     int sendResult = 0;
 
     int exitCalls = 0;
+
+    std::vector<std::string> include;
+    std::vector<std::string> exclude;
 };
 
 // Reset by each test that uses it.

@@ -86,6 +86,11 @@ TEST(ScanOptionsTest, BadArgumentsGiveAnErrorWithAReason)
         // Contradictory: --json would be silently ignored.
         {{"--raw", "--json"}, "--raw cannot be combined with --json"},
         {{"--json", "--raw"}, "--raw cannot be combined with --json"},
+        {{"--interface"}, "needs an interface name or address"},
+        {{"--exclude-interface="}, "needs an interface name or address"},
+        // The choice takes the search from every interface; without it, silently nothing.
+        {{"--no-multi", "--interface", "eth0"}, "--interface cannot be combined with --no-multi"},
+        {{"--exclude-interface", "eth0", "--no-multi"}, "--exclude-interface cannot be combined"},
     };
     for (const Case& c : cases)
     {
@@ -103,8 +108,8 @@ TEST(ScanOptionsTest, HelpAndVersionStopParsing)
     EXPECT_EQ(Parse({"--version"}).status, ParseStatus::Version);
     EXPECT_EQ(Parse({"--bogus", "--help"}).status, ParseStatus::Error); // first problem wins
     const std::string usage = nasscan::ScanUsage("nasfinder-scan");
-    for (const char* option :
-         {"--seconds", "--json", "--raw", "--watch", "--no-multi", "--log-dir", "--verbose", "--version"})
+    for (const char* option : {"--seconds", "--json", "--raw", "--watch", "--no-multi", "--log-dir",
+                               "--verbose", "--version", "--interface", "--exclude-interface"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
 
@@ -121,12 +126,20 @@ TEST(ScanStartTest, TheOptionsReachTheLibrary)
         bool multiIP;
         const char* logDir; // nullptr: log off
         bool rawCallback;
+        std::vector<std::string> include = {};
+        std::vector<std::string> exclude = {};
     };
     const Case cases[] = {
         {{}, true, nullptr, false},
         {{"--no-multi"}, false, nullptr, false},
         {{"--raw", "--no-multi", "--log-dir", "/tmp"}, false, "/tmp/", true},
         {{"--watch", "--json"}, true, nullptr, false},
+        {{"--interface", "eth1", "--exclude-interface=eth0", "--interface=198.19.0.1"},
+         true,
+         nullptr,
+         false,
+         {"eth1", "198.19.0.1"},
+         {"eth0"}},
     };
     for (const Case& c : cases)
     {
@@ -137,6 +150,8 @@ TEST(ScanStartTest, TheOptionsReachTheLibrary)
         const std::string what = c.args.empty() ? "no arguments" : c.args[0];
         EXPECT_EQ(g_fakeSearchLib.initCalls, 1) << what;
         EXPECT_EQ(g_fakeSearchLib.bMultiIP, c.multiIP) << what;
+        EXPECT_EQ(g_fakeSearchLib.include, c.include) << what;
+        EXPECT_EQ(g_fakeSearchLib.exclude, c.exclude) << what;
         EXPECT_EQ(g_fakeSearchLib.bLogEnable, c.logDir != nullptr) << what;
         EXPECT_EQ(g_fakeSearchLib.logDir == nullptr ? std::string("(null)")
                                                     : std::string(g_fakeSearchLib.logDir),

@@ -91,9 +91,10 @@ class LineReader:
 class ScanCase(unittest.TestCase):
     devices = 4
     vendors = None
+    client_subnets = 1
 
     def setUp(self):
-        self.lan = lanbed.Lan(devices=self.devices)
+        self.lan = lanbed.Lan(devices=self.devices, client_subnets=self.client_subnets)
         self.lan.start()
         self.addCleanup(self.lan.close)
         self.sim = self.lan.simulator(vendors=self.vendors)
@@ -365,6 +366,38 @@ class BlockedOutput(ScanCase):
         self.assertNoSanitizerReport(proc.stderr.read())
 
 
+class TwoNetworks(ScanCase):
+    """A client on two networks: device 0 answers only the broadcast search of
+    the first, 1 of the second; devices 2 and 3 likewise for SSDP."""
+    client_subnets = 2
+
+    def setUp(self):
+        super().setUp()
+        for i, subnet in enumerate(('198.18.0.0/16', '198.19.0.0/16')):
+            self.sim.configure(i, broadcast={'subnet': subnet}, ssdp=False)
+            self.sim.configure(i + 2, broadcast=False, ssdp={'subnet': subnet})
+
+    def listed(self, *args):
+        r = self.scan('--json', '--seconds', '2', *args)
+        self.assertScanOk(r)
+        return sorted(e['ip'] for e in strict_json(r.stdout))
+
+    def test_every_network_is_searched_and_the_chosen_one_alone(self):
+        dev = self.lan.device_addrs
+        self.assertEqual(self.listed(), sorted(dev[:4]))
+        for choice in (['--interface', 'eth1'], ['--exclude-interface', 'eth0'], ['--interface=198.19.0.1']):
+            self.sim.clear_requests()
+            self.assertEqual(self.listed(*choice), sorted([dev[1], dev[3]]), choice)
+            self.assertEqual({r['src'] for r in self.sim.requests(own=False)}, {self.lan.client_addrs[1]}, choice)
+
+    def test_unknown_interface_names_the_ones_there_are(self):
+        r = self.scan('--interface', 'eth1', '--exclude-interface', 'wlan7', timeout=20)
+        err = r.stderr.decode('utf-8', 'replace')
+        self.assertEqual(r.returncode, 2, err)
+        self.assertIn("unknown interface 'wlan7'; the interfaces here are: eth0, eth1, lo", err)
+        self.assertEqual(self.sim.requests(own=False), [], 'a bad argument must not start a search')
+
+
 class Arguments(ScanCase):
     devices = 1
 
@@ -387,6 +420,7 @@ class Arguments(ScanCase):
                              (['eth0'], 'eth0'),
                              (['--watch', '--seconds', '5'], '--watch'),
                              (['--raw', '--json'], '--json'),
+                             (['--interface', 'eth0', '--no-multi'], '--no-multi'),
                              (['--log-dir', '--json'], 'needs a directory'),
                              (['--log-dir', missing], missing),
                              (['--log-dir', planted['fifo']], 'not a regular file'),

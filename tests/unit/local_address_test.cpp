@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <net/if.h>
 
+#include "LocalInterfaces.h"
 #include "SearchDeviceClient.h"
 
 namespace
@@ -42,4 +43,43 @@ TEST(LocalAddress, LoopbackIsSkippedByFlagAndByAddress)
     EXPECT_TRUE(IsSearchableLocalAddress(IFF_UP, Addr("126.255.255.255")));
     EXPECT_TRUE(IsSearchableLocalAddress(IFF_UP, Addr("128.0.0.1")));
     EXPECT_TRUE(IsSearchableLocalAddress(IFF_UP, Addr("1.0.0.127")));
+}
+
+// The user's choice of interfaces: by name or by address, exclusions win, and
+// a chosen interface still needs to be up, not loopback and hold an address.
+TEST(LocalAddress, ChosenInterfacesAreSearchedOnlyWhenUsable)
+{
+    const std::vector<LocalInterface> all = {
+        {"lo", 1, IFF_UP | IFF_LOOPBACK, {"127.0.0.1"}},
+        {"eth0", 2, IFF_UP | IFF_BROADCAST | IFF_MULTICAST, {"198.18.0.1"}},
+        {"eth1", 3, IFF_UP | IFF_BROADCAST | IFF_MULTICAST, {"198.19.0.1", "198.19.0.2"}},
+        {"tun0", 4, IFF_UP | IFF_POINTOPOINT, {"10.8.0.2"}},
+        {"br0", 5, IFF_BROADCAST, {"172.17.0.1"}},
+        {"wlan0", 6, IFF_UP | IFF_BROADCAST, {}},
+    };
+    struct Case
+    {
+        InterfaceChoice choice;
+        std::vector<std::string> searched;
+    };
+    const Case cases[] = {
+        {{}, {"eth0", "eth1", "tun0"}},
+        {{{"eth1"}, {}}, {"eth1"}},
+        {{{"198.19.0.2"}, {}}, {"eth1"}},
+        {{{}, {"eth0", "10.8.0.2"}}, {"eth1"}},
+        {{{"eth0", "eth1"}, {"eth1"}}, {"eth0"}},
+        {{{"lo", "br0", "wlan0"}, {}}, {}},
+        {{{"198.19"}, {}}, {}},
+    };
+    for (const Case& c : cases)
+    {
+        std::vector<std::string> names;
+        for (const LocalInterface& iface : SearchableInterfaces(all, c.choice))
+            names.push_back(iface.name);
+        EXPECT_EQ(names, c.searched) << ::testing::PrintToString(c.choice.include) << " minus "
+                                     << ::testing::PrintToString(c.choice.exclude);
+    }
+    EXPECT_EQ(UnknownInterfaceError(all, {"eth1", "198.18.0.1"}), "");
+    EXPECT_EQ(UnknownInterfaceError(all, {"eth1", "eth9"}),
+              "unknown interface 'eth9'; the interfaces here are: br0, eth0, eth1, lo, tun0, wlan0");
 }

@@ -1,0 +1,154 @@
+#include "LocalInterfaces.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+
+#include <algorithm>
+
+#include "SearchDeviceClient.h"
+#include "SearchDeviceOpt.h"
+
+namespace
+{
+LocalInterface* FindByName(std::vector<LocalInterface>& list, const char* name)
+{
+    for (LocalInterface& iface : list)
+    {
+        if (iface.name == name)
+            return &iface;
+    }
+    return nullptr;
+}
+
+bool AnyMatches(const LocalInterface& iface, const std::vector<std::string>& items)
+{
+    return std::any_of(items.begin(), items.end(),
+                       [&iface](const std::string& item) { return InterfaceMatches(iface, item); });
+}
+} // namespace
+
+bool ListLocalInterfaces(std::vector<LocalInterface>& list)
+{
+    list.clear();
+    struct ifaddrs* head = nullptr;
+    if (::getifaddrs(&head) != 0)
+        return false;
+    // Every interface appears first as its link-layer entry, in index order;
+    // its IPv4 addresses follow later in the list.
+    for (struct ifaddrs* ifa = head; ifa != nullptr; ifa = ifa->ifa_next)
+    {
+        if (ifa->ifa_name == nullptr)
+            continue;
+        LocalInterface* iface = FindByName(list, ifa->ifa_name);
+        if (iface == nullptr)
+        {
+            list.emplace_back();
+            iface = &list.back();
+            iface->name = ifa->ifa_name;
+            iface->index = ::if_nametoindex(ifa->ifa_name);
+        }
+        iface->flags = ifa->ifa_flags;
+        if (ifa->ifa_addr == nullptr || ifa->ifa_addr->sa_family != AF_INET)
+            continue;
+        const struct sockaddr_in* in = reinterpret_cast<const struct sockaddr_in*>(ifa->ifa_addr);
+        char text[INET_ADDRSTRLEN] = {0};
+        if (::inet_ntop(AF_INET, &in->sin_addr, text, sizeof(text)) != nullptr)
+            iface->addresses.emplace_back(text);
+    }
+    ::freeifaddrs(head);
+    return true;
+}
+
+bool InterfaceMatches(const LocalInterface& iface, const std::string& nameOrAddress)
+{
+    return iface.name == nameOrAddress ||
+           std::find(iface.addresses.begin(), iface.addresses.end(), nameOrAddress) != iface.addresses.end();
+}
+
+bool InterfaceChosen(const LocalInterface& iface, const InterfaceChoice& choice)
+{
+    if (!choice.include.empty() && !AnyMatches(iface, choice.include))
+        return false;
+    return !AnyMatches(iface, choice.exclude);
+}
+
+std::vector<LocalInterface> SearchableInterfaces(const std::vector<LocalInterface>& all,
+                                                 const InterfaceChoice& choice)
+{
+    std::vector<LocalInterface> usable;
+    for (const LocalInterface& iface : all)
+    {
+        if (!InterfaceChosen(iface, choice))
+            continue;
+        LocalInterface kept = iface;
+        kept.addresses.clear();
+        for (const std::string& address : iface.addresses)
+        {
+            in_addr addr{};
+            if (::inet_pton(AF_INET, address.c_str(), &addr) == 1 &&
+                IsSearchableLocalAddress(iface.flags, addr.s_addr))
+                kept.addresses.push_back(address);
+        }
+        if (!kept.addresses.empty())
+            usable.push_back(std::move(kept));
+    }
+    return usable;
+}
+
+std::string UnknownInterfaceError(const std::vector<LocalInterface>& all,
+                                  const std::vector<std::string>& items)
+{
+    for (const std::string& item : items)
+    {
+        const bool known =
+            std::any_of(all.begin(), all.end(),
+                        [&item](const LocalInterface& iface) { return InterfaceMatches(iface, item); });
+        if (known)
+            continue;
+        std::vector<std::string> names;
+        for (const LocalInterface& iface : all)
+            names.push_back(iface.name);
+        std::sort(names.begin(), names.end());
+        std::string text = "unknown interface '" + item + "'; the interfaces here are: ";
+        for (std::size_t i = 0; i < names.size(); ++i)
+            text += (i == 0 ? "" : ", ") + names[i];
+        return names.empty() ? "unknown interface '" + item + "'; no interface is listed here" : text;
+    }
+    return std::string();
+}
+
+std::string CheckInterfaceChoice(const InterfaceChoice& choice)
+{
+    std::vector<LocalInterface> all;
+    ListLocalInterfaces(all);
+    const std::string unknown = UnknownInterfaceError(all, choice.include);
+    return unknown.empty() ? UnknownInterfaceError(all, choice.exclude) : unknown;
+}
+
+void ChooseSearchInterfaces(const InterfaceChoice& choice)
+{
+    std::vector<const char*> include, exclude;
+    for (const std::string& item : choice.include)
+        include.push_back(item.c_str());
+    for (const std::string& item : choice.exclude)
+        exclude.push_back(item.c_str());
+    search_dll_set_interfaces(include.data(), static_cast<int>(include.size()), exclude.data(),
+                              static_cast<int>(exclude.size()));
+}
+
+void CArrivalFilter::Restrict(std::vector<unsigned int> indices)
+{
+    std::lock_guard<std::mutex> guard(m_Lock);
+    m_bRestricted = true;
+    m_vAllowed = std::move(indices);
+}
+
+bool CArrivalFilter::Allows(unsigned int ifindex) const
+{
+    std::lock_guard<std::mutex> guard(m_Lock);
+    if (!m_bRestricted)
+        return true;
+    return std::find(m_vAllowed.begin(), m_vAllowed.end(), ifindex) != m_vAllowed.end();
+}

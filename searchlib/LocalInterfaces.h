@@ -1,0 +1,70 @@
+// The host's network interfaces as the searches see them, and the user's choice
+// among them. The choice and the filtering are pure functions of a list, so every
+// rule is testable without a network; only ListLocalInterfaces asks the system.
+#ifndef SEARCHLIB_LOCALINTERFACES_H
+#define SEARCHLIB_LOCALINTERFACES_H
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+struct LocalInterface
+{
+    std::string name;
+    unsigned int index = 0;
+    unsigned int flags = 0;             // IFF_* of the interface
+    std::vector<std::string> addresses; // its IPv4 addresses, dotted, in the system's order
+};
+
+// Every interface of the host, addresses or not, in the system's index order.
+// False, with errno set, when the system cannot list them.
+bool ListLocalInterfaces(std::vector<LocalInterface>& list);
+
+// The interfaces the user asked for: every one named (by name or by one of its
+// IPv4 addresses) in include, or all when include is empty, minus those named in
+// exclude. Inactive when both are empty: then nothing is filtered at all.
+struct InterfaceChoice
+{
+    std::vector<std::string> include;
+    std::vector<std::string> exclude;
+
+    bool Active() const { return !include.empty() || !exclude.empty(); }
+};
+
+bool InterfaceMatches(const LocalInterface& iface, const std::string& nameOrAddress);
+bool InterfaceChosen(const LocalInterface& iface, const InterfaceChoice& choice);
+
+// The interfaces a search may use: up, not loopback, holding an IPv4 address,
+// and chosen. Their addresses outside 127.0.0.0/8 only.
+std::vector<LocalInterface> SearchableInterfaces(const std::vector<LocalInterface>& all,
+                                                 const InterfaceChoice& choice);
+
+// Empty when every item names an interface of `all`; otherwise one line that
+// names the first unknown item and every interface there is, sorted by name.
+std::string UnknownInterfaceError(const std::vector<LocalInterface>& all,
+                                  const std::vector<std::string>& items);
+
+// UnknownInterfaceError for both lists of a choice, against the interfaces the
+// host has now.
+std::string CheckInterfaceChoice(const InterfaceChoice& choice);
+
+// Hands the choice to the library (search_dll_set_interfaces); before its start.
+void ChooseSearchInterfaces(const InterfaceChoice& choice);
+
+// Which interfaces' datagrams a worker may parse. Searching threads update it
+// before each search while the workers ask it for every datagram.
+class CArrivalFilter
+{
+public:
+    // Only datagrams that arrived on one of these interfaces pass from now on.
+    void Restrict(std::vector<unsigned int> indices);
+    // ifindex 0 (arrival unknown) passes only while nothing is restricted.
+    bool Allows(unsigned int ifindex) const;
+
+private:
+    mutable std::mutex m_Lock;
+    bool m_bRestricted = false;
+    std::vector<unsigned int> m_vAllowed;
+};
+
+#endif
