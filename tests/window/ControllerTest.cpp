@@ -581,6 +581,16 @@ TEST(WindowEntry, ArgumentsAreAnsweredWithoutStartingTheWindow)
          "",
          "nasfinder: unknown option '-x'; try 'nasfinder --help'\n"},
         {{"search"}, 2, "", "nasfinder: unexpected argument 'search'; try 'nasfinder --help'\n"},
+        // The interfaces to search: checked against the ones there are (only lo
+        // in the empty namespace) before anything starts.
+        {{"--interface", "nosuch0"},
+         2,
+         "",
+         "nasfinder: unknown interface 'nosuch0'; the interfaces here are: lo; try 'nasfinder --help'\n"},
+        {{"--exclude-interface"},
+         2,
+         "",
+         "nasfinder: option --exclude-interface needs an interface name or address; try 'nasfinder --help'\n"},
     };
     for (const auto& row : rows)
     {
