@@ -496,6 +496,11 @@ class Unprivileged(ScanCase):
         setpriv = shutil.which('setpriv')
         if setpriv is None:
             self.skipTest('setpriv (util-linux) is not installed')
+        if os.environ.get('NASFINDER_SANITIZE') == 'thread':
+            # ThreadSanitizer runs a thread of its own with every signal blocked,
+            # and holds back signal handlers of threads blocked in a call it does
+            # not know: threads are asked to drop their capabilities by a signal.
+            self.skipTest('a ThreadSanitizer build keeps signals from reaching its threads')
         proc = self.lan.client_popen([setpriv, '--reuid=65534', '--regid=65534', '--clear-groups',
                                       '--inh-caps=+net_bind_service', '--ambient-caps=+net_bind_service',
                                       SCAN, '--raw', '--seconds', '60'],
