@@ -34,8 +34,10 @@ run_suite build-tsan -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMA
 # The Debian packages, built once the Debian way, and checked without installing
 # them here.
 echo "=== package"
+package_start=$SECONDS
 tools/package.sh
 python3 -m unittest -v tests/package/test_package.py
+echo "=== package built and checked in $((SECONDS - package_start)) s"
 
 if [ -x tools/fuzz-smoke.sh ]; then
   tools/fuzz-smoke.sh
