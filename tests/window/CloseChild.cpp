@@ -38,6 +38,9 @@ void CloseAtFirstTick(QtMsgType type, const QMessageLogContext& context, const Q
                 if (widget->objectName() == QLatin1String("statusField"))
                     qInfo("status line: %s", qPrintable(static_cast<QLabel*>(widget)->text()));
             }
+            // Where Qt would load plugins from: never a place of the user's
+            // choosing when the program runs with a capability.
+            qInfo("library paths: %s", qPrintable(QCoreApplication::libraryPaths().join(u':')));
             qInfo("closing now");
             for (QWidget* widget : QApplication::topLevelWidgets())
             {

@@ -14,6 +14,7 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QDir>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QHeaderView>
@@ -33,8 +34,10 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -502,6 +505,22 @@ TEST(WindowEntry, StatusLineSaysWhyTheBroadcastSearchIsOff)
             entry.rfind("NASFINDER_TEST_HOLD_PORT=", 0) != 0)
             envText.push_back(entry);
     }
+    // A copy that holds the file capability the package grants, in a folder
+    // every user can read, with a plugin folder of the user's choosing beside it.
+    char folder[] = "/tmp/nasfinder-cap-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    chmod(folder, 0755);
+    const std::string capable = std::string(folder) + "/window_close_child";
+    const std::string plugins = std::string(folder) + "/plugins";
+    mkdir(plugins.c_str(), 0755);
+    const bool copied =
+        QFile::copy(QString::fromLocal8Bit(WINDOW_CLOSE_CHILD), QString::fromStdString(capable));
+    const ChildRun granted =
+        copied ? RunChild({"/sbin/setcap", "cap_net_bind_service=+ep", capable}, environ) : ChildRun{};
+    const bool withCapability =
+        granted.ended && WIFEXITED(granted.status) && WEXITSTATUS(granted.status) == 0;
+    const std::string pluginPathEnv = "QT_PLUGIN_PATH=" + plugins;
+
     const struct
     {
         const char* name;
@@ -510,6 +529,11 @@ TEST(WindowEntry, StatusLineSaysWhyTheBroadcastSearchIsOff)
         std::string line;
     } rows[] = {
         {"free", {}, nullptr, "status line: Devices shown: 0\n"},
+        // With the capability the port is there, and the user's plugin folder is not.
+        {"capability",
+         {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"},
+         pluginPathEnv.c_str(),
+         "status line: Devices shown: 0\n"},
         {"held", {}, "NASFINDER_TEST_HOLD_PORT=67", "another program holds UDP port 67"},
         {"unprivileged",
          {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"},
@@ -526,8 +550,14 @@ TEST(WindowEntry, StatusLineSaysWhyTheBroadcastSearchIsOff)
         for (std::string& entry : rowEnv)
             env.push_back(entry.data());
         env.push_back(nullptr);
+        const bool capabilityRow = std::string(row.name) == "capability";
+        if (capabilityRow && !withCapability)
+        {
+            std::cerr << "no file capability can be granted here: " << granted.err << "\n";
+            continue;
+        }
         std::vector<std::string> args = row.prefix;
-        args.push_back(WINDOW_CLOSE_CHILD);
+        args.push_back(capabilityRow ? capable : std::string(WINDOW_CLOSE_CHILD));
         const ChildRun run = RunIsolated(args, env.data());
         if (Skipped(run))
             GTEST_SKIP() << run.out << run.err;
@@ -540,7 +570,13 @@ TEST(WindowEntry, StatusLineSaysWhyTheBroadcastSearchIsOff)
         }
         EXPECT_EQ(WEXITSTATUS(run.status), 1) << run.err;
         EXPECT_NE(run.err.find(row.line), std::string::npos) << run.err;
+        if (capabilityRow)
+        {
+            EXPECT_NE(run.err.find("library paths: "), std::string::npos) << run.err;
+            EXPECT_EQ(run.err.find(plugins), std::string::npos) << run.err;
+        }
     }
+    QDir(QString::fromLocal8Bit(folder)).removeRecursively();
 }
 
 // --help, --version and bad arguments are answered before anything of Qt or
@@ -590,7 +626,8 @@ TEST(WindowEntry, ArgumentsAreAnsweredWithoutStartingTheWindow)
         {{"--exclude-interface"},
          2,
          "",
-         "nasfinder: option --exclude-interface needs an interface name or address; try 'nasfinder --help'\n"},
+         "nasfinder: option --exclude-interface needs an interface name or address; try 'nasfinder "
+         "--help'\n"},
     };
     for (const auto& row : rows)
     {
