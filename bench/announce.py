@@ -161,6 +161,25 @@ class Storm:
         return self.send('hostile', data, addr, (GROUP, 1900))
 
 
+def paced(step, rate, seconds, stop):
+    """Calls step() `rate` times a second until `stop` is not empty or
+    `seconds` have passed (0: no limit); returns (calls, seconds taken)."""
+    start = time.monotonic()
+    sent = 0
+    batch = max(1, int(rate / 100))  # paced in 10 ms steps
+    while not stop:
+        now = time.monotonic()
+        if seconds and now - start >= seconds:
+            break
+        due = int((now - start) * rate)
+        while sent < due and not stop:
+            for _ in range(min(batch, due - sent)):
+                step()
+                sent += 1
+        time.sleep(0.005)
+    return sent, time.monotonic() - start
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('--client', required=True)
@@ -175,20 +194,7 @@ def main():
     signal.signal(signal.SIGTERM, lambda *_: stop.append(1))
     signal.signal(signal.SIGINT, lambda *_: stop.append(1))
     storm = Storm(args.client, args.count, args.seed)
-    start = time.monotonic()
-    sent = 0
-    batch = max(1, int(args.rate / 100))  # paced in 10 ms steps
-    while not stop:
-        now = time.monotonic()
-        if args.seconds and now - start >= args.seconds:
-            break
-        due = int((now - start) * args.rate)
-        while sent < due and not stop:
-            for _ in range(min(batch, due - sent)):
-                storm.one()
-                sent += 1
-        time.sleep(0.005)
-    elapsed = time.monotonic() - start
+    sent, elapsed = paced(storm.one, args.rate, args.seconds, stop)
     print(json.dumps({'sent': storm.sent, 'total': sent, 'errors': storm.errors, 'seconds': elapsed,
                       'rate': sent / elapsed if elapsed else 0}), flush=True)
     return 0

@@ -140,6 +140,31 @@ void BM_GetDeviceList(benchmark::State& state)
     }
 }
 BENCHMARK(BM_GetDeviceList)->Arg(10)->Arg(1000)->Arg(10000);
+// One ageing step over 60,000 devices of which every second one has missed its
+// searches and goes: the refresh loop holds the list's lock for all of it, and
+// every report waits meanwhile. The list is filled anew, untimed, before each step.
+void BM_AgeingStep_HalfStale(benchmark::State& state)
+{
+    const int listed = static_cast<int>(state.range(0));
+    CDeviceSearchInterface* registry = Registry(0);
+    for (auto _ : state)
+    {
+        state.PauseTiming();
+        registry->ClearDeviceList();
+        for (int i = 0; i < listed; ++i)
+        {
+            deviceinfo d = BenchDevice(i);
+            d.life = i % 2 == 0 ? 60 : 50; // 50 falls below the minimum at this step
+            registry->AddDeviceInfo(d);
+        }
+        state.ResumeTiming();
+        registry->RefreshDeviceList();
+    }
+    std::vector<deviceinfo> left;
+    registry->GetDeviceList(left);
+    state.counters["left"] = static_cast<double>(left.size());
+}
+BENCHMARK(BM_AgeingStep_HalfStale)->Arg(60000)->Unit(benchmark::kMillisecond);
 } // namespace
 
 BENCHMARK_MAIN();
