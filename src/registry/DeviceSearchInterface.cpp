@@ -126,8 +126,10 @@ void CDeviceSearchInterface::GetDeviceList(std::vector<deviceinfo>& vDeviceList)
 void CDeviceSearchInterface::ClearDeviceList()
 {
     const ListLock lock(*this);
-    m_vDeviceList.clear();
-    m_IpIndex.clear();
+    // Gives the room back too: after a flood the list may have held tens of
+    // thousands of entries that a real network never needs again.
+    std::vector<deviceinfo>().swap(m_vDeviceList);
+    std::unordered_map<std::string, std::size_t>().swap(m_IpIndex);
     m_nRefusedForFull.store(0);
 }
 

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 
 namespace nasscan
 {
@@ -224,18 +227,25 @@ std::size_t DisplayWidth(const std::string& text)
 
 bool FoldSnapshot(std::vector<deviceinfo>& shown, const std::vector<deviceinfo>& snapshot)
 {
+    // Looked up by address: a list of tens of thousands (a flood) must not cost
+    // a walk of the last one for each of its entries.
+    const auto key = [](const deviceinfo& record)
+    { return std::string_view(record.ip, strnlen(record.ip, kDeviceFieldSize)); };
+    std::unordered_map<std::string_view, const deviceinfo*> last;
+    last.reserve(shown.size());
+    for (const deviceinfo& old : shown)
+        last.emplace(key(old), &old);
     std::vector<deviceinfo> next = snapshot;
     for (deviceinfo& record : next)
     {
-        const auto last = std::find_if(shown.begin(), shown.end(),
-                                       [&](const deviceinfo& old) { return old.compareIP(record); });
-        if (last == shown.end())
+        const auto found = last.find(key(record));
+        if (found == last.end())
             continue;
         for (auto field : {&deviceinfo::id, &deviceinfo::host, &deviceinfo::product, &deviceinfo::extra,
                            &deviceinfo::osversion, &deviceinfo::factory})
         {
             if ((record.*field)[0] == '\0')
-                std::memcpy(record.*field, (*last).*field, kDeviceFieldSize);
+                std::memcpy(record.*field, found->second->*field, kDeviceFieldSize);
         }
     }
     // Only what the output shows counts; the age counter changes at every step.

@@ -28,6 +28,10 @@
 #include <QTableView>
 #include <QUrl>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -244,6 +248,12 @@ void Controller::onRefreash()
     setRows({});
     CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
     registry->ClearDeviceList();
+#ifdef __GLIBC__
+    // The rows and the list of a large list (a flood of forged devices) are
+    // freed above, but the C library keeps the freed pages for later; hand
+    // them back so that the window shrinks again.
+    malloc_trim(0);
+#endif
     registry->SendSearchDeviceCommand(nullptr);
     counter = 0;
     setButtonsEnabled(false);
