@@ -97,6 +97,14 @@ std::vector<LocalInterface> SearchableInterfaces(const std::vector<LocalInterfac
     return usable;
 }
 
+std::vector<std::string> InterfaceAddresses(const std::vector<LocalInterface>& interfaces)
+{
+    std::vector<std::string> addresses;
+    for (const LocalInterface& iface : interfaces)
+        addresses.insert(addresses.end(), iface.addresses.begin(), iface.addresses.end());
+    return addresses;
+}
+
 std::string UnknownInterfaceError(const std::vector<LocalInterface>& all,
                                   const std::vector<std::string>& items)
 {
@@ -141,14 +149,14 @@ void ChooseSearchInterfaces(const InterfaceChoice& choice)
 void CArrivalFilter::Restrict(std::vector<unsigned int> indices)
 {
     std::lock_guard<std::mutex> guard(m_Lock);
-    m_bRestricted = true;
     m_vAllowed = std::move(indices);
+    m_bRestricted.store(true);
 }
 
 bool CArrivalFilter::Allows(unsigned int ifindex) const
 {
-    std::lock_guard<std::mutex> guard(m_Lock);
-    if (!m_bRestricted)
+    if (!m_bRestricted.load())
         return true;
+    std::lock_guard<std::mutex> guard(m_Lock);
     return std::find(m_vAllowed.begin(), m_vAllowed.end(), ifindex) != m_vAllowed.end();
 }

@@ -4,6 +4,7 @@
 #ifndef SEARCHLIB_LOCALINTERFACES_H
 #define SEARCHLIB_LOCALINTERFACES_H
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -39,6 +40,9 @@ bool InterfaceChosen(const LocalInterface& iface, const InterfaceChoice& choice)
 std::vector<LocalInterface> SearchableInterfaces(const std::vector<LocalInterface>& all,
                                                  const InterfaceChoice& choice);
 
+// Every address of the interfaces, in their order.
+std::vector<std::string> InterfaceAddresses(const std::vector<LocalInterface>& interfaces);
+
 // Empty when every item names an interface of `all`; otherwise one line that
 // names the first unknown item and every interface there is, sorted by name.
 std::string UnknownInterfaceError(const std::vector<LocalInterface>& all,
@@ -62,9 +66,11 @@ public:
     bool Allows(unsigned int ifindex) const;
 
 private:
+    // Read for every datagram of every worker: without a choice the answer
+    // needs no lock.
+    std::atomic<bool> m_bRestricted{false};
     mutable std::mutex m_Lock;
-    bool m_bRestricted = false;
-    std::vector<unsigned int> m_vAllowed;
+    std::vector<unsigned int> m_vAllowed; // guarded by m_Lock
 };
 
 #endif

@@ -154,10 +154,7 @@ void CSearchDeviceClient::InitSearchDeviceCommandThread()
     for (IPANDSEARCHTHREAD& entry : m_vSearchDeviceThread)
         entry.pThread->UseInterfaces(vInterfaces, m_InterfaceChoice.Active());
 
-    std::vector<std::string> vLocalIP;
-    for (const LocalInterface& iface : vInterfaces)
-        vLocalIP.insert(vLocalIP.end(), iface.addresses.begin(), iface.addresses.end());
-    for (const std::string& ip : vLocalIP)
+    for (const std::string& ip : InterfaceAddresses(vInterfaces))
     {
         bool known = false;
         for (const IPANDSEARCHTHREAD& entry : m_vSearchDeviceThread)
@@ -172,7 +169,7 @@ void CSearchDeviceClient::InitSearchDeviceCommandThread()
             continue;
         // Ports are 16 bits: a thread whose port, or one of the ports it may
         // move on to when that one is taken, lies past the last port is not made.
-        if (m_nPort + CSearchDeviceMulticastThread::kMaxPortRetries > kLastUdpPort)
+        if (m_nPort + kMaxPortRetries > kLastUdpPort)
         {
             io_printf(
                 "Search Device Command Thread : no port left for local IP %s : next port %d, last port %d ",
@@ -197,11 +194,9 @@ bool IsSearchableLocalAddress(unsigned int ifaFlags, unsigned int addrNetworkOrd
 
 void CSearchDeviceClient::GetCurrentDeviceLocalIP(std::vector<std::string>& vLocalIP)
 {
-    vLocalIP.clear();
     std::vector<LocalInterface> vInterfaces;
     GetCurrentSearchInterfaces(vInterfaces);
-    for (const LocalInterface& iface : vInterfaces)
-        vLocalIP.insert(vLocalIP.end(), iface.addresses.begin(), iface.addresses.end());
+    vLocalIP = InterfaceAddresses(vInterfaces);
 }
 
 bool CSearchDeviceClient::GetCurrentSearchInterfaces(std::vector<LocalInterface>& vInterfaces)
@@ -217,10 +212,7 @@ bool CSearchDeviceClient::GetCurrentSearchInterfaces(std::vector<LocalInterface>
         return false;
     }
     vInterfaces = SearchableInterfaces(all, m_InterfaceChoice);
-    for (const LocalInterface& iface : vInterfaces)
-    {
-        for (const std::string& ip : iface.addresses)
-            io_printf("Get Current Local IP, IP = %s  ", ip.c_str());
-    }
+    for (const std::string& ip : InterfaceAddresses(vInterfaces))
+        io_printf("Get Current Local IP, IP = %s  ", ip.c_str());
     return true;
 }

@@ -20,8 +20,3 @@ void CSearchDeviceMultiCommandThead::ExitSearchThread()
     // Not a member of the group, so there is nothing to leave.
     CSearchDeviceThread::ExitSearchThread();
 }
-
-void CSearchDeviceMultiCommandThead::UseInterfaces(const std::vector<LocalInterface>& /*interfaces*/,
-                                                   bool /*bChosen*/)
-{
-}

@@ -15,9 +15,6 @@ public:
     using CSearchDeviceMulticastThread::InitSearchThread;
     void InitSearchThread() override;
     void ExitSearchThread() override;
-    // Bound to one address, it searches where that address is; the group is
-    // the member's business.
-    void UseInterfaces(const std::vector<LocalInterface>& interfaces, bool bChosen) override;
 };
 
 #endif

@@ -8,9 +8,6 @@
 class CSearchDeviceMulticastThread : public CSearchDeviceThread
 {
 public:
-    // Set-up retries on the following ports, at most.
-    static constexpr int kMaxPortRetries = 20;
-
     CSearchDeviceMulticastThread();
     ~CSearchDeviceMulticastThread() override;
 

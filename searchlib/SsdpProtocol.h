@@ -26,6 +26,8 @@ static_assert(sizeof(upnp_searchfmt) - 1 == 129, "the SSDP search request is 129
 // retry on the ports after its own.
 constexpr int kFirstCommandPort = 1530;
 constexpr int kCommandPortStep = 20;
+// An SSDP thread whose port is taken tries the following ports, at most this many.
+constexpr int kMaxPortRetries = 20;
 // No thread is given a port past this one, retries included.
 constexpr int kLastUdpPort = 65535;
 

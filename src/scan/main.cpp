@@ -25,7 +25,6 @@
 #include "ScanOptions.h"
 #include "ScanOutput.h"
 #include "SearchDeviceClient.h"
-#include "SearchDeviceMulticastThread.h"
 #include "SearchPorts.h"
 #include "SsdpProtocol.h"
 #include "ShowLog.h"
@@ -113,7 +112,7 @@ bool CheckSearchPorts(const nasscan::ScanOptions& opts)
     states.group = nasfinder::CheckUdpPort(kSsdpPort);
     // Without multi-address mode the group member moves on to the ports above 1900.
     if (!opts.multiIP && states.group.state != nasfinder::PortCheck::Available &&
-        AnyPortFree(kSsdpPort + 1, CSearchDeviceMulticastThread::kMaxPortRetries - 1))
+        AnyPortFree(kSsdpPort + 1, kMaxPortRetries - 1))
         states.group = {};
     if (opts.multiIP)
     {
@@ -121,10 +120,8 @@ bool CheckSearchPorts(const nasscan::ScanOptions& opts)
         CSearchDeviceClient::GetCurrentDeviceLocalIP(addresses);
         states.addresses = static_cast<int>(addresses.size());
         for (int i = 0; i < states.addresses; ++i)
-            states.addressesWithPort += AnyPortFree(kFirstCommandPort + i * kCommandPortStep,
-                                                    CSearchDeviceMulticastThread::kMaxPortRetries)
-                                            ? 1
-                                            : 0;
+            states.addressesWithPort +=
+                AnyPortFree(kFirstCommandPort + i * kCommandPortStep, kMaxPortRetries) ? 1 : 0;
     }
     const nasscan::SearchPortVerdict verdict =
         nasscan::JudgeSearchPorts(states, nasfinder::ProgramPath(kProgram));
