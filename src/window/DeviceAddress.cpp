@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+#include "HostAddress.h"
+
 namespace
 {
 
@@ -12,25 +14,7 @@ bool IsAsciiDigit(QChar c)
 
 bool IsCanonicalIPv4(const QString& text)
 {
-    const QStringList parts = text.split(u'.');
-    if (parts.size() != 4)
-        return false;
-    for (const QString& part : parts)
-    {
-        if (part.isEmpty() || part.size() > 3)
-            return false;
-        for (QChar c : part)
-        {
-            if (!IsAsciiDigit(c))
-                return false;
-        }
-        // A leading zero reads as octal in some resolvers and URL parsers.
-        if (part.size() > 1 && part.at(0) == u'0')
-            return false;
-        if (part.toInt() > 255)
-            return false;
-    }
-    return true;
+    return nasfinder::ParseCanonicalIPv4(text.toStdString()).has_value();
 }
 
 bool IsNumberLike(const QString& label)
@@ -41,16 +25,6 @@ bool IsNumberLike(const QString& label)
     if (allDigits)
         return true;
     return label.size() >= 2 && label.at(0) == u'0' && (label.at(1) == u'x' || label.at(1) == u'X');
-}
-
-// Addresses that never name a device on the LAN: "this network" (0/8), the
-// user's own machine (127/8), multicast (224/4) and the reserved block with the
-// limited broadcast (240/4). A device announcing one would point the browser or
-// the file client at the user's own computer or at nothing.
-bool IsDeviceUnicastIPv4(const QString& text)
-{
-    const int first = text.section(u'.', 0, 0).toInt();
-    return first != 0 && first != 127 && first < 224;
 }
 
 bool IsLocalHostName(const QString& text)
@@ -65,8 +39,8 @@ bool IsSafeDeviceAddress(const QString& text)
 {
     if (text.isEmpty())
         return false;
-    if (IsCanonicalIPv4(text))
-        return IsDeviceUnicastIPv4(text);
+    if (const std::optional<std::uint32_t> address = nasfinder::ParseCanonicalIPv4(text.toStdString()))
+        return nasfinder::IsDeviceUnicastIPv4(*address);
     if (IsLocalHostName(text))
         return false;
     const QStringList labels = text.split(u'.');
