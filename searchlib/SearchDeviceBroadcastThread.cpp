@@ -3,12 +3,14 @@
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <exception>
 
 #include "BroadcastProtocol.h"
+#include "SearchSockets.h"
 #include "ShowLog.h"
 
 using SearchDeviceShowLog::io_printf;
@@ -23,10 +25,27 @@ void CSearchDeviceBroadcastThread::InitSearchThread()
     SetUpSocket(
         [this]
         {
-            OpenSocket();
-            sock.set_option(boost::asio::socket_base::broadcast(true));
-            BindSocket(boost::asio::ip::address_v4::any());
+            // A socket the program bound before it gave up its privileges, or
+            // one of our own, made and bound the same way.
+            int fd = m_nAdoptedSocket;
+            m_nAdoptedSocket = -1;
+            if (fd >= 0)
+                PrepareBroadcastSocket(fd);
+            else if ((fd = OpenBroadcastSearchSocket()) < 0)
+                throw boost::system::system_error(errno, boost::system::system_category(), "bind");
+            boost::system::error_code ec;
+            sock.assign(boost::asio::ip::udp::v4(), fd, ec);
+            if (ec)
+            {
+                ::close(fd);
+                throw boost::system::system_error(ec, "assign");
+            }
         });
+}
+
+void CSearchDeviceBroadcastThread::AdoptSocket(int fd)
+{
+    m_nAdoptedSocket = fd;
 }
 
 int CSearchDeviceBroadcastThread::SendSearchCommandToDevice(dhcppacket& packet)

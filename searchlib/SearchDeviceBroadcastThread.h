@@ -13,6 +13,9 @@ public:
 
     using CSearchDeviceThread::InitSearchThread;
     void InitSearchThread() override;
+    // The next InitSearchThread takes this bound socket instead of binding one,
+    // and owns it from then on.
+    void AdoptSocket(int fd);
     int SendSearchCommandToDevice(dhcppacket& packet) override;
     void HandleReceiveInfo(char* data, int nLen, std::string& sender) override;
     // From now on the search leaves by each of these interfaces that can
@@ -27,7 +30,8 @@ private:
     // Sends one search out of one interface, whatever the routes say.
     void SendOnInterface(const dhcppacket& packet, const LocalInterface& iface);
 
-    // Both are used on the searching thread only.
+    // All three are used on the searching thread only.
+    int m_nAdoptedSocket = -1;
     bool m_bPerInterface = false;
     std::vector<LocalInterface> m_vSendInterfaces;
 };

@@ -51,6 +51,7 @@ bool CSearchDeviceClient::m_bMulitIP = false;
 int CSearchDeviceClient::m_nPort = kFirstCommandPort;
 boost::mutex& CSearchDeviceClient::m_SearchMutex = *new boost::mutex;
 InterfaceChoice CSearchDeviceClient::m_InterfaceChoice;
+int CSearchDeviceClient::m_nBroadcastSocket = -1;
 CArrivalFilter& CSearchDeviceClient::m_ArrivalFilter = *new CArrivalFilter;
 
 CSearchDeviceClient::CSearchDeviceClient() {}
@@ -78,7 +79,9 @@ void CSearchDeviceClient::InitSearchDeviceThread(bool bMultiIP)
 {
     IPANDSEARCHTHREAD entry;
 
-    CSearchDeviceThread* broadcast = new CSearchDeviceBroadcastThread();
+    CSearchDeviceBroadcastThread* broadcast = new CSearchDeviceBroadcastThread();
+    broadcast->AdoptSocket(m_nBroadcastSocket);
+    m_nBroadcastSocket = -1;
     broadcast->InitSearchThread(nullptr, kBroadcastPort, false);
     entry.setvalue("", broadcast);
     m_vSearchDeviceThread.push_back(entry);
@@ -126,6 +129,11 @@ void CSearchDeviceClient::HandleDeviceMessage(void* record, int /*nInfoLen*/, in
     if (call_backup != nullptr)
         call_backup(&info, nPort);
     io_printf("Handle %d : Search %d Thread Find Device Success Handle  ", nPort, nPort);
+}
+
+void CSearchDeviceClient::SetBroadcastSocket(int fd)
+{
+    m_nBroadcastSocket = fd;
 }
 
 void CSearchDeviceClient::SetInterfaceChoice(const InterfaceChoice& choice)

@@ -47,6 +47,10 @@ public:
     // and, when the user chose, chosen. False when the system cannot list them.
     static bool GetCurrentSearchInterfaces(std::vector<LocalInterface>& vInterfaces);
 
+    // A socket bound to port 67 that the broadcast thread takes instead of
+    // binding its own; before InitSocketThread.
+    static void SetBroadcastSocket(int fd);
+
     // The user's choice of interfaces; takes effect only in multi-address mode.
     static void SetInterfaceChoice(const InterfaceChoice& choice);
     // Whether a worker may parse a datagram that arrived on interface ifindex.
@@ -61,6 +65,7 @@ public:
     // process exits, so the lock is created once and never destroyed.
     static boost::mutex& m_SearchMutex;
     static InterfaceChoice m_InterfaceChoice;
+    static int m_nBroadcastSocket;
     // Read by detached workers until the process is gone: never destroyed.
     static CArrivalFilter& m_ArrivalFilter;
 };

@@ -1,5 +1,7 @@
 #include "SearchDeviceOpt.h"
 
+#include <sys/socket.h>
+
 #include <atomic>
 #include <string>
 #include <vector>
@@ -27,6 +29,17 @@ std::atomic<LibraryState> g_state{LibraryState::NotStarted};
 bool Advance(LibraryState from, LibraryState to)
 {
     return g_state.compare_exchange_strong(from, to);
+}
+
+bool IsIPv4DatagramSocket(int fd)
+{
+    int type = 0;
+    socklen_t typeLength = sizeof(type);
+    sockaddr_storage local{};
+    socklen_t localLength = sizeof(local);
+    return fd >= 0 && ::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &typeLength) == 0 && type == SOCK_DGRAM &&
+           ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLength) == 0 &&
+           local.ss_family == AF_INET;
 }
 
 std::vector<std::string> Texts(const char* const* list, int count)
@@ -87,5 +100,14 @@ extern "C" int search_dll_set_interfaces(const char* const* include, int nInclud
     choice.include = Texts(include, nInclude);
     choice.exclude = Texts(exclude, nExclude);
     CSearchDeviceClient::SetInterfaceChoice(choice);
+    return 0;
+}
+
+extern "C" int search_dll_set_broadcast_socket(int fd)
+{
+    // The broadcast thread takes the socket as it starts.
+    if (g_state.load() != LibraryState::NotStarted || !IsIPv4DatagramSocket(fd))
+        return 0;
+    CSearchDeviceClient::SetBroadcastSocket(fd);
     return 0;
 }

@@ -14,6 +14,14 @@
  *                   afterwards, or without multi-address mode, it changes nothing.
  *                   Null lists, null texts and counts below 1 name nothing; a
  *                   text that names no interface matches nothing.
+ * search_dll_set_broadcast_socket  hands the broadcast search a UDP socket that
+ *                   is already bound to port 67 on every local address, so that
+ *                   a program may bind that privileged port first and give up its
+ *                   privileges before the library starts any thread. The library
+ *                   owns the socket from then on and closes it at its stop. Call
+ *                   it before search_dll_init; afterwards it changes nothing.
+ *                   Without it the broadcast thread binds port 67 itself. A
+ *                   handle that is not an IPv4 datagram socket is ignored.
  *
  * The library starts once per process: a second search_dll_init, and a search or a
  * stop while it is not running, do nothing. The three must not run at the same
@@ -37,6 +45,7 @@ extern "C"
     void search_dll_exit(void);
     int search_dll_set_interfaces(const char* const* include, int nInclude, const char* const* exclude,
                                   int nExclude);
+    int search_dll_set_broadcast_socket(int fd);
 
 #ifdef __cplusplus
 }

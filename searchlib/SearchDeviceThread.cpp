@@ -12,18 +12,11 @@
 #include <boost/thread.hpp>
 
 #include "SearchDeviceClient.h"
+#include "SearchSockets.h"
 #include "ShowLog.h"
 #include "SsdpProtocol.h"
 
 using SearchDeviceShowLog::io_printf;
-
-namespace
-{
-// Receive buffer asked for on every search socket. A burst of thousands of
-// answers arrives faster than any loop reads it; the system caps the request at
-// its own maximum.
-constexpr int kReceiveBufferBytes = 8 * 1024 * 1024;
-} // namespace
 
 CSearchDeviceThread::CSearchDeviceThread()
     : oldDeviceInfo(), ioService(), sock(ioService), strIP(), nPort(kFirstCommandPort), testCount(0),
@@ -80,15 +73,7 @@ void CSearchDeviceThread::BindSocket(const boost::asio::ip::address_v4& local)
 void CSearchDeviceThread::OpenSocket()
 {
     sock.open(boost::asio::ip::udp::v4());
-    int fd = sock.native_handle();
-    int bytes = kReceiveBufferBytes;
-    // With the privilege for it, go past the system's cap; otherwise take what the
-    // cap allows. Neither failure matters: the default buffer still works.
-    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof(bytes)) != 0)
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes));
-    // Every datagram then says which interface it arrived on.
-    int on = 1;
-    ::setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof(on));
+    ConfigureSearchSocket(sock.native_handle());
 }
 
 CSearchDeviceThread::PacketInfoMessage::PacketInfoMessage(void* data, std::size_t size)

@@ -1,125 +1,62 @@
 #include "ProcessPrivileges.h"
 
-#include <dirent.h>
 #include <linux/capability.h>
 #include <netinet/in.h>
-#include <signal.h>
 #include <sys/auxv.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <thread>
-#include <vector>
+
+#include "SearchDeviceOpt.h"
+#include "SearchSockets.h"
 
 namespace nasfinder
 {
 namespace
 {
-// A real-time signal that nothing else here uses; its handler stays installed,
-// so a late delivery never meets the default action (which would end the process).
-int DropSignal()
-{
-    return SIGRTMIN + 5;
-}
+// The highest capability number any kernel may know; asking about a higher one
+// than this kernel knows fails with EINVAL.
+constexpr int kLastCapabilityToAsk = 63;
 
-std::atomic<int> g_threadsDropped{0};
-
-long ClearThisThreadsCapabilities()
+std::string Failure(const char* call)
 {
-    __user_cap_header_struct header{};
-    header.version = _LINUX_CAPABILITY_VERSION_3;
-    header.pid = 0;
-    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
-    return syscall(SYS_capset, &header, data);
-}
-
-void OnDropSignal(int)
-{
-    const int saved = errno;
-    ClearThisThreadsCapabilities();
-    g_threadsDropped.fetch_add(1);
-    errno = saved;
-}
-
-std::vector<long> ThreadIds()
-{
-    std::vector<long> ids;
-    if (DIR* dir = opendir("/proc/self/task"))
-    {
-        while (const dirent* entry = readdir(dir))
-        {
-            char* end = nullptr;
-            const long id = std::strtol(entry->d_name, &end, 10);
-            if (end != entry->d_name && *end == '\0')
-                ids.push_back(id);
-        }
-        closedir(dir);
-    }
-    return ids;
-}
-
-// Whether the thread holds any capability, from its status in /proc.
-bool ThreadHoldsCapabilities(long tid)
-{
-    std::ifstream status("/proc/self/task/" + std::to_string(tid) + "/status");
-    std::string line;
-    while (std::getline(status, line))
-    {
-        for (const char* key : {"CapPrm:", "CapEff:", "CapInh:", "CapAmb:"})
-        {
-            const std::size_t n = std::strlen(key);
-            if (line.compare(0, n, key) == 0 && std::strtoull(line.c_str() + n, nullptr, 16) != 0)
-                return true;
-        }
-    }
-    return false;
-}
-
-std::vector<long> ThreadsHoldingCapabilities()
-{
-    std::vector<long> holding;
-    for (long tid : ThreadIds())
-        if (ThreadHoldsCapabilities(tid))
-            holding.push_back(tid);
-    return holding;
+    return std::string(call) + ": " + std::strerror(errno);
 }
 } // namespace
 
-PortCheckResult CheckUdpPort(unsigned short port)
+PortCheckResult PortCheckFromErrno(int error)
 {
     PortCheckResult result;
+    result.error = error;
+    if (error == 0)
+        result.state = PortCheck::Available;
+    else if (error == EACCES || error == EPERM)
+        result.state = PortCheck::NoPrivilege;
+    else if (error == EADDRINUSE)
+        result.state = PortCheck::InUse;
+    else
+        result.state = PortCheck::Failed;
+    return result;
+}
+
+PortCheckResult CheckUdpPort(unsigned short port)
+{
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
-    {
-        result.state = PortCheck::Failed;
-        result.error = errno;
-        return result;
-    }
+        return PortCheckFromErrno(errno);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
     addr.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0)
-    {
-        result.error = errno;
-        if (result.error == EACCES || result.error == EPERM)
-            result.state = PortCheck::NoPrivilege;
-        else if (result.error == EADDRINUSE)
-            result.state = PortCheck::InUse;
-        else
-            result.state = PortCheck::Failed;
-    }
+    const int error = bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) == 0 ? 0 : errno;
     close(fd);
-    return result;
+    return PortCheckFromErrno(error);
 }
 
 bool StartedPrivileged()
@@ -129,54 +66,56 @@ bool StartedPrivileged()
 
 bool DropAllCapabilities(std::string* why)
 {
-    // Root keeps what root has; anyone else holds capabilities only through the
-    // program's file capability (or capabilities handed down), for the bind.
-    if (getuid() == 0 && !StartedPrivileged())
-        return true;
-    std::vector<long> holding = ThreadsHoldingCapabilities();
-    if (holding.empty())
-        return true;
+    std::string failure;
+    __user_cap_header_struct header{};
+    header.version = _LINUX_CAPABILITY_VERSION_3;
+    header.pid = 0;
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (syscall(SYS_capset, &header, data) != 0)
+        failure = Failure("capset");
+    // Emptying the permitted set clears the ambient set too; clearing it by
+    // name also covers a kernel that would not.
+    if (prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0) != 0 && errno != EINVAL && failure.empty())
+        failure = Failure("clearing the ambient capabilities");
 
-    struct sigaction action
+    // What counts is what the kernel says is left, whatever the calls returned.
+    __user_cap_data_struct left[_LINUX_CAPABILITY_U32S_3] = {};
+    header.version = _LINUX_CAPABILITY_VERSION_3;
+    header.pid = 0;
+    bool holding = false;
+    if (syscall(SYS_capget, &header, left) != 0)
     {
-    };
-    action.sa_handler = OnDropSignal;
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    if (sigaction(DropSignal(), &action, nullptr) != 0)
-    {
-        if (why != nullptr)
-            *why = std::string("sigaction: ") + std::strerror(errno);
-        return false;
+        failure = Failure("capget");
+        holding = true;
     }
+    for (const __user_cap_data_struct& word : left)
+        holding = holding || word.permitted != 0 || word.effective != 0 || word.inheritable != 0;
+    for (int cap = 0; cap <= kLastCapabilityToAsk; ++cap)
+    {
+        const int set = prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_IS_SET, cap, 0, 0);
+        if (set < 0)
+            break; // past the last capability this kernel knows, or no ambient set at all
+        holding = holding || set == 1;
+    }
+    if (!holding)
+        return true;
+    if (why != nullptr)
+        *why = failure.empty() ? std::string("a capability is still held after giving them up") : failure;
+    return false;
+}
 
-    const long self = syscall(SYS_gettid);
-    const pid_t pid = getpid();
-    // A thread started by one that still held its capabilities may appear while
-    // others drop theirs: look again until no thread holds any.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!holding.empty() && std::chrono::steady_clock::now() < deadline)
-    {
-        int asked = 0;
-        g_threadsDropped.store(0);
-        for (long tid : holding)
-        {
-            if (tid == self)
-                ClearThisThreadsCapabilities();
-            else if (syscall(SYS_tgkill, pid, tid, DropSignal()) == 0)
-                ++asked;
-        }
-        while (g_threadsDropped.load() < asked && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        holding = ThreadsHoldingCapabilities();
-    }
-    if (!holding.empty())
-    {
-        if (why != nullptr)
-            *why = std::to_string(holding.size()) + " thread(s) kept their capabilities";
-        return false;
-    }
-    return true;
+bool BindBroadcastPortThenDropPrivileges(const char* program, PortCheckResult& broadcast)
+{
+    const int fd = OpenBroadcastSearchSocket();
+    broadcast = PortCheckFromErrno(fd >= 0 ? 0 : errno);
+    if (fd >= 0)
+        search_dll_set_broadcast_socket(fd);
+    std::string why;
+    if (DropAllCapabilities(&why))
+        return true;
+    std::fprintf(stderr, "%s: cannot give up the privileges it was started with (%s); not going on\n",
+                 program, why.c_str());
+    return false;
 }
 
 std::string ProgramPath(const char* fallback)

@@ -1,7 +1,9 @@
-// What both programs do around starting the discovery library: find out whether
-// its privileged port can be bound, and give up every capability once it is.
-// The broadcast search binds UDP port 67, which Linux lets only a privileged
-// process bind; installed binaries hold cap_net_bind_service for that alone.
+// What both programs do before anything else: bind the broadcast search's
+// privileged port, then give up every capability, so that no code that the
+// user can influence (a toolkit's plugins and modules, a thread) ever runs with
+// one. The broadcast search binds UDP port 67, which Linux lets only a
+// privileged process bind; installed binaries hold cap_net_bind_service for
+// that alone.
 #ifndef NASFINDER_PROCESSPRIVILEGES_H
 #define NASFINDER_PROCESSPRIVILEGES_H
 
@@ -23,6 +25,8 @@ struct PortCheckResult
     int error = 0; // errno of the refused bind
 };
 
+PortCheckResult PortCheckFromErrno(int error);
+
 // Binds a UDP socket to the port on every local address, as the library does,
 // and lets it go at once.
 PortCheckResult CheckUdpPort(unsigned short port);
@@ -32,12 +36,19 @@ PortCheckResult CheckUdpPort(unsigned short port);
 // are then the user's, not to be trusted with loading code.
 bool StartedPrivileged();
 
-// Gives up every capability (permitted, effective, inheritable, ambient) in
-// every thread of the process, where the process holds any and is not root's.
-// Capabilities belong to each thread, and the library's workers already run, so
-// each thread is asked to drop its own. Returns false when a thread still holds
-// one afterwards; why goes into *why when given.
+// Gives up every capability: the permitted, effective and inheritable sets with
+// one capset, and the ambient set. Capabilities belong to each thread, so this
+// must run while the process has no other thread. Then asks the kernel (capget,
+// not /proc, which may be hidden) whether any is left: false when one is, with
+// why in *why when given.
 bool DropAllCapabilities(std::string* why = nullptr);
+
+// The first thing each program's main does, before any thread or toolkit
+// exists: binds the broadcast search's socket (port 67) and hands it to the
+// library, then gives up every capability. broadcast says whether the port
+// could be had. False, after a line on standard error, when a capability is
+// left: the program must not go on, and ends with status 1.
+bool BindBroadcastPortThenDropPrivileges(const char* program, PortCheckResult& broadcast);
 
 // The path of the running program, for the setcap line of a message.
 std::string ProgramPath(const char* fallback);

@@ -103,12 +103,13 @@ bool AnyPortFree(int first, int retries)
 
 // The library says nothing of a port it could not bind (and logs it only with
 // its log on), so find out first and tell the user once which searches cannot
-// run. False when none can.
-bool CheckSearchPorts(const nasscan::ScanOptions& opts)
+// run. Port 67 was bound (or refused) before anything else. False when no
+// search can run.
+bool CheckSearchPorts(const nasscan::ScanOptions& opts, const nasfinder::PortCheckResult& broadcast)
 {
     nasscan::SearchPortStates states;
     states.multiIP = opts.multiIP;
-    states.broadcast = nasfinder::CheckUdpPort(kBroadcastPort);
+    states.broadcast = broadcast;
     states.group = nasfinder::CheckUdpPort(kSsdpPort);
     // Without multi-address mode the group member moves on to the ports above 1900.
     if (!opts.multiIP && states.group.state != nasfinder::PortCheck::Available &&
@@ -283,6 +284,11 @@ int UsageError(const std::string& reason)
 
 int main(int argc, char** argv)
 {
+    // Before anything else runs: the one privileged step, then no privilege.
+    nasfinder::PortCheckResult broadcastPort;
+    if (!nasfinder::BindBroadcastPortThenDropPrivileges(kProgram, broadcastPort))
+        return 1;
+
     const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     const nasscan::ParseResult parsed = nasscan::ParseScanOptions(args);
     switch (parsed.status)
@@ -355,14 +361,10 @@ int main(int argc, char** argv)
     }
     pthread_detach(signalThread);
 
-    if (!CheckSearchPorts(opts))
+    if (!CheckSearchPorts(opts, broadcastPort))
         Finish(1);
 
     nasscan::StartLibrary(opts, &RawReport);
-    // The library has bound its ports; nothing after this needs a privilege.
-    std::string why;
-    if (!nasfinder::DropAllCapabilities(&why))
-        std::fprintf(stderr, "%s: warning: could not give up the capabilities: %s\n", kProgram, why.c_str());
 
     if (opts.watch)
         RunWatch(opts);

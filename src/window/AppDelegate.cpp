@@ -223,6 +223,13 @@ void IgnoreCodePaths(int& argc, char** argv)
 
 int ApplicationMain(int argc, char** argv)
 {
+    // Before anything else runs, above all before QApplication loads the
+    // platform theme and whatever toolkit modules the user's settings name:
+    // the one privileged step, then no privilege.
+    nasfinder::PortCheckResult broadcastPort;
+    if (!nasfinder::BindBroadcastPortThenDropPrivileges("nasfinder", broadcastPort))
+        return 1;
+
     std::string refusal;
     InterfaceChoice choice;
     Invocation invocation = ReadArguments(argc, argv, choice, refusal);
@@ -259,6 +266,7 @@ int ApplicationMain(int argc, char** argv)
     AppDelegate delegate;
     delegate.loadWindowLayout();
     delegate.awakeFromNib();
+    delegate.controller->broadcastPort = broadcastPort;
     delegate.controller->awakeFromNib();
     delegate.window->show();
     QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);

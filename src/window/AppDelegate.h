@@ -33,8 +33,10 @@ private:
     std::unique_ptr<Controller> ownedController;
 };
 
-// The process's entry: answers -h/--help and --version and refuses unknown
-// arguments (status 2) before anything starts; otherwise creates the
+// The process's entry: first binds the broadcast search's port and gives up
+// every capability (status 1 when one is left), then answers -h/--help and
+// --version and refuses unknown arguments (status 2) before anything else
+// starts; otherwise creates the
 // application with the process arguments, loads and wakes the window and its
 // controller, shows the window and runs until the window closes.
 int ApplicationMain(int argc, char** argv);

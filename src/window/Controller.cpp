@@ -1,7 +1,6 @@
 #include "Controller.h"
 
 #include "DeviceAddress.h"
-#include "BroadcastProtocol.h"
 #include "DeviceSearchInterface.h"
 #include "NotificationCenter.h"
 #include "OperationQueue.h"
@@ -68,6 +67,9 @@ const char kBroadcastPortBusyKey[] = "Broadcast Port Busy";
 const char kBroadcastPortBusyText[] =
     "Only the SSDP search is running: another program holds UDP port 67, which the broadcast search needs.";
 
+// The address the user asked to open, and why it was not.
+const char kNotOpenedKey[] = "Not Opened";
+const char kNotOpenedText[] = "Not opened: %1";
 const char kListFullKey[] = "List Full";
 const char kListFullText[] = "The list is full: it holds %1 devices, and further new devices are not added.";
 
@@ -171,15 +173,8 @@ void Controller::awakeFromNib()
     device.clear();
     startLanguageFile(QLocale::system().uiLanguages(), QStringLiteral(":"));
 
-    // The library says nothing of a port it could not bind; find out first, as
-    // the scan command does, so that the user learns why devices may be missing.
-    broadcastPort = nasfinder::CheckUdpPort(kBroadcastPort);
     CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
     registry->DeviceSearchDllInit(nullptr, false, nullptr, true);
-    // The library has bound its ports; nothing after this needs a privilege.
-    std::string why;
-    if (!nasfinder::DropAllCapabilities(&why))
-        qWarning("nasfinder: could not give up the capabilities: %s", why.c_str());
     showStatusLine();
     registry->SendSearchDeviceCommand(nullptr);
 
@@ -245,6 +240,7 @@ void Controller::getDeviceList()
 
 void Controller::onRefreash()
 {
+    openNotice.clear();
     setRows({});
     CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
     registry->ClearDeviceList();
@@ -368,6 +364,8 @@ void Controller::showStatusLine()
         parts.append(caption(kBroadcastPortBusyKey, kBroadcastPortBusyText));
         break;
     }
+    if (!openNotice.isEmpty())
+        parts.append(Filled(caption(kNotOpenedKey, kNotOpenedText), openNotice));
     if (CDeviceSearchInterface::GetInstance()->RefusedForFullList() > 0)
         parts.append(Filled(caption(kListFullKey, kListFullText),
                             QString::number(CDeviceSearchInterface::kMaxDevices)));
@@ -443,11 +441,26 @@ std::optional<QString> Controller::openableSelectedAddress(const char* purpose) 
 
 void Controller::openSelectedDevice(const QString& scheme)
 {
-    const QByteArray purpose = "opening " + scheme.toLatin1();
-    const std::optional<QString> address = openableSelectedAddress(purpose.constData());
+    const std::optional<QString> address = selectedAddress();
     if (!address)
         return;
-    const QUrl url(scheme + QStringLiteral("://") + *address, QUrl::StrictMode);
+    // A name is looked up once, here, and the URL gets the address that was
+    // checked: the browser's own look-up could otherwise lead to this computer.
+    const OpenTarget target = CheckedOpenTarget(*address, OwnIPv4Addresses(), resolveName);
+    if (target.address.isEmpty())
+    {
+        qWarning("not opening %s for \"%s\": %s", qPrintable(scheme), qPrintable(*address),
+                 qPrintable(target.refusal));
+        openNotice = QStringLiteral("%1 (%2)").arg(*address, target.refusal);
+        showStatusLine();
+        return;
+    }
+    if (!openNotice.isEmpty())
+    {
+        openNotice.clear();
+        showStatusLine();
+    }
+    const QUrl url(scheme + QStringLiteral("://") + target.address, QUrl::StrictMode);
     if (!url.isValid())
     {
         qWarning("not opening %s for \"%s\": %s", qPrintable(scheme), qPrintable(*address),

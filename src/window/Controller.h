@@ -5,6 +5,7 @@
 #ifndef NASFINDER_CONTROLLER_H
 #define NASFINDER_CONTROLLER_H
 
+#include "DeviceAddress.h"
 #include "FontNode.h"
 #include "ProcessPrivileges.h"
 
@@ -97,9 +98,15 @@ public:
     QAction* openWebPageAction;
     QAction* openShareAction;
     QAction* copyAddressAction;
+    // Whether the program could bind port 67 as it started, for the status line.
     nasfinder::PortCheckResult broadcastPort;
     std::unique_ptr<OperationQueue> parseQueue;
     std::unique_ptr<ParseOperation> parseOperation;
+    // Looks a device's name up when the user opens it; tests give their own.
+    NameResolver resolveName = &nasfinder::ResolveIPv4;
+    // Why the last address the user asked to open was not, until the next
+    // open or Refresh; shown on the status line.
+    QString openNotice;
     QTimer mytimer;
     qint32 counter = 0;
 

@@ -3,6 +3,9 @@
 #include <QStringList>
 
 #include "HostAddress.h"
+#include "LocalInterfaces.h"
+
+#include <algorithm>
 
 namespace
 {
@@ -64,4 +67,69 @@ bool IsSafeDeviceAddress(const QString& text)
     // address in some other notation ("1.2.3", "0x7f.1"); that is not the
     // host the user sees.
     return !IsNumberLike(labels.last());
+}
+
+namespace
+{
+// Why one address of a device may not be opened; empty when it may.
+QString RefusalFor(std::uint32_t address, const std::vector<std::uint32_t>& ownAddresses)
+{
+    if (!nasfinder::IsDeviceUnicastIPv4(address))
+        return QStringLiteral("not a device on the network");
+    if (std::find(ownAddresses.begin(), ownAddresses.end(), address) != ownAddresses.end())
+        return QStringLiteral("an address of this computer");
+    return QString();
+}
+} // namespace
+
+OpenTarget CheckedOpenTarget(const QString& text, const std::vector<std::uint32_t>& ownAddresses,
+                             NameResolver resolve)
+{
+    OpenTarget target;
+    if (!IsSafeDeviceAddress(text))
+    {
+        target.refusal = QStringLiteral("not an IPv4 address or host name");
+        return target;
+    }
+    const std::string name = text.toStdString();
+    if (const std::optional<std::uint32_t> literal = nasfinder::ParseCanonicalIPv4(name))
+    {
+        target.refusal = RefusalFor(*literal, ownAddresses);
+        if (target.refusal.isEmpty())
+            target.address = text;
+        return target;
+    }
+    const nasfinder::ResolvedName resolved = resolve(name);
+    if (resolved.addresses.empty())
+    {
+        target.refusal = QStringLiteral("the name does not resolve to an IPv4 address (%1)")
+                             .arg(QString::fromStdString(resolved.error));
+        return target;
+    }
+    for (std::uint32_t address : resolved.addresses)
+    {
+        const QString refusal = RefusalFor(address, ownAddresses);
+        if (!refusal.isEmpty())
+        {
+            target.refusal = QStringLiteral("the name resolves to %1, %2")
+                                 .arg(QString::fromStdString(nasfinder::IPv4Text(address)), refusal);
+            return target;
+        }
+    }
+    target.address = QString::fromStdString(nasfinder::IPv4Text(resolved.addresses.front()));
+    return target;
+}
+
+std::vector<std::uint32_t> OwnIPv4Addresses()
+{
+    std::vector<std::uint32_t> own;
+    std::vector<LocalInterface> interfaces;
+    if (!ListLocalInterfaces(interfaces))
+        return own;
+    for (const std::string& text : InterfaceAddresses(interfaces))
+    {
+        if (const std::optional<std::uint32_t> address = nasfinder::ParseCanonicalIPv4(text))
+            own.push_back(*address);
+    }
+    return own;
 }

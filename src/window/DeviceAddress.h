@@ -5,6 +5,12 @@
 
 #include <QString>
 
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "HostAddress.h"
+
 // True for a text that can follow "http://" or "smb://" and name exactly the
 // host shown: a dotted IPv4 address in canonical form, or a host name of
 // letters, digits, '-' and '.' that no URL parser would read as a number.
@@ -14,5 +20,25 @@
 // (with 255.255.255.255) are refused too, as is a name that begins with a
 // dotted IPv4 address: none of them is a device on the LAN.
 bool IsSafeDeviceAddress(const QString& text);
+
+// What the window opens for a device's address: a literal address that passes
+// IsSafeDeviceAddress and is not one of this computer's own, or for a name, the
+// first address it resolves to now, when every address it resolves to passes the
+// same check. The URL then holds what was checked, so that a second look-up by
+// the browser cannot lead it elsewhere (to this computer, say). An empty
+// address comes with the reason in refusal.
+struct OpenTarget
+{
+    QString address;
+    QString refusal;
+};
+
+using NameResolver = nasfinder::ResolvedName (*)(const std::string& name);
+
+OpenTarget CheckedOpenTarget(const QString& text, const std::vector<std::uint32_t>& ownAddresses,
+                             NameResolver resolve = &nasfinder::ResolveIPv4);
+
+// Every IPv4 address of this computer's interfaces, up or down.
+std::vector<std::uint32_t> OwnIPv4Addresses();
 
 #endif

@@ -79,15 +79,18 @@ class Packages(unittest.TestCase):
         with open(os.path.join(ROOT, 'LICENSE')) as f:
             self.assertEqual('MIT', f.readline().split()[0])
 
-    def run_postinst(self, path, program, setcap_body):
-        """Runs the package's postinst with a stand-in setcap first on PATH."""
+    def run_postinst(self, path, program, setcap_body, statoverride_body='exit 1'):
+        """Runs the package's postinst with a stand-in setcap and dpkg-statoverride
+        first on PATH (by default no override is registered)."""
         ctrl = os.path.join(self.extract(path), 'DEBIAN', 'postinst')
         bindir = os.path.join(self.tmp, 'bin-' + program)
         os.makedirs(bindir)
         log = os.path.join(self.tmp, 'setcap-' + program + '.log')
-        with open(os.path.join(bindir, 'setcap'), 'w') as f:
-            f.write('#!/bin/sh\necho "$@" >> %s\n%s\n' % (log, setcap_body))
-        os.chmod(os.path.join(bindir, 'setcap'), 0o755)
+        for name, body in (('setcap', 'echo "$@" >> %s\n%s' % (log, setcap_body)),
+                           ('dpkg-statoverride', statoverride_body)):
+            with open(os.path.join(bindir, name), 'w') as f:
+                f.write('#!/bin/sh\n%s\n' % body)
+            os.chmod(os.path.join(bindir, name), 0o755)
         env = dict(os.environ, PATH=bindir + ':/usr/bin:/bin')
         r = run(['sh', ctrl, 'configure', ''], env=env)
         calls = ''
@@ -106,6 +109,12 @@ class Packages(unittest.TestCase):
             self.assertEqual(0, r.returncode, 'a refused setcap must not fail the installation')
             self.assertIn('cannot bind UDP port 67', r.stderr)
             self.assertIn('SSDP', r.stderr)
+            # An administrator's statoverride for the program: the capability is
+            # not granted again on upgrade.
+            listing = 'root root 0755 /usr/bin/%s' % program
+            r, calls = self.run_postinst(path, program + '-override', 'exit 0',
+                                         '[ "$1 $2" = "--list /usr/bin/%s" ] && echo "%s"' % (program, listing))
+            self.assertEqual((0, ''), (r.returncode, calls), r.stderr)
 
     def test_desktop_entry_and_metainfo_validate(self):
         root = self.extract(self.window)

@@ -26,6 +26,8 @@ struct FakeSearchLib
 
     std::vector<std::string> include;
     std::vector<std::string> exclude;
+
+    int broadcastSocket = -1;
 };
 
 // Reset by each test that uses it.

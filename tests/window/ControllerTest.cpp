@@ -281,6 +281,15 @@ TEST_F(ControllerTest, LogInAndMyStorageOpenTheSelectedAddress)
     Add(Device().Id("id-z").Ip("198.18.1.1").Host("zeta").Product("P"));
     Add(Device().Id("id-a").Ip("198.18.1.2").Host("alpha").Product("P"));
     Add(Device().Id("id-evil").Ip("198.18.0.5@elsewhere.example").Host("evil").Product("P"));
+    // Names, as the resolver below answers them.
+    Add(Device().Id("id-name").Ip("lan-nas").Host("zz-name").Product("P"));
+    Add(Device().Id("id-loop").Ip("localhost.localdomain").Host("zzz-loop").Product("P"));
+    c->resolveName = [](const std::string& name)
+    {
+        nasfinder::ResolvedName resolved;
+        resolved.addresses.push_back(name == "lan-nas" ? 0xC6120505u : 0x7F000001u);
+        return resolved;
+    };
     Tick(12);
 
     c->onLogin();
@@ -301,6 +310,20 @@ TEST_F(ControllerTest, LogInAndMyStorageOpenTheSelectedAddress)
     c->onGotoStorage();
     EXPECT_EQ(urls.opened.size(), 2) << "an address with '@' must not open another host";
     EXPECT_TRUE(log.lines().filter("not opening http").size() == 1);
+    EXPECT_TRUE(c->statusField->text().contains("Not opened: 198.18.0.5@elsewhere.example"));
+
+    // A name opens as the address it resolves to now, and not at all where
+    // that is this computer; the status line says why.
+    c->tableview->selectRow(3);
+    c->onLogin();
+    EXPECT_EQ(urls.opened.last(), "http://198.18.5.5");
+    EXPECT_FALSE(c->statusField->text().contains("Not opened"));
+    c->tableview->selectRow(4);
+    c->onGotoStorage();
+    EXPECT_EQ(urls.opened.size(), 3);
+    EXPECT_TRUE(c->statusField->text().contains(
+        "Not opened: localhost.localdomain (the name resolves to 127.0.0.1, not a device on the network)"))
+        << c->statusField->text().toStdString();
 
     // The user clicks the first header: rows sort by host name, and the
     // selected visible row is the one opened.
@@ -308,8 +331,9 @@ TEST_F(ControllerTest, LogInAndMyStorageOpenTheSelectedAddress)
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                       QPoint(header->sectionViewportPosition(0) + 5, 5));
     EXPECT_EQ(log.lines().count("count=11111"), 1);
-    EXPECT_EQ(Shown(), QStringList({"alpha|198.18.1.2|P", "evil|198.18.0.5@elsewhere.example|P",
-                                    "zeta|198.18.1.1|P"}));
+    EXPECT_EQ(Shown(),
+              QStringList({"alpha|198.18.1.2|P", "evil|198.18.0.5@elsewhere.example|P", "zeta|198.18.1.1|P",
+                           "zz-name|lan-nas|P", "zzz-loop|localhost.localdomain|P"}));
     c->tableview->selectRow(2);
     c->onLogin();
     EXPECT_EQ(urls.opened.last(), "http://198.18.1.1");

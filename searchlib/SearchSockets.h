@@ -1,0 +1,22 @@
+// The socket set-up that every search socket shares, apart from any thread, so
+// that a program can bind the broadcast search's privileged port itself before
+// it gives up its privileges, and hand the socket to the library.
+#ifndef SEARCHLIB_SEARCHSOCKETS_H
+#define SEARCHLIB_SEARCHSOCKETS_H
+
+// Gives a UDP socket a receive buffer large enough for a burst of answers (the
+// system's default holds only a few hundred) and has every datagram say which
+// interface it arrived on.
+void ConfigureSearchSocket(int fd);
+
+// What the broadcast search needs of a socket it has been given: broadcasts
+// may be sent, and each datagram says its arrival interface. The receive buffer
+// stays as its maker set it.
+void PrepareBroadcastSocket(int fd);
+
+// The broadcast search's socket: UDP over IPv4, configured as above, bound to
+// port 67 on every local address. -1 with errno set when it cannot be had
+// (binding a port below 1024 needs a privilege).
+int OpenBroadcastSearchSocket();
+
+#endif
