@@ -18,6 +18,7 @@
 
 #include "SearchDeviceClient.h"
 #include "SearchDeviceOpt.h"
+#include "SearchSockets.h"
 #include "ShowLog.h"
 #include "test_support.h"
 
@@ -118,7 +119,16 @@ public:
         FILE* devNull = std::fopen("/dev/null", "w");
         ASSERT_NE(devNull, nullptr);
         SearchDeviceShowLog::io_set_echo_stream(devNull);
+        // Port 67 bound in advance, as the programs do before they give up their
+        // privileges: the broadcast thread takes this socket. Binding its own
+        // would fail (the port is held) and say so in the log.
+        const int broadcastSocket = OpenBroadcastSearchSocket();
+        ASSERT_GE(broadcastSocket, 0) << std::strerror(errno);
+        search_dll_set_broadcast_socket(broadcastSocket);
         search_dll_init(RecordingCallback, true, g_logDir->WithSlash().c_str(), false);
+        EXPECT_EQ(
+            testsupport::ReadFile(LogFile()).find("SendThread 67 : Create Search Device Work Thread Error"),
+            std::string::npos);
         // The library's registry is destroyed at exit while its thread objects are
         // meant to live on; keep them reachable so the leak checker sees intent.
         for (const IPANDSEARCHTHREAD& entry : CSearchDeviceClient::m_vSearchDeviceThread)

@@ -39,6 +39,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -530,54 +531,68 @@ TEST(WindowEntry, StatusLineSaysWhyTheBroadcastSearchIsOff)
             envText.push_back(entry);
     }
     // A copy that holds the file capability the package grants, in a folder
-    // every user can read, with a plugin folder of the user's choosing beside it.
+    // every user can read, with a plugin folder of the user's choosing beside it
+    // and a toolkit module that the user's settings name.
     char folder[] = "/tmp/nasfinder-cap-XXXXXX";
     ASSERT_NE(mkdtemp(folder), nullptr);
     chmod(folder, 0755);
     const std::string capable = std::string(folder) + "/window_close_child";
     const std::string plugins = std::string(folder) + "/plugins";
     mkdir(plugins.c_str(), 0755);
+    const std::string moduleDir = std::string(folder) + "/gtk";
+    mkdir(moduleDir.c_str(), 0777);
+    chmod(moduleDir.c_str(), 0777);
+    const std::string module = moduleDir + "/libmarker.so";
+    const std::string marker = moduleDir + "/marker";
+    QFile::copy(QString::fromLocal8Bit(GTK_MARKER_MODULE), QString::fromStdString(module));
+    const std::string config = std::string(folder) + "/config";
+    mkdir(config.c_str(), 0755);
+    mkdir((config + "/gtk-3.0").c_str(), 0755);
+    std::ofstream(config + "/gtk-3.0/settings.ini") << "[Settings]\ngtk-modules=" << module << "\n";
     const bool copied =
         QFile::copy(QString::fromLocal8Bit(WINDOW_CLOSE_CHILD), QString::fromStdString(capable));
     const ChildRun granted =
         copied ? RunChild({"/sbin/setcap", "cap_net_bind_service=+ep", capable}, environ) : ChildRun{};
     const bool withCapability =
         granted.ended && WIFEXITED(granted.status) && WEXITSTATUS(granted.status) == 0;
-    const std::string pluginPathEnv = "QT_PLUGIN_PATH=" + plugins;
+    // A desktop session as the user has it: Qt takes the toolkit's platform
+    // theme for GNOME, and the toolkit loads the modules of the user's settings.
+    const std::vector<std::string> desktop{"QT_PLUGIN_PATH=" + plugins, "QT_QPA_PLATFORM=xcb",
+                                           "XDG_CURRENT_DESKTOP=GNOME", "XDG_CONFIG_HOME=" + config,
+                                           "HOME=" + std::string(folder)};
+    const std::vector<std::string> asNobody{"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                            "--clear-groups"};
+    std::vector<std::string> underXvfb{"xvfb-run", "-a", "-s", "-ac -screen 0 640x400x24"};
+    underXvfb.insert(underXvfb.end(), asNobody.begin(), asNobody.end());
+    const bool haveXvfb = std::system("command -v xvfb-run >/dev/null 2>&1") == 0;
 
     const struct
     {
         const char* name;
         std::vector<std::string> prefix;
-        const char* extraEnv;
+        std::vector<std::string> extraEnv;
         std::string line;
     } rows[] = {
-        {"free", {}, nullptr, "status line: Devices shown: 0\n"},
-        // With the capability the port is there, and the user's plugin folder is not.
-        {"capability",
-         {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"},
-         pluginPathEnv.c_str(),
-         "status line: Devices shown: 0\n"},
-        {"held", {}, "NASFINDER_TEST_HOLD_PORT=67", "another program holds UDP port 67"},
-        {"unprivileged",
-         {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"},
-         nullptr,
-         "sudo setcap cap_net_bind_service=+ep " WINDOW_CLOSE_CHILD},
+        {"free", {}, {}, "status line: Devices shown: 0\n"},
+        // With the capability the port is there, and neither the user's plugin
+        // folder nor the module of the user's settings runs with it.
+        {"capability", underXvfb, desktop, "status line: Devices shown: 0\n"},
+        {"held", {}, {"NASFINDER_TEST_HOLD_PORT=67"}, "another program holds UDP port 67"},
+        {"unprivileged", asNobody, {}, "sudo setcap cap_net_bind_service=+ep " WINDOW_CLOSE_CHILD},
     };
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.name);
         std::vector<std::string> rowEnv = envText;
-        if (row.extraEnv != nullptr)
-            rowEnv.push_back(row.extraEnv);
+        rowEnv.insert(rowEnv.end(), row.extraEnv.begin(), row.extraEnv.end());
         std::vector<char*> env;
         for (std::string& entry : rowEnv)
             env.push_back(entry.data());
         env.push_back(nullptr);
         const bool capabilityRow = std::string(row.name) == "capability";
-        if (capabilityRow && !withCapability)
+        if (capabilityRow && (!withCapability || !haveXvfb))
         {
-            std::cerr << "no file capability can be granted here: " << granted.err << "\n";
+            std::cerr << "no file capability can be granted here, or no xvfb-run: " << granted.err << "\n";
             continue;
         }
         std::vector<std::string> args = row.prefix;
@@ -589,7 +604,7 @@ TEST(WindowEntry, StatusLineSaysWhyTheBroadcastSearchIsOff)
         if (!row.prefix.empty() && run.err.find("status line") == std::string::npos)
         {
             // The build tree may not be readable by another user here.
-            std::cerr << "not run as an unprivileged user: " << run.err << "\n";
+            std::cerr << "not run as an unprivileged user: " << run.out << run.err << "\n";
             continue;
         }
         if (capabilityRow && run.err.find("sudo setcap") != std::string::npos)
@@ -606,6 +621,9 @@ TEST(WindowEntry, StatusLineSaysWhyTheBroadcastSearchIsOff)
         {
             EXPECT_NE(run.err.find("library paths: "), std::string::npos) << run.err;
             EXPECT_EQ(run.err.find(plugins), std::string::npos) << run.err;
+            const std::string recorded = ReadAll(QString::fromStdString(marker));
+            EXPECT_NE(recorded.find("CapPrm:\t0000000000000000"), std::string::npos) << recorded << run.err;
+            EXPECT_NE(recorded.find("CapEff:\t0000000000000000"), std::string::npos) << recorded << run.err;
         }
     }
     QDir(QString::fromLocal8Bit(folder)).removeRecursively();
