@@ -19,11 +19,12 @@
 #include <vector>
 
 #include "BenchDevices.h"
-#include "BroadcastProtocol.h"
+#include "protocol/BroadcastProtocol.h"
 #include "DeviceSearchInterface.h"
-#include "SearchDeviceBroadcastThread.h"
-#include "SearchDeviceClient.h"
-#include "SearchDeviceMulticastThread.h"
+#include "search/SearchDeviceBroadcastThread.h"
+#include "Library.h"
+#include "Searcher.h"
+#include "search/SearchDeviceMulticastThread.h"
 #include "SearchDeviceOpt.h"
 
 namespace
@@ -110,7 +111,7 @@ void BM_HandOver_NoOpCallback(benchmark::State& state)
     g_target.store(&NoOp);
     deviceinfo d = BenchDevice(1);
     for (auto _ : state)
-        CSearchDeviceClient::HandleDeviceMessage(&d, static_cast<int>(sizeof(d)), 1900);
+        LibrarySearcher().OnDevice(d, 1900);
 }
 BENCHMARK(BM_HandOver_NoOpCallback);
 
@@ -124,8 +125,7 @@ void BM_HandOver_IntoRegistry(benchmark::State& state)
     deviceinfo variants[2] = {BenchDevice(listed - 1, "TAVIK", "A"), BenchDevice(listed - 1, "TAVIK", "B")};
     std::size_t k = 0;
     for (auto _ : state)
-        CSearchDeviceClient::HandleDeviceMessage(&variants[k++ & 1], static_cast<int>(sizeof(deviceinfo)),
-                                                 1900);
+        LibrarySearcher().OnDevice(variants[k++ & 1], 1900);
     g_target.store(&NoOp);
 }
 BENCHMARK(BM_HandOver_IntoRegistry)->Arg(10)->Arg(1000)->Arg(10000);
@@ -140,7 +140,7 @@ void DatagramIntoRegistry(benchmark::State& state, std::string (*make)(int, cons
     FillRegistry(listed);
     g_target.store(&CDeviceSearchInterface::SearchDeviceRecallHandle);
     // Never initialised: no socket, no worker; only its handler is used.
-    static Thread* worker = new Thread();
+    static Thread* worker = new Thread(LibrarySearcher());
     const std::string datagrams[2] = {make(listed - 1, "A"), make(listed - 1, "B")};
     // A broadcast reply's address is its sender's.
     std::string sender = BenchDevice(listed - 1).ip;

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "BroadcastProtocol.h"
-#include "SearchDeviceInfo.h"
-#include "SsdpProtocol.h"
+#include "protocol/BroadcastProtocol.h"
+#include "protocol/SearchDeviceInfo.h"
+#include "protocol/SsdpProtocol.h"
 
 namespace
 {

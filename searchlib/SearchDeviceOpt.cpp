@@ -1,3 +1,4 @@
+// The C entry points: a thin face over the library's one searcher.
 #include "SearchDeviceOpt.h"
 
 #include <sys/socket.h>
@@ -6,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "BroadcastProtocol.h"
-#include "SearchDeviceClient.h"
-#include "SearchDeviceInfo.h"
-#include "ShowLog.h"
+#include "Library.h"
+#include "Searcher.h"
+#include "log/ShowLog.h"
+#include "protocol/BroadcastProtocol.h"
 
 using SearchDeviceShowLog::io_printf;
 
@@ -54,13 +55,20 @@ std::vector<std::string> Texts(const char* const* list, int count)
 }
 } // namespace
 
+Searcher& LibrarySearcher()
+{
+    // Detached workers report into it until the process is gone: never destroyed.
+    static Searcher* const searcher = new Searcher;
+    return *searcher;
+}
+
 extern "C" int search_dll_init(int (*callback)(void*, int), bool bLogEnable, const char* logDir,
                                bool bMultiIP)
 {
     if (!Advance(LibraryState::NotStarted, LibraryState::Running))
         return 0;
     SearchDeviceShowLog::io_log_init(bLogEnable, logDir);
-    CSearchDeviceClient::InitSocketThread(callback, bMultiIP);
+    LibrarySearcher().Start(callback, bMultiIP);
     return 0;
 }
 
@@ -72,12 +80,12 @@ extern "C" int SendMessageToDevice(struct dhcppacket* pdhcp)
     {
         io_printf("SendMessage : pdhcp is NULL ");
         dhcppacket packet = MakeStandardSearchPacket();
-        CSearchDeviceClient::SendMessageToDevice(packet);
+        LibrarySearcher().Search(packet);
     }
     else
     {
         io_printf("SendMessage : pdhcp is not NULL ");
-        CSearchDeviceClient::SendMessageToDevice(*pdhcp);
+        LibrarySearcher().Search(*pdhcp);
     }
     return 0;
 }
@@ -86,7 +94,7 @@ extern "C" void search_dll_exit(void)
 {
     if (!Advance(LibraryState::Running, LibraryState::Stopped))
         return;
-    CSearchDeviceClient::ExitSocketThread();
+    LibrarySearcher().Stop();
     SearchDeviceShowLog::io_log_exit();
 }
 
@@ -99,15 +107,26 @@ extern "C" int search_dll_set_interfaces(const char* const* include, int nInclud
     InterfaceChoice choice;
     choice.include = Texts(include, nInclude);
     choice.exclude = Texts(exclude, nExclude);
-    CSearchDeviceClient::SetInterfaceChoice(choice);
+    LibrarySearcher().SetInterfaceChoice(choice);
     return 0;
 }
 
-extern "C" int search_dll_set_broadcast_socket(int fd)
+extern "C" int search_dll_set_broadcast_socket(int fd, int bindError)
 {
-    // The broadcast thread takes the socket as it starts.
-    if (g_state.load() != LibraryState::NotStarted || !IsIPv4DatagramSocket(fd))
+    // The broadcast worker takes the socket, or the reason, as it starts.
+    if (g_state.load() != LibraryState::NotStarted)
         return 0;
-    CSearchDeviceClient::SetBroadcastSocket(fd);
+    if (fd == -1 && bindError > 0)
+        LibrarySearcher().SetBroadcastSocket(-1, bindError);
+    else if (IsIPv4DatagramSocket(fd))
+        LibrarySearcher().SetBroadcastSocket(fd, 0);
+    return 0;
+}
+
+extern "C" int search_dll_get_status(struct search_dll_status* status)
+{
+    if (status == nullptr)
+        return 0;
+    *status = g_state.load() == LibraryState::NotStarted ? search_dll_status{} : LibrarySearcher().Status();
     return 0;
 }

@@ -18,10 +18,17 @@
  *                   is already bound to port 67 on every local address, so that
  *                   a program may bind that privileged port first and give up its
  *                   privileges before the library starts any thread. The library
- *                   owns the socket from then on and closes it at its stop. Call
- *                   it before search_dll_init; afterwards it changes nothing.
- *                   Without it the broadcast thread binds port 67 itself. A
- *                   handle that is not an IPv4 datagram socket is ignored.
+ *                   owns the socket from then on and closes it at its stop. With
+ *                   fd -1, bindError is the errno of the caller's refused bind:
+ *                   the library does not try again (the privilege is gone) and
+ *                   its status gives that reason. Call it before search_dll_init;
+ *                   afterwards it changes nothing. Without it the broadcast
+ *                   thread binds port 67 itself. A handle that is not an IPv4
+ *                   datagram socket is ignored.
+ * search_dll_get_status  fills *status with what runs: for each search the
+ *                   port it is bound to and, where it has none, why. Meant for
+ *                   after search_dll_init, whose sockets are all bound (or
+ *                   refused) by the time it returns; before it, all is zero.
  *
  * The library starts once per process: a second search_dll_init, and a search or a
  * stop while it is not running, do nothing. The three must not run at the same
@@ -40,12 +47,32 @@ extern "C"
 
     struct dhcppacket;
 
+    /* Why a search has no socket: the errno of the bind that was refused
+     * (EACCES or EPERM: for want of privilege; EADDRINUSE: another program holds
+     * the port), or -1 for a failure that has none. */
+    struct search_dll_status
+    {
+        int multi_address;          /* 1 in multi-address mode */
+        int broadcast_port;         /* the broadcast search's port (67) */
+        int broadcast_bound;        /* 1 when its socket is bound */
+        int broadcast_error;        /* why not */
+        int group_port;             /* the SSDP group member's port (1900) */
+        int group_retry_ports;      /* ports above it it may move on to when it is taken */
+        int group_bound_port;       /* the port it is bound to; 0: none */
+        int group_error;            /* why none */
+        int address_searches;       /* local addresses given an SSDP search of their own */
+        int address_searches_bound; /* of those, the ones whose socket is bound */
+        int address_error;          /* why the last one without a socket has none */
+        int address_no_port_left;   /* local addresses given none: no port was left */
+    };
+
     int search_dll_init(int (*callback)(void*, int), bool bLogEnable, const char* logDir, bool bMultiIP);
     int SendMessageToDevice(struct dhcppacket* pdhcp);
     void search_dll_exit(void);
     int search_dll_set_interfaces(const char* const* include, int nInclude, const char* const* exclude,
                                   int nExclude);
-    int search_dll_set_broadcast_socket(int fd);
+    int search_dll_set_broadcast_socket(int fd, int bindError);
+    int search_dll_get_status(struct search_dll_status* status);
 
 #ifdef __cplusplus
 }

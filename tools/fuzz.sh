@@ -155,8 +155,8 @@ coverage() {
 
 covered_sources() {
     case $1 in
-    fuzz_ssdp_parser) echo "$ROOT/searchlib/SsdpProtocol.cpp" ;;
-    fuzz_broadcast_reply) echo "$ROOT/searchlib/BroadcastProtocol.cpp" ;;
+    fuzz_ssdp_parser) echo "$ROOT/searchlib/protocol/SsdpProtocol.cpp" ;;
+    fuzz_broadcast_reply) echo "$ROOT/searchlib/protocol/BroadcastProtocol.cpp" ;;
     fuzz_scan_json) echo "$ROOT/src/scan/ScanOutput.cpp" ;;
     fuzz_language_file) echo "$ROOT/src/window/LanguageFile.cpp" ;;
     esac

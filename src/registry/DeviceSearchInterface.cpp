@@ -117,6 +117,11 @@ int CDeviceSearchInterface::SendSearchDeviceCommand(dhcppacket* packet)
     return SendMessageToDevice(packet);
 }
 
+void CDeviceSearchInterface::GetSearchStatus(search_dll_status& status) const
+{
+    search_dll_get_status(&status);
+}
+
 void CDeviceSearchInterface::GetDeviceList(std::vector<deviceinfo>& vDeviceList)
 {
     const ListLock lock(*this);

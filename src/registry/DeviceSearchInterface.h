@@ -13,7 +13,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "SearchDeviceInfo.h"
+#include "SearchDeviceOpt.h"
+#include "protocol/SearchDeviceInfo.h"
 
 typedef int (*DeviceCallback)(void* record, int nPort);
 
@@ -28,6 +29,8 @@ public:
     int DeviceSearchDllInit(DeviceCallback pCallback, bool bLogEnable, const char* logDir, bool bMultiIP);
     void DeviceSearchDllExit();
     int SendSearchDeviceCommand(dhcppacket* packet);
+    // What the library bound once it started, and why a search has no socket.
+    void GetSearchStatus(search_dll_status& status) const;
     void GetDeviceList(std::vector<deviceinfo>& vDeviceList);
     void ClearDeviceList();
 

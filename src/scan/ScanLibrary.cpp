@@ -4,8 +4,8 @@
 #include <string>
 
 #include "ScanOutput.h"
-#include "LocalInterfaces.h"
-#include "ShowLog.h"
+#include "InterfaceChoice.h"
+#include "log/ShowLog.h"
 
 namespace nasscan
 {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "SearchDeviceInfo.h"
+#include "protocol/SearchDeviceInfo.h"
 
 namespace nasscan
 {

@@ -2,44 +2,53 @@
 
 #include <cstring>
 
+#include "ProcessPrivileges.h"
+
 namespace nasscan
 {
 namespace
 {
-std::string Why(const nasfinder::PortCheckResult& port)
+std::string Why(int error)
 {
-    return std::strerror(port.error);
+    return error > 0 ? std::strerror(error) : std::string("no reason given");
+}
+
+std::string CannotBind(int port, int error)
+{
+    return "cannot bind UDP port " + std::to_string(port) + " (" + Why(error) + ")";
 }
 } // namespace
 
-SearchPortVerdict JudgeSearchPorts(const SearchPortStates& states, const std::string& programPath)
+SearchPortVerdict JudgeSearchPorts(const search_dll_status& status, const std::string& programPath)
 {
     using nasfinder::PortCheck;
     SearchPortVerdict verdict;
-    const bool broadcastRuns = states.broadcast.state == PortCheck::Available;
-    const bool groupRuns = states.group.state == PortCheck::Available;
-    const bool addressesRun = states.multiIP && states.addressesWithPort > 0;
+    const bool broadcastRuns = status.broadcast_bound != 0;
+    const bool groupRuns = status.group_bound_port != 0;
+    const bool addressesRun = status.multi_address != 0 && status.address_searches_bound > 0;
     const bool ssdpRuns = groupRuns || addressesRun;
 
     std::string broadcast;
-    if (states.broadcast.state == PortCheck::NoPrivilege)
-        broadcast = "cannot bind UDP port 67 (" + Why(states.broadcast) +
-                    "), so the broadcast search is off; run as root or grant the binary the capability: "
+    if (!broadcastRuns &&
+        nasfinder::PortCheckFromErrno(status.broadcast_error).state == PortCheck::NoPrivilege)
+        broadcast = CannotBind(status.broadcast_port, status.broadcast_error) +
+                    ", so the broadcast search is off; run as root or grant the binary the capability: "
                     "setcap cap_net_bind_service=+ep " +
                     programPath + ".";
     else if (!broadcastRuns)
-        broadcast = "cannot bind UDP port 67 (" + Why(states.broadcast) +
-                    "), so the broadcast search gets no answers.";
+        broadcast = CannotBind(status.broadcast_port, status.broadcast_error) +
+                    ", so the broadcast search gets no answers.";
 
     std::string ssdp;
     if (!groupRuns && addressesRun)
-        ssdp = "cannot bind UDP port 1900 (" + Why(states.group) +
-               "), so SSDP announcements are not heard; the SSDP search goes on from each local address's "
+        ssdp = CannotBind(status.group_port, status.group_error) +
+               ", so SSDP announcements are not heard; the SSDP search goes on from each local address's "
                "own port.";
     else if (!groupRuns)
-        ssdp = "cannot bind UDP port 1900 (" + Why(states.group) + ")" +
-               (states.multiIP ? std::string(" nor a port of its own for any local address")
-                               : std::string(" nor one of the 20 ports above it")) +
+        ssdp = CannotBind(status.group_port, status.group_error) +
+               (status.multi_address != 0
+                    ? std::string(" nor a port of its own for any local address")
+                    : " nor one of the " + std::to_string(status.group_retry_ports) + " ports above it") +
                ", so the SSDP search is off.";
 
     if (!broadcast.empty())

@@ -17,17 +17,14 @@
 #include <thread>
 #include <vector>
 
-#include "BroadcastProtocol.h"
 #include "DeviceSearchInterface.h"
-#include "LocalInterfaces.h"
+#include "InterfaceChoice.h"
 #include "ProcessPrivileges.h"
 #include "ScanLibrary.h"
 #include "ScanOptions.h"
 #include "ScanOutput.h"
-#include "SearchDeviceClient.h"
 #include "SearchPorts.h"
-#include "SsdpProtocol.h"
-#include "ShowLog.h"
+#include "log/ShowLog.h"
 
 #ifndef NASFINDER_VERSION
 #error "NASFINDER_VERSION must be defined by the build"
@@ -88,44 +85,15 @@ int RawReport(void* record, int nPort)
     return 0;
 }
 
-// Any free port from first to first + retries: a search thread moves on to the
-// next port when its own is taken.
-bool AnyPortFree(int first, int retries)
+// The library binds its sockets without a word of a port it could not have
+// (and logs it only with its log on): tell the user once which searches cannot
+// run. False when none can.
+bool SayWhichSearchesCannotRun()
 {
-    for (int port = first; port <= first + retries && port <= kLastUdpPort; ++port)
-    {
-        if (nasfinder::CheckUdpPort(static_cast<unsigned short>(port)).state ==
-            nasfinder::PortCheck::Available)
-            return true;
-    }
-    return false;
-}
-
-// The library says nothing of a port it could not bind (and logs it only with
-// its log on), so find out first and tell the user once which searches cannot
-// run. Port 67 was bound (or refused) before anything else. False when no
-// search can run.
-bool CheckSearchPorts(const nasscan::ScanOptions& opts, const nasfinder::PortCheckResult& broadcast)
-{
-    nasscan::SearchPortStates states;
-    states.multiIP = opts.multiIP;
-    states.broadcast = broadcast;
-    states.group = nasfinder::CheckUdpPort(kSsdpPort);
-    // Without multi-address mode the group member moves on to the ports above 1900.
-    if (!opts.multiIP && states.group.state != nasfinder::PortCheck::Available &&
-        AnyPortFree(kSsdpPort + 1, kMaxPortRetries - 1))
-        states.group = {};
-    if (opts.multiIP)
-    {
-        std::vector<std::string> addresses;
-        CSearchDeviceClient::GetCurrentDeviceLocalIP(addresses);
-        states.addresses = static_cast<int>(addresses.size());
-        for (int i = 0; i < states.addresses; ++i)
-            states.addressesWithPort +=
-                AnyPortFree(kFirstCommandPort + i * kCommandPortStep, kMaxPortRetries) ? 1 : 0;
-    }
+    search_dll_status status{};
+    CDeviceSearchInterface::GetInstance()->GetSearchStatus(status);
     const nasscan::SearchPortVerdict verdict =
-        nasscan::JudgeSearchPorts(states, nasfinder::ProgramPath(kProgram));
+        nasscan::JudgeSearchPorts(status, nasfinder::ProgramPath(kProgram));
     for (const std::string& warning : verdict.warnings)
         std::fprintf(stderr, "%s: %s\n", kProgram, warning.c_str());
     return verdict.anyRuns;
@@ -285,8 +253,7 @@ int UsageError(const std::string& reason)
 int main(int argc, char** argv)
 {
     // Before anything else runs: the one privileged step, then no privilege.
-    nasfinder::PortCheckResult broadcastPort;
-    if (!nasfinder::BindBroadcastPortThenDropPrivileges(kProgram, broadcastPort))
+    if (!nasfinder::BindBroadcastPortThenDropPrivileges(kProgram))
         return 1;
 
     const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
@@ -361,10 +328,9 @@ int main(int argc, char** argv)
     }
     pthread_detach(signalThread);
 
-    if (!CheckSearchPorts(opts, broadcastPort))
-        Finish(1);
-
     nasscan::StartLibrary(opts, &RawReport);
+    if (!SayWhichSearchesCannotRun())
+        Finish(1);
 
     if (opts.watch)
         RunWatch(opts);

@@ -1,7 +1,7 @@
 #include "AppDelegate.h"
 
 #include "Controller.h"
-#include "LocalInterfaces.h"
+#include "InterfaceChoice.h"
 #include "ProcessPrivileges.h"
 #include "ui_MainWindow.h"
 
@@ -226,8 +226,7 @@ int ApplicationMain(int argc, char** argv)
     // Before anything else runs, above all before QApplication loads the
     // platform theme and whatever toolkit modules the user's settings name:
     // the one privileged step, then no privilege.
-    nasfinder::PortCheckResult broadcastPort;
-    if (!nasfinder::BindBroadcastPortThenDropPrivileges("nasfinder", broadcastPort))
+    if (!nasfinder::BindBroadcastPortThenDropPrivileges("nasfinder"))
         return 1;
 
     std::string refusal;
@@ -266,7 +265,6 @@ int ApplicationMain(int argc, char** argv)
     AppDelegate delegate;
     delegate.loadWindowLayout();
     delegate.awakeFromNib();
-    delegate.controller->broadcastPort = broadcastPort;
     delegate.controller->awakeFromNib();
     delegate.window->show();
     QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);

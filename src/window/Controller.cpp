@@ -351,7 +351,12 @@ void Controller::showStatusLine()
 
     QStringList parts{
         Filled(caption(kRowsShownKey, kRowsShownText), QString::number(array_controller->rowCount()))};
-    switch (broadcastPort.state)
+    search_dll_status status{};
+    CDeviceSearchInterface::GetInstance()->GetSearchStatus(status);
+    const nasfinder::PortCheck broadcast = status.broadcast_bound != 0
+                                               ? nasfinder::PortCheck::Available
+                                               : nasfinder::PortCheckFromErrno(status.broadcast_error).state;
+    switch (broadcast)
     {
     case nasfinder::PortCheck::Available:
         break;

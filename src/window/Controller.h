@@ -98,8 +98,6 @@ public:
     QAction* openWebPageAction;
     QAction* openShareAction;
     QAction* copyAddressAction;
-    // Whether the program could bind port 67 as it started, for the status line.
-    nasfinder::PortCheckResult broadcastPort;
     std::unique_ptr<OperationQueue> parseQueue;
     std::unique_ptr<ParseOperation> parseOperation;
     // Looks a device's name up when the user opens it; tests give their own.

@@ -3,7 +3,7 @@
 #include <QStringList>
 
 #include "HostAddress.h"
-#include "LocalInterfaces.h"
+#include "net/LocalInterfaces.h"
 
 #include <algorithm>
 

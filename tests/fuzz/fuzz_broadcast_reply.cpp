@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-#include "BroadcastProtocol.h"
+#include "protocol/BroadcastProtocol.h"
 #include "FuzzCheck.h"
 
 // The checks live in namespace fuzzcheck, which the fuzz build leaves out of

@@ -7,7 +7,7 @@
 
 #include "DeviceRecord.h"
 #include "FuzzCheck.h"
-#include "SsdpProtocol.h"
+#include "protocol/SsdpProtocol.h"
 
 // The checks live in namespace fuzzcheck, which the fuzz build leaves out of
 // coverage: their branches describe the checker, not the code under test.

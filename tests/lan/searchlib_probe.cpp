@@ -24,11 +24,12 @@
 #include <atomic>
 
 #include "DeviceRecord.h"
-#include "SearchDeviceClient.h"
-#include "SearchDeviceInfo.h"
+#include "Library.h"
+#include "Searcher.h"
+#include "protocol/SearchDeviceInfo.h"
 #include "SearchDeviceOpt.h"
-#include "SearchDeviceThread.h"
-#include "ShowLog.h"
+#include "search/SearchDeviceThread.h"
+#include "log/ShowLog.h"
 
 namespace
 {
@@ -111,7 +112,9 @@ int main()
         else if (cmd == "first-port")
         {
             // Where the next command thread's port starts (before init).
-            in >> CSearchDeviceClient::m_nPort;
+            int port = 0;
+            in >> port;
+            LibrarySearcher().SetNextCommandPort(port);
         }
         else if (cmd == "interfaces")
         {
@@ -160,14 +163,14 @@ int main()
         else if (cmd == "threads")
         {
             std::ostringstream out;
-            out << "{\"event\":\"threads\",\"next_port\":" << CSearchDeviceClient::m_nPort
+            out << "{\"event\":\"threads\",\"next_port\":" << LibrarySearcher().NextCommandPort()
                 << ",\"threads\":[";
             bool first = true;
-            for (const IPANDSEARCHTHREAD& entry : CSearchDeviceClient::m_vSearchDeviceThread)
+            for (const Searcher::Worker& entry : LibrarySearcher().Workers())
             {
-                out << (first ? "" : ",") << "{\"local_ip\":\"" << entry.strLocalIP
-                    << "\",\"port\":" << entry.pThread->GetPort()
-                    << ",\"running\":" << (entry.pThread->IsWorkerRunning() ? "true" : "false") << "}";
+                out << (first ? "" : ",") << "{\"local_ip\":\"" << entry.localAddress
+                    << "\",\"port\":" << entry.thread->GetPort()
+                    << ",\"running\":" << (entry.thread->IsWorkerRunning() ? "true" : "false") << "}";
                 first = false;
             }
             out << "]}";
@@ -185,8 +188,8 @@ int main()
             while (!stopped && std::chrono::steady_clock::now() - start < std::chrono::seconds(10))
             {
                 stopped = true;
-                for (const IPANDSEARCHTHREAD& entry : CSearchDeviceClient::m_vSearchDeviceThread)
-                    stopped = stopped && !entry.pThread->IsWorkerRunning();
+                for (const Searcher::Worker& entry : LibrarySearcher().Workers())
+                    stopped = stopped && !entry.thread->IsWorkerRunning();
                 if (!stopped)
                     std::this_thread::sleep_for(std::chrono::microseconds(20));
             }

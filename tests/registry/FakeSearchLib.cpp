@@ -37,8 +37,27 @@ extern "C" int search_dll_set_interfaces(const char* const* include, int nInclud
     return 0;
 }
 
-extern "C" int search_dll_set_broadcast_socket(int fd)
+extern "C" int search_dll_set_broadcast_socket(int fd, int /*bindError*/)
 {
     g_fakeSearchLib.broadcastSocket = fd;
     return 0;
+}
+
+extern "C" int search_dll_get_status(struct search_dll_status* status)
+{
+    *status = g_fakeSearchLib.status;
+    return 0;
+}
+
+search_dll_status AllSearchesRun()
+{
+    search_dll_status status{};
+    status.multi_address = 1;
+    status.broadcast_port = 67;
+    status.broadcast_bound = 1;
+    status.group_port = 1900;
+    status.group_bound_port = 1900;
+    status.address_searches = 1;
+    status.address_searches_bound = 1;
+    return status;
 }

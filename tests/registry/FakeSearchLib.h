@@ -7,7 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "SearchDeviceOpt.h"
+
 struct dhcppacket;
+
+// What the stand-in says runs: every search, on its usual port.
+search_dll_status AllSearchesRun();
 
 struct FakeSearchLib
 {
@@ -28,6 +33,7 @@ struct FakeSearchLib
     std::vector<std::string> exclude;
 
     int broadcastSocket = -1;
+    search_dll_status status = AllSearchesRun();
 };
 
 // Reset by each test that uses it.

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "BroadcastProtocol.h"
+#include "protocol/BroadcastProtocol.h"
 #include "DeviceSearchInterface.h"
 #include "DeviceRecord.h"
 #include "FakeSearchLib.h"

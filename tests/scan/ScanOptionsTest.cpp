@@ -191,31 +191,44 @@ TEST(ScanStartTest, DeviceTextReachesStandardErrorOnlyWithVerboseAndInert)
 // user is not "going on with SSDP alone", and nothing running is no scan at all.
 TEST(SearchPorts, WarningsNameExactlyTheSearchesThatCannotRun)
 {
-    using nasfinder::PortCheck;
-    const nasfinder::PortCheckResult free{PortCheck::Available, 0};
-    const nasfinder::PortCheckResult denied{PortCheck::NoPrivilege, EACCES};
-    const nasfinder::PortCheckResult taken{PortCheck::InUse, EADDRINUSE};
+    // What the library says of each search: 0 when its socket is bound, or the
+    // errno of the refused bind.
+    const auto status = [](int broadcastError, int groupError, bool multi, int addresses, int bound)
+    {
+        search_dll_status s{};
+        s.multi_address = multi ? 1 : 0;
+        s.broadcast_port = 67;
+        s.broadcast_bound = broadcastError == 0 ? 1 : 0;
+        s.broadcast_error = broadcastError;
+        s.group_port = 1900;
+        s.group_retry_ports = multi ? 0 : 20;
+        s.group_bound_port = groupError == 0 ? 1900 : 0;
+        s.group_error = groupError;
+        s.address_searches = addresses;
+        s.address_searches_bound = bound;
+        return s;
+    };
     const struct
     {
-        nasscan::SearchPortStates states;
+        search_dll_status status;
         std::vector<std::string> starts; // each warning's beginning, in order
         bool anyRuns;
     } rows[] = {
-        {{free, free, true, 2, 2}, {}, true},
-        {{denied, free, true, 2, 2},
+        {status(0, 0, true, 2, 2), {}, true},
+        {status(EACCES, 0, true, 2, 2),
          {"cannot bind UDP port 67 (Permission denied), so the broadcast search is off"},
          true},
-        {{taken, free, false, 0, 0},
+        {status(EADDRINUSE, 0, false, 0, 0),
          {"cannot bind UDP port 67 (Address already in use), so the broadcast search gets"},
          true},
         // The group member's port is taken, the per-address searches still run.
-        {{free, taken, true, 2, 1},
+        {status(0, EADDRINUSE, true, 2, 1),
          {"cannot bind UDP port 1900 (Address already in use), so SSDP announcements"},
          true},
-        {{free, taken, false, 0, 0},
+        {status(0, EADDRINUSE, false, 0, 0),
          {"cannot bind UDP port 1900 (Address already in use) nor one of the 20"},
          true},
-        {{denied, taken, true, 2, 0},
+        {status(EACCES, EADDRINUSE, true, 2, 0),
          {"cannot bind UDP port 67",
           "cannot bind UDP port 1900 (Address already in use) nor a port of its own", "no search can run."},
          false},
@@ -223,7 +236,7 @@ TEST(SearchPorts, WarningsNameExactlyTheSearchesThatCannotRun)
     for (const auto& row : rows)
     {
         const nasscan::SearchPortVerdict verdict =
-            nasscan::JudgeSearchPorts(row.states, "/usr/bin/nasfinder-scan");
+            nasscan::JudgeSearchPorts(row.status, "/usr/bin/nasfinder-scan");
         EXPECT_EQ(verdict.anyRuns, row.anyRuns);
         ASSERT_EQ(verdict.warnings.size(), row.starts.size());
         for (std::size_t i = 0; i < row.starts.size(); ++i)
@@ -231,15 +244,15 @@ TEST(SearchPorts, WarningsNameExactlyTheSearchesThatCannotRun)
         // "Going on with SSDP alone" only where SSDP does go on.
         for (const std::string& warning : verdict.warnings)
         {
-            const bool ssdpGoesOn = row.states.group.state == PortCheck::Available ||
-                                    (row.states.multiIP && row.states.addressesWithPort > 0);
+            const bool ssdpGoesOn = row.status.group_bound_port != 0 ||
+                                    (row.status.multi_address != 0 && row.status.address_searches_bound > 0);
             if (warning.find("SSDP alone") != std::string::npos)
             {
                 EXPECT_TRUE(ssdpGoesOn) << warning;
             }
             if (warning.find("broadcast search alone") != std::string::npos)
             {
-                EXPECT_EQ(row.states.broadcast.state, PortCheck::Available) << warning;
+                EXPECT_EQ(row.status.broadcast_bound, 1) << warning;
             }
         }
     }

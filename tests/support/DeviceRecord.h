@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "SearchDeviceInfo.h"
+#include "protocol/SearchDeviceInfo.h"
 
 namespace testsupport
 {

@@ -9,9 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "BroadcastProtocol.h"
+#include "protocol/BroadcastProtocol.h"
 #include "DeviceRecord.h"
-#include "SearchDeviceBroadcastThread.h"
 
 namespace
 {
@@ -87,18 +86,4 @@ TEST(FindStringValue, StopsAtTheTextLengthAndAtANul)
     const char withNul[] = "id=AB\0host=h";
     char hostDest[32] = {0};
     EXPECT_EQ(FindStringValue(withNul, sizeof(withNul), hostDest, 31, "host=", 5), 0);
-}
-
-TEST(FindStringValue, BroadcastThreadHelperReadsAtMost128Bytes)
-{
-    // The thread's own helper takes a bare text pointer; it must bound the search
-    // by the packet's 128-byte text area.
-    std::vector<char> text(128, 'x');
-    const char tail[] = "vendor=V1";
-    std::memcpy(&text[128 - (sizeof(tail) - 1)], tail, sizeof(tail) - 1);
-    CSearchDeviceBroadcastThread thread;
-    char dest[32] = {0};
-    char key[] = "vendor=";
-    EXPECT_EQ(thread.FindStringValue(text.data(), dest, 31, key, 7), 1);
-    EXPECT_STREQ(dest, "V1");
 }

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "BroadcastProtocol.h"
-#include "SearchDeviceInfo.h"
+#include "protocol/BroadcastProtocol.h"
+#include "protocol/SearchDeviceInfo.h"
 
 #include "DeviceRecord.h"
 

@@ -9,10 +9,11 @@
 
 #include "isolated_support.h"
 #include "test_support.h"
-#include "SearchDeviceBroadcastThread.h"
-#include "SearchDeviceClient.h"
-#include "SearchDeviceMultiCommandThread.h"
-#include "SearchDeviceMulticastThread.h"
+#include "search/SearchDeviceBroadcastThread.h"
+#include "Library.h"
+#include "Searcher.h"
+#include "search/SearchDeviceMultiCommandThread.h"
+#include "search/SearchDeviceMulticastThread.h"
 #include "SearchDeviceOpt.h"
 
 using namespace isolated;
@@ -60,21 +61,21 @@ std::vector<std::string> IdsSince(std::size_t first)
 
 TEST(LibraryRegistry, BroadcastAndSsdpThreadsWithoutMultiAddressMode)
 {
-    const std::vector<IPANDSEARCHTHREAD>& threads = CSearchDeviceClient::m_vSearchDeviceThread;
+    const std::vector<Searcher::Worker>& threads = LibrarySearcher().Workers();
     ASSERT_EQ(threads.size(), 2u);
-    EXPECT_FALSE(CSearchDeviceClient::m_bMulitIP);
+    EXPECT_FALSE(LibrarySearcher().MultiAddress());
 
-    EXPECT_NE(dynamic_cast<CSearchDeviceBroadcastThread*>(threads[0].pThread), nullptr);
-    EXPECT_EQ(threads[0].pThread->GetPort(), 67);
-    EXPECT_EQ(threads[0].strLocalIP, "");
+    EXPECT_NE(dynamic_cast<CSearchDeviceBroadcastThread*>(threads[0].thread), nullptr);
+    EXPECT_EQ(threads[0].thread->GetPort(), 67);
+    EXPECT_EQ(threads[0].localAddress, "");
 
-    EXPECT_NE(dynamic_cast<CSearchDeviceMulticastThread*>(threads[1].pThread), nullptr);
-    EXPECT_EQ(dynamic_cast<CSearchDeviceMultiCommandThead*>(threads[1].pThread), nullptr);
-    EXPECT_EQ(threads[1].pThread->GetPort(), 1900);
-    EXPECT_EQ(threads[1].strLocalIP, "");
+    EXPECT_NE(dynamic_cast<CSearchDeviceMulticastThread*>(threads[1].thread), nullptr);
+    EXPECT_EQ(dynamic_cast<CSearchDeviceMultiCommandThread*>(threads[1].thread), nullptr);
+    EXPECT_EQ(threads[1].thread->GetPort(), 1900);
+    EXPECT_EQ(threads[1].localAddress, "");
 
-    for (const IPANDSEARCHTHREAD& entry : threads)
-        EXPECT_TRUE(entry.pThread->IsWorkerRunning()) << entry.pThread->GetPort();
+    for (const Searcher::Worker& entry : threads)
+        EXPECT_TRUE(entry.thread->IsWorkerRunning()) << entry.thread->GetPort();
 
     // A second start while the library runs changes nothing: no threads, no
     // mode, and the log stays where it is while the workers write to it.
@@ -82,7 +83,7 @@ TEST(LibraryRegistry, BroadcastAndSsdpThreadsWithoutMultiAddressMode)
     testsupport::TempDir otherLogDir;
     EXPECT_EQ(search_dll_init(nullptr, true, otherLogDir.WithSlash().c_str(), true), 0);
     EXPECT_EQ(threads.size(), 2u);
-    EXPECT_FALSE(CSearchDeviceClient::m_bMulitIP);
+    EXPECT_FALSE(LibrarySearcher().MultiAddress());
     EXPECT_TRUE(testsupport::ListDir(otherLogDir.path()).empty());
     EXPECT_EQ(mark.Count("------Start Log System-------"), 0u);
 }

@@ -5,9 +5,11 @@
 
 #include <string>
 
+#include "Library.h"
+#include "Searcher.h"
 #include "isolated_support.h"
-#include "SearchDeviceMultiCommandThread.h"
-#include "SearchDeviceMulticastThread.h"
+#include "search/SearchDeviceMultiCommandThread.h"
+#include "search/SearchDeviceMulticastThread.h"
 
 using namespace isolated;
 
@@ -30,7 +32,7 @@ TEST(PortRetry, SsdpThreadMovesToTheNextFreePort)
     const int port = 42010;
     PortHolder holder(port);
     LogMark mark;
-    CSearchDeviceMulticastThread* thread = new CSearchDeviceMulticastThread;
+    CSearchDeviceMulticastThread* thread = new CSearchDeviceMulticastThread(LibrarySearcher());
     KeepForever(thread);
     thread->InitSearchThread(nullptr, port, true);
 
@@ -48,7 +50,7 @@ TEST(PortRetry, WithoutTheFlagThereIsNoRetry)
     const int port = 42020;
     PortHolder holder(port);
     LogMark mark;
-    CSearchDeviceMulticastThread* thread = new CSearchDeviceMulticastThread;
+    CSearchDeviceMulticastThread* thread = new CSearchDeviceMulticastThread(LibrarySearcher());
     KeepForever(thread);
     thread->InitSearchThread(nullptr, port, false);
 
@@ -63,7 +65,7 @@ TEST(PortRetry, CommandThreadOnAForeignAddressGivesUpAfter20Retries)
 {
     const int port = 42100;
     LogMark mark;
-    CSearchDeviceMultiCommandThead* thread = new CSearchDeviceMultiCommandThead;
+    CSearchDeviceMultiCommandThread* thread = new CSearchDeviceMultiCommandThread(LibrarySearcher());
     KeepForever(thread);
     thread->InitSearchThread("198.18.99.99", port, true);
 
@@ -93,7 +95,7 @@ TEST(PortRetry, CommandThreadBoundToItsAddressReportsWithItsPort)
 {
     const int port = 42200;
     const std::size_t first = Reports().size();
-    CSearchDeviceMultiCommandThead* thread = new CSearchDeviceMultiCommandThead;
+    CSearchDeviceMultiCommandThread* thread = new CSearchDeviceMultiCommandThread(LibrarySearcher());
     KeepForever(thread);
     thread->InitSearchThread("127.0.0.1", port, true);
     ASSERT_TRUE(thread->IsWorkerRunning());

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "isolated_support.h"
-#include "SearchDeviceThread.h"
+#include "Library.h"
+#include "Searcher.h"
+#include "search/SearchDeviceThread.h"
 
 using namespace isolated;
 
@@ -17,6 +19,8 @@ namespace
 class RecordingThread : public CSearchDeviceThread
 {
 public:
+    RecordingThread() : CSearchDeviceThread(LibrarySearcher()) {}
+
     struct Call
     {
         int count;

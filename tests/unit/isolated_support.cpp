@@ -16,10 +16,11 @@
 #include <mutex>
 #include <thread>
 
-#include "SearchDeviceClient.h"
+#include "Library.h"
+#include "Searcher.h"
 #include "SearchDeviceOpt.h"
-#include "SearchSockets.h"
-#include "ShowLog.h"
+#include "net/SearchSockets.h"
+#include "log/ShowLog.h"
 #include "test_support.h"
 
 namespace isolated
@@ -124,32 +125,32 @@ public:
         // would fail (the port is held) and say so in the log.
         const int broadcastSocket = OpenBroadcastSearchSocket();
         ASSERT_GE(broadcastSocket, 0) << std::strerror(errno);
-        search_dll_set_broadcast_socket(broadcastSocket);
+        search_dll_set_broadcast_socket(broadcastSocket, 0);
         search_dll_init(RecordingCallback, true, g_logDir->WithSlash().c_str(), false);
         EXPECT_EQ(
             testsupport::ReadFile(LogFile()).find("SendThread 67 : Create Search Device Work Thread Error"),
             std::string::npos);
         // The library's registry is destroyed at exit while its thread objects are
         // meant to live on; keep them reachable so the leak checker sees intent.
-        for (const IPANDSEARCHTHREAD& entry : CSearchDeviceClient::m_vSearchDeviceThread)
-            KeepForever(entry.pThread);
+        for (const Searcher::Worker& entry : LibrarySearcher().Workers())
+            KeepForever(entry.thread);
         ASSERT_FALSE(LogFile().empty()) << "the library's log was not started";
     }
 
     void TearDown() override
     {
         LogMark mark;
-        const std::size_t registered = CSearchDeviceClient::m_vSearchDeviceThread.size();
+        const std::size_t registered = LibrarySearcher().Workers().size();
         search_dll_exit();
         // Straight after the stop, while the workers close their sockets: a search
         // and a restart must touch neither those sockets nor the log's path.
         EXPECT_EQ(SendMessageToDevice(nullptr), 0);
         EXPECT_EQ(search_dll_init(RecordingCallback, true, g_logDir->WithSlash().c_str(), false), 0);
         search_dll_exit();
-        EXPECT_EQ(CSearchDeviceClient::m_vSearchDeviceThread.size(), registered);
-        for (const IPANDSEARCHTHREAD& entry : CSearchDeviceClient::m_vSearchDeviceThread)
-            EXPECT_TRUE(WaitUntil([&] { return !entry.pThread->IsWorkerRunning(); }))
-                << "worker of port " << entry.pThread->GetPort() << " did not end";
+        EXPECT_EQ(LibrarySearcher().Workers().size(), registered);
+        for (const Searcher::Worker& entry : LibrarySearcher().Workers())
+            EXPECT_TRUE(WaitUntil([&] { return !entry.thread->IsWorkerRunning(); }))
+                << "worker of port " << entry.thread->GetPort() << " did not end";
         // The exit banner follows the exit lines of the library's threads.
         std::vector<std::string> lines = mark.Messages();
         auto at = [&](const std::string& text)

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "SearchDeviceInfo.h"
-#include "SearchDeviceThread.h"
+#include "protocol/SearchDeviceInfo.h"
+#include "search/SearchDeviceThread.h"
 
 namespace isolated
 {

@@ -5,8 +5,8 @@
 #include <arpa/inet.h>
 #include <net/if.h>
 
-#include "LocalInterfaces.h"
-#include "SearchDeviceClient.h"
+#include "net/LocalInterfaces.h"
+#include "Searcher.h"
 
 namespace
 {

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "BroadcastProtocol.h"
+#include "protocol/BroadcastProtocol.h"
 #include "ssdp_test_support.h"
 #include "test_support.h"
 

@@ -13,7 +13,7 @@
 #include <fstream>
 #include <string>
 
-#include "ShowLog.h"
+#include "log/ShowLog.h"
 #include "test_support.h"
 
 using namespace SearchDeviceShowLog;

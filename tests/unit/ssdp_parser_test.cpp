@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "SearchDeviceMulticastThread.h"
 #include "ssdp_test_support.h"
 
 using ssdptest::Parse;
@@ -282,14 +281,4 @@ TEST(SsdpParse, NeverReadsPastTheGivenLength)
     std::string withNul = Reply();
     withNul[withNul.find("USN:")] = '\0';
     EXPECT_EQ(Parse(withNul).status, SsdpParseStatus::BadUsn);
-}
-
-TEST(SsdpParse, StrLtrimStopsAtTheFirstOtherCharacter)
-{
-    CSearchDeviceMulticastThread thread;
-    EXPECT_EQ(thread.str_ltrim(nullptr), nullptr);
-    char text[] = " \t \tssdp:alive";
-    EXPECT_EQ(thread.str_ltrim(text), text + 4);
-    char blanks[] = "  \t";
-    EXPECT_EQ(*thread.str_ltrim(blanks), '\0');
 }

@@ -11,8 +11,8 @@
 #include <string>
 
 #include "DeviceRecord.h"
-#include "SearchDeviceInfo.h"
-#include "SsdpProtocol.h"
+#include "protocol/SearchDeviceInfo.h"
+#include "protocol/SsdpProtocol.h"
 
 namespace ssdptest
 {

@@ -3,6 +3,7 @@
 // starts the discovery library, so these tests run anywhere.
 #include "AppDelegate.h"
 #include "Controller.h"
+#include "FakeSearchLib.h"
 #include "DeviceRecord.h"
 #include "DeviceSearchInterface.h"
 #include "LanguageFile.h"
@@ -382,7 +383,8 @@ TEST_F(CaptionTest, MalformedFilePostsTheFailureNotice)
 // search is off, each in the file's language, in English where it has no entry.
 TEST_F(CaptionTest, StatusLineCountsRowsThenGivesThePortNotice)
 {
-    c->broadcastPort = {nasfinder::PortCheck::NoPrivilege, EACCES};
+    g_fakeSearchLib.status.broadcast_bound = 0;
+    g_fakeSearchLib.status.broadcast_error = EACCES;
     Load(Document(AllEightEntries()));
     EXPECT_TRUE(c->statusField->text().startsWith(
         QString::fromUtf8("Devices shown: 0  \u00b7  Only the SSDP search is running")))
@@ -390,12 +392,12 @@ TEST_F(CaptionTest, StatusLineCountsRowsThenGivesThePortNotice)
     EXPECT_TRUE(c->statusField->text().contains("sudo setcap cap_net_bind_service=+ep /"))
         << c->statusField->text().toStdString();
 
-    c->broadcastPort = {nasfinder::PortCheck::InUse, EADDRINUSE};
+    g_fakeSearchLib.status.broadcast_error = EADDRINUSE;
     Load(Document(AllEightEntries() + Node("Broadcast Port Busy", "port 67 taken") +
                   Node("Rows Shown", "%1 rows")));
     EXPECT_EQ(c->statusField->text(), QString::fromUtf8("0 rows  \u00b7  port 67 taken"));
 
-    c->broadcastPort = {nasfinder::PortCheck::Available, 0};
+    g_fakeSearchLib.status = AllSearchesRun();
     Load(Document(AllEightEntries() + Node("Rows Shown", "%1 rows")));
     EXPECT_EQ(c->statusField->text(), "0 rows");
     EXPECT_FALSE(c->statusField->isHidden());
@@ -411,9 +413,10 @@ TEST_F(CaptionTest, StatusLineCountsRowsThenGivesThePortNotice)
         registry->AddDeviceInfo(d);
     }
     Load(Document(AllEightEntries() + Node("Rows Shown", "%1 rows")));
-    EXPECT_EQ(c->statusField->text(),
-              QString::fromUtf8("0 rows  \u00b7  The list is full: it holds 65536 devices, and further new devices "
-                                "are not added."));
+    EXPECT_EQ(
+        c->statusField->text(),
+        QString::fromUtf8("0 rows  \u00b7  The list is full: it holds 65536 devices, and further new devices "
+                          "are not added."));
     registry->ClearDeviceList();
     CDeviceSearchInterface::SetTraceSink(nullptr);
     Load(Document(AllEightEntries() + Node("Rows Shown", "%1 rows")));

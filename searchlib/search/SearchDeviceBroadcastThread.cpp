@@ -1,4 +1,4 @@
-#include "SearchDeviceBroadcastThread.h"
+#include "search/SearchDeviceBroadcastThread.h"
 
 #include <net/if.h>
 #include <netinet/in.h>
@@ -9,13 +9,13 @@
 #include <cstring>
 #include <exception>
 
-#include "BroadcastProtocol.h"
-#include "SearchSockets.h"
-#include "ShowLog.h"
+#include "protocol/BroadcastProtocol.h"
+#include "net/SearchSockets.h"
+#include "log/ShowLog.h"
 
 using SearchDeviceShowLog::io_printf;
 
-CSearchDeviceBroadcastThread::CSearchDeviceBroadcastThread() {}
+CSearchDeviceBroadcastThread::CSearchDeviceBroadcastThread(ReportSink& sink) : CSearchDeviceThread(sink) {}
 
 CSearchDeviceBroadcastThread::~CSearchDeviceBroadcastThread() {}
 
@@ -29,6 +29,8 @@ void CSearchDeviceBroadcastThread::InitSearchThread()
             // one of our own, made and bound the same way.
             int fd = m_nAdoptedSocket;
             m_nAdoptedSocket = -1;
+            if (fd < 0 && m_nAdoptedError != 0)
+                throw boost::system::system_error(m_nAdoptedError, boost::system::system_category(), "bind");
             if (fd >= 0)
                 PrepareBroadcastSocket(fd);
             else if ((fd = OpenBroadcastSearchSocket()) < 0)
@@ -43,9 +45,10 @@ void CSearchDeviceBroadcastThread::InitSearchThread()
         });
 }
 
-void CSearchDeviceBroadcastThread::AdoptSocket(int fd)
+void CSearchDeviceBroadcastThread::AdoptSocket(int fd, int bindError)
 {
     m_nAdoptedSocket = fd;
+    m_nAdoptedError = bindError;
 }
 
 int CSearchDeviceBroadcastThread::SendSearchCommandToDevice(dhcppacket& packet)
@@ -125,14 +128,4 @@ void CSearchDeviceBroadcastThread::HandleReceiveInfo(char* data, int nLen, std::
     };
     // Between two searches, a repeat of the last report is not reported again.
     ReportIfNew(info, RepeatRule::KeepMemory, kLog);
-}
-
-int CSearchDeviceBroadcastThread::HandleDeviceInfo(dhcppacket& packet, deviceinfo& info)
-{
-    return FillDeviceInfoFromPacket(packet, info);
-}
-
-int CSearchDeviceBroadcastThread::FindStringValue(char* text, char* dest, int maxlen, char* key, int keylen)
-{
-    return ::FindStringValue(text, sizeof(dhcppacket::text), dest, maxlen, key, keylen);
 }

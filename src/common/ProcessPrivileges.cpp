@@ -1,10 +1,8 @@
 #include "ProcessPrivileges.h"
 
 #include <linux/capability.h>
-#include <netinet/in.h>
 #include <sys/auxv.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -14,7 +12,7 @@
 #include <cstring>
 
 #include "SearchDeviceOpt.h"
-#include "SearchSockets.h"
+#include "net/SearchSockets.h"
 
 namespace nasfinder
 {
@@ -43,20 +41,6 @@ PortCheckResult PortCheckFromErrno(int error)
     else
         result.state = PortCheck::Failed;
     return result;
-}
-
-PortCheckResult CheckUdpPort(unsigned short port)
-{
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return PortCheckFromErrno(errno);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
-    const int error = bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) == 0 ? 0 : errno;
-    close(fd);
-    return PortCheckFromErrno(error);
 }
 
 bool StartedPrivileged()
@@ -104,12 +88,10 @@ bool DropAllCapabilities(std::string* why)
     return false;
 }
 
-bool BindBroadcastPortThenDropPrivileges(const char* program, PortCheckResult& broadcast)
+bool BindBroadcastPortThenDropPrivileges(const char* program)
 {
     const int fd = OpenBroadcastSearchSocket();
-    broadcast = PortCheckFromErrno(fd >= 0 ? 0 : errno);
-    if (fd >= 0)
-        search_dll_set_broadcast_socket(fd);
+    search_dll_set_broadcast_socket(fd, fd >= 0 ? 0 : errno);
     std::string why;
     if (DropAllCapabilities(&why))
         return true;

@@ -3,35 +3,33 @@
 #ifndef SEARCHLIB_SEARCHDEVICEBROADCASTTHREAD_H
 #define SEARCHLIB_SEARCHDEVICEBROADCASTTHREAD_H
 
-#include "SearchDeviceThread.h"
+#include "search/SearchDeviceThread.h"
 
 class CSearchDeviceBroadcastThread : public CSearchDeviceThread
 {
 public:
-    CSearchDeviceBroadcastThread();
+    explicit CSearchDeviceBroadcastThread(ReportSink& sink);
     ~CSearchDeviceBroadcastThread() override;
 
     using CSearchDeviceThread::InitSearchThread;
     void InitSearchThread() override;
     // The next InitSearchThread takes this bound socket instead of binding one,
-    // and owns it from then on.
-    void AdoptSocket(int fd);
+    // and owns it from then on; with fd -1 and a bindError, it binds nothing
+    // and fails with that error, the reason the socket could not be had.
+    void AdoptSocket(int fd, int bindError);
     int SendSearchCommandToDevice(dhcppacket& packet) override;
     void HandleReceiveInfo(char* data, int nLen, std::string& sender) override;
     // From now on the search leaves by each of these interfaces that can
     // broadcast, not only by the one that holds the route for 255.255.255.255.
     void UseInterfaces(const std::vector<LocalInterface>& interfaces, bool bChosen) override;
 
-    int HandleDeviceInfo(dhcppacket& packet, deviceinfo& info);
-    // text is the 128-byte text area of a packet; it need not hold a NUL.
-    int FindStringValue(char* text, char* dest, int maxlen, char* key, int keylen);
-
 private:
     // Sends one search out of one interface, whatever the routes say.
     void SendOnInterface(const dhcppacket& packet, const LocalInterface& iface);
 
-    // All three are used on the searching thread only.
+    // All four are used on the searching thread only.
     int m_nAdoptedSocket = -1;
+    int m_nAdoptedError = 0;
     bool m_bPerInterface = false;
     std::vector<LocalInterface> m_vSendInterfaces;
 };

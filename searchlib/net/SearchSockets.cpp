@@ -1,4 +1,4 @@
-#include "SearchSockets.h"
+#include "net/SearchSockets.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "BroadcastProtocol.h"
+#include "protocol/BroadcastProtocol.h"
 
 namespace
 {

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "SearchDeviceInfo.h"
+#include "protocol/SearchDeviceInfo.h"
 
 // The search leaves from port 67 to 255.255.255.255 port 68, and the devices
 // answer to port 67: DHCP's two ports, though not its layout.

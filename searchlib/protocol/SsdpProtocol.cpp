@@ -1,4 +1,4 @@
-#include "SsdpProtocol.h"
+#include "protocol/SsdpProtocol.h"
 
 #include <cstring>
 #include <string_view>

@@ -13,8 +13,9 @@
 
 #include <boost/asio.hpp>
 
-#include "LocalInterfaces.h"
-#include "SearchDeviceInfo.h"
+#include "net/LocalInterfaces.h"
+#include "protocol/SearchDeviceInfo.h"
+#include "search/ReportSink.h"
 
 class CSearchDeviceThread
 {
@@ -22,7 +23,8 @@ public:
     // Largest datagram handed to HandleReceiveInfo; longer ones are cut.
     static constexpr int kMaxDatagram = 1024;
 
-    CSearchDeviceThread();
+    // Every report goes to sink, and sink says which datagrams may be read.
+    explicit CSearchDeviceThread(ReportSink& sink);
     virtual ~CSearchDeviceThread();
 
     virtual void InitSearchThread(const char* strIP, int nPort, bool bTestPort);
@@ -38,6 +40,11 @@ public:
     virtual void UseInterfaces(const std::vector<LocalInterface>& interfaces, bool bChosen);
 
     int GetPort() const { return nPort; }
+    // Once InitSearchThread has returned: the local port the socket is bound to
+    // (0 when it has none), and why it has none: the errno of the set-up that
+    // failed last, or -1 for a failure without one.
+    int BoundPort() const { return m_nBoundPort; }
+    int SetUpError() const { return m_nSetUpError; }
     // True while the worker thread is inside its receive loop.
     bool IsWorkerRunning() const { return m_bWorkerRunning.load(); }
 
@@ -58,7 +65,7 @@ protected:
         const char* repeated; // written once a repeat has been dealt with
     };
 
-    // Hands the record to the search client unless it equals the one this thread
+    // Hands the record to the owner unless it equals the one this thread
     // reported last, and remembers it.
     void ReportIfNew(deviceinfo& info, RepeatRule rule, const ReportLog& log);
 
@@ -111,6 +118,10 @@ protected:
     bool bTestPort;
 
 private:
+    ReportSink& m_Sink;
+    // Written and read on the searching thread only.
+    int m_nBoundPort = 0;
+    int m_nSetUpError = 0;
     // Guards oldDeviceInfo and m_nSockFd, both shared between the worker and the
     // searching thread. Never held while reporting or logging.
     std::mutex m_Lock;

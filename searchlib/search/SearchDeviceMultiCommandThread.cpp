@@ -1,10 +1,13 @@
-#include "SearchDeviceMultiCommandThread.h"
+#include "search/SearchDeviceMultiCommandThread.h"
 
-CSearchDeviceMultiCommandThead::CSearchDeviceMultiCommandThead() {}
+CSearchDeviceMultiCommandThread::CSearchDeviceMultiCommandThread(ReportSink& sink)
+    : CSearchDeviceMulticastThread(sink)
+{
+}
 
-CSearchDeviceMultiCommandThead::~CSearchDeviceMultiCommandThead() {}
+CSearchDeviceMultiCommandThread::~CSearchDeviceMultiCommandThread() {}
 
-void CSearchDeviceMultiCommandThead::InitSearchThread()
+void CSearchDeviceMultiCommandThread::InitSearchThread()
 {
     SetUpSocketWithRetry(
         [this]
@@ -15,7 +18,7 @@ void CSearchDeviceMultiCommandThead::InitSearchThread()
         });
 }
 
-void CSearchDeviceMultiCommandThead::ExitSearchThread()
+void CSearchDeviceMultiCommandThread::ExitSearchThread()
 {
     // Not a member of the group, so there is nothing to leave.
     CSearchDeviceThread::ExitSearchThread();

@@ -4,13 +4,13 @@
 #ifndef SEARCHLIB_SEARCHDEVICEMULTICOMMANDTHREAD_H
 #define SEARCHLIB_SEARCHDEVICEMULTICOMMANDTHREAD_H
 
-#include "SearchDeviceMulticastThread.h"
+#include "search/SearchDeviceMulticastThread.h"
 
-class CSearchDeviceMultiCommandThead : public CSearchDeviceMulticastThread
+class CSearchDeviceMultiCommandThread : public CSearchDeviceMulticastThread
 {
 public:
-    CSearchDeviceMultiCommandThead();
-    ~CSearchDeviceMultiCommandThead() override;
+    explicit CSearchDeviceMultiCommandThread(ReportSink& sink);
+    ~CSearchDeviceMultiCommandThread() override;
 
     using CSearchDeviceMulticastThread::InitSearchThread;
     void InitSearchThread() override;

@@ -3,12 +3,12 @@
 #ifndef SEARCHLIB_SEARCHDEVICEMULTICASTTHREAD_H
 #define SEARCHLIB_SEARCHDEVICEMULTICASTTHREAD_H
 
-#include "SearchDeviceThread.h"
+#include "search/SearchDeviceThread.h"
 
 class CSearchDeviceMulticastThread : public CSearchDeviceThread
 {
 public:
-    CSearchDeviceMulticastThread();
+    explicit CSearchDeviceMulticastThread(ReportSink& sink);
     ~CSearchDeviceMulticastThread() override;
 
     using CSearchDeviceThread::InitSearchThread;
@@ -26,8 +26,6 @@ public:
     void AlterMulticastGroupInfo(bool join);
     // One step of the port retry: the next port, at most kMaxPortRetries times.
     void HandleInitSearchThreadError();
-    // First character of s that is neither a space nor a tab; null for null.
-    char* str_ltrim(char* s);
 
 protected:
     // The set-up of every SSDP socket: prepare opens, configures and binds sock;

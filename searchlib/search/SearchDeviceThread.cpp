@@ -1,4 +1,4 @@
-#include "SearchDeviceThread.h"
+#include "search/SearchDeviceThread.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -11,16 +11,15 @@
 #include <boost/bind/bind.hpp>
 #include <boost/thread.hpp>
 
-#include "SearchDeviceClient.h"
-#include "SearchSockets.h"
-#include "ShowLog.h"
-#include "SsdpProtocol.h"
+#include "net/SearchSockets.h"
+#include "log/ShowLog.h"
+#include "protocol/SsdpProtocol.h"
 
 using SearchDeviceShowLog::io_printf;
 
-CSearchDeviceThread::CSearchDeviceThread()
+CSearchDeviceThread::CSearchDeviceThread(ReportSink& sink)
     : oldDeviceInfo(), ioService(), sock(ioService), strIP(), nPort(kFirstCommandPort), testCount(0),
-      bExitSock(false), bTestPort(false), m_nSockFd(-1), m_bWorkerRunning(false)
+      bExitSock(false), bTestPort(false), m_Sink(sink), m_nSockFd(-1), m_bWorkerRunning(false)
 {
 }
 
@@ -53,10 +52,15 @@ bool CSearchDeviceThread::SetUpSocket(const std::function<void()>& prepare)
     {
         prepare();
         StartWorkerThread();
+        m_nBoundPort = nPort;
+        m_nSetUpError = 0;
         return true;
     }
     catch (const std::exception& e)
     {
+        const auto* system = dynamic_cast<const boost::system::system_error*>(&e);
+        m_nSetUpError = system != nullptr ? system->code().value() : -1;
+        m_nBoundPort = 0;
         // No worker uses the socket yet, so closing it here races nothing.
         boost::system::error_code ignored;
         sock.close(ignored);
@@ -112,7 +116,7 @@ std::size_t CSearchDeviceThread::ReceiveDatagram(char* buffer, std::size_t size,
             ifindex = static_cast<unsigned int>(info.ipi_ifindex);
         }
     }
-    if (count > 0 && !CSearchDeviceClient::ArrivalAllowed(ifindex))
+    if (count > 0 && !m_Sink.Allows(ifindex))
     {
         io_printf("SendThread %d : Drop Datagram from %s : arrived on interface %u, not searched  ", nPort,
                   sender.address().to_string().c_str(), ifindex);
@@ -189,7 +193,7 @@ void CSearchDeviceThread::ReportIfNew(deviceinfo& info, RepeatRule rule, const R
         return;
     }
     io_printf(log.reported, nPort, info.type);
-    CSearchDeviceClient::HandleDeviceMessage(&info, static_cast<int>(sizeof(info)), nPort);
+    m_Sink.OnDevice(info, nPort);
 }
 
 int CSearchDeviceThread::HandleProtocolInfo()

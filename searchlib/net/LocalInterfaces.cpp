@@ -1,4 +1,4 @@
-#include "LocalInterfaces.h"
+#include "net/LocalInterfaces.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -6,9 +6,6 @@
 #include <netinet/in.h>
 
 #include <algorithm>
-
-#include "SearchDeviceClient.h"
-#include "SearchDeviceOpt.h"
 
 namespace
 {
@@ -97,6 +94,13 @@ std::vector<LocalInterface> SearchableInterfaces(const std::vector<LocalInterfac
     return usable;
 }
 
+bool IsSearchableLocalAddress(unsigned int ifaFlags, unsigned int addrNetworkOrder)
+{
+    if ((ifaFlags & IFF_UP) == 0 || (ifaFlags & IFF_LOOPBACK) != 0)
+        return false;
+    return (ntohl(addrNetworkOrder) >> 24) != 127;
+}
+
 std::vector<std::string> InterfaceAddresses(const std::vector<LocalInterface>& interfaces)
 {
     std::vector<std::string> addresses;
@@ -125,25 +129,6 @@ std::string UnknownInterfaceError(const std::vector<LocalInterface>& all,
         return names.empty() ? "unknown interface '" + item + "'; no interface is listed here" : text;
     }
     return std::string();
-}
-
-std::string CheckInterfaceChoice(const InterfaceChoice& choice)
-{
-    std::vector<LocalInterface> all;
-    ListLocalInterfaces(all);
-    const std::string unknown = UnknownInterfaceError(all, choice.include);
-    return unknown.empty() ? UnknownInterfaceError(all, choice.exclude) : unknown;
-}
-
-void ChooseSearchInterfaces(const InterfaceChoice& choice)
-{
-    std::vector<const char*> include, exclude;
-    for (const std::string& item : choice.include)
-        include.push_back(item.c_str());
-    for (const std::string& item : choice.exclude)
-        exclude.push_back(item.c_str());
-    search_dll_set_interfaces(include.data(), static_cast<int>(include.size()), exclude.data(),
-                              static_cast<int>(exclude.size()));
 }
 
 void CArrivalFilter::Restrict(std::vector<unsigned int> indices)

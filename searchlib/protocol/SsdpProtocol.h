@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "SearchDeviceInfo.h"
+#include "protocol/SearchDeviceInfo.h"
 
 // The devices listen on their own group, not on SSDP's usual 239.255.255.250.
 constexpr char kSsdpGroup[] = "239.143.255.250";

@@ -1,4 +1,4 @@
-#include "SearchDeviceMulticastThread.h"
+#include "search/SearchDeviceMulticastThread.h"
 
 #include <net/if.h>
 #include <netinet/in.h>
@@ -9,8 +9,8 @@
 #include <cstring>
 #include <exception>
 
-#include "ShowLog.h"
-#include "SsdpProtocol.h"
+#include "log/ShowLog.h"
+#include "protocol/SsdpProtocol.h"
 
 using SearchDeviceShowLog::io_printf;
 
@@ -22,7 +22,7 @@ boost::asio::ip::address_v4 GroupAddress()
 }
 } // namespace
 
-CSearchDeviceMulticastThread::CSearchDeviceMulticastThread() {}
+CSearchDeviceMulticastThread::CSearchDeviceMulticastThread(ReportSink& sink) : CSearchDeviceThread(sink) {}
 
 CSearchDeviceMulticastThread::~CSearchDeviceMulticastThread() {}
 
@@ -180,13 +180,4 @@ void CSearchDeviceMulticastThread::HandleReceiveInfo(char* data, int nLen, std::
     // A repeat empties the memory, so an unbroken run of one announcement is
     // reported every second time.
     ReportIfNew(info, RepeatRule::ForgetMemory, kLog);
-}
-
-char* CSearchDeviceMulticastThread::str_ltrim(char* s)
-{
-    if (s == nullptr)
-        return nullptr;
-    while (*s == ' ' || *s == '\t')
-        ++s;
-    return s;
 }

@@ -25,11 +25,8 @@ struct PortCheckResult
     int error = 0; // errno of the refused bind
 };
 
+// What a refused bind's errno means for the search that wanted the port.
 PortCheckResult PortCheckFromErrno(int error);
-
-// Binds a UDP socket to the port on every local address, as the library does,
-// and lets it go at once.
-PortCheckResult CheckUdpPort(unsigned short port);
 
 // True when the kernel started this program with more privilege than its user
 // has (a file capability or a set-id bit): the environment and the command line
@@ -45,10 +42,11 @@ bool DropAllCapabilities(std::string* why = nullptr);
 
 // The first thing each program's main does, before any thread or toolkit
 // exists: binds the broadcast search's socket (port 67) and hands it to the
-// library, then gives up every capability. broadcast says whether the port
-// could be had. False, after a line on standard error, when a capability is
-// left: the program must not go on, and ends with status 1.
-bool BindBroadcastPortThenDropPrivileges(const char* program, PortCheckResult& broadcast);
+// library (or why it could not be had: the library says so in its status), then
+// gives up every capability. False, after a
+// line on standard error, when a capability is left: the program must not go
+// on, and ends with status 1.
+bool BindBroadcastPortThenDropPrivileges(const char* program);
 
 // The path of the running program, for the setcap line of a message.
 std::string ProgramPath(const char* fallback);

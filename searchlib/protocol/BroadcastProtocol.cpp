@@ -1,4 +1,4 @@
-#include "BroadcastProtocol.h"
+#include "protocol/BroadcastProtocol.h"
 
 #include <cstring>
 

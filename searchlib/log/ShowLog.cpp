@@ -1,4 +1,4 @@
-#include "ShowLog.h"
+#include "log/ShowLog.h"
 
 #include <atomic>
 #include <cstdarg>

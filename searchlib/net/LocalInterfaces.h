@@ -48,12 +48,9 @@ std::vector<std::string> InterfaceAddresses(const std::vector<LocalInterface>& i
 std::string UnknownInterfaceError(const std::vector<LocalInterface>& all,
                                   const std::vector<std::string>& items);
 
-// UnknownInterfaceError for both lists of a choice, against the interfaces the
-// host has now.
-std::string CheckInterfaceChoice(const InterfaceChoice& choice);
-
-// Hands the choice to the library (search_dll_set_interfaces); before its start.
-void ChooseSearchInterfaces(const InterfaceChoice& choice);
+// Whether a local interface address can carry a search: an IPv4 address of an
+// interface that is up, outside 127.0.0.0/8. addr is in network byte order.
+bool IsSearchableLocalAddress(unsigned int ifaFlags, unsigned int addrNetworkOrder);
 
 // Which interfaces' datagrams a worker may parse. Searching threads update it
 // before each search while the workers ask it for every datagram.

@@ -1,0 +1,187 @@
+#include "Searcher.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "log/ShowLog.h"
+#include "protocol/BroadcastProtocol.h"
+#include "protocol/SsdpProtocol.h"
+#include "search/SearchDeviceBroadcastThread.h"
+#include "search/SearchDeviceMultiCommandThread.h"
+#include "search/SearchDeviceMulticastThread.h"
+
+using SearchDeviceShowLog::io_printf;
+
+Searcher::Searcher() : m_nNextCommandPort(kFirstCommandPort) {}
+
+void Searcher::SetInterfaceChoice(const InterfaceChoice& choice)
+{
+    m_InterfaceChoice = choice;
+}
+
+void Searcher::SetBroadcastSocket(int fd, int bindError)
+{
+    m_nBroadcastSocket = fd;
+    m_nBroadcastBindError = bindError;
+}
+
+void Searcher::Start(SearchDeviceCallback callback, bool multiAddress)
+{
+    m_Callback = callback;
+    m_bMultiAddress = multiAddress;
+    if (m_InterfaceChoice.Active())
+    {
+        if (multiAddress)
+            // Nothing is parsed until the first look at the interfaces says
+            // which ones were chosen; the workers start before that.
+            m_ArrivalFilter.Restrict({});
+        else
+            io_printf("Search Interfaces : a choice of interfaces needs multi-address mode; ignored ");
+    }
+
+    auto* broadcast = new CSearchDeviceBroadcastThread(*this);
+    broadcast->AdoptSocket(m_nBroadcastSocket, m_nBroadcastBindError);
+    m_nBroadcastSocket = -1;
+    broadcast->InitSearchThread(nullptr, kBroadcastPort, false);
+    m_vWorkers.push_back({"", broadcast});
+
+    // In multi-address mode the per-address workers reach every interface, so
+    // the group member keeps port 1900 or nothing: a member on another port
+    // would hear no announcements anyway.
+    auto* ssdp = new CSearchDeviceMulticastThread(*this);
+    ssdp->SetJoinPerInterface(multiAddress);
+    ssdp->InitSearchThread(nullptr, kSsdpPort, !multiAddress);
+    m_vWorkers.push_back({"", ssdp});
+
+    if (multiAddress)
+        AddAddressWorkers();
+}
+
+void Searcher::Search(dhcppacket& packet)
+{
+    if (m_bMultiAddress)
+        AddAddressWorkers();
+    for (Worker& worker : m_vWorkers)
+    {
+        worker.thread->ClearOldDeviceInfo();
+        worker.thread->SendSearchCommandToDevice(packet);
+    }
+}
+
+void Searcher::Stop()
+{
+    for (Worker& worker : m_vWorkers)
+        worker.thread->ExitSearchThread();
+}
+
+search_dll_status Searcher::Status() const
+{
+    search_dll_status status{};
+    status.multi_address = m_bMultiAddress ? 1 : 0;
+    status.broadcast_port = kBroadcastPort;
+    status.group_port = kSsdpPort;
+    status.group_retry_ports = m_bMultiAddress ? 0 : kMaxPortRetries;
+    status.address_no_port_left = m_nAddressesWithoutPort;
+    for (std::size_t i = 0; i < m_vWorkers.size(); ++i)
+    {
+        const CSearchDeviceThread& thread = *m_vWorkers[i].thread;
+        if (i == 0)
+        {
+            status.broadcast_bound = thread.BoundPort() != 0 ? 1 : 0;
+            status.broadcast_error = thread.SetUpError();
+        }
+        else if (i == 1)
+        {
+            status.group_bound_port = thread.BoundPort();
+            status.group_error = thread.SetUpError();
+        }
+        else
+        {
+            ++status.address_searches;
+            if (thread.BoundPort() != 0)
+                ++status.address_searches_bound;
+            else
+                status.address_error = thread.SetUpError();
+        }
+    }
+    return status;
+}
+
+void Searcher::OnDevice(const deviceinfo& info, int port)
+{
+    io_printf("Handle %d : Search %d Thread Find Device and wait for mutex  ", port, port);
+    boost::mutex::scoped_lock lock(m_ReportLock);
+    io_printf("Handle %d : Search %d Thread Find Device have Mutex  ", port, port);
+    io_printf("Handle %d : Search %d Thread Find Device ID : %s, IP : %s  ", port, port, info.id, info.ip);
+    // The callback gets a copy of its own: it may write to the record.
+    deviceinfo copy = info;
+    // Without a callback there is nobody to tell; the report is dropped.
+    if (m_Callback != nullptr)
+        m_Callback(&copy, port);
+    io_printf("Handle %d : Search %d Thread Find Device Success Handle  ", port, port);
+}
+
+bool Searcher::Allows(unsigned int ifindex) const
+{
+    return m_ArrivalFilter.Allows(ifindex);
+}
+
+void Searcher::AddAddressWorkers()
+{
+    std::vector<LocalInterface> interfaces;
+    // A failed look leaves every worker with the interfaces it had.
+    if (!CurrentSearchInterfaces(interfaces))
+        return;
+    if (m_InterfaceChoice.Active())
+    {
+        std::vector<unsigned int> indices;
+        for (const LocalInterface& iface : interfaces)
+            indices.push_back(iface.index);
+        m_ArrivalFilter.Restrict(std::move(indices));
+    }
+    for (Worker& worker : m_vWorkers)
+        worker.thread->UseInterfaces(interfaces, m_InterfaceChoice.Active());
+
+    int withoutPort = 0;
+    for (const std::string& ip : InterfaceAddresses(interfaces))
+    {
+        bool known = false;
+        for (const Worker& worker : m_vWorkers)
+            known = known || worker.localAddress == ip;
+        if (known)
+            continue;
+        // Ports are 16 bits: a worker whose port, or one of the ports it may
+        // move on to when that one is taken, lies past the last port is not made.
+        if (m_nNextCommandPort + kMaxPortRetries > kLastUdpPort)
+        {
+            io_printf(
+                "Search Device Command Thread : no port left for local IP %s : next port %d, last port %d ",
+                ip.c_str(), m_nNextCommandPort, kLastUdpPort);
+            ++withoutPort;
+            continue;
+        }
+        auto* command = new CSearchDeviceMultiCommandThread(*this);
+        command->InitSearchThread(ip.c_str(), m_nNextCommandPort, true);
+        m_vWorkers.push_back({ip, command});
+        m_nNextCommandPort += kCommandPortStep;
+    }
+    m_nAddressesWithoutPort = withoutPort;
+}
+
+bool Searcher::CurrentSearchInterfaces(std::vector<LocalInterface>& interfaces) const
+{
+    interfaces.clear();
+    io_printf("Get Current Local IP Info ");
+    // The host's own name usually resolves to a loopback address only (from
+    // /etc/hosts), which reaches no device; the interfaces tell the truth.
+    std::vector<LocalInterface> all;
+    if (!ListLocalInterfaces(all))
+    {
+        io_printf("Add To Mulitcast Group Error : %s   ", std::strerror(errno));
+        return false;
+    }
+    interfaces = SearchableInterfaces(all, m_InterfaceChoice);
+    for (const std::string& ip : InterfaceAddresses(interfaces))
+        io_printf("Get Current Local IP, IP = %s  ", ip.c_str());
+    return true;
+}

@@ -1,0 +1,95 @@
+// The searcher: owns the search workers (one per socket), the user's choice of
+// interfaces, the port plan of the per-address searches and the report lock;
+// fans every search out to its workers, hands their reports to the device
+// callback one at a time, and says what runs. The C entry points stand over
+// exactly one of these.
+#ifndef SEARCHLIB_SEARCHER_H
+#define SEARCHLIB_SEARCHER_H
+
+#include <string>
+#include <vector>
+
+#include <boost/thread/mutex.hpp>
+
+#include "SearchDeviceOpt.h"
+#include "net/LocalInterfaces.h"
+#include "protocol/SearchDeviceInfo.h"
+#include "search/ReportSink.h"
+
+class CSearchDeviceThread;
+
+typedef int (*SearchDeviceCallback)(void*, int);
+
+class Searcher final : public ReportSink
+{
+public:
+    // One search worker and the local address it was made for (empty for the
+    // broadcast worker and the group member).
+    struct Worker
+    {
+        std::string localAddress;
+        CSearchDeviceThread* thread = nullptr;
+    };
+
+    Searcher();
+    Searcher(const Searcher&) = delete;
+    Searcher& operator=(const Searcher&) = delete;
+
+    // Before Start: the interfaces a multi-address search uses, and a socket
+    // bound to port 67 that the broadcast worker takes instead of binding one
+    // (or, with fd -1, why the caller could not bind it).
+    void SetInterfaceChoice(const InterfaceChoice& choice);
+    void SetBroadcastSocket(int fd, int bindError);
+
+    // Makes the workers, in this order: broadcast on port 67, the group member
+    // on port 1900 and, in multi-address mode, one per local address on ports
+    // 1530, 1550, ... Each binds its socket and starts its worker thread.
+    void Start(SearchDeviceCallback callback, bool multiAddress);
+    // One search: in multi-address mode the local addresses are looked up again
+    // first; then every worker forgets its last report and sends its request.
+    void Search(dhcppacket& packet);
+    // Tells every worker to stop; waits for none.
+    void Stop();
+
+    // What runs: the ports bound, and why a search has none.
+    search_dll_status Status() const;
+
+    // The report hand-over, on the reporting worker's thread.
+    void OnDevice(const deviceinfo& info, int port) override;
+    bool Allows(unsigned int ifindex) const override;
+
+    // Every worker made, in order of making. Workers live until the process is
+    // gone: a detached worker thread may still use its object at exit.
+    const std::vector<Worker>& Workers() const { return m_vWorkers; }
+    bool MultiAddress() const { return m_bMultiAddress; }
+    // The port the next per-address worker gets; a test may move it.
+    int NextCommandPort() const { return m_nNextCommandPort; }
+    void SetNextCommandPort(int port) { m_nNextCommandPort = port; }
+
+    // The interfaces a search uses now: up, not loopback, with an IPv4 address
+    // and, when the user chose, chosen. False when the system cannot list them.
+    bool CurrentSearchInterfaces(std::vector<LocalInterface>& interfaces) const;
+
+private:
+    // Makes a worker for each local address that has none yet, and hands every
+    // worker the interfaces of this search.
+    void AddAddressWorkers();
+
+    // Everything but the report lock and the arrival filter is used on the
+    // caller's thread only: the entry points never run at the same time.
+    std::vector<Worker> m_vWorkers;
+    bool m_bMultiAddress = false;
+    int m_nNextCommandPort;
+    int m_nBroadcastSocket = -1;
+    int m_nBroadcastBindError = 0;
+    InterfaceChoice m_InterfaceChoice;
+    // Local addresses that got no worker: no port was left for them.
+    int m_nAddressesWithoutPort = 0;
+    // Stored before any worker exists, read by the workers afterwards.
+    SearchDeviceCallback m_Callback = nullptr;
+    // Serialises the reports: the callback runs under it.
+    boost::mutex m_ReportLock;
+    CArrivalFilter m_ArrivalFilter;
+};
+
+#endif

@@ -1,0 +1,23 @@
+// What a search worker needs of its owner, handed to it when it is made: where
+// its reports go, and which datagrams it may read. A worker knows nothing else
+// of who owns it.
+#ifndef SEARCHLIB_REPORTSINK_H
+#define SEARCHLIB_REPORTSINK_H
+
+#include "protocol/SearchDeviceInfo.h"
+
+class ReportSink
+{
+public:
+    // A record the worker has not reported since the last search; port is the
+    // worker's local port, which names it. Called on the worker's own thread.
+    virtual void OnDevice(const deviceinfo& info, int port) = 0;
+    // Whether a datagram that arrived on interface ifindex (0: not known) may be
+    // read. Called on the worker's own thread for every datagram.
+    virtual bool Allows(unsigned int ifindex) const = 0;
+
+protected:
+    ~ReportSink() = default;
+};
+
+#endif
