@@ -5,6 +5,7 @@
 #include <net/if.h>
 #include <netinet/in.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -52,6 +53,25 @@ int CSearchDeviceClient::m_nPort = kFirstCommandPort;
 boost::mutex& CSearchDeviceClient::m_SearchMutex = *new boost::mutex;
 InterfaceChoice CSearchDeviceClient::m_InterfaceChoice;
 CArrivalFilter& CSearchDeviceClient::m_ArrivalFilter = *new CArrivalFilter;
+CUnicastTargets& CSearchDeviceClient::m_UnicastTargets = *new CUnicastTargets;
+
+void CUnicastTargets::Set(std::vector<boost::asio::ip::address_v4> targets)
+{
+    std::lock_guard<std::mutex> guard(m_Lock);
+    m_vTargets = std::move(targets);
+}
+
+std::vector<boost::asio::ip::address_v4> CUnicastTargets::Get() const
+{
+    std::lock_guard<std::mutex> guard(m_Lock);
+    return m_vTargets;
+}
+
+bool CUnicastTargets::Contains(const boost::asio::ip::address_v4& address) const
+{
+    std::lock_guard<std::mutex> guard(m_Lock);
+    return std::find(m_vTargets.begin(), m_vTargets.end(), address) != m_vTargets.end();
+}
 
 CSearchDeviceClient::CSearchDeviceClient() {}
 
@@ -100,10 +120,21 @@ int CSearchDeviceClient::SendMessageToDevice(dhcppacket& packet)
 {
     if (m_bMulitIP)
         InitSearchDeviceCommandThread();
+    const std::vector<boost::asio::ip::address_v4> targets = m_UnicastTargets.Get();
+    // Each device port gets the unicast search once, from the first thread of
+    // its protocol that has a socket: the group member, or when it has none, a
+    // command thread, whose bound address the answer then comes back to.
+    std::vector<unsigned short> unicastSent;
     for (IPANDSEARCHTHREAD& entry : m_vSearchDeviceThread)
     {
         entry.pThread->ClearOldDeviceInfo();
         entry.pThread->SendSearchCommandToDevice(packet);
+        const unsigned short port = entry.pThread->UnicastSearchPort();
+        if (targets.empty() || port == 0 ||
+            std::find(unicastSent.begin(), unicastSent.end(), port) != unicastSent.end())
+            continue;
+        if (entry.pThread->SendUnicastSearch(packet, targets))
+            unicastSent.push_back(port);
     }
     return 0;
 }
@@ -133,9 +164,17 @@ void CSearchDeviceClient::SetInterfaceChoice(const InterfaceChoice& choice)
     m_InterfaceChoice = choice;
 }
 
-bool CSearchDeviceClient::ArrivalAllowed(unsigned int ifindex)
+bool CSearchDeviceClient::ArrivalAllowed(unsigned int ifindex, const boost::asio::ip::address_v4& sender)
 {
-    return m_ArrivalFilter.Allows(ifindex);
+    // The lock of the unicast list is taken only for what the filter turns away.
+    return m_ArrivalFilter.Allows(ifindex) || m_UnicastTargets.Contains(sender);
+}
+
+void CSearchDeviceClient::SetUnicastTargets(std::vector<boost::asio::ip::address_v4> targets)
+{
+    for (const boost::asio::ip::address_v4& target : targets)
+        io_printf("Unicast Search : search %s by unicast ", target.to_string().c_str());
+    m_UnicastTargets.Set(std::move(targets));
 }
 
 void CSearchDeviceClient::InitSearchDeviceCommandThread()

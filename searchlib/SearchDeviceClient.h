@@ -4,9 +4,11 @@
 #ifndef SEARCHLIB_SEARCHDEVICECLIENT_H
 #define SEARCHLIB_SEARCHDEVICECLIENT_H
 
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include <boost/asio/ip/address_v4.hpp>
 #include <boost/thread/mutex.hpp>
 
 #include "LocalInterfaces.h"
@@ -26,6 +28,21 @@ struct IPANDSEARCHTHREAD
     IPANDSEARCHTHREAD& operator=(const IPANDSEARCHTHREAD& other);
     ~IPANDSEARCHTHREAD();
     void setvalue(std::string ip, CSearchDeviceThread* thread);
+};
+
+// The addresses searched by unicast beside the broadcast and the group. The
+// caller's thread replaces the list and reads it at each search, while every
+// worker may ask about the sender of a datagram, so it is under a lock.
+class CUnicastTargets
+{
+public:
+    void Set(std::vector<boost::asio::ip::address_v4> targets);
+    std::vector<boost::asio::ip::address_v4> Get() const;
+    bool Contains(const boost::asio::ip::address_v4& address) const;
+
+private:
+    mutable std::mutex m_Lock;
+    std::vector<boost::asio::ip::address_v4> m_vTargets; // guarded by m_Lock
 };
 
 class CSearchDeviceClient
@@ -49,8 +66,12 @@ public:
 
     // The user's choice of interfaces; takes effect only in multi-address mode.
     static void SetInterfaceChoice(const InterfaceChoice& choice);
-    // Whether a worker may parse a datagram that arrived on interface ifindex.
-    static bool ArrivalAllowed(unsigned int ifindex);
+    // Whether a worker may parse a datagram from sender that arrived on
+    // interface ifindex: on a searched interface, or from an address that is
+    // searched by unicast (its answers come by whatever route reaches it).
+    static bool ArrivalAllowed(unsigned int ifindex, const boost::asio::ip::address_v4& sender);
+    // The addresses every search from now on also reaches by unicast.
+    static void SetUnicastTargets(std::vector<boost::asio::ip::address_v4> targets);
 
     // Every search thread ever made, in order of creation. Like the threads it
     // lists, it lives until the process is gone.
@@ -63,6 +84,8 @@ public:
     static InterfaceChoice m_InterfaceChoice;
     // Read by detached workers until the process is gone: never destroyed.
     static CArrivalFilter& m_ArrivalFilter;
+    // Read by detached workers until the process is gone: never destroyed.
+    static CUnicastTargets& m_UnicastTargets;
 };
 
 // Whether a local interface address can carry a search: an IPv4 address of an

@@ -1,8 +1,11 @@
 #include "SearchDeviceOpt.h"
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <vector>
+
+#include <boost/asio/ip/address_v4.hpp>
 
 #include "BroadcastProtocol.h"
 #include "SearchDeviceClient.h"
@@ -87,5 +90,31 @@ extern "C" int search_dll_set_interfaces(const char* const* include, int nInclud
     choice.include = Texts(include, nInclude);
     choice.exclude = Texts(exclude, nExclude);
     CSearchDeviceClient::SetInterfaceChoice(choice);
+    return 0;
+}
+
+extern "C" int search_dll_set_unicast_addresses(const char* const* addresses, int nAddresses)
+{
+    // Before the start the list waits for the first search; once stopped there
+    // is no search left to send it.
+    if (g_state.load() == LibraryState::Stopped)
+        return 0;
+    std::vector<boost::asio::ip::address_v4> targets;
+    for (const std::string& text : Texts(addresses, nAddresses))
+    {
+        boost::system::error_code ec;
+        const boost::asio::ip::address_v4 address = boost::asio::ip::make_address_v4(text, ec);
+        // Such a search must reach one device: a group or a broadcast would
+        // reach many, from a socket that may broadcast.
+        if (ec || address.is_multicast() || address.is_unspecified() ||
+            address == boost::asio::ip::address_v4::broadcast())
+        {
+            io_printf("Unicast Search : '%s' is not a unicast IPv4 address; ignored ", text.c_str());
+            continue;
+        }
+        if (std::find(targets.begin(), targets.end(), address) == targets.end())
+            targets.push_back(address);
+    }
+    CSearchDeviceClient::SetUnicastTargets(std::move(targets));
     return 0;
 }

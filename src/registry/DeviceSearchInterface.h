@@ -28,6 +28,9 @@ public:
     int DeviceSearchDllInit(DeviceCallback pCallback, bool bLogEnable, const char* logDir, bool bMultiIP);
     void DeviceSearchDllExit();
     int SendSearchDeviceCommand(dhcppacket* packet);
+    // The dotted IPv4 addresses that every search from now on also reaches by
+    // unicast (devices beyond the local network); replaces the last list.
+    void SetSearchAddresses(const std::vector<std::string>& addresses);
     void GetDeviceList(std::vector<deviceinfo>& vDeviceList);
     void ClearDeviceList();
 

@@ -14,5 +14,6 @@ int header_check(void)
     int (*search)(struct dhcppacket*) = SendMessageToDevice;
     void (*stop)(void) = search_dll_exit;
     int (*choose)(const char* const*, int, const char* const*, int) = search_dll_set_interfaces;
-    return (init != 0) + (search != 0) + (stop != 0) + (choose != 0) + on_device(0, 0);
+    int (*beyond)(const char* const*, int) = search_dll_set_unicast_addresses;
+    return (init != 0) + (search != 0) + (stop != 0) + (choose != 0) + (beyond != 0) + on_device(0, 0);
 }

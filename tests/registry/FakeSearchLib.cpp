@@ -4,7 +4,7 @@
 
 FakeSearchLib g_fakeSearchLib;
 
-// Defining all four here keeps the linker from pulling the real entry points
+// Defining all five here keeps the linker from pulling the real entry points
 // out of the library archive.
 extern "C" int search_dll_init(int (*callback)(void*, int), bool bLogEnable, const char* logDir,
                                bool bMultiIP)
@@ -34,5 +34,12 @@ extern "C" int search_dll_set_interfaces(const char* const* include, int nInclud
 {
     g_fakeSearchLib.include.assign(include, include + nInclude);
     g_fakeSearchLib.exclude.assign(exclude, exclude + nExclude);
+    return 0;
+}
+
+extern "C" int search_dll_set_unicast_addresses(const char* const* addresses, int nAddresses)
+{
+    ++g_fakeSearchLib.unicastCalls;
+    g_fakeSearchLib.unicast.assign(addresses, addresses + (nAddresses > 0 ? nAddresses : 0));
     return 0;
 }

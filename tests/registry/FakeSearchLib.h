@@ -26,6 +26,9 @@ struct FakeSearchLib
 
     std::vector<std::string> include;
     std::vector<std::string> exclude;
+
+    int unicastCalls = 0;
+    std::vector<std::string> unicast;
 };
 
 // Reset by each test that uses it.
