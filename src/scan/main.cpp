@@ -306,6 +306,11 @@ int main(int argc, char** argv)
     const std::string unknown = CheckInterfaceChoice(choice);
     if (!unknown.empty())
         return UsageError(unknown);
+    // Names are looked up once, here, while Ctrl-C still ends a slow resolver.
+    std::vector<std::string> searchAddresses;
+    const std::string notSearchable = nasscan::ResolveSearchAddresses(opts.addresses, searchAddresses);
+    if (!notSearchable.empty())
+        return UsageError(notSearchable);
 
     if (!opts.logDir.empty())
     {
@@ -358,7 +363,7 @@ int main(int argc, char** argv)
     if (!CheckSearchPorts(opts))
         Finish(1);
 
-    nasscan::StartLibrary(opts, &RawReport);
+    nasscan::StartLibrary(opts, &RawReport, searchAddresses);
     // The library has bound its ports; nothing after this needs a privilege.
     std::string why;
     if (!nasfinder::DropAllCapabilities(&why))
