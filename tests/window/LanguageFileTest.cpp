@@ -93,7 +93,8 @@ TEST(LanguageChoice, ShippedFilesAreComplete)
         EXPECT_EQ(result.completions, 1);
         for (const char* key :
              {"List1", "List2", "List3", "Log In", "Refresh", "My storage", "Device List", "Search Time",
-              "Open Web Page", "Open File Share", "Copy Address", "Rows Shown"})
+              "Open Web Page", "Open File Share", "Copy Address", "Rows Shown", "Addresses",
+              "Search Addresses", "Search Addresses Note", "Add", "Remove", "Not A Device Address"})
         {
             const auto it = result.table.find(key);
             ASSERT_NE(it, result.table.end()) << key;
@@ -411,9 +412,10 @@ TEST_F(CaptionTest, StatusLineCountsRowsThenGivesThePortNotice)
         registry->AddDeviceInfo(d);
     }
     Load(Document(AllEightEntries() + Node("Rows Shown", "%1 rows")));
-    EXPECT_EQ(c->statusField->text(),
-              QString::fromUtf8("0 rows  \u00b7  The list is full: it holds 65536 devices, and further new devices "
-                                "are not added."));
+    EXPECT_EQ(
+        c->statusField->text(),
+        QString::fromUtf8("0 rows  \u00b7  The list is full: it holds 65536 devices, and further new devices "
+                          "are not added."));
     registry->ClearDeviceList();
     CDeviceSearchInterface::SetTraceSink(nullptr);
     Load(Document(AllEightEntries() + Node("Rows Shown", "%1 rows")));
