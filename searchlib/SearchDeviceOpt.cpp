@@ -3,9 +3,12 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <vector>
+
+#include <boost/asio/ip/address_v4.hpp>
 
 #include "Library.h"
 #include "Searcher.h"
@@ -128,5 +131,31 @@ extern "C" int search_dll_get_status(struct search_dll_status* status)
     if (status == nullptr)
         return 0;
     *status = g_state.load() == LibraryState::NotStarted ? search_dll_status{} : LibrarySearcher().Status();
+    return 0;
+}
+
+extern "C" int search_dll_set_unicast_addresses(const char* const* addresses, int nAddresses)
+{
+    // Before the start the list waits for the first search; once stopped there
+    // is no search left to send it.
+    if (g_state.load() == LibraryState::Stopped)
+        return 0;
+    std::vector<boost::asio::ip::address_v4> targets;
+    for (const std::string& text : Texts(addresses, nAddresses))
+    {
+        boost::system::error_code ec;
+        const boost::asio::ip::address_v4 address = boost::asio::ip::make_address_v4(text, ec);
+        // Such a search must reach one device: a group or a broadcast would
+        // reach many, from a socket that may broadcast.
+        if (ec || address.is_multicast() || address.is_unspecified() ||
+            address == boost::asio::ip::address_v4::broadcast())
+        {
+            io_printf("Unicast Search : '%s' is not a unicast IPv4 address; ignored ", text.c_str());
+            continue;
+        }
+        if (std::find(targets.begin(), targets.end(), address) == targets.end())
+            targets.push_back(address);
+    }
+    LibrarySearcher().SetUnicastTargets(std::move(targets));
     return 0;
 }

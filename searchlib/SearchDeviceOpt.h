@@ -14,6 +14,18 @@
  *                   afterwards, or without multi-address mode, it changes nothing.
  *                   Null lists, null texts and counts below 1 name nothing; a
  *                   text that names no interface matches nothing.
+ * search_dll_set_unicast_addresses  names devices beyond the local network: at
+ *                   every search from then on, each of the nAddresses dotted IPv4
+ *                   texts in addresses also gets the search packet by unicast to
+ *                   its port 68 (from the broadcast search's port 67) and the
+ *                   SSDP search by unicast to its port 1900, beside the broadcast
+ *                   and group searches; the answers are reported like any other,
+ *                   whichever interface they arrive on. Each call replaces the
+ *                   list; no list (null, or a count below 1) ends these searches.
+ *                   A text that is not a dotted IPv4 address, and a multicast,
+ *                   broadcast or unspecified address, is left out (and logged).
+ *                   Callable before search_dll_init and while the library runs;
+ *                   after search_dll_exit it changes nothing.
  * search_dll_set_broadcast_socket  hands the broadcast search a UDP socket that
  *                   is already bound to port 67 on every local address, so that
  *                   a program may bind that privileged port first and give up its
@@ -31,8 +43,8 @@
  *                   refused) by the time it returns; before it, all is zero.
  *
  * The library starts once per process: a second search_dll_init, and a search or a
- * stop while it is not running, do nothing. The three must not run at the same
- * time as each other. All return 0. */
+ * stop while it is not running, do nothing. No two of these calls may run at the
+ * same time as each other. All return 0. */
 #ifndef SEARCHLIB_SEARCHDEVICEOPT_H
 #define SEARCHLIB_SEARCHDEVICEOPT_H
 
@@ -71,6 +83,7 @@ extern "C"
     void search_dll_exit(void);
     int search_dll_set_interfaces(const char* const* include, int nInclude, const char* const* exclude,
                                   int nExclude);
+    int search_dll_set_unicast_addresses(const char* const* addresses, int nAddresses);
     int search_dll_set_broadcast_socket(int fd, int bindError);
     int search_dll_get_status(struct search_dll_status* status);
 

@@ -1,5 +1,6 @@
 #include "Searcher.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -23,6 +24,13 @@ void Searcher::SetBroadcastSocket(int fd, int bindError)
 {
     m_nBroadcastSocket = fd;
     m_nBroadcastBindError = bindError;
+}
+
+void Searcher::SetUnicastTargets(std::vector<boost::asio::ip::address_v4> targets)
+{
+    for (const boost::asio::ip::address_v4& target : targets)
+        io_printf("Unicast Search : search %s by unicast ", target.to_string().c_str());
+    m_UnicastTargets.Set(std::move(targets));
 }
 
 void Searcher::Start(SearchDeviceCallback callback, bool multiAddress)
@@ -61,10 +69,21 @@ void Searcher::Search(dhcppacket& packet)
 {
     if (m_bMultiAddress)
         AddAddressWorkers();
+    const std::vector<boost::asio::ip::address_v4> targets = m_UnicastTargets.Get();
+    // Each device port gets the unicast search once, from the first worker of
+    // its protocol that has a socket: the group member, or when it has none, a
+    // per-address worker, whose bound address the answer then comes back to.
+    std::vector<unsigned short> unicastSent;
     for (Worker& worker : m_vWorkers)
     {
         worker.thread->ClearOldDeviceInfo();
         worker.thread->SendSearchCommandToDevice(packet);
+        const unsigned short port = worker.thread->UnicastSearchPort();
+        if (targets.empty() || port == 0 ||
+            std::find(unicastSent.begin(), unicastSent.end(), port) != unicastSent.end())
+            continue;
+        if (worker.thread->SendUnicastSearch(packet, targets))
+            unicastSent.push_back(port);
     }
 }
 
@@ -121,9 +140,10 @@ void Searcher::OnDevice(const deviceinfo& info, int port)
     io_printf("Handle %d : Search %d Thread Find Device Success Handle  ", port, port);
 }
 
-bool Searcher::Allows(unsigned int ifindex) const
+bool Searcher::Allows(unsigned int ifindex, const boost::asio::ip::address_v4& sender) const
 {
-    return m_ArrivalFilter.Allows(ifindex);
+    // The lock of the unicast list is taken only for what the filter turns away.
+    return m_ArrivalFilter.Allows(ifindex) || m_UnicastTargets.Contains(sender);
 }
 
 void Searcher::AddAddressWorkers()

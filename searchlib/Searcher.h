@@ -40,6 +40,9 @@ public:
     // (or, with fd -1, why the caller could not bind it).
     void SetInterfaceChoice(const InterfaceChoice& choice);
     void SetBroadcastSocket(int fd, int bindError);
+    // Before Start or while running: the addresses every search from now on
+    // also reaches by unicast (devices beyond the local network).
+    void SetUnicastTargets(std::vector<boost::asio::ip::address_v4> targets);
 
     // Makes the workers, in this order: broadcast on port 67, the group member
     // on port 1900 and, in multi-address mode, one per local address on ports
@@ -56,7 +59,9 @@ public:
 
     // The report hand-over, on the reporting worker's thread.
     void OnDevice(const deviceinfo& info, int port) override;
-    bool Allows(unsigned int ifindex) const override;
+    // A datagram on a searched interface, or from an address searched by
+    // unicast (its answers come by whatever route reaches it).
+    bool Allows(unsigned int ifindex, const boost::asio::ip::address_v4& sender) const override;
 
     // Every worker made, in order of making. Workers live until the process is
     // gone: a detached worker thread may still use its object at exit.
@@ -90,6 +95,7 @@ private:
     // Serialises the reports: the callback runs under it.
     boost::mutex m_ReportLock;
     CArrivalFilter m_ArrivalFilter;
+    CUnicastTargets m_UnicastTargets;
 };
 
 #endif

@@ -145,3 +145,21 @@ bool CArrivalFilter::Allows(unsigned int ifindex) const
     std::lock_guard<std::mutex> guard(m_Lock);
     return std::find(m_vAllowed.begin(), m_vAllowed.end(), ifindex) != m_vAllowed.end();
 }
+
+void CUnicastTargets::Set(std::vector<boost::asio::ip::address_v4> targets)
+{
+    std::lock_guard<std::mutex> guard(m_Lock);
+    m_vTargets = std::move(targets);
+}
+
+std::vector<boost::asio::ip::address_v4> CUnicastTargets::Get() const
+{
+    std::lock_guard<std::mutex> guard(m_Lock);
+    return m_vTargets;
+}
+
+bool CUnicastTargets::Contains(const boost::asio::ip::address_v4& address) const
+{
+    std::lock_guard<std::mutex> guard(m_Lock);
+    return std::find(m_vTargets.begin(), m_vTargets.end(), address) != m_vTargets.end();
+}

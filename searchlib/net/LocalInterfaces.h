@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <boost/asio/ip/address_v4.hpp>
+
 struct LocalInterface
 {
     std::string name;
@@ -68,6 +70,21 @@ private:
     std::atomic<bool> m_bRestricted{false};
     mutable std::mutex m_Lock;
     std::vector<unsigned int> m_vAllowed; // guarded by m_Lock
+};
+
+// The addresses searched by unicast beside the broadcast and the group. The
+// searching thread replaces the list and reads it at each search, while every
+// worker may ask about the sender of a datagram, so it is under a lock.
+class CUnicastTargets
+{
+public:
+    void Set(std::vector<boost::asio::ip::address_v4> targets);
+    std::vector<boost::asio::ip::address_v4> Get() const;
+    bool Contains(const boost::asio::ip::address_v4& address) const;
+
+private:
+    mutable std::mutex m_Lock;
+    std::vector<boost::asio::ip::address_v4> m_vTargets; // guarded by m_Lock
 };
 
 #endif

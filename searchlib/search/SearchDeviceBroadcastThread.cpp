@@ -87,6 +87,17 @@ void CSearchDeviceBroadcastThread::UseInterfaces(const std::vector<LocalInterfac
     }
 }
 
+unsigned short CSearchDeviceBroadcastThread::UnicastSearchPort() const
+{
+    return kBroadcastDevicePort;
+}
+
+bool CSearchDeviceBroadcastThread::SendUnicastSearch(const dhcppacket& packet,
+                                                     const std::vector<boost::asio::ip::address_v4>& targets)
+{
+    return SendToEach(&packet, sizeof(packet), targets, kBroadcastDevicePort);
+}
+
 void CSearchDeviceBroadcastThread::SendOnInterface(const dhcppacket& packet, const LocalInterface& iface)
 {
     // One socket on 0.0.0.0:67 for every interface: the interface index in the

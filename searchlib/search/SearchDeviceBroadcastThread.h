@@ -22,6 +22,11 @@ public:
     // From now on the search leaves by each of these interfaces that can
     // broadcast, not only by the one that holds the route for 255.255.255.255.
     void UseInterfaces(const std::vector<LocalInterface>& interfaces, bool bChosen) override;
+    // The search packet to each address's port 68, from port 67 like the
+    // broadcast, so that the answer comes back to this socket.
+    unsigned short UnicastSearchPort() const override;
+    bool SendUnicastSearch(const dhcppacket& packet,
+                           const std::vector<boost::asio::ip::address_v4>& targets) override;
 
 private:
     // Sends one search out of one interface, whatever the routes say.

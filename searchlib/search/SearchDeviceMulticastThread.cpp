@@ -166,6 +166,17 @@ int CSearchDeviceMulticastThread::SendSearchCommandToDevice(dhcppacket& /*packet
     return 0;
 }
 
+unsigned short CSearchDeviceMulticastThread::UnicastSearchPort() const
+{
+    return kSsdpPort;
+}
+
+bool CSearchDeviceMulticastThread::SendUnicastSearch(const dhcppacket& /*packet*/,
+                                                     const std::vector<boost::asio::ip::address_v4>& targets)
+{
+    return SendToEach(upnp_searchfmt, sizeof(upnp_searchfmt) - 1, targets, kSsdpPort);
+}
+
 void CSearchDeviceMulticastThread::HandleReceiveInfo(char* data, int nLen, std::string& sender)
 {
     io_printf("SendThread %d : Handle Mulitcast Recive Information  ", nPort);

@@ -22,6 +22,11 @@ public:
     // InitSearchThread.
     void SetJoinPerInterface(bool bPerInterface) { m_bJoinPerInterface = bPerInterface; }
     void UseInterfaces(const std::vector<LocalInterface>& interfaces, bool bChosen) override;
+    // The SSDP search to each address's port 1900; the answer comes back to
+    // this socket's address and port.
+    unsigned short UnicastSearchPort() const override;
+    bool SendUnicastSearch(const dhcppacket& packet,
+                           const std::vector<boost::asio::ip::address_v4>& targets) override;
 
     void AlterMulticastGroupInfo(bool join);
     // One step of the port retry: the next port, at most kMaxPortRetries times.

@@ -116,7 +116,7 @@ std::size_t CSearchDeviceThread::ReceiveDatagram(char* buffer, std::size_t size,
             ifindex = static_cast<unsigned int>(info.ipi_ifindex);
         }
     }
-    if (count > 0 && !m_Sink.Allows(ifindex))
+    if (count > 0 && !m_Sink.Allows(ifindex, sender.address().to_v4()))
     {
         io_printf("SendThread %d : Drop Datagram from %s : arrived on interface %u, not searched  ", nPort,
                   sender.address().to_string().c_str(), ifindex);
@@ -252,4 +252,36 @@ void CSearchDeviceThread::HandleReceiveInfo(char* /*data*/, int /*nLen*/, std::s
 
 void CSearchDeviceThread::UseInterfaces(const std::vector<LocalInterface>& /*interfaces*/, bool /*bChosen*/)
 {
+}
+
+unsigned short CSearchDeviceThread::UnicastSearchPort() const
+{
+    return 0;
+}
+
+bool CSearchDeviceThread::SendUnicastSearch(const dhcppacket& /*packet*/,
+                                            const std::vector<boost::asio::ip::address_v4>& /*targets*/)
+{
+    return false;
+}
+
+bool CSearchDeviceThread::SendToEach(const void* data, std::size_t size,
+                                     const std::vector<boost::asio::ip::address_v4>& targets,
+                                     unsigned short port)
+{
+    // A socket that never came up, or was closed at stop, sends nothing.
+    if (!IsWorkerRunning())
+        return false;
+    for (const boost::asio::ip::address_v4& target : targets)
+    {
+        boost::system::error_code ec;
+        io_printf("SendThread %d : Send Unicast Search Command to %s:%d  ", nPort, target.to_string().c_str(),
+                  port);
+        sock.send_to(boost::asio::buffer(data, size), boost::asio::ip::udp::endpoint(target, port), 0, ec);
+        // One unreachable address must not keep the search from the others.
+        if (ec)
+            io_printf("SendThread %d : Send Unicast Search Error : %s to %s   ", nPort, ec.message().c_str(),
+                      target.to_string().c_str());
+    }
+    return true;
 }

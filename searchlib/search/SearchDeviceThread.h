@@ -38,6 +38,12 @@ public:
     // at start and before every search; bChosen says the user chose them.
     // Called on the searching thread only. Most threads need nothing of it.
     virtual void UseInterfaces(const std::vector<LocalInterface>& interfaces, bool bChosen);
+    // The device port to which this thread's search also goes by unicast (0:
+    // none), and that unicast search to each of targets; false when this thread
+    // has no socket to send it from. Called on the searching thread only.
+    virtual unsigned short UnicastSearchPort() const;
+    virtual bool SendUnicastSearch(const dhcppacket& packet,
+                                   const std::vector<boost::asio::ip::address_v4>& targets);
 
     int GetPort() const { return nPort; }
     // Once InitSearchThread has returned: the local port the socket is bound to
@@ -77,6 +83,10 @@ protected:
     // burst of answers (the system's default holds only a few hundred).
     void OpenSocket();
     void BindSocket(const boost::asio::ip::address_v4& local);
+    // Sends size bytes of data to each target's port from this thread's socket,
+    // the failures logged; false when the worker does not run (no socket).
+    bool SendToEach(const void* data, std::size_t size,
+                    const std::vector<boost::asio::ip::address_v4>& targets, unsigned short port);
     // Sets the stop flag and wakes a receive that the worker is blocked in.
     void StopWorker();
     // One datagram with its peer's address and room for one IP_PKTINFO control

@@ -4,6 +4,9 @@
 #ifndef NASFINDER_SCAN_SCANLIBRARY_H
 #define NASFINDER_SCAN_SCANLIBRARY_H
 
+#include <string>
+#include <vector>
+
 #include "DeviceSearchInterface.h"
 #include "ScanOptions.h"
 
@@ -14,8 +17,17 @@ namespace nasscan
 // the log file in opts.logDir when given, and rawReport as the application's
 // callback with --raw. Standard error gets the registry's vendor trace and the
 // log's echo only with --verbose, every line made inert; otherwise both stay
-// quiet (the log file is written all the same). Returns the library's result.
-int StartLibrary(const ScanOptions& opts, DeviceCallback rawReport);
+// quiet (the log file is written all the same). searchAddresses (dotted IPv4)
+// are searched by unicast at every search. Returns the library's result.
+int StartLibrary(const ScanOptions& opts, DeviceCallback rawReport,
+                 const std::vector<std::string>& searchAddresses = {});
+
+// The dotted IPv4 addresses that --address texts stand for, in order and without
+// repeats: an address as it is, a name as the resolver answers it (asked once,
+// now; the answers that are no device's address are left out). Empty when every
+// text gives one; otherwise one line about the first text that gives none.
+std::string ResolveSearchAddresses(const std::vector<std::string>& texts,
+                                   std::vector<std::string>& addresses);
 } // namespace nasscan
 
 #endif

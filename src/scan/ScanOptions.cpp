@@ -68,6 +68,7 @@ ParseResult ParseScanOptions(const std::vector<std::string>& args)
         const char* const valueName = name == "--seconds"   ? "a number of seconds"
                                       : name == "--log-dir" ? "a directory"
                                       : namesInterface      ? "an interface name or address"
+                                      : name == "--address" ? "an IPv4 address or a host name"
                                                             : nullptr;
         const bool takesValue = valueName != nullptr;
         if (takesValue && !hasInlineValue)
@@ -123,6 +124,12 @@ ParseResult ParseScanOptions(const std::vector<std::string>& args)
                 return Fail("option " + name + " needs an interface name or address");
             (name == "--interface" ? opts.interfaces : opts.excludedInterfaces).push_back(value);
         }
+        else if (name == "--address")
+        {
+            if (value.empty())
+                return Fail("option --address needs an IPv4 address or a host name");
+            opts.addresses.push_back(value);
+        }
         else if (!arg.empty() && arg[0] == '-')
             return Fail("unknown option '" + arg + "'");
         else
@@ -163,6 +170,10 @@ std::string ScanUsage(const std::string& program)
            "                  do not search on this interface; repeatable. Answers that\n"
            "                  arrive on an interface not searched are ignored. Neither\n"
            "                  goes with --no-multi; an unknown interface is a bad argument\n"
+           "  --address ADDRESS\n"
+           "                  also search this device by unicast: an IPv4 address or a\n"
+           "                  host name (looked up once, at start), for a device beyond\n"
+           "                  a router or a VPN that no broadcast reaches; repeatable\n"
            "  --log-dir DIR   write the diagnostic log into DIR (an existing directory)\n"
            "  --verbose       also print every report's vendor and, with --log-dir, the\n"
            "                  log lines on standard error\n"

@@ -28,6 +28,9 @@ struct ScanOptions
     // they name interfaces of this host is for the caller to check.
     std::vector<std::string> interfaces;
     std::vector<std::string> excludedInterfaces;
+    // --address: IPv4 addresses or host names as given, searched by unicast;
+    // the caller resolves them (ResolveSearchAddresses).
+    std::vector<std::string> addresses;
 };
 
 enum class ParseStatus

@@ -279,6 +279,11 @@ int main(int argc, char** argv)
     const std::string unknown = CheckInterfaceChoice(choice);
     if (!unknown.empty())
         return UsageError(unknown);
+    // Names are looked up once, here, while Ctrl-C still ends a slow resolver.
+    std::vector<std::string> searchAddresses;
+    const std::string notSearchable = nasscan::ResolveSearchAddresses(opts.addresses, searchAddresses);
+    if (!notSearchable.empty())
+        return UsageError(notSearchable);
 
     if (!opts.logDir.empty())
     {
@@ -328,7 +333,7 @@ int main(int argc, char** argv)
     }
     pthread_detach(signalThread);
 
-    nasscan::StartLibrary(opts, &RawReport);
+    nasscan::StartLibrary(opts, &RawReport, searchAddresses);
     if (!SayWhichSearchesCannotRun())
         Finish(1);
 

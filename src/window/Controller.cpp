@@ -5,6 +5,7 @@
 #include "NotificationCenter.h"
 #include "OperationQueue.h"
 #include "ParseOperation.h"
+#include "SearchAddresses.h"
 #include "ui_MainWindow.h"
 
 #include <QAction>
@@ -57,6 +58,7 @@ const char kCopyAddressKey[] = "Copy Address";
 // The status line's entries, and their English text where the file has none.
 const char kRowsShownKey[] = "Rows Shown";
 const char kRowsShownText[] = "Devices shown: %1";
+const char kAddressesKey[] = "Addresses";
 // Between the row count and each notice on the status line.
 const char kStatusSeparator[] = "  \u00b7  ";
 const char kBroadcastUnavailableKey[] = "Broadcast Unavailable";
@@ -119,8 +121,9 @@ DeviceRow RowFromDevice(const deviceinfo& info)
 Controller::Controller(QMainWindow* window, const Ui::MainWindow& ui, QObject* parent)
     : QObject(parent), array_controller(new QSortFilterProxyModel(this)), tableview(ui.tableview),
       loginbutton(ui.loginbutton), refreshbutton(ui.refreshbutton), storagebutton(ui.storagebutton),
-      countdownField(ui.countdownField), deviceListField(ui.deviceListField), statusField(ui.statusField),
-      window(window), rowModel(new QStandardItemModel(0, 3, this))
+      addressesbutton(ui.addressesbutton), countdownField(ui.countdownField),
+      deviceListField(ui.deviceListField), statusField(ui.statusField), window(window),
+      rowModel(new QStandardItemModel(0, 3, this))
 {
     // Captions until the language file says otherwise.
     rowModel->setHorizontalHeaderLabels({tr("Host Name"), tr("IP Address"), tr("Product")});
@@ -141,6 +144,7 @@ Controller::Controller(QMainWindow* window, const Ui::MainWindow& ui, QObject* p
     connect(loginbutton, &QPushButton::clicked, this, &Controller::onLogin);
     connect(refreshbutton, &QPushButton::clicked, this, &Controller::onRefreash);
     connect(storagebutton, &QPushButton::clicked, this, &Controller::onGotoStorage);
+    connect(addressesbutton, &QPushButton::clicked, this, &Controller::onSearchAddresses);
     connect(tableview, &QTableView::doubleClicked, this, &Controller::onTableviewDoubleClicked);
 
     rowMenu = new QMenu(tableview);
@@ -174,6 +178,8 @@ void Controller::awakeFromNib()
     startLanguageFile(QLocale::system().uiLanguages(), QStringLiteral(":"));
 
     CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
+    searchAddresses = LoadSearchAddresses();
+    UseSearchAddresses(searchAddresses);
     registry->DeviceSearchDllInit(nullptr, false, nullptr, true);
     showStatusLine();
     registry->SendSearchDeviceCommand(nullptr);
@@ -286,6 +292,35 @@ void Controller::onCopyAddress()
         QGuiApplication::clipboard()->setText(*address);
 }
 
+void Controller::onSearchAddresses()
+{
+    if (addressesDialog)
+    {
+        addressesDialog->raise();
+        addressesDialog->activateWindow();
+        return;
+    }
+    addressesDialog = new SearchAddressesDialog(
+        searchAddresses, [this](const char* key, const char* english) { return languageText(key, english); },
+        window);
+    addressesDialog->setAttribute(Qt::WA_DeleteOnClose);
+    // The language's font, so that Chinese is drawn with Chinese shapes.
+    if (const std::optional<FontNode> entry = languageEntry(QString::fromLatin1(kAddressesKey)))
+    {
+        if (const std::optional<QFont> font = FontForEntry(*entry))
+            addressesDialog->setFont(*font);
+    }
+    connect(addressesDialog, &SearchAddressesDialog::addressesChanged, this, &Controller::setSearchAddresses);
+    addressesDialog->open();
+}
+
+void Controller::setSearchAddresses(const QStringList& addresses)
+{
+    searchAddresses = addresses;
+    SaveSearchAddresses(addresses);
+    UseSearchAddresses(addresses);
+}
+
 void Controller::tableViewSortDescriptorsDidChange(int column, Qt::SortOrder order)
 {
     array_controller->sort(column, order);
@@ -333,6 +368,7 @@ void Controller::ReflashLanguage()
     CaptionControl(loginbutton, languageEntry(QStringLiteral("Log In")));
     CaptionControl(refreshbutton, languageEntry(QStringLiteral("Refresh")));
     CaptionControl(storagebutton, languageEntry(QStringLiteral("My storage")));
+    CaptionControl(addressesbutton, languageEntry(QString::fromLatin1(kAddressesKey)));
     CaptionControl(openWebPageAction, languageEntry(QString::fromLatin1(kOpenWebPageKey)));
     CaptionControl(openShareAction, languageEntry(QString::fromLatin1(kOpenFileShareKey)));
     CaptionControl(copyAddressAction, languageEntry(QString::fromLatin1(kCopyAddressKey)));
@@ -343,11 +379,7 @@ void Controller::ReflashLanguage()
 void Controller::showStatusLine()
 {
     // Each entry in the file's language, or in English where the file has none.
-    const auto caption = [this](const char* key, const char* english)
-    {
-        const std::optional<FontNode> entry = languageEntry(QString::fromLatin1(key));
-        return entry && entry->String ? *entry->String : QString::fromUtf8(english);
-    };
+    const auto caption = [this](const char* key, const char* english) { return languageText(key, english); };
 
     QStringList parts{
         Filled(caption(kRowsShownKey, kRowsShownText), QString::number(array_controller->rowCount()))};
@@ -393,6 +425,12 @@ bool Controller::eventFilter(QObject* watched, QEvent* event)
 std::optional<FontNode> Controller::languageEntry(const QString& key) const
 {
     return parseOperation ? parseOperation->entry(key) : std::nullopt;
+}
+
+QString Controller::languageText(const char* key, const char* english) const
+{
+    const std::optional<FontNode> entry = languageEntry(QString::fromLatin1(key));
+    return entry && entry->String ? *entry->String : QString::fromUtf8(english);
 }
 
 void Controller::setRows(const QList<DeviceRow>& rows)

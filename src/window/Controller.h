@@ -12,6 +12,7 @@
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -32,6 +33,7 @@ class QStandardItemModel;
 class QTableView;
 class OperationQueue;
 class ParseOperation;
+class SearchAddressesDialog;
 struct deviceinfo;
 
 namespace Ui
@@ -74,6 +76,10 @@ public slots:
     // A right click (or the menu key) on a row selects it and opens rowMenu.
     void onTableviewContextMenu(const QPoint& pos);
     void onCopyAddress();
+    // Opens the dialog of the addresses searched beyond the local network.
+    void onSearchAddresses();
+    // Keeps them in the user's settings and searches them from now on.
+    void setSearchAddresses(const QStringList& addresses);
     void tableViewSortDescriptorsDidChange(int column, Qt::SortOrder order);
     void windowWillClose();
     void ReflashLanguage();
@@ -87,6 +93,7 @@ public:
     QPushButton* loginbutton;
     QPushButton* refreshbutton;
     QPushButton* storagebutton;
+    QPushButton* addressesbutton;
     QLabel* countdownField;
     QLabel* deviceListField;
     // One line below the table: the number of rows shown, then a notice for
@@ -107,12 +114,17 @@ public:
     QString openNotice;
     QTimer mytimer;
     qint32 counter = 0;
+    // The addresses searched beyond the local network, and their dialog while open.
+    QStringList searchAddresses;
+    QPointer<SearchAddressesDialog> addressesDialog;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     std::optional<FontNode> languageEntry(const QString& key) const;
+    // The entry's text in the file's language, or the English text.
+    QString languageText(const char* key, const char* english) const;
     void setRows(const QList<DeviceRow>& rows);
     void setButtonsEnabled(bool enabled);
     std::optional<QString> selectedAddress() const;

@@ -64,7 +64,7 @@ CODE_REQUEST = 11
 CODE_REPLY = 12
 
 NS_PREFIX = 'nfbed'
-_NS_RE = re.compile(r'^' + NS_PREFIX + r'(\d+)-([a-z0-9]{6})-(br|cl|dv|pr)$')
+_NS_RE = re.compile(r'^' + NS_PREFIX + r'(\d+)-([a-z0-9]{6})-(br|cl|dv|pr|rt)$')
 
 
 def search_packet():
@@ -601,6 +601,101 @@ class Lan:
                 if self.device_addrs else 'no devices')
         return 'client %s (netns %s), %s (netns %s)' % (
             ', '.join(self.client_addrs), self.client_ns, devs, self.device_ns)
+
+
+# ---------------------------------------------------------------------------
+# A routed subnet
+
+ROUTED_PREFIX = 24
+ROUTED_CLIENT_ADDR = '198.18.1.1'
+ROUTED_CLIENT_LEG = '198.18.1.254'   # the router's address in the client's /24
+ROUTED_DEVICE_LEG = '198.18.20.254'  # ... and in the devices' /24
+ROUTED_FIRST_DEVICE = 10             # devices are 198.18.20.10 upwards
+ROUTED_MAX_DEVICES = 200
+
+
+def routed_device_addr(index):
+    """Address of device `index` (0-based) beyond the router: 198.18.20.10, .11, ..."""
+    if not 0 <= index < ROUTED_MAX_DEVICES:
+        raise ValueError('routed device index %r out of range 0..%d' % (index, ROUTED_MAX_DEVICES - 1))
+    return '198.18.20.%d' % (ROUTED_FIRST_DEVICE + index)
+
+
+class RoutedLan(Lan):
+    """The client and the devices on two /24s, with a router between them, as
+    for a device on another floor, another VLAN or beyond a VPN:
+
+     client ns                 router ns (ip_forward=1)                  device ns
+     eth0 198.18.1.1/24 ── eth0 198.18.1.254/24   eth1 198.18.20.254/24 ── eth0 198.18.20.10/24, .11, ...
+
+    Unicast crosses the router both ways; the limited broadcast and the SSDP
+    group do not (nothing routes multicast). Both ends keep the stand-ins for a
+    default route of Lan (224.0.0.0/4 and 255.255.255.255/32 on eth0), so the
+    searches leave as on a real host and stay on their own link. Everything
+    else of Lan (client_run, simulator, teardown, ...) works the same;
+    `router_ns` names the third namespace, and there is no bridge namespace.
+
+    devices: number of device addresses, 198.18.20.10 upwards (1..200)
+    """
+
+    def __init__(self, devices=2, ipv6=False, handle_signals=True):
+        if not isinstance(devices, int) or not 1 <= devices <= ROUTED_MAX_DEVICES:
+            raise ValueError('devices must be an integer in 1..%d' % ROUTED_MAX_DEVICES)
+        super().__init__(devices=0, ipv6=ipv6, handle_signals=handle_signals)
+        self.devices = devices
+        self.bridge_ns = None
+        self.router_ns = self.name + '-rt'
+        self.client_addrs = [ROUTED_CLIENT_ADDR]
+        self.device_addrs = [routed_device_addr(i) for i in range(devices)]
+
+    def _setup(self):
+        for ns in (self.router_ns, self.client_ns, self.device_ns):
+            self._ip(['netns', 'add', ns])
+            self._created.append(ns)
+        sysctl = ['net/ipv4/conf/all/rp_filter=0', 'net/ipv4/conf/default/rp_filter=0']
+        if not self.ipv6:
+            sysctl += ['net/ipv6/conf/all/disable_ipv6=1', 'net/ipv6/conf/default/disable_ipv6=1']
+        self._sysctl(self.router_ns, sysctl + ['net/ipv4/ip_forward=1'])
+        self._sysctl(self.client_ns, sysctl)
+        self._sysctl(self.device_ns, sysctl + ['net/ipv4/neigh/default/unres_qlen_bytes=16777216'])
+        for a in [ROUTED_CLIENT_ADDR, ROUTED_CLIENT_LEG, ROUTED_DEVICE_LEG] + self.device_addrs:
+            check_safe_addr(a)
+
+        self._batch(self.router_ns, [
+            'link set lo up',
+            'link add eth0 type veth peer name eth0 netns %s' % self.client_ns,
+            'link add eth1 type veth peer name eth0 netns %s' % self.device_ns,
+            'addr add %s/%d dev eth0' % (ROUTED_CLIENT_LEG, ROUTED_PREFIX),
+            'addr add %s/%d dev eth1' % (ROUTED_DEVICE_LEG, ROUTED_PREFIX),
+            'link set eth0 up', 'link set eth1 up'])
+        # Only the bed's own range goes to the router: nothing else has a route.
+        self._batch(self.client_ns, [
+            'link set lo up', 'link set eth0 up',
+            'addr add %s/%d dev eth0' % (ROUTED_CLIENT_ADDR, ROUTED_PREFIX),
+            'route add %s via %s' % (SAFE_NETWORK, ROUTED_CLIENT_LEG),
+            'route add 224.0.0.0/4 dev eth0', 'route add 255.255.255.255/32 dev eth0'])
+        self._batch(self.device_ns, ['link set lo up', 'link set eth0 up'] +
+                    ['addr add %s/%d dev eth0' % (a, ROUTED_PREFIX) for a in self.device_addrs] +
+                    ['route add %s via %s' % (SAFE_NETWORK, ROUTED_DEVICE_LEG),
+                     'route add 224.0.0.0/4 dev eth0', 'route add 255.255.255.255/32 dev eth0'])
+        ends = [(self.router_ns, 'eth0'), (self.router_ns, 'eth1'), (self.client_ns, 'eth0'),
+                (self.device_ns, 'eth0')]
+
+        def ready():
+            for ns, dev in ends:
+                r = self._ip(['-j', 'link', 'show', 'dev', dev], ns=ns, check=False)
+                try:
+                    if json.loads(r.stdout or '[]')[0].get('operstate') != 'UP':
+                        return False
+                except (ValueError, IndexError):
+                    return False
+            return True
+        wait_until(ready, 10.0, message='the routed links to come up')
+
+    def summary(self):
+        return 'client %s (netns %s), router %s|%s (netns %s), %d devices %s-%s (netns %s)' % (
+            ROUTED_CLIENT_ADDR, self.client_ns, ROUTED_CLIENT_LEG, ROUTED_DEVICE_LEG, self.router_ns,
+            len(self.device_addrs), self.device_addrs[0], self.device_addrs[-1], self.device_ns)
 
 
 # ---------------------------------------------------------------------------

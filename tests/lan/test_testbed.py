@@ -332,6 +332,23 @@ class LanShapeTest(unittest.TestCase):
             [req] = sim.wait_for_requests(1, proto='ssdp')
             self.assertEqual(req['src'], '198.19.0.1')
 
+    def test_routed_subnet_passes_unicast_only(self):
+        with lanbed.RoutedLan(devices=2) as lan:
+            self.assertEqual((lan.client_addrs, lan.device_addrs),
+                             (['198.18.1.1'], ['198.18.20.10', '198.18.20.11']))
+            sim = lan.simulator()
+            # The group and the broadcast go first; had they crossed the router
+            # they would be recorded before the unicast search that follows.
+            _port, got = run_probe(lan, ('0.0.0.0', 0), expect=1, send=[
+                (lanbed.msearch_request(), lanbed.SSDP_GROUP, 1900),
+                (lanbed.search_packet(), '255.255.255.255', 68),
+                (lanbed.msearch_request(), lan.device_addrs[1], 1900)])
+            self.assertEqual([(g['src'], g['sport'], g['dst']) for g in got],
+                             [(lan.device_addrs[1], 1900, '198.18.1.1')])
+            [req] = sim.wait_for_requests(1, own=False)
+            self.assertEqual((req['proto'], req['src'], req['dst']), ('ssdp', '198.18.1.1', lan.device_addrs[1]))
+            self.assertEqual(len(sim.requests(own=False)), 1)
+
     def test_add_client_address_while_running(self):
         with lanbed.Lan(devices=2) as lan:
             sim = lan.simulator()

@@ -6,6 +6,7 @@ extern "C"
     int search_dll_init(int (*callback)(void*, int), bool bLogEnable, const char* logDir, bool bMultiIP);
     int SendMessageToDevice(struct dhcppacket* pdhcp);
     void search_dll_exit(void);
+    int search_dll_set_unicast_addresses(const char* const* addresses, int nAddresses);
 }
 
 static int OnDevice(void*, int)
@@ -17,6 +18,8 @@ int main(int argc, char**)
 {
     if (argc > 100)
     {
+        const char* const beyond[] = {"198.18.20.10"};
+        search_dll_set_unicast_addresses(beyond, 1);
         search_dll_init(OnDevice, false, nullptr, true);
         SendMessageToDevice(nullptr);
         search_dll_exit();

@@ -61,3 +61,10 @@ search_dll_status AllSearchesRun()
     status.address_searches_bound = 1;
     return status;
 }
+
+extern "C" int search_dll_set_unicast_addresses(const char* const* addresses, int nAddresses)
+{
+    ++g_fakeSearchLib.unicastCalls;
+    g_fakeSearchLib.unicast.assign(addresses, addresses + (nAddresses > 0 ? nAddresses : 0));
+    return 0;
+}

@@ -32,6 +32,9 @@ struct FakeSearchLib
     std::vector<std::string> include;
     std::vector<std::string> exclude;
 
+    int unicastCalls = 0;
+    std::vector<std::string> unicast;
+
     int broadcastSocket = -1;
     search_dll_status status = AllSearchesRun();
 };

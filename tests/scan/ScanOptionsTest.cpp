@@ -91,6 +91,8 @@ TEST(ScanOptionsTest, BadArgumentsGiveAnErrorWithAReason)
         // The choice takes the search from every interface; without it, silently nothing.
         {{"--no-multi", "--interface", "eth0"}, "--interface cannot be combined with --no-multi"},
         {{"--exclude-interface", "eth0", "--no-multi"}, "--exclude-interface cannot be combined"},
+        {{"--address"}, "--address needs an IPv4 address or a host name"},
+        {{"--address="}, "--address needs an IPv4 address or a host name"},
     };
     for (const Case& c : cases)
     {
@@ -109,7 +111,7 @@ TEST(ScanOptionsTest, HelpAndVersionStopParsing)
     EXPECT_EQ(Parse({"--bogus", "--help"}).status, ParseStatus::Error); // first problem wins
     const std::string usage = nasscan::ScanUsage("nasfinder-scan");
     for (const char* option : {"--seconds", "--json", "--raw", "--watch", "--no-multi", "--log-dir",
-                               "--verbose", "--version", "--interface", "--exclude-interface"})
+                               "--verbose", "--version", "--interface", "--exclude-interface", "--address"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
 
@@ -128,6 +130,7 @@ TEST(ScanStartTest, TheOptionsReachTheLibrary)
         bool rawCallback;
         std::vector<std::string> include = {};
         std::vector<std::string> exclude = {};
+        std::vector<std::string> unicast = {};
     };
     const Case cases[] = {
         {{}, true, nullptr, false},
@@ -140,14 +143,25 @@ TEST(ScanStartTest, TheOptionsReachTheLibrary)
          false,
          {"eth1", "198.19.0.1"},
          {"eth0"}},
+        // Each address once, in the order given.
+        {{"--address", "198.18.20.10", "--address=10.1.2.3", "--address", "198.18.20.10"},
+         true,
+         nullptr,
+         false,
+         {},
+         {},
+         {"198.18.20.10", "10.1.2.3"}},
     };
     for (const Case& c : cases)
     {
         const auto r = ParseScanOptions(c.args);
         ASSERT_EQ(r.status, ParseStatus::Run) << r.error;
         g_fakeSearchLib = FakeSearchLib{};
-        nasscan::StartLibrary(r.options, &NoReport);
+        std::vector<std::string> unicast;
+        ASSERT_EQ(nasscan::ResolveSearchAddresses(r.options.addresses, unicast), "");
+        nasscan::StartLibrary(r.options, &NoReport, unicast);
         const std::string what = c.args.empty() ? "no arguments" : c.args[0];
+        EXPECT_EQ(g_fakeSearchLib.unicast, c.unicast) << what;
         EXPECT_EQ(g_fakeSearchLib.initCalls, 1) << what;
         EXPECT_EQ(g_fakeSearchLib.bMultiIP, c.multiIP) << what;
         EXPECT_EQ(g_fakeSearchLib.include, c.include) << what;
@@ -160,6 +174,36 @@ TEST(ScanStartTest, TheOptionsReachTheLibrary)
         // The registry's own handler always goes to the library; the scan's raw
         // printer only behind it.
         EXPECT_EQ(g_fakeSearchLib.callback, &CDeviceSearchInterface::SearchDeviceRecallHandle) << what;
+    }
+}
+
+// Anything but one device's address would turn the unicast search into a
+// broadcast, a group search or a search of this computer; a number in another
+// notation would name another host than the one written.
+TEST(ScanStartTest, AnAddressThatNamesNoDeviceIsRefusedWithAReason)
+{
+    const struct
+    {
+        std::vector<std::string> texts;
+        const char* reason;
+    } rows[] = {
+        {{"224.0.0.1"}, "'224.0.0.1' is no device's address"},
+        {{"198.18.20.10", "255.255.255.255"}, "'255.255.255.255' is no device's address"},
+        {{"0.1.2.3"}, "no device's address"},
+        {{"127.0.0.1"}, "no device's address"},
+        {{"240.0.0.1"}, "no device's address"},
+        {{"010.0.0.1"}, "'010.0.0.1' is not an IPv4 address in dotted decimal form"},
+        {{"0x7f.1"}, "dotted decimal form"},
+        {{"3323073546"}, "dotted decimal form"},
+        // From the hosts file: no query leaves the machine.
+        {{"localhost"}, "'localhost' resolves to no device's address (127.0.0.1)"},
+    };
+    for (const auto& row : rows)
+    {
+        std::vector<std::string> addresses{"stale"};
+        const std::string error = nasscan::ResolveSearchAddresses(row.texts, addresses);
+        EXPECT_NE(error.find(row.reason), std::string::npos) << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << "reason must be one line";
     }
 }
 

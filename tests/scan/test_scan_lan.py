@@ -417,6 +417,56 @@ class TwoNetworks(ScanCase):
         self.assertEqual(self.sim.requests(own=False), [], 'a bad argument must not start a search')
 
 
+class RoutedSubnet(ScanCase):
+    """Devices beyond a router (lanbed.RoutedLan): 198.18.20.10 answers only
+    the broadcast search, 198.18.20.11 only SSDP. Neither the broadcast nor the
+    group crosses the router; a search of their own addresses does."""
+
+    def setUp(self):
+        self.lan = lanbed.RoutedLan(devices=2)
+        self.lan.start()
+        self.addCleanup(self.lan.close)
+        self.sim = self.lan.simulator()
+        self.sim.configure(0, ssdp=False)
+        self.sim.configure(1, broadcast=False)
+
+    def listed(self, *args):
+        r = self.scan('--json', '--seconds', '2', *args)
+        self.assertScanOk(r)
+        return {e['ip']: e['id'] for e in strict_json(r.stdout)}
+
+    def test_a_device_beyond_the_router_is_listed_when_its_address_is_searched(self):
+        dev = self.lan.device_addrs
+        self.assertEqual(self.listed(), {})
+        self.assertEqual(self.sim.requests(own=False), [], 'nothing of the LAN search crosses the router')
+
+        # Answers arrive on eth0, the route's interface: a named address is
+        # listed even where the user searches no interface of the LAN.
+        for choice in ([], ['--exclude-interface', 'eth0']):
+            self.sim.clear_requests()
+            self.assertEqual(self.listed('--address', dev[0], '--address=' + dev[1], *choice),
+                             {dev[0]: 'DEV0', dev[1]: 'DEV1'}, choice)
+            got = sorted((r['proto'], r['dst'], r['src'], r['sport'], r['data']) for r in self.sim.requests(own=False))
+            self.assertEqual(got, sorted([('broadcast', d, '198.18.1.1', 67, lanbed.search_packet()) for d in dev] +
+                                         [('ssdp', d, '198.18.1.1', 1900, lanbed.msearch_request()) for d in dev]),
+                             choice)
+
+    def test_a_name_is_resolved_once_at_start(self):
+        # `ip netns exec` puts /etc/netns/NAME/hosts in the place of /etc/hosts.
+        if not os.path.isdir('/etc/netns'):
+            os.mkdir('/etc/netns')
+            self.addCleanup(os.rmdir, '/etc/netns')
+        folder = os.path.join('/etc/netns', self.lan.client_ns)
+        os.mkdir(folder)
+        self.addCleanup(shutil.rmtree, folder, True)
+        with open(os.path.join(folder, 'hosts'), 'w') as f:
+            f.write('127.0.0.1 localhost\n%s nas-beyond\n' % self.lan.device_addrs[1])
+        self.assertEqual(self.listed('--address', 'nas-beyond'), {self.lan.device_addrs[1]: 'DEV1'})
+        r = self.scan('--address', 'localhost', timeout=20)
+        self.assertEqual(r.returncode, 2, r.stderr)
+        self.assertIn(b"'localhost' resolves to no device's address (127.0.0.1)", r.stderr)
+
+
 class Arguments(ScanCase):
     devices = 1
 
@@ -440,6 +490,8 @@ class Arguments(ScanCase):
                              (['--watch', '--seconds', '5'], '--watch'),
                              (['--raw', '--json'], '--json'),
                              (['--interface', 'eth0', '--no-multi'], '--no-multi'),
+                             (['--address', '239.143.255.250'], "'239.143.255.250' is no device's address"),
+                             (['--address', '255.255.255.255'], "is no device's address"),
                              (['--log-dir', '--json'], 'needs a directory'),
                              (['--log-dir', missing], missing),
                              (['--log-dir', planted['fifo']], 'not a regular file'),

@@ -10,6 +10,7 @@
 #include "DeviceSearchInterface.h"
 #include "FakeSearchLib.h"
 #include "ParseOperation.h"
+#include "SearchAddresses.h"
 #include "WindowTestSupport.h"
 
 #include <QAction>
@@ -24,7 +25,10 @@
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
+#include <QSettings>
 #include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QUrl>
@@ -248,6 +252,47 @@ TEST_F(ControllerTest, StartAndRefreshEachSendOneSearch)
         EXPECT_EQ(g_fakeSearchLib.sendCalls, before + 1);
         EXPECT_FALSE(ButtonsEnabled());
     }
+}
+
+// The addresses searched beyond the LAN: typed in the dialog, kept in the
+// user's settings under XDG_CONFIG_HOME, handed to the library at once and at
+// the next start; what is no device's address never reaches the library.
+TEST_F(ControllerTest, SearchAddressesRoundTripThroughTheSettings)
+{
+    const QString file = TestConfigHome() + "/nasfinder/nasfinder.conf";
+    QFile::remove(file);
+    c->addressesbutton->click();
+    ASSERT_TRUE(c->addressesDialog);
+    SearchAddressesDialog& dialog = *c->addressesDialog;
+    const int before = g_fakeSearchLib.unicastCalls;
+    for (const char* typed :
+         {" 198.18.20.10 ", "10.1.2.3", "198.18.20.10", "224.0.0.1", "010.0.0.1", "nas.lan"})
+    {
+        dialog.entry->setText(QString::fromLatin1(typed));
+        dialog.addButton->click();
+    }
+    EXPECT_EQ(dialog.addresses(), QStringList({"198.18.20.10", "10.1.2.3"}));
+    EXPECT_TRUE(dialog.problem->text().contains("nas.lan")) << dialog.problem->text().toStdString();
+    EXPECT_EQ(g_fakeSearchLib.unicastCalls, before + 2) << "once per change";
+    dialog.list->setCurrentRow(0);
+    dialog.removeButton->click();
+    EXPECT_EQ(g_fakeSearchLib.unicast, std::vector<std::string>({"10.1.2.3"}));
+    EXPECT_TRUE(QFile::exists(file));
+    EXPECT_EQ(LoadSearchAddresses(), QStringList({"10.1.2.3"}));
+
+    // A hand-edited file: only device addresses, each once, are searched.
+    {
+        QSettings edited(file, QSettings::IniFormat);
+        edited.setValue("search/addresses",
+                        QStringList({"198.18.20.11", "255.255.255.255", "x", "198.18.20.11", "127.0.0.1"}));
+    }
+    g_fakeSearchLib = FakeSearchLib{};
+    AppDelegate next;
+    next.loadWindowLayout();
+    next.controller->awakeFromNib();
+    EXPECT_EQ(g_fakeSearchLib.unicast, std::vector<std::string>({"198.18.20.11"}));
+    EXPECT_EQ(g_fakeSearchLib.initCalls, 1);
+    QFile::remove(file);
 }
 
 TEST_F(ControllerTest, RefreshEmptiesAtOnceAndRestartsTheCountdown)

@@ -94,7 +94,8 @@ TEST(LanguageChoice, ShippedFilesAreComplete)
         EXPECT_EQ(result.completions, 1);
         for (const char* key :
              {"List1", "List2", "List3", "Log In", "Refresh", "My storage", "Device List", "Search Time",
-              "Open Web Page", "Open File Share", "Copy Address", "Rows Shown"})
+              "Open Web Page", "Open File Share", "Copy Address", "Rows Shown", "Addresses",
+              "Search Addresses", "Search Addresses Note", "Add", "Remove", "Not A Device Address"})
         {
             const auto it = result.table.find(key);
             ASSERT_NE(it, result.table.end()) << key;

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QMessageBox>
 #include <QMutex>
 #include <QStringList>
@@ -31,8 +32,28 @@ inline void PrintTo(const QString& text, std::ostream* os)
     *os << '"' << text.toStdString() << '"';
 }
 
+// The window reads and writes the user's settings, which no test may touch:
+// every test process, and the programs it starts, get a settings folder of
+// their own, removed at exit. Set before Qt first looks for the folder.
+inline QString TestConfigHome()
+{
+    // A plain buffer: the removal at exit runs after static objects are gone.
+    static char folder[] = "/tmp/nasfinder-window-test-XXXXXX";
+    static const bool made = []
+    {
+        if (mkdtemp(folder) == nullptr)
+            std::abort();
+        qputenv("XDG_CONFIG_HOME", folder);
+        std::atexit([] { QDir(QString::fromLocal8Bit(folder)).removeRecursively(); });
+        return true;
+    }();
+    (void)made;
+    return QString::fromLocal8Bit(folder);
+}
+
 inline QApplication& TestApplication()
 {
+    TestConfigHome();
     static int argc = 1;
     static char name[] = "nasfinder-window-test";
     static char* argv[] = {name, nullptr};
