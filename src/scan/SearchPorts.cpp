@@ -27,6 +27,10 @@ SearchPortVerdict JudgeSearchPorts(const SearchPortStates& states, const std::st
                     "), so the broadcast search is off; run as root or grant the binary the capability: "
                     "setcap cap_net_bind_service=+ep " +
                     programPath + ".";
+    else if (states.broadcast.state == PortCheck::InUse)
+        broadcast = "cannot bind UDP port 67 (" + Why(states.broadcast) +
+                    "), so the broadcast search gets no answers. Ports 67 and 68 are the DHCP ports: a DHCP "
+                    "server on this computer (such as dnsmasq, or a virtual-machine network) may hold it.";
     else if (!broadcastRuns)
         broadcast = "cannot bind UDP port 67 (" + Why(states.broadcast) +
                     "), so the broadcast search gets no answers.";

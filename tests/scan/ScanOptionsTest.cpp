@@ -205,8 +205,12 @@ TEST(SearchPorts, WarningsNameExactlyTheSearchesThatCannotRun)
         {{denied, free, true, 2, 2},
          {"cannot bind UDP port 67 (Permission denied), so the broadcast search is off"},
          true},
+        // Ports 67 and 68 are DHCP's: a DHCP server here is the likely holder.
         {{taken, free, false, 0, 0},
-         {"cannot bind UDP port 67 (Address already in use), so the broadcast search gets"},
+         {"cannot bind UDP port 67 (Address already in use), so the broadcast search gets no answers. Ports "
+          "67 "
+          "and 68 are the DHCP ports: a DHCP server on this computer (such as dnsmasq, or a virtual-machine "
+          "network) may hold it. Going on with SSDP alone."},
          true},
         // The group member's port is taken, the per-address searches still run.
         {{free, taken, true, 2, 1},
