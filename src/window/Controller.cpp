@@ -66,7 +66,30 @@ const char kBroadcastUnavailableText[] =
     "Install the nasfinder package, or grant the privilege: sudo setcap cap_net_bind_service=+ep %1";
 const char kBroadcastPortBusyKey[] = "Broadcast Port Busy";
 const char kBroadcastPortBusyText[] =
-    "Only the SSDP search is running: another program holds UDP port 67, which the broadcast search needs.";
+    "Only the SSDP search is running: another program holds UDP port 67, which the broadcast search needs. "
+    "Ports 67 and 68 are the DHCP ports: a DHCP server on this computer (such as dnsmasq, or a "
+    "virtual-machine network) may hold it.";
+// A chosen interface that cannot carry every search, by what keeps it; the
+// English text is the scan's, with the interface as %1.
+const char* InterfaceLimitKey(InterfaceLimit limit)
+{
+    switch (limit)
+    {
+    case InterfaceLimit::None:
+        break;
+    case InterfaceLimit::Loopback:
+        return "Interface Loopback";
+    case InterfaceLimit::Down:
+        return "Interface Down";
+    case InterfaceLimit::NoAddress:
+        return "Interface Without Address";
+    case InterfaceLimit::NoBroadcast:
+        return "Interface Without Broadcast";
+    }
+    return nullptr;
+}
+const char kCannotOpenKey[] = "Cannot Open";
+const char kCannotOpenText[] = "The desktop could not open %1; open it by hand.";
 
 const char kListFullKey[] = "List Full";
 const char kListFullText[] = "The list is full: it holds %1 devices, and further new devices are not added.";
@@ -245,6 +268,7 @@ void Controller::getDeviceList()
 
 void Controller::onRefreash()
 {
+    unopenedUrl.clear();
     setRows({});
     CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
     registry->ClearDeviceList();
@@ -368,9 +392,17 @@ void Controller::showStatusLine()
         parts.append(caption(kBroadcastPortBusyKey, kBroadcastPortBusyText));
         break;
     }
+    for (const ChosenInterface& iface : chosenInterfaces)
+    {
+        if (const char* key = InterfaceLimitKey(iface.limit))
+            parts.append(Filled(caption(key, InterfaceLimitText("%1", iface.limit).c_str()),
+                                QString::fromStdString(iface.name)));
+    }
     if (CDeviceSearchInterface::GetInstance()->RefusedForFullList() > 0)
         parts.append(Filled(caption(kListFullKey, kListFullText),
                             QString::number(CDeviceSearchInterface::kMaxDevices)));
+    if (!unopenedUrl.isEmpty())
+        parts.append(Filled(caption(kCannotOpenKey, kCannotOpenText), unopenedUrl));
     // The line keeps one font, that of its first part.
     if (const std::optional<FontNode> entry = languageEntry(QString::fromLatin1(kRowsShownKey)))
     {
@@ -454,7 +486,17 @@ void Controller::openSelectedDevice(const QString& scheme)
                  qPrintable(url.errorString()));
         return;
     }
-    QDesktopServices::openUrl(url);
+    openWithDesktop(url);
+}
+
+void Controller::openWithDesktop(const QUrl& url)
+{
+    // False where the desktop has nothing to open the address with.
+    const bool opened = QDesktopServices::openUrl(url);
+    if (!opened)
+        qWarning("the desktop could not open %s", qPrintable(url.toString()));
+    unopenedUrl = opened ? QString() : url.toString();
+    showStatusLine();
 }
 
 void Controller::updateRowActions()

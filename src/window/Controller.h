@@ -6,6 +6,7 @@
 #define NASFINDER_CONTROLLER_H
 
 #include "FontNode.h"
+#include "LocalInterfaces.h"
 #include "ProcessPrivileges.h"
 
 #include <QList>
@@ -29,6 +30,7 @@ class QPushButton;
 class QSortFilterProxyModel;
 class QStandardItemModel;
 class QTableView;
+class QUrl;
 class OperationQueue;
 class ParseOperation;
 struct deviceinfo;
@@ -89,7 +91,8 @@ public:
     QLabel* countdownField;
     QLabel* deviceListField;
     // One line below the table: the number of rows shown, then a notice for
-    // each thing that keeps a search from running (today: port 67).
+    // each thing that keeps a search from running (port 67, a chosen
+    // interface), a full list, and an address the desktop could not open.
     QLabel* statusField;
     // A row's menu: open the web page, open the file share, copy the address.
     // Its items are enabled when the buttons are and the address may be opened.
@@ -98,6 +101,10 @@ public:
     QAction* openShareAction;
     QAction* copyAddressAction;
     nasfinder::PortCheckResult broadcastPort;
+    // The interfaces chosen with --interface and what each cannot carry.
+    std::vector<ChosenInterface> chosenInterfaces;
+    // The last address the desktop could not open, until one opens or Refresh.
+    QString unopenedUrl;
     std::unique_ptr<OperationQueue> parseQueue;
     std::unique_ptr<ParseOperation> parseOperation;
     QTimer mytimer;
@@ -113,6 +120,9 @@ private:
     std::optional<QString> selectedAddress() const;
     std::optional<QString> openableSelectedAddress(const char* purpose) const;
     void openSelectedDevice(const QString& scheme);
+    // Hands the address to the desktop; where the desktop cannot open it, the
+    // status line names it so that the user can open it by hand.
+    void openWithDesktop(const QUrl& url);
     void updateRowActions();
     void showStatusLine();
 
