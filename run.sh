@@ -2,7 +2,8 @@
 # Sets everything up and starts nasfinder: the window by default, or the headless
 # scan command with --scan (its arguments follow: ./run.sh --scan --json).
 # ./run.sh --setup installs what is missing and builds, and runs nothing: for a
-# machine that is set up while it is online and used where it is not.
+# machine that is set up while it is online and used where it is not. It also
+# installs what the README's sandbox recipes need (tools/lan-sandbox, xvfb-run).
 # Building and running need none of the test tools: the tests are configured
 # only by ./test.sh (CMake option NASFINDER_BUILD_TESTS, off by default).
 set -euo pipefail
@@ -10,8 +11,12 @@ cd "$(dirname "$0")"
 export LANG=${LANG:-C.UTF-8}
 
 . tools/deps.sh
+packages=$NASFINDER_BUILD_PACKAGES
+if [ "${1:-}" = --setup ]; then
+  packages="$packages $NASFINDER_SANDBOX_PACKAGES"
+fi
 # shellcheck disable=SC2086
-nasfinder_install_packages $NASFINDER_BUILD_PACKAGES >&2
+nasfinder_install_packages $packages >&2
 
 if [ ! -f build/CMakeCache.txt ]; then
   cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null

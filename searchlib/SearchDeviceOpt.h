@@ -66,6 +66,7 @@ extern "C"
     {
         int multi_address;          /* 1 in multi-address mode */
         int broadcast_port;         /* the broadcast search's port (67) */
+        int broadcast_device_port;  /* the port it searches on the devices (68) */
         int broadcast_bound;        /* 1 when its socket is bound */
         int broadcast_error;        /* why not */
         int group_port;             /* the SSDP group member's port (1900) */

@@ -98,6 +98,7 @@ search_dll_status Searcher::Status() const
     search_dll_status status{};
     status.multi_address = m_bMultiAddress ? 1 : 0;
     status.broadcast_port = kBroadcastPort;
+    status.broadcast_device_port = kBroadcastDevicePort;
     status.group_port = kSsdpPort;
     status.group_retry_ports = m_bMultiAddress ? 0 : kMaxPortRetries;
     status.address_no_port_left = m_nAddressesWithoutPort;

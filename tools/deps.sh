@@ -4,8 +4,11 @@
 
 NASFINDER_BUILD_PACKAGES="g++ make cmake pkg-config libboost-dev libboost-thread-dev libboost-system-dev
   libboost-date-time-dev qt6-base-dev qt6-qpa-plugins fonts-noto-cjk fonts-dejavu-core libcap2-bin"
-NASFINDER_TEST_PACKAGES="clang llvm-14 libclang-rt-14-dev libgtest-dev libbenchmark-dev iproute2 python3 procps
-  util-linux xvfb xauth imagemagick"
+# ./run.sh --setup: what the README's sandbox recipes need beside the build
+# (tools/lan-sandbox and its device simulator, xvfb-run for the window).
+NASFINDER_SANDBOX_PACKAGES="python3 iproute2 xvfb xauth"
+NASFINDER_TEST_PACKAGES="clang llvm-14 libclang-rt-14-dev libgtest-dev libbenchmark-dev $NASFINDER_SANDBOX_PACKAGES
+  procps util-linux imagemagick"
 # tools/package.sh: the Debian package build and the checks of its result.
 NASFINDER_PACKAGE_PACKAGES="debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream man-db"
 

@@ -131,6 +131,83 @@ std::string UnknownInterfaceError(const std::vector<LocalInterface>& all,
     return std::string();
 }
 
+std::string ContradictoryInterfaceError(const std::vector<LocalInterface>& all, const InterfaceChoice& choice)
+{
+    for (const std::string& chosen : choice.include)
+    {
+        for (const std::string& excluded : choice.exclude)
+        {
+            for (const LocalInterface& iface : all)
+            {
+                if (InterfaceMatches(iface, chosen) && InterfaceMatches(iface, excluded))
+                    return "interface " + iface.name + " is both chosen (--interface " + chosen +
+                           ") and excluded (--exclude-interface " + excluded + ")";
+            }
+        }
+    }
+    return std::string();
+}
+
+std::vector<ChosenInterface> ChosenInterfaceLimits(const std::vector<LocalInterface>& all,
+                                                   const InterfaceChoice& choice)
+{
+    std::vector<ChosenInterface> chosen;
+    if (choice.include.empty())
+        return chosen;
+    for (const LocalInterface& iface : all)
+    {
+        if (!InterfaceChosen(iface, choice))
+            continue;
+        InterfaceLimit limit = InterfaceLimit::None;
+        if ((iface.flags & IFF_LOOPBACK) != 0)
+            limit = InterfaceLimit::Loopback;
+        else if ((iface.flags & IFF_UP) == 0)
+            limit = InterfaceLimit::Down;
+        else if (SearchableInterfaces({iface}, InterfaceChoice{}).empty())
+            limit = InterfaceLimit::NoAddress;
+        // The broadcast thread leaves such an interface out; the SSDP search
+        // still goes out from its address.
+        else if ((iface.flags & IFF_BROADCAST) == 0)
+            limit = InterfaceLimit::NoBroadcast;
+        chosen.push_back({iface.name, limit});
+    }
+    return chosen;
+}
+
+std::vector<ChosenInterface> ChosenInterfaceLimits(const InterfaceChoice& choice)
+{
+    std::vector<LocalInterface> all;
+    ListLocalInterfaces(all);
+    return ChosenInterfaceLimits(all, choice);
+}
+
+std::string InterfaceLimitText(const std::string& name, InterfaceLimit limit)
+{
+    switch (limit)
+    {
+    case InterfaceLimit::None:
+        break;
+    case InterfaceLimit::Loopback:
+        return "interface " + name + " is a loopback interface: no search runs there";
+    case InterfaceLimit::Down:
+        return "interface " + name + " is down: no search runs there";
+    case InterfaceLimit::NoAddress:
+        return "interface " + name + " has no IPv4 address: no search runs there";
+    case InterfaceLimit::NoBroadcast:
+        return "interface " + name + " has no broadcast: only the SSDP search runs there";
+    }
+    return std::string();
+}
+
+bool AnyChosenInterfaceSearches(const std::vector<ChosenInterface>& chosen)
+{
+    return chosen.empty() || std::any_of(chosen.begin(), chosen.end(),
+                                         [](const ChosenInterface& iface) {
+                                             return iface.limit == InterfaceLimit::None ||
+                                                    iface.limit == InterfaceLimit::NoBroadcast;
+                                         });
+}
+
 void CArrivalFilter::Restrict(std::vector<unsigned int> indices)
 {
     std::lock_guard<std::mutex> guard(m_Lock);

@@ -54,6 +54,41 @@ std::string UnknownInterfaceError(const std::vector<LocalInterface>& all,
 // interface that is up, outside 127.0.0.0/8. addr is in network byte order.
 bool IsSearchableLocalAddress(unsigned int ifaFlags, unsigned int addrNetworkOrder);
 
+// Empty when no interface is both chosen and excluded; otherwise one line that
+// names the first such interface and the two items that name it.
+std::string ContradictoryInterfaceError(const std::vector<LocalInterface>& all,
+                                        const InterfaceChoice& choice);
+
+// What keeps a chosen interface from a search, the first that holds.
+enum class InterfaceLimit
+{
+    None,        // both searches run there
+    Loopback,    // nothing runs there
+    Down,        // nothing runs there
+    NoAddress,   // no IPv4 address a search may use: nothing runs there
+    NoBroadcast, // a point-to-point tunnel: only the SSDP search runs there
+};
+
+struct ChosenInterface
+{
+    std::string name;
+    InterfaceLimit limit = InterfaceLimit::None;
+};
+
+// Every interface chosen by the include list, in the host's order, with its
+// limit; empty when the choice names no interface to include.
+std::vector<ChosenInterface> ChosenInterfaceLimits(const std::vector<LocalInterface>& all,
+                                                   const InterfaceChoice& choice);
+// ChosenInterfaceLimits against the interfaces the host has now.
+std::vector<ChosenInterface> ChosenInterfaceLimits(const InterfaceChoice& choice);
+
+// One line saying which search cannot run on the interface and why; empty for
+// InterfaceLimit::None.
+std::string InterfaceLimitText(const std::string& name, InterfaceLimit limit);
+
+// False only when interfaces were chosen and none of them can carry a search.
+bool AnyChosenInterfaceSearches(const std::vector<ChosenInterface>& chosen);
+
 // Which interfaces' datagrams a worker may parse. Searching threads update it
 // before each search while the workers ask it for every datagram.
 class CArrivalFilter

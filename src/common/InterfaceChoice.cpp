@@ -8,8 +8,10 @@ std::string CheckInterfaceChoice(const InterfaceChoice& choice)
 {
     std::vector<LocalInterface> all;
     ListLocalInterfaces(all);
-    const std::string unknown = UnknownInterfaceError(all, choice.include);
-    return unknown.empty() ? UnknownInterfaceError(all, choice.exclude) : unknown;
+    std::string error = UnknownInterfaceError(all, choice.include);
+    if (error.empty())
+        error = UnknownInterfaceError(all, choice.exclude);
+    return error.empty() ? ContradictoryInterfaceError(all, choice) : error;
 }
 
 void ChooseSearchInterfaces(const InterfaceChoice& choice)

@@ -1,5 +1,6 @@
 #include "SearchPorts.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "ProcessPrivileges.h"
@@ -35,6 +36,13 @@ SearchPortVerdict JudgeSearchPorts(const search_dll_status& status, const std::s
                     ", so the broadcast search is off; run as root or grant the binary the capability: "
                     "setcap cap_net_bind_service=+ep " +
                     programPath + ".";
+    else if (!broadcastRuns && status.broadcast_error == EADDRINUSE)
+        broadcast =
+            CannotBind(status.broadcast_port, status.broadcast_error) +
+            ", so the broadcast search gets no answers. Ports " + std::to_string(status.broadcast_port) +
+            " and " + std::to_string(status.broadcast_device_port) +
+            " are the DHCP ports: a DHCP server on this computer (such as dnsmasq, or a virtual-machine "
+            "network) may hold it.";
     else if (!broadcastRuns)
         broadcast = CannotBind(status.broadcast_port, status.broadcast_error) +
                     ", so the broadcast search gets no answers.";

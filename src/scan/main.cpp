@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -180,6 +181,19 @@ void SayOnceIfTheListIsFull(const CDeviceSearchInterface& registry)
                  kProgram, CDeviceSearchInterface::kMaxDevices);
 }
 
+// Each table of --watch starts with the local date and time, so that a log of
+// the output shows when a device came or went.
+std::string LocalTimeLine()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    char text[64] = {0};
+    if (localtime_r(&now, &local) == nullptr ||
+        std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S %Z", &local) == 0)
+        return std::string();
+    return std::string(text) + "\n";
+}
+
 [[noreturn]] void RunWatch(const nasscan::ScanOptions& opts)
 {
     CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
@@ -208,7 +222,7 @@ void SayOnceIfTheListIsFull(const CDeviceSearchInterface& registry)
             {
                 std::string text = RenderList(shown, opts.json);
                 if (!opts.json)
-                    text += '\n'; // a blank line between two tables
+                    text = LocalTimeLine() + text + '\n'; // a blank line between two tables
                 if (!WriteOutput(text))
                     Finish(1);
                 printed = true;
@@ -241,6 +255,19 @@ void SayOnceIfTheListIsFull(const CDeviceSearchInterface& registry)
             std::fprintf(stderr, "%s: no devices found\n", kProgram);
     }
     Finish(0);
+}
+
+// Which chosen interface cannot carry which search, once, before anything
+// starts. False when none of them can carry any.
+bool SayChosenInterfaceLimits(const InterfaceChoice& choice)
+{
+    const std::vector<ChosenInterface> chosen = ChosenInterfaceLimits(choice);
+    for (const ChosenInterface& iface : chosen)
+    {
+        if (iface.limit != InterfaceLimit::None)
+            std::fprintf(stderr, "%s: %s\n", kProgram, InterfaceLimitText(iface.name, iface.limit).c_str());
+    }
+    return AnyChosenInterfaceSearches(chosen);
 }
 
 int UsageError(const std::string& reason)
@@ -279,6 +306,9 @@ int main(int argc, char** argv)
     const std::string unknown = CheckInterfaceChoice(choice);
     if (!unknown.empty())
         return UsageError(unknown);
+    if (!SayChosenInterfaceLimits(choice))
+        return UsageError("no chosen interface can carry a search");
+
     // Names are looked up once, here, while Ctrl-C still ends a slow resolver.
     std::vector<std::string> searchAddresses;
     const std::string notSearchable = nasscan::ResolveSearchAddresses(opts.addresses, searchAddresses);

@@ -84,7 +84,9 @@ const char kUsage[] = "Usage: nasfinder [OPTIONS]\n"
                       "Qt's own options (-platform NAME, -display DISPLAY, -style STYLE,\n"
                       "-qwindowgeometry WxH+X+Y, -reverse, -session ID, ...) are passed to Qt.\n"
                       "Closing the window ends the program with exit status 1; a bad argument\n"
-                      "gives exit status 2.\n";
+                      "gives exit status 2, and so does an interface both chosen and excluded or\n"
+                      "a choice of interfaces where no search can run.\n"
+                      "Diagnostic lines go to standard error.\n";
 
 // Options QApplication and its platform plugins take out of argv themselves,
 // each also with two dashes; "-style=NAME" and the like come with the value.
@@ -219,6 +221,19 @@ void IgnoreCodePaths(int& argc, char** argv)
     argc = kept;
 }
 
+// Which chosen interface cannot carry which search, once on standard error;
+// the status line says it again. False when none of them can carry any.
+bool SayChosenInterfaceLimits(const InterfaceChoice& choice, std::vector<ChosenInterface>& chosen)
+{
+    chosen = ChosenInterfaceLimits(choice);
+    for (const ChosenInterface& iface : chosen)
+    {
+        if (iface.limit != InterfaceLimit::None)
+            std::fprintf(stderr, "nasfinder: %s\n", InterfaceLimitText(iface.name, iface.limit).c_str());
+    }
+    return AnyChosenInterfaceSearches(chosen);
+}
+
 } // namespace
 
 int ApplicationMain(int argc, char** argv)
@@ -232,9 +247,12 @@ int ApplicationMain(int argc, char** argv)
     std::string refusal;
     InterfaceChoice choice;
     Invocation invocation = ReadArguments(argc, argv, choice, refusal);
+    std::vector<ChosenInterface> chosen;
     if (invocation == Invocation::Run)
     {
         refusal = CheckInterfaceChoice(choice);
+        if (refusal.empty() && !SayChosenInterfaceLimits(choice, chosen))
+            refusal = "no chosen interface can carry a search";
         if (!refusal.empty())
             invocation = Invocation::Refused;
     }
@@ -264,6 +282,7 @@ int ApplicationMain(int argc, char** argv)
 
     AppDelegate delegate;
     delegate.loadWindowLayout();
+    delegate.controller->chosenInterfaces = chosen;
     delegate.awakeFromNib();
     delegate.controller->awakeFromNib();
     delegate.window->show();

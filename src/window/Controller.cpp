@@ -67,7 +67,30 @@ const char kBroadcastUnavailableText[] =
     "Install the nasfinder package, or grant the privilege: sudo setcap cap_net_bind_service=+ep %1";
 const char kBroadcastPortBusyKey[] = "Broadcast Port Busy";
 const char kBroadcastPortBusyText[] =
-    "Only the SSDP search is running: another program holds UDP port 67, which the broadcast search needs.";
+    "Only the SSDP search is running: another program holds UDP port 67, which the broadcast search needs. "
+    "Ports 67 and 68 are the DHCP ports: a DHCP server on this computer (such as dnsmasq, or a "
+    "virtual-machine network) may hold it.";
+// A chosen interface that cannot carry every search, by what keeps it; the
+// English text is the scan's, with the interface as %1.
+const char* InterfaceLimitKey(InterfaceLimit limit)
+{
+    switch (limit)
+    {
+    case InterfaceLimit::None:
+        break;
+    case InterfaceLimit::Loopback:
+        return "Interface Loopback";
+    case InterfaceLimit::Down:
+        return "Interface Down";
+    case InterfaceLimit::NoAddress:
+        return "Interface Without Address";
+    case InterfaceLimit::NoBroadcast:
+        return "Interface Without Broadcast";
+    }
+    return nullptr;
+}
+const char kCannotOpenKey[] = "Cannot Open";
+const char kCannotOpenText[] = "The desktop could not open %1; open it by hand.";
 
 // The address the user asked to open, and why it was not.
 const char kNotOpenedKey[] = "Not Opened";
@@ -401,11 +424,17 @@ void Controller::showStatusLine()
         parts.append(caption(kBroadcastPortBusyKey, kBroadcastPortBusyText));
         break;
     }
-    if (!openNotice.isEmpty())
-        parts.append(Filled(caption(kNotOpenedKey, kNotOpenedText), openNotice));
+    for (const ChosenInterface& iface : chosenInterfaces)
+    {
+        if (const char* key = InterfaceLimitKey(iface.limit))
+            parts.append(Filled(caption(key, InterfaceLimitText("%1", iface.limit).c_str()),
+                                QString::fromStdString(iface.name)));
+    }
     if (CDeviceSearchInterface::GetInstance()->RefusedForFullList() > 0)
         parts.append(Filled(caption(kListFullKey, kListFullText),
                             QString::number(CDeviceSearchInterface::kMaxDevices)));
+    if (!openNotice.isEmpty())
+        parts.append(openNotice);
     // The line keeps one font, that of its first part.
     if (const std::optional<FontNode> entry = languageEntry(QString::fromLatin1(kRowsShownKey)))
     {
@@ -494,14 +523,9 @@ void Controller::openSelectedDevice(const QString& scheme)
     {
         qWarning("not opening %s for \"%s\": %s", qPrintable(scheme), qPrintable(*address),
                  qPrintable(target.refusal));
-        openNotice = QStringLiteral("%1 (%2)").arg(*address, target.refusal);
-        showStatusLine();
+        setOpenNotice(Filled(languageText(kNotOpenedKey, kNotOpenedText),
+                             QStringLiteral("%1 (%2)").arg(*address, target.refusal)));
         return;
-    }
-    if (!openNotice.isEmpty())
-    {
-        openNotice.clear();
-        showStatusLine();
     }
     const QUrl url(scheme + QStringLiteral("://") + target.address, QUrl::StrictMode);
     if (!url.isValid())
@@ -510,7 +534,22 @@ void Controller::openSelectedDevice(const QString& scheme)
                  qPrintable(url.errorString()));
         return;
     }
-    QDesktopServices::openUrl(url);
+    openWithDesktop(url);
+}
+
+void Controller::openWithDesktop(const QUrl& url)
+{
+    // False where the desktop has nothing to open the address with.
+    const bool opened = QDesktopServices::openUrl(url);
+    if (!opened)
+        qWarning("the desktop could not open %s", qPrintable(url.toString()));
+    setOpenNotice(opened ? QString() : Filled(languageText(kCannotOpenKey, kCannotOpenText), url.toString()));
+}
+
+void Controller::setOpenNotice(const QString& notice)
+{
+    openNotice = notice;
+    showStatusLine();
 }
 
 void Controller::updateRowActions()

@@ -7,6 +7,7 @@
 
 #include "DeviceAddress.h"
 #include "FontNode.h"
+#include "net/LocalInterfaces.h"
 #include "ProcessPrivileges.h"
 
 #include <QList>
@@ -31,6 +32,7 @@ class QPushButton;
 class QSortFilterProxyModel;
 class QStandardItemModel;
 class QTableView;
+class QUrl;
 class OperationQueue;
 class ParseOperation;
 class SearchAddressesDialog;
@@ -97,7 +99,8 @@ public:
     QLabel* countdownField;
     QLabel* deviceListField;
     // One line below the table: the number of rows shown, then a notice for
-    // each thing that keeps a search from running (today: port 67).
+    // each thing that keeps a search from running (port 67, a chosen
+    // interface), a full list, and an address the desktop could not open.
     QLabel* statusField;
     // A row's menu: open the web page, open the file share, copy the address.
     // Its items are enabled when the buttons are and the address may be opened.
@@ -105,11 +108,14 @@ public:
     QAction* openWebPageAction;
     QAction* openShareAction;
     QAction* copyAddressAction;
+    // The interfaces chosen with --interface and what each cannot carry.
+    std::vector<ChosenInterface> chosenInterfaces;
     std::unique_ptr<OperationQueue> parseQueue;
     std::unique_ptr<ParseOperation> parseOperation;
     // Looks a device's name up when the user opens it; tests give their own.
     NameResolver resolveName = &nasfinder::ResolveIPv4;
-    // Why the last address the user asked to open was not, until the next
+    // Why the last address the user asked to open was not (refused, or the
+    // desktop could not open it), in the window's language, until the next
     // open or Refresh; shown on the status line.
     QString openNotice;
     QTimer mytimer;
@@ -130,6 +136,10 @@ private:
     std::optional<QString> selectedAddress() const;
     std::optional<QString> openableSelectedAddress(const char* purpose) const;
     void openSelectedDevice(const QString& scheme);
+    // Hands the address to the desktop; where the desktop cannot open it, the
+    // status line names it so that the user can open it by hand.
+    void openWithDesktop(const QUrl& url);
+    void setOpenNotice(const QString& notice);
     void updateRowActions();
     void showStatusLine();
 

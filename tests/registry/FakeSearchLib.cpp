@@ -54,6 +54,7 @@ search_dll_status AllSearchesRun()
     search_dll_status status{};
     status.multi_address = 1;
     status.broadcast_port = 67;
+    status.broadcast_device_port = 68;
     status.broadcast_bound = 1;
     status.group_port = 1900;
     status.group_bound_port = 1900;

@@ -242,6 +242,7 @@ TEST(SearchPorts, WarningsNameExactlyTheSearchesThatCannotRun)
         search_dll_status s{};
         s.multi_address = multi ? 1 : 0;
         s.broadcast_port = 67;
+        s.broadcast_device_port = 68;
         s.broadcast_bound = broadcastError == 0 ? 1 : 0;
         s.broadcast_error = broadcastError;
         s.group_port = 1900;
@@ -262,8 +263,12 @@ TEST(SearchPorts, WarningsNameExactlyTheSearchesThatCannotRun)
         {status(EACCES, 0, true, 2, 2),
          {"cannot bind UDP port 67 (Permission denied), so the broadcast search is off"},
          true},
+        // Ports 67 and 68 are DHCP's: a DHCP server here is the likely holder.
         {status(EADDRINUSE, 0, false, 0, 0),
-         {"cannot bind UDP port 67 (Address already in use), so the broadcast search gets"},
+         {"cannot bind UDP port 67 (Address already in use), so the broadcast search gets no answers. Ports "
+          "67 "
+          "and 68 are the DHCP ports: a DHCP server on this computer (such as dnsmasq, or a virtual-machine "
+          "network) may hold it. Going on with SSDP alone."},
          true},
         // The group member's port is taken, the per-address searches still run.
         {status(0, EADDRINUSE, true, 2, 1),

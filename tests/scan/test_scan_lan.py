@@ -307,7 +307,7 @@ class Watch(ScanCase):
         first_full = seen.index(sorted(dev))
         self.assertTrue(all(dev[0] in s for s in seen[first_full:]), seen)
 
-    def test_ctrl_c_ends_watch_cleanly(self):
+    def test_ctrl_c_ends_watch_cleanly_and_every_table_carries_its_time(self):
         proc = self.lan.client_popen([SCAN, '--watch'], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.addCleanup(lambda: proc.poll() is None and proc.kill())
         reader = LineReader(proc.stdout)
@@ -318,6 +318,16 @@ class Watch(ScanCase):
         proc.stdout.close()
         self.assertNoSanitizerReport(proc.stderr.read())
         proc.stderr.close()
+        # A log of the output shows when each list was printed: the local date
+        # and time on the line above every table's header.
+        lines = [raw.decode('utf-8', 'strict').rstrip('\n') for _, raw in reader.lines]
+        headers = [i for i, line in enumerate(lines) if line.split()[:1] == ['HOST']]
+        self.assertTrue(headers, lines)
+        for i in headers:
+            self.assertGreater(i, 0, lines)
+            stamp = ' '.join(lines[i - 1].split()[:2])
+            when = time.mktime(time.strptime(stamp, '%Y-%m-%d %H:%M:%S'))
+            self.assertLess(abs(when - time.time()), 60, lines[i - 1])
 
 
 def writing_to_stdout(pid):
@@ -409,12 +419,30 @@ class TwoNetworks(ScanCase):
             self.assertEqual(self.listed(*choice), sorted([dev[1], dev[3]]), choice)
             self.assertEqual({r['src'] for r in self.sim.requests(own=False)}, {self.lan.client_addrs[1]}, choice)
 
-    def test_unknown_interface_names_the_ones_there_are(self):
-        r = self.scan('--interface', 'eth1', '--exclude-interface', 'wlan7', timeout=20)
-        err = r.stderr.decode('utf-8', 'replace')
-        self.assertEqual(r.returncode, 2, err)
-        self.assertIn("unknown interface 'wlan7'; the interfaces here are: eth0, eth1, lo", err)
+    def test_a_choice_that_cannot_search_exits_2_and_says_why(self):
+        eth0 = self.lan.client_addrs[0]
+        for args, lines in (
+                (['--interface', 'eth1', '--exclude-interface', 'wlan7'],
+                 ["unknown interface 'wlan7'; the interfaces here are: eth0, eth1, lo"]),
+                # Chosen and excluded at once, by name and by address: nothing would be searched.
+                (['--interface', 'eth0', '--exclude-interface', eth0],
+                 ['interface eth0 is both chosen (--interface eth0) and excluded (--exclude-interface %s)' % eth0]),
+                (['--interface', 'lo'],
+                 ['interface lo is a loopback interface: no search runs there',
+                  'no chosen interface can carry a search'])):
+            r = self.scan(*args, timeout=20)
+            err = r.stderr.decode('utf-8', 'replace')
+            self.assertEqual(r.returncode, 2, (args, err))
+            self.assertEqual(err.splitlines(), ['nasfinder-scan: ' + line for line in lines] +
+                             ["Try 'nasfinder-scan --help' for more information."], args)
         self.assertEqual(self.sim.requests(own=False), [], 'a bad argument must not start a search')
+        # One chosen interface that can search is enough; the other is named once.
+        r = self.scan('--json', '--seconds', '2', '--interface', 'eth1', '--interface', 'lo')
+        self.assertScanOk(r)
+        self.assertEqual(r.stderr.decode('utf-8', 'replace').splitlines(),
+                         ['nasfinder-scan: interface lo is a loopback interface: no search runs there'])
+        dev = self.lan.device_addrs
+        self.assertEqual(sorted(e['ip'] for e in strict_json(r.stdout)), sorted([dev[1], dev[3]]))
 
 
 class RoutedSubnet(ScanCase):

@@ -82,4 +82,53 @@ TEST(LocalAddress, ChosenInterfacesAreSearchedOnlyWhenUsable)
     EXPECT_EQ(UnknownInterfaceError(all, {"eth1", "198.18.0.1"}), "");
     EXPECT_EQ(UnknownInterfaceError(all, {"eth1", "eth9"}),
               "unknown interface 'eth9'; the interfaces here are: br0, eth0, eth1, lo, tun0, wlan0");
+
+    // An interface both chosen and excluded, by name or by one of its
+    // addresses, searches nothing: the choice is refused, not run empty.
+    const struct
+    {
+        InterfaceChoice choice;
+        std::string error;
+    } contradictions[] = {
+        {{{"eth0"}, {"eth0"}},
+         "interface eth0 is both chosen (--interface eth0) and excluded (--exclude-interface eth0)"},
+        {{{"eth0", "198.19.0.2"}, {"198.19.0.1"}},
+         "interface eth1 is both chosen (--interface 198.19.0.2) and excluded (--exclude-interface "
+         "198.19.0.1)"},
+        {{{"eth0"}, {"eth1"}}, ""},
+        {{{}, {"eth0"}}, ""},
+    };
+    for (const auto& row : contradictions)
+        EXPECT_EQ(ContradictoryInterfaceError(all, row.choice), row.error);
+
+    // Which search a chosen interface cannot carry, said once per interface;
+    // a choice of none that can carry one is no search at all.
+    const struct
+    {
+        std::vector<std::string> include;
+        std::vector<std::string> notices;
+        bool anySearch;
+    } limits[] = {
+        {{}, {}, true},
+        {{"eth0", "eth1"}, {}, true},
+        {{"eth0", "tun0"}, {"interface tun0 has no broadcast: only the SSDP search runs there"}, true},
+        {{"10.8.0.2"}, {"interface tun0 has no broadcast: only the SSDP search runs there"}, true},
+        {{"lo"}, {"interface lo is a loopback interface: no search runs there"}, false},
+        {{"wlan0", "br0"},
+         {"interface br0 is down: no search runs there",
+          "interface wlan0 has no IPv4 address: no search runs there"},
+         false},
+    };
+    for (const auto& row : limits)
+    {
+        const std::vector<ChosenInterface> chosen = ChosenInterfaceLimits(all, {row.include, {}});
+        std::vector<std::string> notices;
+        for (const ChosenInterface& iface : chosen)
+        {
+            if (iface.limit != InterfaceLimit::None)
+                notices.push_back(InterfaceLimitText(iface.name, iface.limit));
+        }
+        EXPECT_EQ(notices, row.notices) << ::testing::PrintToString(row.include);
+        EXPECT_EQ(AnyChosenInterfaceSearches(chosen), row.anySearch) << ::testing::PrintToString(row.include);
+    }
 }

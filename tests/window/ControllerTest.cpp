@@ -385,8 +385,18 @@ TEST_F(ControllerTest, LogInAndMyStorageOpenTheSelectedAddress)
     c->onLogin();
     EXPECT_EQ(urls.opened.last(), "http://198.18.1.1");
 
-    QDesktopServices::unsetUrlHandler("http");
+    // A desktop with nothing to open smb:// (the offscreen platform opens
+    // nothing itself): the status line gives the address to open by hand,
+    // until an address opens.
     QDesktopServices::unsetUrlHandler("smb");
+    c->onGotoStorage();
+    const QString notice = c->parseOperation->entry("Cannot Open")->String.value_or("");
+    EXPECT_EQ(c->statusField->text(),
+              RowCount(5) + QString::fromUtf8("  \u00b7  ") + notice.arg("smb://198.18.1.1"));
+    c->onLogin();
+    EXPECT_EQ(c->statusField->text(), RowCount(5));
+
+    QDesktopServices::unsetUrlHandler("http");
 }
 
 // A right click on a row selects it and offers what the buttons do: enabled
@@ -724,6 +734,18 @@ TEST(WindowEntry, ArgumentsAreAnsweredWithoutStartingTheWindow)
          "",
          "nasfinder: option --exclude-interface needs an interface name or address; try 'nasfinder "
          "--help'\n"},
+        // A choice that searches nothing is refused, not run with an empty list.
+        {{"--interface", "lo", "--exclude-interface=lo"},
+         2,
+         "",
+         "nasfinder: interface lo is both chosen (--interface lo) and excluded (--exclude-interface lo); try "
+         "'nasfinder --help'\n"},
+        {{"--interface", "lo"},
+         2,
+         "",
+         "nasfinder: interface lo is a loopback interface: no search runs there\nnasfinder: no chosen "
+         "interface "
+         "can carry a search; try 'nasfinder --help'\n"},
     };
     for (const auto& row : rows)
     {

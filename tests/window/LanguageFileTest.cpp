@@ -397,6 +397,23 @@ TEST_F(CaptionTest, StatusLineCountsRowsThenGivesThePortNotice)
     Load(Document(AllEightEntries() + Node("Broadcast Port Busy", "port 67 taken") +
                   Node("Rows Shown", "%1 rows")));
     EXPECT_EQ(c->statusField->text(), QString::fromUtf8("0 rows  \u00b7  port 67 taken"));
+    // Ports 67 and 68 are DHCP's: the likely holder is named.
+    Load(Document(AllEightEntries() + Node("Rows Shown", "%1 rows")));
+    EXPECT_TRUE(c->statusField->text().endsWith("a DHCP server on this computer (such as dnsmasq, or a "
+                                                "virtual-machine network) may hold it."))
+        << c->statusField->text().toStdString();
+
+    // A chosen interface that cannot carry every search says which, by name.
+    g_fakeSearchLib.status = AllSearchesRun();
+    c->chosenInterfaces = {{"eth0", InterfaceLimit::None},
+                           {"tun0", InterfaceLimit::NoBroadcast},
+                           {"lo", InterfaceLimit::Loopback}};
+    Load(Document(AllEightEntries() + Node("Rows Shown", "%1 rows") +
+                  Node("Interface Loopback", "%1: loopback, nothing there")));
+    EXPECT_EQ(c->statusField->text(),
+              QString::fromUtf8("0 rows  \u00b7  interface tun0 has no broadcast: only the SSDP search runs "
+                                "there  \u00b7  lo: loopback, nothing there"));
+    c->chosenInterfaces.clear();
 
     g_fakeSearchLib.status = AllSearchesRun();
     Load(Document(AllEightEntries() + Node("Rows Shown", "%1 rows")));
