@@ -5,7 +5,7 @@
 NASFINDER_BUILD_PACKAGES="g++ make cmake pkg-config libboost-dev libboost-thread-dev libboost-system-dev
   libboost-date-time-dev qt6-base-dev qt6-qpa-plugins fonts-noto-cjk fonts-dejavu-core libcap2-bin"
 NASFINDER_TEST_PACKAGES="clang llvm-14 libclang-rt-14-dev libgtest-dev libbenchmark-dev iproute2 python3 procps
-  util-linux xvfb xauth imagemagick"
+  util-linux xvfb xauth imagemagick nftables"
 # tools/package.sh: the Debian package build and the checks of its result.
 NASFINDER_PACKAGE_PACKAGES="debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream man-db"
 
