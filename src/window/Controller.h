@@ -7,6 +7,7 @@
 
 #include "FontNode.h"
 #include "ProcessPrivileges.h"
+#include "SearchSchedule.h"
 
 #include <QList>
 #include <QMap>
@@ -66,6 +67,8 @@ public:
 
 public slots:
     void getDeviceList();
+    // The search's next send; repeatTimer calls it while the search has sends left.
+    void sendSearch();
     void onRefreash();
     void onLogin();
     void onGotoStorage();
@@ -89,7 +92,8 @@ public:
     QLabel* countdownField;
     QLabel* deviceListField;
     // One line below the table: the number of rows shown, then a notice for
-    // each thing that keeps a search from running (today: port 67).
+    // each thing that keeps a search from running (port 67), and a pointer to
+    // the firewall when a search ended without a device.
     QLabel* statusField;
     // A row's menu: open the web page, open the file share, copy the address.
     // Its items are enabled when the buttons are and the address may be opened.
@@ -101,6 +105,9 @@ public:
     std::unique_ptr<OperationQueue> parseQueue;
     std::unique_ptr<ParseOperation> parseOperation;
     QTimer mytimer;
+    // Single-shot: due at the next send of the running search.
+    QTimer repeatTimer;
+    nasfinder::SearchSchedule searchSchedule;
     qint32 counter = 0;
 
 protected:
@@ -115,6 +122,7 @@ private:
     void openSelectedDevice(const QString& scheme);
     void updateRowActions();
     void showStatusLine();
+    void startSearch();
 
     QMainWindow* window;
     QStandardItemModel* rowModel; // the rows behind array_controller, in `device` order
