@@ -14,14 +14,15 @@
 
 namespace nasfinder
 {
-// The sends of one search, as times from its start. Five sends, because at a
-// fifth of the datagrams lost each way a device that answers only the
-// broadcast search gets one chance in 0.64 per send: 95 % with three sends,
-// 99.4 % with five (BENCHMARKS.md, lossy LAN). Gaps that grow from half a
-// second, so that a burst of thousands of answers has drained before the next
-// one comes and a loss lasting a second or two (a Wi-Fi scan, a retrain) does
-// not take every send; the last one at 5 s leaves the devices their three
-// seconds of MX and a margin before an 11-second search ends.
+// The sends of one search, as times from its start. Five sends: with a fifth
+// of the datagrams lost each way, a device that answers only the broadcast
+// search hears a send and is heard back with probability 0.64, so three sends
+// list 95 % of such devices, four 98.3 %, five 99.4 % (measured alike:
+// BENCHMARKS.md, lossy link). Gaps that grow from half a second, so that a
+// burst of thousands of answers has drained before the next send and a loss
+// lasting a second or two (a Wi-Fi scan, a retrain) does not take every send;
+// the last at 5 s leaves the devices their three seconds of MX and a margin
+// before an 11-second search or a 10-second watch round ends.
 constexpr std::array<std::chrono::milliseconds, 5> kSearchSendTimes{
     std::chrono::milliseconds(0), std::chrono::milliseconds(500), std::chrono::milliseconds(1500),
     std::chrono::milliseconds(3000), std::chrono::milliseconds(5000)};
