@@ -8,7 +8,7 @@
 #
 # Installs the build dependencies that are missing (tools/deps.sh). The package
 # build configures neither tests nor benchmarks; install the result with
-# `sudo apt install ./dist/nasfinder_*.deb`.
+# `sudo apt install ./dist/nasfinder-common_*.deb ./dist/nasfinder_*.deb`.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
