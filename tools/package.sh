@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# Builds the Debian binary packages nasfinder (the window) and nasfinder-scan
-# (the scan command alone, no Qt) the Debian way, with dpkg-buildpackage in a
+# Builds the Debian binary packages nasfinder (the window), nasfinder-scan
+# (the scan command alone, no Qt) and nasfinder-common (the firewall files both
+# depend on) the Debian way, with dpkg-buildpackage in a
 # temporary copy of the tree, and moves the results into dist/.
 #
 #   tools/package.sh            build, then list what dist/ holds
 #
 # Installs the build dependencies that are missing (tools/deps.sh). The package
 # build configures neither tests nor benchmarks; install the result with
-# `sudo apt install ./dist/nasfinder_*.deb`.
+# `sudo apt install ./dist/nasfinder-common_*.deb ./dist/nasfinder_*.deb`.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
@@ -17,7 +18,7 @@ export LANG=C.UTF-8 LC_ALL=C.UTF-8
 # shellcheck disable=SC2086
 nasfinder_install_packages $NASFINDER_BUILD_PACKAGES $NASFINDER_PACKAGE_PACKAGES >&2
 
-# The two packages only, without their debug-symbol companions.
+# The packages only, without their debug-symbol companions.
 export DEB_BUILD_OPTIONS="${DEB_BUILD_OPTIONS:+$DEB_BUILD_OPTIONS }noautodbgsym"
 version=$(dpkg-parsechangelog -l debian/changelog -S Version)
 work=$(mktemp -d "${TMPDIR:-/tmp}/nasfinder-package.XXXXXX")
@@ -46,7 +47,7 @@ echo "=== dpkg-buildpackage -b -us -uc (nasfinder $version)" >&2
 grep -E '(^|: )(warning|dpkg-shlibdeps: warning)' "$work/build.log" >&2 || true
 
 mkdir -p dist
-rm -f dist/nasfinder_"$version"_*.deb dist/nasfinder-scan_"$version"_*.deb
+rm -f dist/nasfinder_"$version"_*.deb dist/nasfinder-scan_"$version"_*.deb dist/nasfinder-common_"$version"_*.deb
 mv "$work"/*.deb dist/
 mv "$work"/*.buildinfo "$work"/*.changes dist/ 2>/dev/null || true
 cp "$work/build.log" dist/build.log

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "SearchDeviceOpt.h"
+#include "SearchSchedule.h"
 
 namespace
 {
@@ -16,6 +17,8 @@ const char* const kAcceptedVendors[] = {"TAVIK", "VORAN5", "ESKAL", "MIRDO", "TE
 constexpr std::int64_t kLifeStep = 10;
 constexpr std::int64_t kLifeMinimum = 46;
 constexpr int kRefreshSeconds = 10;
+static_assert(nasfinder::kSearchSendTimes.back() < std::chrono::seconds(kRefreshSeconds),
+              "every send of a search goes out before the cycle's ageing step");
 
 // Null stands for standard output: `stdout` is not a constant, so it cannot be
 // the static initialiser, and reading it at each print also follows a freopen.
@@ -173,10 +176,20 @@ void CDeviceSearchInterface::RefreshDeviceList()
 void* CDeviceSearchInterface::RefreshDeviceList(void* /*pParam*/)
 {
     CDeviceSearchInterface* self = GetInstance();
+    nasfinder::SearchSchedule schedule;
     for (;;)
     {
-        self->SendSearchDeviceCommand(nullptr);
-        std::this_thread::sleep_for(std::chrono::seconds(kRefreshSeconds));
+        // Every search with its repeats, all within the cycle, then the ageing
+        // step at its end: a device keeps its entry while it answers any send.
+        const auto start = std::chrono::steady_clock::now();
+        schedule.Restart();
+        while (const auto at = schedule.NextSendAt())
+        {
+            std::this_thread::sleep_until(start + *at);
+            self->SendSearchDeviceCommand(nullptr);
+            schedule.Sent();
+        }
+        std::this_thread::sleep_until(start + std::chrono::seconds(kRefreshSeconds));
         self->RefreshDeviceList();
     }
 }

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -25,6 +26,7 @@
 #include "ScanOptions.h"
 #include "ScanOutput.h"
 #include "SearchPorts.h"
+#include "SearchSchedule.h"
 #include "log/ShowLog.h"
 
 #ifndef NASFINDER_VERSION
@@ -34,6 +36,9 @@
 namespace
 {
 const char kProgram[] = "nasfinder-scan";
+// Said when a search lists nothing: the commonest cause on a desktop.
+const char kFirewallHint[] =
+    "A firewall may drop the devices' answers: see the FIREWALL section of \"man nasfinder-scan\".";
 
 // Reports arrive on the library's worker threads (one at a time, under the
 // library's report lock) while the main thread prints the final list. Once the
@@ -137,15 +142,27 @@ bool WaitForSignal(std::chrono::milliseconds timeout)
     return g_signalled.wait_for(lock, timeout, [] { return g_signal != 0; });
 }
 
-// The scan's wait, with a countdown on standard error when that is a terminal.
-void WaitForAnswers(int seconds)
+// The scan's wait, with a countdown on standard error when that is a terminal,
+// and the search with its repeats, sent from this thread as they fall due.
+void SearchAndWait(CDeviceSearchInterface& registry, int seconds)
 {
     using namespace std::chrono;
     const bool countdown = isatty(STDERR_FILENO) == 1;
-    const auto deadline = steady_clock::now() + std::chrono::seconds(seconds);
+    const auto start = steady_clock::now();
+    const auto deadline = start + std::chrono::seconds(seconds);
+    nasfinder::SearchSchedule schedule;
+    schedule.Restart();
     for (;;)
     {
-        const auto left = duration_cast<milliseconds>(deadline - steady_clock::now());
+        auto now = steady_clock::now();
+        // A send due before the wait ends goes out; one due after it is dropped.
+        if (const auto at = schedule.NextSendAt(); at && start + *at <= now && start + *at < deadline)
+        {
+            registry.SendSearchDeviceCommand(nullptr);
+            schedule.Sent();
+            now = steady_clock::now();
+        }
+        const auto left = duration_cast<milliseconds>(deadline - now);
         if (left.count() <= 0)
             break;
         if (countdown)
@@ -154,9 +171,11 @@ void WaitForAnswers(int seconds)
                          static_cast<long long>((left.count() + 999) / 1000));
             std::fflush(stderr);
         }
-        // Wake on the next whole second so the countdown steps evenly.
-        const milliseconds step =
-            left.count() % 1000 == 0 ? milliseconds(1000) : milliseconds(left.count() % 1000);
+        // Wake on the next whole second so the countdown steps evenly, or at
+        // the next send when that comes first.
+        milliseconds step = left.count() % 1000 == 0 ? milliseconds(1000) : milliseconds(left.count() % 1000);
+        if (const auto at = schedule.NextSendAt())
+            step = std::min(step, std::max(milliseconds(0), duration_cast<milliseconds>(start + *at - now)));
         if (WaitForSignal(step))
             break;
     }
@@ -239,8 +258,7 @@ std::string LocalTimeLine()
 [[noreturn]] void RunScan(const nasscan::ScanOptions& opts)
 {
     CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
-    registry->SendSearchDeviceCommand(nullptr);
-    WaitForAnswers(opts.seconds);
+    SearchAndWait(*registry, opts.seconds);
     registry->DeviceSearchDllExit();
 
     auto lock = CloseOutput();
@@ -252,7 +270,7 @@ std::string LocalTimeLine()
         const std::string text = RenderList(list, opts.json);
         std::fwrite(text.data(), 1, text.size(), stdout);
         if (list.empty())
-            std::fprintf(stderr, "%s: no devices found\n", kProgram);
+            std::fprintf(stderr, "%s: no devices found. %s\n", kProgram, kFirewallHint);
     }
     Finish(0);
 }

@@ -32,10 +32,12 @@
 #include <malloc.h>
 #endif
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <optional>
 
 const QString kRowHomeHost = QStringLiteral("HomeHost");
 const QString kRowIP = QStringLiteral("IP");
@@ -95,6 +97,10 @@ const char kCannotOpenText[] = "The desktop could not open %1; open it by hand."
 // The address the user asked to open, and why it was not.
 const char kNotOpenedKey[] = "Not Opened";
 const char kNotOpenedText[] = "Not opened: %1";
+const char kFirewallHintKey[] = "Firewall Hint";
+const char kFirewallHintText[] =
+    "A firewall may drop the devices' answers: see the FIREWALL section of \"man nasfinder\".";
+
 const char kListFullKey[] = "List Full";
 const char kListFullText[] = "The list is full: it holds %1 devices, and further new devices are not added.";
 
@@ -185,6 +191,8 @@ Controller::Controller(QMainWindow* window, const Ui::MainWindow& ui, QObject* p
     connect(refreshKeys, &QShortcut::activated, refreshbutton, &QPushButton::click);
 
     connect(&mytimer, &QTimer::timeout, this, &Controller::getDeviceList);
+    repeatTimer.setSingleShot(true);
+    connect(&repeatTimer, &QTimer::timeout, this, &Controller::sendSearch);
     window->installEventFilter(this);
     showStatusLine();
 }
@@ -204,11 +212,10 @@ void Controller::awakeFromNib()
     searchAddresses = LoadSearchAddresses();
     UseSearchAddresses(searchAddresses);
     registry->DeviceSearchDllInit(nullptr, false, nullptr, true);
-    showStatusLine();
-    registry->SendSearchDeviceCommand(nullptr);
-
     counter = 0;
     setButtonsEnabled(false);
+    showStatusLine();
+    startSearch();
 
     mytimer.setInterval(kTickMilliseconds);
     mytimer.setSingleShot(false);
@@ -263,13 +270,35 @@ void Controller::getDeviceList()
     }
 
     // Idle: the table keeps its rows until the next Refresh.
+    if (refreshbutton->isEnabled())
+        return;
     setButtonsEnabled(true);
     countdownField->setText(QString());
+    showStatusLine();
+}
+
+void Controller::sendSearch()
+{
+    if (!searchSchedule.NextSendAt())
+        return;
+    CDeviceSearchInterface::GetInstance()->SendSearchDeviceCommand(nullptr);
+    if (const std::optional<std::chrono::milliseconds> pause = searchSchedule.Sent())
+        repeatTimer.start(*pause);
+    else
+        repeatTimer.stop();
+}
+
+void Controller::startSearch()
+{
+    searchSchedule.Restart();
+    sendSearch();
 }
 
 void Controller::onRefreash()
 {
     openNotice.clear();
+    counter = 0;
+    setButtonsEnabled(false);
     setRows({});
     CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
     registry->ClearDeviceList();
@@ -279,9 +308,7 @@ void Controller::onRefreash()
     // them back so that the window shrinks again.
     malloc_trim(0);
 #endif
-    registry->SendSearchDeviceCommand(nullptr);
-    counter = 0;
-    setButtonsEnabled(false);
+    startSearch();
 }
 
 void Controller::onLogin()
@@ -430,6 +457,9 @@ void Controller::showStatusLine()
             parts.append(Filled(caption(key, InterfaceLimitText("%1", iface.limit).c_str()),
                                 QString::fromStdString(iface.name)));
     }
+    // Once the countdown is over and nothing was found: the commonest cause.
+    if (counter >= kCountdownTicks && refreshbutton->isEnabled() && array_controller->rowCount() == 0)
+        parts.append(caption(kFirewallHintKey, kFirewallHintText));
     if (CDeviceSearchInterface::GetInstance()->RefusedForFullList() > 0)
         parts.append(Filled(caption(kListFullKey, kListFullText),
                             QString::number(CDeviceSearchInterface::kMaxDevices)));

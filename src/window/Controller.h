@@ -9,6 +9,7 @@
 #include "FontNode.h"
 #include "net/LocalInterfaces.h"
 #include "ProcessPrivileges.h"
+#include "SearchSchedule.h"
 
 #include <QList>
 #include <QMap>
@@ -71,6 +72,8 @@ public:
 
 public slots:
     void getDeviceList();
+    // The search's next send; repeatTimer calls it while the search has sends left.
+    void sendSearch();
     void onRefreash();
     void onLogin();
     void onGotoStorage();
@@ -100,7 +103,8 @@ public:
     QLabel* deviceListField;
     // One line below the table: the number of rows shown, then a notice for
     // each thing that keeps a search from running (port 67, a chosen
-    // interface), a full list, and an address the desktop could not open.
+    // interface), a full list, an address not opened, and a pointer to the
+    // firewall when a search ended without a device.
     QLabel* statusField;
     // A row's menu: open the web page, open the file share, copy the address.
     // Its items are enabled when the buttons are and the address may be opened.
@@ -119,6 +123,9 @@ public:
     // open or Refresh; shown on the status line.
     QString openNotice;
     QTimer mytimer;
+    // Single-shot: due at the next send of the running search.
+    QTimer repeatTimer;
+    nasfinder::SearchSchedule searchSchedule;
     qint32 counter = 0;
     // The addresses searched beyond the local network, and their dialog while open.
     QStringList searchAddresses;
@@ -142,6 +149,7 @@ private:
     void setOpenNotice(const QString& notice);
     void updateRowActions();
     void showStatusLine();
+    void startSearch();
 
     QMainWindow* window;
     QStandardItemModel* rowModel; // the rows behind array_controller, in `device` order

@@ -25,6 +25,7 @@ import ipaddress
 import errno
 import json
 import os
+import random
 import socket
 import struct
 import sys
@@ -62,6 +63,7 @@ BROADCAST_DEFAULTS = {
     'port': None,       # destination port; default the requester's
     'repeat': 1,        # copies sent per search
     'subnet': None,     # answer only searchers in this network ('198.19.0.0/16'): a device of that LAN only
+    'loss': 0.0,        # share of searches this device does not hear (0 to 1), each drawn on its own
 }
 
 SSDP_DEFAULTS = {
@@ -77,6 +79,7 @@ SSDP_DEFAULTS = {
     'raw': None,        # the whole reply (str or bytes)
     'repeat': 1,
     'subnet': None,     # as for the broadcast search
+    'loss': 0.0,        # as for the broadcast search
 }
 
 
@@ -215,6 +218,18 @@ def _check_subnet(name, value):
         raise ConfigError('%s must be a network such as 198.19.0.0/16, not %r' % (name, value))
 
 
+def _check_loss(name, value):
+    if isinstance(value, bool) or not isinstance(value, (int, float)) or not 0 <= value <= 1:
+        raise ConfigError('%s must be a share from 0 to 1, not %r' % (name, value))
+    return float(value)
+
+
+def missed(opts):
+    """Whether the device loses this search: each device draws on its own, as
+    a device on a lossy link misses a datagram that its neighbours get."""
+    return opts['loss'] > 0 and random.random() < opts['loss']
+
+
 def in_subnet(addr, subnet):
     return subnet is None or ipaddress.ip_address(addr) in ipaddress.ip_network(subnet)
 
@@ -240,6 +255,8 @@ def merge_broadcast(current, update):
             _check_int('broadcast port', value, 1, 65535)
         if key == 'subnet':
             value = _check_subnet('broadcast subnet', value)
+        if key == 'loss':
+            value = _check_loss('broadcast loss', value)
         if key == 'to' and value not in ('unicast', 'broadcast'):
             raise ConfigError("broadcast 'to' must be 'unicast' or 'broadcast', not %r" % (value,))
         if key in ('text', 'raw'):
@@ -278,6 +295,8 @@ def merge_ssdp(current, update):
             _check_int('ssdp repeat', value, 0, 1000)
         if key == 'subnet':
             value = _check_subnet('ssdp subnet', value)
+        if key == 'loss':
+            value = _check_loss('ssdp loss', value)
         if key == 'headers':
             if not isinstance(value, (list, tuple)) or not all(isinstance(h, str) for h in value):
                 raise ConfigError('ssdp headers must be a list of header lines')
@@ -466,14 +485,14 @@ class Simulator:
             for d in devices:
                 if proto == 'broadcast':
                     payload = d.broadcast_reply()
-                    if payload is None or not in_subnet(src, d.broadcast['subnet']):
+                    if payload is None or not in_subnet(src, d.broadcast['subnet']) or missed(d.broadcast):
                         continue
                     port = d.broadcast['port'] or sport
                     dest = ('255.255.255.255', port) if d.broadcast['to'] == 'broadcast' else (src, port)
                     plan.extend([(payload, d.cmsg, dest)] * d.broadcast['repeat'])
                 else:
                     payload = d.ssdp_reply()
-                    if payload is None or not in_subnet(src, d.ssdp['subnet']):
+                    if payload is None or not in_subnet(src, d.ssdp['subnet']) or missed(d.ssdp):
                         continue
                     plan.extend([(payload, d.cmsg, (src, sport))] * d.ssdp['repeat'])
             if self.holding:

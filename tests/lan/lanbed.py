@@ -328,6 +328,37 @@ def cleanup_stale():
     return stale
 
 
+def _find_nft():
+    found = shutil.which('nft')
+    if found:
+        return found
+    for cand in ('/usr/sbin/nft', '/sbin/nft'):
+        if os.access(cand, os.X_OK):
+            return cand
+    return None
+
+
+NFT = _find_nft()
+
+
+def skip_unless_nft():
+    """Raises SkipTest when nftables' `nft` is missing: the firewall and the
+    loss of answers on the client are nftables rules in its namespace."""
+    if NFT is None:
+        raise unittest.SkipTest('nftables (nft) is not installed; tools/deps.sh lists it with the test packages')
+
+
+def udp_ports_of_service(path):
+    """The UDP ports of a firewalld service file, as nftables writes them
+    ('67', '1900-1920'), read from its own <port> elements."""
+    import xml.etree.ElementTree as ET
+    ports = []
+    for port in ET.parse(path).getroot().iter('port'):
+        if port.get('protocol') == 'udp':
+            ports.append(port.get('port'))
+    return ports
+
+
 # ---------------------------------------------------------------------------
 # The LAN
 
@@ -588,6 +619,36 @@ class Lan:
         self._ip(['addr', 'del', '%s/%d' % (addr, prefix), 'dev', dev], ns=self.client_ns)
         if addr in self.client_addrs:
             self.client_addrs.remove(addr)
+
+    def _nft(self, script):
+        if NFT is None:
+            raise LanError('nftables (nft) is not installed')
+        r = subprocess.run(self.client_argv([NFT, '-f', '-']), input=script, capture_output=True, text=True)
+        if r.returncode != 0:
+            raise LanError('nft failed (%d): %s\n%s' % (r.returncode, r.stderr.strip(), script))
+
+    def client_firewall(self, udp_ports=()):
+        """A desktop firewall on the client, as firewalld's default zone and an
+        enabled ufw behave: what arrives is dropped unless it is loopback,
+        ICMP, IGMP, tied by connection tracking to something the client sent,
+        or UDP to one of `udp_ports` (numbers or 'first-last' ranges). Called
+        again, it replaces the rules."""
+        accept = ('udp dport { %s } accept' % ', '.join(str(p) for p in udp_ports)) if udp_ports else ''
+        self._nft('table inet bedfirewall\ndelete table inet bedfirewall\n'
+                  'table inet bedfirewall {\n chain input {\n  type filter hook input priority 0; policy drop;\n'
+                  '  iif lo accept\n  meta l4proto { icmp, igmp } accept\n'
+                  '  ct state established,related accept\n  %s\n }\n}\n' % accept)
+
+    def client_answer_loss(self, percent):
+        """Drops `percent` % of the UDP datagrams that reach the client from the
+        LAN, each drawn on its own (netem is not in this kernel; nftables'
+        random numbers are). 0 removes the loss."""
+        if not 0 <= percent <= 100:
+            raise ValueError('percent must be in 0..100')
+        rule = 'iifname != "lo" meta l4proto udp numgen random mod 100 < %d drop' % percent if percent else ''
+        self._nft('table inet bedloss\ndelete table inet bedloss\n'
+                  'table inet bedloss {\n chain input {\n  type filter hook input priority -10; policy accept;\n'
+                  '  %s\n }\n}\n' % rule)
 
     def simulator(self, devices=None, vendors=None, hold=False, **options):
         """Starts the device simulator in the device namespace; see DeviceSim."""

@@ -387,7 +387,7 @@ class SimulatorControlTest(unittest.TestCase):
         with lanbed.Lan(devices=2) as lan:
             sim = lan.simulator()
             for bad in (lambda: sim.configure(5, host='x'), lambda: sim.configure(0, colour='red'),
-                        lambda: sim.configure(0, broadcast={'code': 'x'}),
+                        lambda: sim.configure(0, broadcast={'code': 'x'}), lambda: sim.configure(0, ssdp={'loss': 1.5}),
                         lambda: sim.send(b'x', 'not-an-address', 1)):
                 with self.assertRaises(lanbed.SimError):
                     bad()

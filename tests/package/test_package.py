@@ -41,6 +41,7 @@ class Packages(unittest.TestCase):
     def setUp(self):
         self.window = deb('nasfinder')
         self.scan = deb('nasfinder-scan')
+        self.common = deb('nasfinder-common')
         self.tmp = tempfile.mkdtemp()
         self.addCleanup(shutil.rmtree, self.tmp)
 
@@ -57,11 +58,15 @@ class Packages(unittest.TestCase):
                           '/usr/share/man/man1/nasfinder.1.gz', '/usr/share/doc/nasfinder/copyright'],
             self.scan: ['/usr/bin/nasfinder-scan', '/usr/share/man/man1/nasfinder-scan.1.gz',
                         '/usr/share/doc/nasfinder-scan/copyright'],
+            # The firewall's openings serve both programs: one package owns them.
+            self.common: ['/usr/lib/firewalld/services/nasfinder.xml', '/etc/ufw/applications.d/nasfinder'],
         }
         for path, files in expected.items():
             have = contents(path)
             for f in files:
                 self.assertIn(f, have, path)
+        for program in (self.window, self.scan):
+            self.assertIn('nasfinder-common (= ', field(program, 'Depends'), program)
         self.assertNotIn('/usr/bin/nasfinder', contents(self.scan))
         self.assertNotIn('/usr/bin/nasfinder-scan', contents(self.window))
 

@@ -178,6 +178,13 @@ class ListedDevices(ScanCase):
         self.assertScanOk(r)
         reports = [strict_json(line) for line in r.stdout.splitlines()]
         self.assertTrue(reports)
+        # The search goes out more than once, the first at once and none back to
+        # back, and --raw shows the answer to every send.
+        sends = sorted(q['time'] for q in self.sim.requests(proto='broadcast', own=False))
+        self.assertGreater(len(sends), 1, 'a search is repeated')
+        self.assertTrue(all(b - a > 0.3 for a, b in zip(sends, sends[1:])), sends)
+        self.assertEqual(sum(1 for rep in reports if rep['port'] == 67 and rep['ip'] == self.lan.device_addrs[0]),
+                         len(sends))
         for rep in reports:
             self.assertEqual(list(rep), RAW_KEYS)
             self.assertIsInstance(rep['port'], int)
@@ -207,6 +214,40 @@ class ListedDevices(ScanCase):
         proc.stderr.close()
         self.assertNoSanitizerReport(b''.join(raw for _, raw in errors.lines))
         self.assertTrue(strict_json(out), 'a device was taken before the interrupt')
+
+
+class Firewall(ScanCase):
+    """A desktop firewall on the client (input policy drop, answers not tied to
+    the search by connection tracking): device 0 answers the broadcast search
+    only, 1 SSDP only, 2 and 3 both."""
+    SERVICE = os.path.join(HERE, '..', '..', 'src', 'firewall', 'nasfinder.xml')
+    UFW = os.path.join(HERE, '..', '..', 'src', 'firewall', 'nasfinder.ufw')
+
+    def setUp(self):
+        lanbed.skip_unless_nft()
+        super().setUp()
+        self.sim.configure(0, ssdp=False)
+        self.sim.configure(1, broadcast=False)
+
+    def test_closed_lists_nothing_and_says_why_the_shipped_ports_list_every_device(self):
+        self.lan.client_firewall()
+        r = self.scan('--json', '--seconds', '2')
+        self.assertScanOk(r)
+        self.assertEqual(strict_json(r.stdout), [])
+        self.assertEqual(r.stderr.decode('utf-8'), 'nasfinder-scan: no devices found. A firewall may drop the '
+                         'devices\' answers: see the FIREWALL section of "man nasfinder-scan".\n')
+
+        # The ports as the shipped service opens them, read from its own file;
+        # the ufw profile opens the same.
+        ports = lanbed.udp_ports_of_service(self.SERVICE)
+        with open(self.UFW) as f:
+            ufw = [line.split('=', 1)[1].strip() for line in f if line.startswith('ports=')]
+        self.assertEqual(ufw, ['|'.join(p.replace('-', ':') + '/udp' for p in ports)])
+        self.lan.client_firewall(ports)
+        r = self.scan('--json', '--seconds', '2')
+        self.assertScanOk(r)
+        self.assertEqual(sorted(e['ip'] for e in strict_json(r.stdout)), sorted(self.lan.device_addrs))
+        self.assertEqual(r.stderr, b'')
 
 
 class HostileTexts(ScanCase):
@@ -474,7 +515,9 @@ class RoutedSubnet(ScanCase):
             self.sim.clear_requests()
             self.assertEqual(self.listed('--address', dev[0], '--address=' + dev[1], *choice),
                              {dev[0]: 'DEV0', dev[1]: 'DEV1'}, choice)
-            got = sorted((r['proto'], r['dst'], r['src'], r['sport'], r['data']) for r in self.sim.requests(own=False))
+            # Each search goes out more than once: every send is one of these.
+            got = sorted(set((r['proto'], r['dst'], r['src'], r['sport'], r['data'])
+                             for r in self.sim.requests(own=False)))
             self.assertEqual(got, sorted([('broadcast', d, '198.18.1.1', 67, lanbed.search_packet()) for d in dev] +
                                          [('ssdp', d, '198.18.1.1', 1900, lanbed.msearch_request()) for d in dev]),
                              choice)

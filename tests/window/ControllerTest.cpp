@@ -11,6 +11,7 @@
 #include "FakeSearchLib.h"
 #include "ParseOperation.h"
 #include "SearchAddresses.h"
+#include "SearchSchedule.h"
 #include "WindowTestSupport.h"
 
 #include <QAction>
@@ -29,6 +30,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QUrl>
@@ -169,9 +171,14 @@ TEST_F(ControllerTest, CountdownThenIdle)
     Tick();
     EXPECT_EQ(c->countdownField->text(), caption + " 0");
     EXPECT_FALSE(ButtonsEnabled());
+    EXPECT_FALSE(c->statusField->text().contains("firewall")) << "only once the search has ended";
     Tick();
     EXPECT_EQ(c->countdownField->text(), "");
     EXPECT_TRUE(ButtonsEnabled());
+    // Nothing found: the status line says where to look.
+    EXPECT_EQ(c->statusField->text(),
+              RowCount(0) + "  \u00b7  A firewall may drop the devices' answers: see the FIREWALL section of "
+                            "\"man nasfinder\".");
     Tick(3);
     EXPECT_EQ(c->countdownField->text(), "");
     EXPECT_TRUE(ButtonsEnabled());
@@ -219,11 +226,11 @@ TEST_F(ControllerTest, StaleRowWhenADeviceIsReplacedWithinOneTick)
     EXPECT_EQ(Shown(), QStringList({"two|198.18.1.2|Q"}));
 }
 
-TEST_F(ControllerTest, StartAndRefreshEachSendOneSearch)
+TEST_F(ControllerTest, StartAndRefreshEachSendTheSearchWithItsRepeats)
 {
     // Start-up: the library once, with its log off, no log directory, every
-    // local address searched, and the registry's own handler; then one search
-    // with the standard packet.
+    // local address searched, and the registry's own handler; then the search
+    // with the standard packet, at once, and its repeats as they fall due.
     EXPECT_EQ(g_fakeSearchLib.initCalls, 1);
     EXPECT_FALSE(g_fakeSearchLib.bLogEnable);
     EXPECT_EQ(g_fakeSearchLib.logDir, nullptr);
@@ -232,10 +239,34 @@ TEST_F(ControllerTest, StartAndRefreshEachSendOneSearch)
     EXPECT_EQ(g_fakeSearchLib.sendCalls, 1);
     EXPECT_EQ(g_fakeSearchLib.lastPacket, nullptr);
 
+    // The test is the repeat timer too. A device answering every send stays
+    // one row: the table is not rebuilt for a repeat.
+    const auto& times = nasfinder::kSearchSendTimes;
+    QSignalSpy removed(c->tableview->model(), &QAbstractItemModel::rowsRemoved);
+    QSignalSpy inserted(c->tableview->model(), &QAbstractItemModel::rowsInserted);
+    for (std::size_t send = 1; send < times.size(); ++send)
+    {
+        Add(Device().Id("id-1").Ip("198.18.1.1").Host("one").Product("P"));
+        Tick();
+        ASSERT_TRUE(c->repeatTimer.isActive());
+        EXPECT_EQ(c->repeatTimer.intervalAsDuration(), times[send] - times[send - 1]);
+        c->repeatTimer.stop();
+        c->sendSearch();
+        EXPECT_EQ(g_fakeSearchLib.sendCalls, static_cast<int>(send) + 1);
+    }
+    EXPECT_FALSE(c->repeatTimer.isActive()) << "the last send arms nothing";
+    Add(Device().Id("id-1").Ip("198.18.1.1").Host("one").Product("P"));
+    Tick();
+    EXPECT_EQ(Shown(), QStringList({"one|198.18.1.1|P"}));
+    EXPECT_EQ(inserted.size(), 1);
+    EXPECT_EQ(removed.size(), 0);
+
     Tick(12);
-    EXPECT_EQ(g_fakeSearchLib.sendCalls, 1) << "ticks only read the list";
+    EXPECT_EQ(g_fakeSearchLib.sendCalls, static_cast<int>(times.size())) << "ticks only read the list";
     c->refreshbutton->click();
-    EXPECT_EQ(g_fakeSearchLib.sendCalls, 2);
+    EXPECT_EQ(g_fakeSearchLib.sendCalls, static_cast<int>(times.size()) + 1);
+    EXPECT_TRUE(c->repeatTimer.isActive()) << "Refresh starts the repeats again";
+    c->repeatTimer.stop();
     EXPECT_EQ(g_fakeSearchLib.lastPacket, nullptr);
     EXPECT_EQ(g_fakeSearchLib.initCalls, 1);
     EXPECT_EQ(g_fakeSearchLib.exitCalls, 0);
@@ -251,6 +282,7 @@ TEST_F(ControllerTest, StartAndRefreshEachSendOneSearch)
         QTest::keyClick(delegate.window, key.key(), key.keyboardModifiers());
         EXPECT_EQ(g_fakeSearchLib.sendCalls, before + 1);
         EXPECT_FALSE(ButtonsEnabled());
+        c->repeatTimer.stop();
     }
 }
 
@@ -302,9 +334,11 @@ TEST_F(ControllerTest, RefreshEmptiesAtOnceAndRestartsTheCountdown)
     ASSERT_TRUE(ButtonsEnabled());
     ASSERT_EQ(Shown().size(), 1);
 
+    EXPECT_EQ(c->statusField->text(), RowCount(1)) << "a device was found: no firewall notice";
+
     c->refreshbutton->click();
     EXPECT_TRUE(Shown().isEmpty());
-    EXPECT_EQ(c->statusField->text(), RowCount(0));
+    EXPECT_EQ(c->statusField->text(), RowCount(0)) << "the new search is still running";
     std::vector<deviceinfo> list{Device().Id("x").Ip("198.18.9.9").Host("x").Product("x")};
     Registry()->GetDeviceList(list);
     EXPECT_TRUE(list.empty());
