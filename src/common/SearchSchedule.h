@@ -14,6 +14,10 @@
 
 namespace nasfinder
 {
+// How long one search lasts: the window's countdown, in one-second ticks, and
+// the scan's wait when it is given no other.
+constexpr int kSearchSeconds = 11;
+
 // The sends of one search, as times from its start. Five sends: with a fifth
 // of the datagrams lost each way, a device that answers only the broadcast
 // search hears a send and is heard back with probability 0.64, so three sends

@@ -156,7 +156,10 @@ std::string ScanUsage(const std::string& program)
            " [OPTIONS]\n"
            "Search the local network for storage devices and print the ones found.\n"
            "\n"
-           "  --seconds N     wait N seconds for answers (1 to 3600, default 11)\n"
+           "  --seconds N     wait N seconds for answers (" +
+           std::to_string(kMinSeconds) + " to " + std::to_string(kMaxSeconds) + ", default " +
+           std::to_string(kDefaultSeconds) +
+           ")\n"
            "  --json          print the list as one JSON array\n"
            "  --raw           print every report as it arrives, one JSON object per line,\n"
            "                  before filtering and merging, the answers to every repeat\n"

@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "SearchSchedule.h"
+
 namespace nasscan
 {
-constexpr int kDefaultSeconds = 11;
+constexpr int kDefaultSeconds = nasfinder::kSearchSeconds;
 constexpr int kMinSeconds = 1;
 constexpr int kMaxSeconds = 3600;
 

@@ -1,16 +1,20 @@
 #include "Controller.h"
 
-#include "DeviceAddress.h"
+#include "Captions.h"
+#include "DeviceOpener.h"
 #include "DeviceSearchInterface.h"
+#include "DeviceTable.h"
 #include "NotificationCenter.h"
 #include "OperationQueue.h"
 #include "ParseOperation.h"
 #include "SearchAddresses.h"
+#include "SearchStart.h"
+#include "ProcessPrivileges.h"
+#include "StatusLine.h"
 #include "ui_MainWindow.h"
 
 #include <QAction>
 #include <QClipboard>
-#include <QDesktopServices>
 #include <QEvent>
 #include <QFile>
 #include <QGuiApplication>
@@ -26,7 +30,6 @@
 #include <QSortFilterProxyModel>
 #include <QStandardItemModel>
 #include <QTableView>
-#include <QUrl>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -35,127 +38,29 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <functional>
 #include <optional>
-
-const QString kRowHomeHost = QStringLiteral("HomeHost");
-const QString kRowIP = QStringLiteral("IP");
-const QString kRowDeviceType = QStringLiteral("DeviceType");
 
 namespace
 {
-
-// The row keys in column order, and the language keys of the first three columns.
-const QString* const kColumnKeys[] = {&kRowHomeHost, &kRowIP, &kRowDeviceType};
-const char* const kColumnCaptionKeys[] = {"List1", "List2", "List3"};
-
-// A search follows the registry for this many ticks, counting down to 0.
-constexpr qint32 kCountdownTicks = 11;
+// A search follows the registry for this many one-second ticks, counting down to 0.
+constexpr qint32 kCountdownTicks = nasfinder::kSearchSeconds;
 constexpr int kTickMilliseconds = 1000;
 // The row menu's entries; the English text is the key itself.
 const char kOpenWebPageKey[] = "Open Web Page";
 const char kOpenFileShareKey[] = "Open File Share";
 const char kCopyAddressKey[] = "Copy Address";
-// The status line's entries, and their English text where the file has none.
-const char kRowsShownKey[] = "Rows Shown";
-const char kRowsShownText[] = "Devices shown: %1";
 const char kAddressesKey[] = "Addresses";
-// Between the row count and each notice on the status line.
-const char kStatusSeparator[] = "  \u00b7  ";
-const char kBroadcastUnavailableKey[] = "Broadcast Unavailable";
-const char kBroadcastUnavailableText[] =
-    "Only the SSDP search is running: this program may not use UDP port 67 for the broadcast search. "
-    "Install the nasfinder package, or grant the privilege: sudo setcap cap_net_bind_service=+ep %1";
-const char kBroadcastPortBusyKey[] = "Broadcast Port Busy";
-const char kBroadcastPortBusyText[] =
-    "Only the SSDP search is running: another program holds UDP port 67, which the broadcast search needs. "
-    "Ports 67 and 68 are the DHCP ports: a DHCP server on this computer (such as dnsmasq, or a "
-    "virtual-machine network) may hold it.";
-// A chosen interface that cannot carry every search, by what keeps it; the
-// English text is the scan's, with the interface as %1.
-const char* InterfaceLimitKey(InterfaceLimit limit)
-{
-    switch (limit)
-    {
-    case InterfaceLimit::None:
-        break;
-    case InterfaceLimit::Loopback:
-        return "Interface Loopback";
-    case InterfaceLimit::Down:
-        return "Interface Down";
-    case InterfaceLimit::NoAddress:
-        return "Interface Without Address";
-    case InterfaceLimit::NoBroadcast:
-        return "Interface Without Broadcast";
-    }
-    return nullptr;
-}
-const char kCannotOpenKey[] = "Cannot Open";
-const char kCannotOpenText[] = "The desktop could not open %1; open it by hand.";
-
-// The address the user asked to open, and why it was not.
-const char kNotOpenedKey[] = "Not Opened";
-const char kNotOpenedText[] = "Not opened: %1";
-const char kFirewallHintKey[] = "Firewall Hint";
-const char kFirewallHintText[] =
-    "A firewall may drop the devices' answers: see the FIREWALL section of \"man nasfinder\".";
-
-const char kListFullKey[] = "List Full";
-const char kListFullText[] = "The list is full: it holds %1 devices, and further new devices are not added.";
-
 // Fewer language entries than this means a broken file: the user is told.
 constexpr std::size_t kMinLanguageEntries = 5;
-
-QString FieldText(const char (&field)[kDeviceFieldSize])
-{
-    return QString::fromUtf8(field, static_cast<qsizetype>(strnlen(field, kDeviceFieldSize)));
-}
-
-void ApplyCaption(const std::optional<FontNode>& entry, const std::function<void(const QString&)>& setText,
-                  const std::function<void(const QFont&)>& setFont)
-{
-    if (!entry)
-        return;
-    if (entry->String)
-        setText(*entry->String);
-    if (const std::optional<QFont> font = FontForEntry(*entry))
-        setFont(*font);
-}
-
-template <class Control> void CaptionControl(Control* control, const std::optional<FontNode>& entry)
-{
-    ApplyCaption(
-        entry, [control](const QString& text) { control->setText(text); },
-        [control](const QFont& font) { control->setFont(font); });
-}
-
-// A caption's one placeholder filled in; a caption without one is shown as it is.
-QString Filled(const QString& caption, const QString& value)
-{
-    return caption.contains(QLatin1String("%1")) ? caption.arg(value) : caption;
-}
-
 } // namespace
-
-DeviceRow RowFromDevice(const deviceinfo& info)
-{
-    DeviceRow row;
-    row.insert(kRowHomeHost, FieldText(info.host));
-    row.insert(kRowIP, FieldText(info.ip));
-    row.insert(kRowDeviceType, FieldText(info.product));
-    return row;
-}
 
 Controller::Controller(QMainWindow* window, const Ui::MainWindow& ui, QObject* parent)
     : QObject(parent), array_controller(new QSortFilterProxyModel(this)), tableview(ui.tableview),
       loginbutton(ui.loginbutton), refreshbutton(ui.refreshbutton), storagebutton(ui.storagebutton),
       addressesbutton(ui.addressesbutton), countdownField(ui.countdownField),
       deviceListField(ui.deviceListField), statusField(ui.statusField), window(window),
-      rowModel(new QStandardItemModel(0, 3, this))
+      rowModel(NewRowModel(this))
 {
-    // Captions until the language file says otherwise.
-    rowModel->setHorizontalHeaderLabels({tr("Host Name"), tr("IP Address"), tr("Product")});
     array_controller->setSourceModel(rowModel);
     tableview->setModel(array_controller);
 
@@ -171,7 +76,7 @@ Controller::Controller(QMainWindow* window, const Ui::MainWindow& ui, QObject* p
     connect(header, &QHeaderView::sortIndicatorChanged, this, &Controller::tableViewSortDescriptorsDidChange);
 
     connect(loginbutton, &QPushButton::clicked, this, &Controller::onLogin);
-    connect(refreshbutton, &QPushButton::clicked, this, &Controller::onRefreash);
+    connect(refreshbutton, &QPushButton::clicked, this, &Controller::onRefresh);
     connect(storagebutton, &QPushButton::clicked, this, &Controller::onGotoStorage);
     connect(addressesbutton, &QPushButton::clicked, this, &Controller::onSearchAddresses);
     connect(tableview, &QTableView::doubleClicked, this, &Controller::onTableviewDoubleClicked);
@@ -208,10 +113,8 @@ void Controller::awakeFromNib()
     device.clear();
     startLanguageFile(QLocale::system().uiLanguages(), QStringLiteral(":"));
 
-    CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
     searchAddresses = LoadSearchAddresses();
-    UseSearchAddresses(searchAddresses);
-    registry->DeviceSearchDllInit(nullptr, false, nullptr, true);
+    StartSearchLibrary(searchAddresses);
     counter = 0;
     setButtonsEnabled(false);
     showStatusLine();
@@ -251,8 +154,7 @@ void Controller::getDeviceList()
     if (counter < kCountdownTicks)
     {
         ++counter;
-        const std::optional<FontNode> caption = languageEntry(QStringLiteral("Search Time"));
-        const QString captionText = caption && caption->String ? *caption->String : QString();
+        const QString captionText = captions().Text("Search Time", "");
         countdownField->setText(
             QStringLiteral("%1 %2").arg(captionText, QString::number(kCountdownTicks - counter)));
         qInfo("vListDevice.size() = %ld", static_cast<long>(vListDevice.size()));
@@ -260,10 +162,7 @@ void Controller::getDeviceList()
         // Rebuilt whenever what the rows show differs, not only when the
         // number of devices changes: a device that leaves while another
         // arrives must not stay listed with its old address.
-        QList<DeviceRow> rows;
-        rows.reserve(static_cast<qsizetype>(vListDevice.size()));
-        for (const deviceinfo& info : vListDevice)
-            rows.append(RowFromDevice(info));
+        const QList<DeviceRow> rows = RowsFromDevices(vListDevice);
         if (rows != device)
             setRows(rows);
         return;
@@ -294,7 +193,7 @@ void Controller::startSearch()
     sendSearch();
 }
 
-void Controller::onRefreash()
+void Controller::onRefresh()
 {
     openNotice.clear();
     counter = 0;
@@ -350,16 +249,14 @@ void Controller::onSearchAddresses()
         addressesDialog->activateWindow();
         return;
     }
+    const Captions captions = this->captions();
     addressesDialog = new SearchAddressesDialog(
-        searchAddresses, [this](const char* key, const char* english) { return languageText(key, english); },
-        window);
+        searchAddresses,
+        [captions](const char* key, const char* english) { return captions.Text(key, english); }, window);
     addressesDialog->setAttribute(Qt::WA_DeleteOnClose);
     // The language's font, so that Chinese is drawn with Chinese shapes.
-    if (const std::optional<FontNode> entry = languageEntry(QString::fromLatin1(kAddressesKey)))
-    {
-        if (const std::optional<QFont> font = FontForEntry(*entry))
-            addressesDialog->setFont(*font);
-    }
+    if (const std::optional<QFont> font = captions.Font(kAddressesKey))
+        addressesDialog->setFont(*font);
     connect(addressesDialog, &SearchAddressesDialog::addressesChanged, this, &Controller::setSearchAddresses);
     addressesDialog->open();
 }
@@ -390,6 +287,7 @@ void Controller::windowWillClose()
 
 void Controller::ReflashLanguage()
 {
+    const Captions captions = this->captions();
     if (!parseOperation || parseOperation->entryCount() < kMinLanguageEntries)
     {
         // Not attached to the window and not modal: nothing waits for the answer.
@@ -397,81 +295,51 @@ void Controller::ReflashLanguage()
         alert->setAttribute(Qt::WA_DeleteOnClose);
         alert->setWindowModality(Qt::NonModal);
         alert->setWindowTitle(QStringLiteral("nasfinder"));
-        alert->setText(QStringLiteral("aaa"));
-        alert->setInformativeText(QStringLiteral("bbb"));
+        alert->setText(IncompleteLanguageFileText(captions));
         alert->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
         alert->show();
     }
 
     tableview->setEditTriggers(QAbstractItemView::NoEditTriggers);
     const QHeaderView* header = tableview->horizontalHeader();
-    for (int visual = 0; visual < header->count() && visual < 3; ++visual)
+    for (int visual = 0; visual < header->count() && visual < kColumnCount; ++visual)
     {
         const int logical = header->logicalIndex(visual);
         ApplyCaption(
-            languageEntry(QString::fromLatin1(kColumnCaptionKeys[visual])),
+            captions.Entry(QString::fromLatin1(kColumnCaptionKeys[visual])),
             [this, logical](const QString& text) { rowModel->setHeaderData(logical, Qt::Horizontal, text); },
             [this, logical](const QFont& font)
             { rowModel->setHeaderData(logical, Qt::Horizontal, font, Qt::FontRole); });
     }
 
-    CaptionControl(loginbutton, languageEntry(QStringLiteral("Log In")));
-    CaptionControl(refreshbutton, languageEntry(QStringLiteral("Refresh")));
-    CaptionControl(storagebutton, languageEntry(QStringLiteral("My storage")));
-    CaptionControl(addressesbutton, languageEntry(QString::fromLatin1(kAddressesKey)));
-    CaptionControl(openWebPageAction, languageEntry(QString::fromLatin1(kOpenWebPageKey)));
-    CaptionControl(openShareAction, languageEntry(QString::fromLatin1(kOpenFileShareKey)));
-    CaptionControl(copyAddressAction, languageEntry(QString::fromLatin1(kCopyAddressKey)));
-    CaptionControl(deviceListField, languageEntry(QStringLiteral("Device List")));
+    CaptionControl(loginbutton, captions.Entry(QStringLiteral("Log In")));
+    CaptionControl(refreshbutton, captions.Entry(QStringLiteral("Refresh")));
+    CaptionControl(storagebutton, captions.Entry(QStringLiteral("My storage")));
+    CaptionControl(addressesbutton, captions.Entry(QString::fromLatin1(kAddressesKey)));
+    CaptionControl(openWebPageAction, captions.Entry(QString::fromLatin1(kOpenWebPageKey)));
+    CaptionControl(openShareAction, captions.Entry(QString::fromLatin1(kOpenFileShareKey)));
+    CaptionControl(copyAddressAction, captions.Entry(QString::fromLatin1(kCopyAddressKey)));
+    CaptionControl(deviceListField, captions.Entry(QStringLiteral("Device List")));
     showStatusLine();
 }
 
 void Controller::showStatusLine()
 {
-    // Each entry in the file's language, or in English where the file has none.
-    const auto caption = [this](const char* key, const char* english) { return languageText(key, english); };
-
-    QStringList parts{
-        Filled(caption(kRowsShownKey, kRowsShownText), QString::number(array_controller->rowCount()))};
-    search_dll_status status{};
-    CDeviceSearchInterface::GetInstance()->GetSearchStatus(status);
-    const nasfinder::PortCheck broadcast = status.broadcast_bound != 0
-                                               ? nasfinder::PortCheck::Available
-                                               : nasfinder::PortCheckFromErrno(status.broadcast_error).state;
-    switch (broadcast)
-    {
-    case nasfinder::PortCheck::Available:
-        break;
-    case nasfinder::PortCheck::NoPrivilege:
-        parts.append(Filled(caption(kBroadcastUnavailableKey, kBroadcastUnavailableText),
-                            QString::fromStdString(nasfinder::ProgramPath("nasfinder"))));
-        break;
-    case nasfinder::PortCheck::InUse:
-    case nasfinder::PortCheck::Failed:
-        parts.append(caption(kBroadcastPortBusyKey, kBroadcastPortBusyText));
-        break;
-    }
-    for (const ChosenInterface& iface : chosenInterfaces)
-    {
-        if (const char* key = InterfaceLimitKey(iface.limit))
-            parts.append(Filled(caption(key, InterfaceLimitText("%1", iface.limit).c_str()),
-                                QString::fromStdString(iface.name)));
-    }
-    // Once the countdown is over and nothing was found: the commonest cause.
-    if (counter >= kCountdownTicks && refreshbutton->isEnabled() && array_controller->rowCount() == 0)
-        parts.append(caption(kFirewallHintKey, kFirewallHintText));
-    if (CDeviceSearchInterface::GetInstance()->RefusedForFullList() > 0)
-        parts.append(Filled(caption(kListFullKey, kListFullText),
-                            QString::number(CDeviceSearchInterface::kMaxDevices)));
-    if (!openNotice.isEmpty())
-        parts.append(openNotice);
+    StatusLineState state;
+    state.rowsShown = array_controller->rowCount();
+    CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
+    registry->GetSearchStatus(state.search);
+    state.chosenInterfaces = chosenInterfaces;
+    state.searchEndedEmpty = counter >= kCountdownTicks && refreshbutton->isEnabled() && state.rowsShown == 0;
+    state.listFull = registry->RefusedForFullList() > 0;
+    state.maxDevices = CDeviceSearchInterface::kMaxDevices;
+    state.openNotice = openNotice;
+    state.programPath = QString::fromStdString(nasfinder::ProgramPath("nasfinder"));
+    const Captions captions = this->captions();
     // The line keeps one font, that of its first part.
-    if (const std::optional<FontNode> entry = languageEntry(QString::fromLatin1(kRowsShownKey)))
-    {
-        if (const std::optional<QFont> font = FontForEntry(*entry))
-            statusField->setFont(*font);
-    }
-    statusField->setText(parts.join(QString::fromUtf8(kStatusSeparator)));
+    if (const std::optional<QFont> font = captions.Font(kStatusLineFontKey))
+        statusField->setFont(*font);
+    statusField->setText(StatusLineText(state, captions));
 }
 
 bool Controller::eventFilter(QObject* watched, QEvent* event)
@@ -481,32 +349,15 @@ bool Controller::eventFilter(QObject* watched, QEvent* event)
     return QObject::eventFilter(watched, event);
 }
 
-std::optional<FontNode> Controller::languageEntry(const QString& key) const
+Captions Controller::captions() const
 {
-    return parseOperation ? parseOperation->entry(key) : std::nullopt;
-}
-
-QString Controller::languageText(const char* key, const char* english) const
-{
-    const std::optional<FontNode> entry = languageEntry(QString::fromLatin1(key));
-    return entry && entry->String ? *entry->String : QString::fromUtf8(english);
+    return Captions(parseOperation.get());
 }
 
 void Controller::setRows(const QList<DeviceRow>& rows)
 {
-    rowModel->removeRows(0, rowModel->rowCount());
     device = rows;
-    for (const DeviceRow& row : device)
-    {
-        QList<QStandardItem*> items;
-        for (const QString* key : kColumnKeys)
-        {
-            auto* item = new QStandardItem(row.value(*key));
-            item->setEditable(false);
-            items.append(item);
-        }
-        rowModel->appendRow(items);
-    }
+    SetModelRows(*rowModel, device);
     updateRowActions();
     showStatusLine();
 }
@@ -543,43 +394,11 @@ std::optional<QString> Controller::openableSelectedAddress(const char* purpose) 
 
 void Controller::openSelectedDevice(const QString& scheme)
 {
-    const std::optional<QString> address = selectedAddress();
-    if (!address)
-        return;
-    // A name is looked up once, here, and the URL gets the address that was
-    // checked: the browser's own look-up could otherwise lead to this computer.
-    const OpenTarget target = CheckedOpenTarget(*address, OwnIPv4Addresses(), resolveName);
-    if (target.address.isEmpty())
+    if (const std::optional<QString> address = selectedAddress())
     {
-        qWarning("not opening %s for \"%s\": %s", qPrintable(scheme), qPrintable(*address),
-                 qPrintable(target.refusal));
-        setOpenNotice(Filled(languageText(kNotOpenedKey, kNotOpenedText),
-                             QStringLiteral("%1 (%2)").arg(*address, target.refusal)));
-        return;
+        openNotice = OpenDeviceAddress(scheme, *address, resolveName, captions());
+        showStatusLine();
     }
-    const QUrl url(scheme + QStringLiteral("://") + target.address, QUrl::StrictMode);
-    if (!url.isValid())
-    {
-        qWarning("not opening %s for \"%s\": %s", qPrintable(scheme), qPrintable(*address),
-                 qPrintable(url.errorString()));
-        return;
-    }
-    openWithDesktop(url);
-}
-
-void Controller::openWithDesktop(const QUrl& url)
-{
-    // False where the desktop has nothing to open the address with.
-    const bool opened = QDesktopServices::openUrl(url);
-    if (!opened)
-        qWarning("the desktop could not open %s", qPrintable(url.toString()));
-    setOpenNotice(opened ? QString() : Filled(languageText(kCannotOpenKey, kCannotOpenText), url.toString()));
-}
-
-void Controller::setOpenNotice(const QString& notice)
-{
-    openNotice = notice;
-    showStatusLine();
 }
 
 void Controller::updateRowActions()

@@ -1,14 +1,17 @@
-// The device list window's controller: runs the search through the device
-// registry, follows the registry's list for eleven one-second ticks after each
-// search start, opens the selected device, and captions the window from the
-// language file.
+// The device list window's controller: the sequence of the window. It starts
+// the search, follows the registry's list for the countdown's one-second ticks
+// after each search start, then enables the buttons, and answers them. The
+// table's rows (DeviceTable), the captions (Captions), the status line
+// (StatusLine), the opening of a device (DeviceOpener) and the library's
+// start (SearchStart) are files of their own.
 #ifndef NASFINDER_CONTROLLER_H
 #define NASFINDER_CONTROLLER_H
 
+#include "Captions.h"
 #include "DeviceAddress.h"
+#include "DeviceTable.h"
 #include "FontNode.h"
 #include "net/LocalInterfaces.h"
-#include "ProcessPrivileges.h"
 #include "SearchSchedule.h"
 
 #include <QList>
@@ -33,7 +36,6 @@ class QPushButton;
 class QSortFilterProxyModel;
 class QStandardItemModel;
 class QTableView;
-class QUrl;
 class OperationQueue;
 class ParseOperation;
 class SearchAddressesDialog;
@@ -43,14 +45,6 @@ namespace Ui
 {
 class MainWindow;
 }
-
-// One table row: "HomeHost", "IP" and "DeviceType" of one device.
-using DeviceRow = QMap<QString, QString>;
-extern const QString kRowHomeHost;
-extern const QString kRowIP;
-extern const QString kRowDeviceType;
-
-DeviceRow RowFromDevice(const deviceinfo& info);
 
 class Controller : public QObject
 {
@@ -74,7 +68,7 @@ public slots:
     void getDeviceList();
     // The search's next send; repeatTimer calls it while the search has sends left.
     void sendSearch();
-    void onRefreash();
+    void onRefresh();
     void onLogin();
     void onGotoStorage();
     void onTableviewDoubleClicked(const QModelIndex& index);
@@ -135,18 +129,15 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    std::optional<FontNode> languageEntry(const QString& key) const;
-    // The entry's text in the file's language, or the English text.
-    QString languageText(const char* key, const char* english) const;
+    // The language file's captions, once parsed.
+    Captions captions() const;
     void setRows(const QList<DeviceRow>& rows);
     void setButtonsEnabled(bool enabled);
     std::optional<QString> selectedAddress() const;
     std::optional<QString> openableSelectedAddress(const char* purpose) const;
+    // Opens the selected row's address with the desktop; the status line says
+    // what could not be opened.
     void openSelectedDevice(const QString& scheme);
-    // Hands the address to the desktop; where the desktop cannot open it, the
-    // status line names it so that the user can open it by hand.
-    void openWithDesktop(const QUrl& url);
-    void setOpenNotice(const QString& notice);
     void updateRowActions();
     void showStatusLine();
     void startSearch();

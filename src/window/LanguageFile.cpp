@@ -24,18 +24,18 @@ public:
     {
         if (name == kEntryElementName)
         {
-            currentEarthquakeObject = FontNode();
+            currentNode = FontNode();
         }
         else if (name == kLinkElementName)
         {
             if (onKeyElement)
                 onKeyElement();
             // A "KEY" outside any "NODE" has nowhere to go.
-            if (!currentEarthquakeObject)
+            if (!currentNode)
                 return;
             // Every member is set again, so a second "KEY" in one "NODE" also
             // clears what only the first one had.
-            FontNode& node = *currentEarthquakeObject;
+            FontNode& node = *currentNode;
             node.KeyString = attribute(attributes, QStringLiteral("KeyString"));
             node.String = attribute(attributes, QStringLiteral("String"));
             node.Font = attribute(attributes, QStringLiteral("Font"));
@@ -49,8 +49,8 @@ public:
     {
         if (name == kEntryElementName)
         {
-            if (currentEarthquakeObject && currentEarthquakeObject->KeyString)
-                result.table[*currentEarthquakeObject->KeyString] = *currentEarthquakeObject;
+            if (currentNode && currentNode->KeyString)
+                result.table[*currentNode->KeyString] = *currentNode;
         }
         else if (name == kRootElementName)
         {
@@ -83,7 +83,7 @@ private:
     }
 
     std::function<void()> onKeyElement;
-    std::optional<FontNode> currentEarthquakeObject;
+    std::optional<FontNode> currentNode;
 };
 
 bool isAsciiDigit(QChar c)

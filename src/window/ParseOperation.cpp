@@ -7,18 +7,15 @@
 #include <QtGlobal>
 
 const QString kReflashLanguage = QStringLiteral("AddEarthquakesNotif");
-const QString kEarthquakesErrorNotif = QStringLiteral("EarthquakeErrorNotif");
-const QString kEarthquakesMsgErrorKey = QStringLiteral("EarthquakesMsgErrorKey");
+const QString kLanguageErrorNotice = QStringLiteral("EarthquakeErrorNotif");
+const QString kLanguageErrorKey = QStringLiteral("EarthquakesMsgErrorKey");
 
-ParseOperation::ParseOperation(const QByteArray& data, QObject* parent)
-    : QObject(parent), earthquakeData(data)
-{
-}
+ParseOperation::ParseOperation(const QByteArray& data, QObject* parent) : QObject(parent), fileData(data) {}
 
 void ParseOperation::main()
 {
     LanguageParseResult result =
-        ParseLanguageData(earthquakeData, [] { qInfo("KEY1=%s", qPrintable(kLinkElementName)); });
+        ParseLanguageData(fileData, [] { qInfo("KEY1=%s", qPrintable(kLinkElementName)); });
     currentParseBatchDic = std::move(result.table);
     finished.store(true, std::memory_order_release);
 
@@ -30,7 +27,7 @@ void ParseOperation::main()
     {
         const LanguageParseError error = *result.error;
         QMetaObject::invokeMethod(
-            this, [this, error] { handleEarthquakesError(error); }, Qt::QueuedConnection);
+            this, [this, error] { handleParseError(error); }, Qt::QueuedConnection);
     }
 }
 
@@ -49,10 +46,10 @@ std::size_t ParseOperation::entryCount() const
     return isFinished() ? currentParseBatchDic.size() : 0;
 }
 
-void ParseOperation::handleEarthquakesError(const LanguageParseError& error)
+void ParseOperation::handleParseError(const LanguageParseError& error)
 {
     qWarning("language file: line %lld, column %lld: %s", static_cast<long long>(error.line),
              static_cast<long long>(error.column), qPrintable(error.message));
     NotificationCenter::defaultCenter()->postNotificationName(
-        kEarthquakesErrorNotif, this, QVariantMap{{kEarthquakesMsgErrorKey, QVariant::fromValue(error)}});
+        kLanguageErrorNotice, this, QVariantMap{{kLanguageErrorKey, QVariant::fromValue(error)}});
 }

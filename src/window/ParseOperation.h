@@ -13,10 +13,10 @@
 #include <cstddef>
 #include <optional>
 
-// Notice names.
-extern const QString kReflashLanguage;        // "AddEarthquakesNotif": the table is complete
-extern const QString kEarthquakesErrorNotif;  // "EarthquakeErrorNotif": the parse failed
-extern const QString kEarthquakesMsgErrorKey; // user-data key of the error in the failure notice
+// Notice names (the texts are the notices' own).
+extern const QString kReflashLanguage;     // "AddEarthquakesNotif": the table is complete
+extern const QString kLanguageErrorNotice; // "EarthquakeErrorNotif": the parse failed
+extern const QString kLanguageErrorKey;    // user-data key of the error in the failure notice
 
 // Created on the UI thread with a copy of the file; main() runs once on a
 // worker thread. The table is published only when the parser has stopped:
@@ -35,10 +35,10 @@ public:
     std::size_t entryCount() const;
 
     // Runs on the UI thread: posts the failure notice with the error.
-    void handleEarthquakesError(const LanguageParseError& error);
+    void handleParseError(const LanguageParseError& error);
 
 private:
-    const QByteArray earthquakeData;
+    const QByteArray fileData;
     LanguageTable currentParseBatchDic; // written by main() only, before `finished`
     std::atomic<bool> finished{false};
 };

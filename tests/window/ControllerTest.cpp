@@ -177,8 +177,7 @@ TEST_F(ControllerTest, CountdownThenIdle)
     EXPECT_TRUE(ButtonsEnabled());
     // Nothing found: the status line says where to look.
     EXPECT_EQ(c->statusField->text(),
-              RowCount(0) + "  \u00b7  A firewall may drop the devices' answers: see the FIREWALL section of "
-                            "\"man nasfinder\".");
+              RowCount(0) + "  \u00b7  " + c->parseOperation->entry("Firewall Hint")->String.value_or(""));
     Tick(3);
     EXPECT_EQ(c->countdownField->text(), "");
     EXPECT_TRUE(ButtonsEnabled());

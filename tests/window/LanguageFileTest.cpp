@@ -2,6 +2,7 @@
 // makes of a file, and what the caption step does with the table. Nothing here
 // starts the discovery library, so these tests run anywhere.
 #include "AppDelegate.h"
+#include "Captions.h"
 #include "Controller.h"
 #include "FakeSearchLib.h"
 #include "DeviceRecord.h"
@@ -92,11 +93,9 @@ TEST(LanguageChoice, ShippedFilesAreComplete)
         const LanguageParseResult result = ParseLanguageData(file.readAll());
         EXPECT_FALSE(result.error.has_value());
         EXPECT_EQ(result.completions, 1);
-        for (const char* key :
-             {"List1", "List2", "List3", "Log In", "Refresh", "My storage", "Device List", "Search Time",
-              "Open Web Page", "Open File Share", "Copy Address", "Rows Shown", "Addresses",
-              "Search Addresses", "Search Addresses Note", "Add", "Remove", "Not A Device Address"})
+        for (std::size_t k = 0; k < kWindowCaptionKeyCount; ++k)
         {
+            const char* key = kWindowCaptionKeys[k];
             const auto it = result.table.find(key);
             ASSERT_NE(it, result.table.end()) << key;
             EXPECT_FALSE(it->second.String.value_or("").isEmpty()) << key;
@@ -327,8 +326,11 @@ TEST_F(CaptionTest, FourEntriesShowTheAlertAndStillApply)
         Document(Node("List1", "H") + Node("Log In", "L") + Node("Refresh", "R") + Node("Device List", "D")));
     const QList<QMessageBox*> alerts = OpenAlerts();
     ASSERT_EQ(alerts.size(), 1);
-    EXPECT_EQ(alerts[0]->text(), "aaa");
-    EXPECT_EQ(alerts[0]->informativeText(), "bbb");
+    // It says what is wrong, in English where the file has no entry for it.
+    EXPECT_EQ(alerts[0]->text(),
+              QString("The language file lacks captions: it has 4 of the %1 that the window "
+                      "shows. The missing ones are shown in English or left as they are.")
+                  .arg(kWindowCaptionKeyCount));
     ASSERT_EQ(alerts[0]->buttons().size(), 1);
     EXPECT_EQ(alerts[0]->buttons()[0]->text(), "OK");
     EXPECT_FALSE(alerts[0]->isModal());
@@ -336,6 +338,11 @@ TEST_F(CaptionTest, FourEntriesShowTheAlertAndStillApply)
     EXPECT_EQ(c->loginbutton->text(), "L");
     EXPECT_EQ(c->refreshbutton->text(), "R");
     EXPECT_EQ(c->deviceListField->text(), "D");
+    // ... and in the file's language where it has one.
+    CloseAlerts();
+    Load(Document(Node("List1", "H") + Node("Log In", "L") + Node("Language File Incomplete", "%1/%2 ?")));
+    ASSERT_FALSE(OpenAlerts().isEmpty());
+    EXPECT_EQ(OpenAlerts().last()->text(), QString("3/%1 ?").arg(kWindowCaptionKeyCount));
     // Entries that are missing leave the layout's captions.
     EXPECT_EQ(c->storagebutton->text(), "My storage");
     EXPECT_EQ(Header(1), "IP Address");
@@ -369,10 +376,10 @@ TEST_F(CaptionTest, MalformedFilePostsTheFailureNotice)
     QVariantMap userInfo;
     QObject observer;
     NotificationCenter::defaultCenter()->addObserver(
-        &observer, kEarthquakesErrorNotif, [&](QObject*, const QVariantMap& info) { userInfo = info; });
+        &observer, kLanguageErrorNotice, [&](QObject*, const QVariantMap& info) { userInfo = info; });
     Load("<LanguageCFG>" + Node("Log In", "L") + "<NODE");
     ASSERT_TRUE(WaitUntil([&] { return !userInfo.isEmpty(); }));
-    const auto error = userInfo.value(kEarthquakesMsgErrorKey).value<LanguageParseError>();
+    const auto error = userInfo.value(kLanguageErrorKey).value<LanguageParseError>();
     EXPECT_NE(error.code, 0);
     EXPECT_FALSE(error.message.isEmpty());
     // No caption step, but the entry before the error is there.

@@ -1,0 +1,88 @@
+#include "Captions.h"
+
+#include "ParseOperation.h"
+
+#include <iterator>
+
+const char* const kWindowCaptionKeys[] = {
+    "List1",
+    "List2",
+    "List3",
+    "Log In",
+    "Refresh",
+    "My storage",
+    "Device List",
+    "Search Time",
+    "Open Web Page",
+    "Open File Share",
+    "Copy Address",
+    "Rows Shown",
+    "Broadcast Unavailable",
+    "Broadcast Port Busy",
+    "List Full",
+    "Not Opened",
+    "Addresses",
+    "Search Addresses",
+    "Search Addresses Note",
+    "Add",
+    "Remove",
+    "Not A Device Address",
+    "Interface Loopback",
+    "Interface Down",
+    "Interface Without Address",
+    "Interface Without Broadcast",
+    "Cannot Open",
+    "Firewall Hint",
+    "Language File Incomplete",
+};
+const std::size_t kWindowCaptionKeyCount = std::size(kWindowCaptionKeys);
+
+std::optional<FontNode> Captions::Entry(const QString& key) const
+{
+    return m_parse != nullptr ? m_parse->entry(key) : std::nullopt;
+}
+
+QString Captions::Text(const char* key, const char* english) const
+{
+    const std::optional<FontNode> entry = Entry(QString::fromLatin1(key));
+    return entry && entry->String ? *entry->String : QString::fromUtf8(english);
+}
+
+std::optional<QFont> Captions::Font(const char* key) const
+{
+    const std::optional<FontNode> entry = Entry(QString::fromLatin1(key));
+    return entry ? FontForEntry(*entry) : std::nullopt;
+}
+
+std::size_t Captions::KeysFound() const
+{
+    std::size_t found = 0;
+    for (const char* key : kWindowCaptionKeys)
+        found += Entry(QString::fromLatin1(key)) ? 1 : 0;
+    return found;
+}
+
+void ApplyCaption(const std::optional<FontNode>& entry, const std::function<void(const QString&)>& setText,
+                  const std::function<void(const QFont&)>& setFont)
+{
+    if (!entry)
+        return;
+    if (entry->String)
+        setText(*entry->String);
+    if (const std::optional<QFont> font = FontForEntry(*entry))
+        setFont(*font);
+}
+
+QString Filled(const QString& caption, const QString& value)
+{
+    return caption.contains(QLatin1String("%1")) ? caption.arg(value) : caption;
+}
+
+QString IncompleteLanguageFileText(const Captions& captions)
+{
+    const QString text =
+        captions.Text("Language File Incomplete",
+                      "The language file lacks captions: it has %1 of the %2 that the window shows. The "
+                      "missing ones are shown in English or left as they are.");
+    return text.arg(QString::number(captions.KeysFound()), QString::number(kWindowCaptionKeyCount));
+}

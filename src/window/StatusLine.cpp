@@ -1,0 +1,85 @@
+#include "StatusLine.h"
+
+#include "Captions.h"
+#include "ProcessPrivileges.h"
+
+#include <QStringList>
+
+namespace
+{
+const char kRowsShownText[] = "Devices shown: %1";
+// Between the row count and each notice.
+const char kStatusSeparator[] = "  \u00b7  ";
+const char kBroadcastUnavailableKey[] = "Broadcast Unavailable";
+const char kBroadcastUnavailableText[] =
+    "Only the SSDP search is running: this program may not use UDP port 67 for the broadcast search. "
+    "Install the nasfinder package, or grant the privilege: sudo setcap cap_net_bind_service=+ep %1";
+const char kBroadcastPortBusyKey[] = "Broadcast Port Busy";
+const char kBroadcastPortBusyText[] =
+    "Only the SSDP search is running: another program holds UDP port 67, which the broadcast search needs. "
+    "Ports 67 and 68 are the DHCP ports: a DHCP server on this computer (such as dnsmasq, or a "
+    "virtual-machine network) may hold it.";
+const char kFirewallHintKey[] = "Firewall Hint";
+const char kFirewallHintText[] =
+    "A firewall may drop the devices' answers: see the FIREWALL section of \"man nasfinder\".";
+const char kListFullKey[] = "List Full";
+const char kListFullText[] = "The list is full: it holds %1 devices, and further new devices are not added.";
+
+// A chosen interface that cannot carry every search, by what keeps it; the
+// English text is the scan's, with the interface as %1.
+const char* InterfaceLimitKey(InterfaceLimit limit)
+{
+    switch (limit)
+    {
+    case InterfaceLimit::None:
+        break;
+    case InterfaceLimit::Loopback:
+        return "Interface Loopback";
+    case InterfaceLimit::Down:
+        return "Interface Down";
+    case InterfaceLimit::NoAddress:
+        return "Interface Without Address";
+    case InterfaceLimit::NoBroadcast:
+        return "Interface Without Broadcast";
+    }
+    return nullptr;
+}
+} // namespace
+
+const char kStatusLineFontKey[] = "Rows Shown";
+
+QString StatusLineText(const StatusLineState& state, const Captions& captions)
+{
+    QStringList parts{
+        Filled(captions.Text(kStatusLineFontKey, kRowsShownText), QString::number(state.rowsShown))};
+    const nasfinder::PortCheck broadcast =
+        state.search.broadcast_bound != 0 ? nasfinder::PortCheck::Available
+                                          : nasfinder::PortCheckFromErrno(state.search.broadcast_error).state;
+    switch (broadcast)
+    {
+    case nasfinder::PortCheck::Available:
+        break;
+    case nasfinder::PortCheck::NoPrivilege:
+        parts.append(
+            Filled(captions.Text(kBroadcastUnavailableKey, kBroadcastUnavailableText), state.programPath));
+        break;
+    case nasfinder::PortCheck::InUse:
+    case nasfinder::PortCheck::Failed:
+        parts.append(captions.Text(kBroadcastPortBusyKey, kBroadcastPortBusyText));
+        break;
+    }
+    for (const ChosenInterface& iface : state.chosenInterfaces)
+    {
+        if (const char* key = InterfaceLimitKey(iface.limit))
+            parts.append(Filled(captions.Text(key, InterfaceLimitText("%1", iface.limit).c_str()),
+                                QString::fromStdString(iface.name)));
+    }
+    // Once a search is over and nothing was found: the commonest cause.
+    if (state.searchEndedEmpty)
+        parts.append(captions.Text(kFirewallHintKey, kFirewallHintText));
+    if (state.listFull)
+        parts.append(Filled(captions.Text(kListFullKey, kListFullText), QString::number(state.maxDevices)));
+    if (!state.openNotice.isEmpty())
+        parts.append(state.openNotice);
+    return parts.join(QString::fromUtf8(kStatusSeparator));
+}
