@@ -127,11 +127,6 @@ bool io_log_file_usable(const std::string& path)
     return true;
 }
 
-void io_log_path_create(const char* /*path*/)
-{
-    // The directory must already exist: nothing is created on the caller's behalf.
-}
-
 int io_log_init(bool bLogEnable, const char* logDir)
 {
     g_bLogEnable.store(bLogEnable);
@@ -141,7 +136,7 @@ int io_log_init(bool bLogEnable, const char* logDir)
     const std::string path = io_log_file_path(logDir);
     if (path.empty())
         return 0;
-    io_log_path_create(logDir);
+    // The directory must already exist: nothing is created on the caller's behalf.
     std::memcpy(io_log_path, path.c_str(), path.size() + 1);
 
     static const char kBanner[] = "------Start Log System-------\r\n";

@@ -11,7 +11,6 @@
 namespace SearchDeviceShowLog
 {
 int io_log_init(bool bLogEnable, const char* logDir);
-void io_log_path_create(const char* path);
 int io_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 int io_printf_time(const char* format, ...) __attribute__((format(printf, 1, 2)));
 int io_log(const char* tag, const char* source, int number, const char* message);

@@ -34,7 +34,7 @@ void PrepareBroadcastSocket(int fd)
     ::setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof(on));
 }
 
-int OpenBroadcastSearchSocket()
+int OpenBroadcastSearchSocket(unsigned short port)
 {
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
@@ -43,7 +43,7 @@ int OpenBroadcastSearchSocket()
     PrepareBroadcastSocket(fd);
     sockaddr_in local{};
     local.sin_family = AF_INET;
-    local.sin_port = htons(kBroadcastPort);
+    local.sin_port = htons(port);
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != 0)
     {

@@ -4,6 +4,8 @@
 #ifndef SEARCHLIB_SEARCHSOCKETS_H
 #define SEARCHLIB_SEARCHSOCKETS_H
 
+#include "protocol/BroadcastProtocol.h"
+
 // Gives a UDP socket a receive buffer large enough for a burst of answers (the
 // system's default holds only a few hundred) and has every datagram say which
 // interface it arrived on.
@@ -15,8 +17,8 @@ void ConfigureSearchSocket(int fd);
 void PrepareBroadcastSocket(int fd);
 
 // The broadcast search's socket: UDP over IPv4, configured as above, bound to
-// port 67 on every local address. -1 with errno set when it cannot be had
-// (binding a port below 1024 needs a privilege).
-int OpenBroadcastSearchSocket();
+// the port (67 unless a test says otherwise) on every local address. -1 with
+// errno set when it cannot be had (binding a port below 1024 needs a privilege).
+int OpenBroadcastSearchSocket(unsigned short port = kBroadcastPort);
 
 #endif

@@ -33,7 +33,7 @@ void CSearchDeviceBroadcastThread::InitSearchThread()
                 throw boost::system::system_error(m_nAdoptedError, boost::system::system_category(), "bind");
             if (fd >= 0)
                 PrepareBroadcastSocket(fd);
-            else if ((fd = OpenBroadcastSearchSocket()) < 0)
+            else if ((fd = OpenBroadcastSearchSocket(static_cast<unsigned short>(nPort))) < 0)
                 throw boost::system::system_error(errno, boost::system::system_category(), "bind");
             boost::system::error_code ec;
             sock.assign(boost::asio::ip::udp::v4(), fd, ec);

@@ -54,30 +54,6 @@ void ExpectEmptyRecord(const deviceinfo& info)
 }
 } // namespace
 
-TEST(DeviceInfo, FieldsSitAtTheirByteOffsets)
-{
-    ASSERT_EQ(sizeof(deviceinfo), 240u);
-    deviceinfo info;
-    const char* texts[] = {"id-text",    "ip-text", "host-text",   "product-text",
-                           "extra-text", "os-text", "factory-text"};
-    for (std::size_t i = 0; i < kTextFieldCount; ++i)
-        CopyDeviceField(info.*kTextFields[i].member, texts[i]);
-    info.type = 0x01020304;
-    info.life = 0x1122334455667788LL;
-
-    Bytes bytes = BytesOf(info);
-    for (std::size_t i = 0; i < kTextFieldCount; ++i)
-        EXPECT_STREQ(reinterpret_cast<const char*>(&bytes[32 * i]), texts[i]) << "field " << i;
-
-    // Read back the way a receiver of the raw block does: bytes 224-227 and 232-239.
-    std::int32_t type;
-    std::memcpy(&type, &bytes[224], sizeof(type));
-    std::int64_t life;
-    std::memcpy(&life, &bytes[232], sizeof(life));
-    EXPECT_EQ(type, 0x01020304);
-    EXPECT_EQ(life, 0x1122334455667788LL);
-}
-
 TEST(DeviceInfo, NewAndClearedRecordsAreEmptyWithLife60)
 {
     deviceinfo fresh;

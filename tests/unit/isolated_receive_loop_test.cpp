@@ -2,6 +2,7 @@
 // it is given. Each test owns its port.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -10,6 +11,7 @@
 #include "isolated_support.h"
 #include "Library.h"
 #include "Searcher.h"
+#include "search/SearchDeviceBroadcastThread.h"
 #include "search/SearchDeviceThread.h"
 
 using namespace isolated;
@@ -187,4 +189,56 @@ TEST_F(ReceiveLoopTest, TakenPortLeavesTheObjectWithoutWorker)
     thread->ExitSearchThread();
     EXPECT_EQ(mark.Count(Line("Exit Search Device Tread , bExitSock : 1  ")), 1u);
     EXPECT_FALSE(thread->IsWorkerRunning());
+}
+
+// A worker knows its owner only through the sink it was made with: its reports
+// go there, and a datagram the owner does not allow is dropped unread.
+TEST(WorkerOwner, ReportsGoToTheSinkAndOnlyAllowedDatagramsAreRead)
+{
+    class FakeOwner : public ReportSink
+    {
+    public:
+        void OnDevice(const deviceinfo& info, int port) override
+        {
+            std::lock_guard<std::mutex> guard(m_mutex);
+            m_reports.push_back({info, port});
+        }
+        bool Allows(unsigned int, const boost::asio::ip::address_v4&) const override
+        {
+            ++asked;
+            return allow.load();
+        }
+        std::vector<Report> Reports()
+        {
+            std::lock_guard<std::mutex> guard(m_mutex);
+            return m_reports;
+        }
+        std::atomic<bool> allow{true};
+        mutable std::atomic<int> asked{0};
+
+    private:
+        std::mutex m_mutex;
+        std::vector<Report> m_reports;
+    };
+
+    const int port = 41070;
+    const std::size_t libraryReports = Reports().size();
+    FakeOwner* owner = new FakeOwner; // outlives the detached worker, like the library's owner
+    auto* worker = new CSearchDeviceBroadcastThread(*owner);
+    KeepForever(worker);
+    worker->InitSearchThread(nullptr, port, false);
+    ASSERT_TRUE(worker->IsWorkerRunning());
+
+    SendToLoopback(port, BroadcastReply("id=ONE&host=h1&vendor=TAVIK&product=P1"));
+    ASSERT_TRUE(WaitUntil([&] { return owner->Reports().size() == 1; }));
+    EXPECT_EQ(owner->Reports()[0].port, port);
+    EXPECT_STREQ(owner->Reports()[0].info.id, "ONE");
+    EXPECT_STREQ(owner->Reports()[0].info.ip, "127.0.0.1");
+    EXPECT_EQ(Reports().size(), libraryReports) << "nothing reaches the library's own callback";
+
+    owner->allow.store(false);
+    SendToLoopback(port, BroadcastReply("id=TWO&host=h2&vendor=TAVIK&product=P2"));
+    ASSERT_TRUE(WaitUntil([&] { return owner->asked.load() == 2; }));
+    EXPECT_TRUE(StopAndWait(*worker));
+    EXPECT_EQ(owner->Reports().size(), 1u);
 }

@@ -1,5 +1,6 @@
 // The SSDP parser over hand-built messages: each case changes one header of the
-// reference reply, so a failure names the rule that broke.
+// reference reply (tests/fixtures/ssdp/reply_reference), so a failure names the
+// rule that broke. Whole messages of their own are fixtures in that folder.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -61,30 +62,10 @@ void ExpectServerFields(const Parsed& p, const char* factory, const char* host, 
 }
 } // namespace
 
-TEST(SsdpParse, ReferenceSearchReply)
-{
-    Parsed p = Parse(Reply());
-    ASSERT_EQ(p.status, SsdpParseStatus::Accepted);
-    EXPECT_EQ(p.info.type, 1);
-    EXPECT_STREQ(p.info.ip, "192.168.1.20");
-    EXPECT_STREQ(p.info.id, "abcd");
-    EXPECT_STREQ(p.info.osversion, "2.1");
-    ExpectServerFields(p, "V1", "nas1", "N2", "r5");
-}
-
 TEST(SsdpParse, LocationHost)
 {
-    // No LOCATION at all: the datagram's sender is the device.
-    Parsed none = Parse(Reply(""), "198.18.4.4");
-    ASSERT_EQ(none.status, SsdpParseStatus::Accepted);
-    EXPECT_STREQ(none.info.ip, "198.18.4.4");
-
-    // Without a port the host ends at the path, not at a ':' of a later header.
-    Parsed noPort = Parse(Reply("LOCATION: http://198.18.0.5/desc.xml"));
-    ASSERT_EQ(noPort.status, SsdpParseStatus::Accepted);
-    EXPECT_STREQ(noPort.info.ip, "198.18.0.5");
-
-    // Nor at the end of the line when the URL has no path either.
+    // The URL ends the host at the path or the line end (the fixtures hold the
+    // other cases). Not at the end of the line when the URL has no path either.
     Parsed bare = Parse(Reply("LOCATION: http://198.18.0.6"));
     ASSERT_EQ(bare.status, SsdpParseStatus::Accepted);
     EXPECT_STREQ(bare.info.ip, "198.18.0.6");
@@ -97,11 +78,6 @@ TEST(SsdpParse, LocationHost)
     ASSERT_EQ(blanks.status, SsdpParseStatus::Accepted);
     EXPECT_STREQ(blanks.info.ip, "198.18.0.7");
 
-    // An IPv6 literal does not fit the IPv4 field: the sender stands in.
-    Parsed v6 = Parse(Reply("LOCATION: http://[fe80::1]:5000/desc.xml"), "198.18.4.5");
-    ASSERT_EQ(v6.status, SsdpParseStatus::Accepted);
-    EXPECT_STREQ(v6.info.ip, "198.18.4.5");
-
     // A URL without "//" is no URL, even if a later header has one.
     EXPECT_EQ(Parse(Reply("LOCATION: desc.xml", kServer, "USN: uuid:abcd::http://x")).status,
               SsdpParseStatus::BadLocation);
@@ -110,12 +86,6 @@ TEST(SsdpParse, LocationHost)
 
 TEST(SsdpParse, AnnouncementKinds)
 {
-    Parsed alive = Parse(Notify("NTS: ssdp:alive"));
-    ASSERT_EQ(alive.status, SsdpParseStatus::Accepted);
-    EXPECT_EQ(alive.info.type, 2);
-    EXPECT_STREQ(alive.info.id, "abcd");
-    EXPECT_STREQ(alive.info.ip, "192.168.1.20");
-
     for (const char* nts : {"NTS: ssdp:byebye", "NTS:ssdp:byebye", "NTS:    ssdp:byebye", "NTS:\tssdp:byebye",
                             "NTS: \t \tssdp:byebye"})
     {
@@ -124,10 +94,6 @@ TEST(SsdpParse, AnnouncementKinds)
         EXPECT_EQ(byebye.info.type, 4) << nts;
     }
 
-    // Any other notice is still a report, of kind 0.
-    Parsed update = Parse(Notify("NTS: ssdp:update"));
-    ASSERT_EQ(update.status, SsdpParseStatus::Accepted);
-    EXPECT_EQ(update.info.type, 0);
     Parsed emptyNts = Parse(Notify("NTS:"));
     ASSERT_EQ(emptyNts.status, SsdpParseStatus::Accepted);
     EXPECT_EQ(emptyNts.info.type, 0);
