@@ -3,7 +3,7 @@ import os
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, '..', 'tests', 'lan'))
+sys.path.insert(0, os.path.join(HERE, '..', 'tools', 'testbed'))
 import lanbed  # noqa: E402
 
 

@@ -45,7 +45,7 @@ import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, '..', 'tests', 'lan'))
+sys.path.insert(0, os.path.join(HERE, '..', 'tools', 'testbed'))
 import announce  # noqa: E402
 import benchlib  # noqa: E402
 import idle  # noqa: E402

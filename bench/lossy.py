@@ -26,7 +26,7 @@ import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, '..', 'tests', 'lan'))
+sys.path.insert(0, os.path.join(HERE, '..', 'tools', 'testbed'))
 import benchlib  # noqa: E402
 import lanbed  # noqa: E402
 

@@ -10,7 +10,7 @@ import statistics
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, '..', 'tests', 'lan'))
+sys.path.insert(0, os.path.join(HERE, '..', 'tools', 'testbed'))
 import lanbed  # noqa: E402
 import probe as probemod  # noqa: E402
 

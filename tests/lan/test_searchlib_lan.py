@@ -9,7 +9,7 @@ import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'tools', 'testbed'))
 import lanbed  # noqa: E402
 from probe import GOLDEN_MSEARCH, GOLDEN_SEARCH, Probe, read_log, wait_until  # noqa: E402
 

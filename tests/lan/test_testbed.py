@@ -16,7 +16,8 @@ import textwrap
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'tools', 'testbed'))
+TESTBED = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'tools', 'testbed')
 import devsim  # noqa: E402
 import lanbed  # noqa: E402
 
@@ -436,7 +437,7 @@ class TeardownTest(unittest.TestCase):
                 lan.client_popen(['sleep', '600'])
                 print(lan.bridge_ns, lan.client_ns, lan.device_ns, flush=True)
                 time.sleep(600)
-        ''' % os.path.dirname(os.path.abspath(__file__)))
+        ''' % TESTBED)
         for sig in (signal.SIGTERM, signal.SIGINT):
             p = subprocess.Popen([sys.executable, '-c', child], stdout=subprocess.PIPE,
                                  stderr=subprocess.PIPE, text=True)
@@ -461,7 +462,7 @@ class TeardownTest(unittest.TestCase):
             lan.client_popen(['sleep', '600'])
             print(lan.bridge_ns, lan.client_ns, lan.device_ns, flush=True)
             time.sleep(600)
-        ''' % os.path.dirname(os.path.abspath(__file__)))
+        ''' % TESTBED)
         p = subprocess.Popen([sys.executable, '-c', child], stdout=subprocess.PIPE, text=True)
         names = set(p.stdout.readline().split())
         p.stdout.close()

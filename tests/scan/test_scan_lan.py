@@ -19,7 +19,7 @@ import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, '..', 'lan'))
+sys.path.insert(0, os.path.join(HERE, '..', '..', 'tools', 'testbed'))
 import lanbed  # noqa: E402
 
 SCAN = os.environ.get('NASFINDER_SCAN', '')

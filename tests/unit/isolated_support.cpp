@@ -64,7 +64,7 @@ void RefuseToRunOutsideAnEmptyNamespace()
         if (std::strcmp(ifa->ifa_name, "lo") != 0)
         {
             std::fprintf(stderr,
-                         "interface %s is present: run this binary only through tests/unit/run-isolated.sh\n",
+                         "interface %s is present: run this binary only through tools/testbed/netns-run.sh\n",
                          ifa->ifa_name);
             ::freeifaddrs(list);
             std::_Exit(2);

@@ -1,5 +1,5 @@
 // Support for the tests that open sockets. They run only inside an empty network
-// namespace (run-isolated.sh), and the binary refuses to start anywhere else.
+// namespace (tools/testbed/netns-run.sh), and the binary refuses to start anywhere else.
 //
 // The library is started once for the whole binary (it cannot be restarted), with
 // its log on in a temporary directory; every test finds its own lines in that one

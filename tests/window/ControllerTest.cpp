@@ -2,7 +2,7 @@
 // the real device registry and a recording stand-in for the discovery
 // library's entry points (FakeSearchLib), so they run anywhere. The process
 // entry runs in child processes, each in an empty network namespace of its own
-// (netns-run.sh), and skips where none can be made: the real window binary for
+// (tools/testbed/netns-run.sh), and skips where none can be made: the real window binary for
 // its arguments, and CloseChild, which starts the real library.
 #include "AppDelegate.h"
 #include "Controller.h"

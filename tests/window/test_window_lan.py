@@ -22,7 +22,7 @@ import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, '..', 'lan'))
+sys.path.insert(0, os.path.join(HERE, '..', '..', 'tools', 'testbed'))
 import lanbed  # noqa: E402
 
 # The window's own size: without a window manager it sits at 0,0 and fills it.
