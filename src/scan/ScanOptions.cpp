@@ -1,5 +1,7 @@
 #include "ScanOptions.h"
 
+#include "protocol/BroadcastProtocol.h"
+
 namespace nasscan
 {
 namespace
@@ -190,7 +192,9 @@ std::string ScanUsage(const std::string& program)
            "errors to standard error.\n"
            "Each search is sent several times in its first seconds, as UDP may lose it.\n"
            "Ctrl-C or SIGTERM during the wait ends it early and prints what was found.\n"
-           "The broadcast search needs UDP port 67: run as root or grant the binary\n"
+           "The broadcast search needs UDP port " +
+           std::to_string(kBroadcastPort) +
+           ": run as root or grant the binary\n"
            "cap_net_bind_service (setcap cap_net_bind_service=+ep nasfinder-scan).\n"
            "\n"
            "Exit status:\n"

@@ -73,9 +73,18 @@ void ApplyCaption(const std::optional<FontNode>& entry, const std::function<void
         setFont(*font);
 }
 
+QString Filled(const QString& caption, const QStringList& values)
+{
+    QString filled = caption;
+    // From the last, so that %1 is not taken for the start of %10.
+    for (qsizetype i = values.size(); i > 0; --i)
+        filled.replace(QStringLiteral("%%1").arg(i), values.at(i - 1));
+    return filled;
+}
+
 QString Filled(const QString& caption, const QString& value)
 {
-    return caption.contains(QLatin1String("%1")) ? caption.arg(value) : caption;
+    return Filled(caption, QStringList{value});
 }
 
 QString IncompleteLanguageFileText(const Captions& captions)
@@ -84,5 +93,5 @@ QString IncompleteLanguageFileText(const Captions& captions)
         captions.Text("Language File Incomplete",
                       "The language file lacks captions: it has %1 of the %2 that the window shows. The "
                       "missing ones are shown in English or left as they are.");
-    return text.arg(QString::number(captions.KeysFound()), QString::number(kWindowCaptionKeyCount));
+    return Filled(text, {QString::number(captions.KeysFound()), QString::number(kWindowCaptionKeyCount)});
 }

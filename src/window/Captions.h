@@ -8,6 +8,7 @@
 
 #include <QFont>
 #include <QString>
+#include <QStringList>
 
 #include <cstddef>
 #include <functional>
@@ -48,7 +49,9 @@ template <class Control> void CaptionControl(Control* control, const std::option
         [control](const QFont& font) { control->setFont(font); });
 }
 
-// A caption's one placeholder filled in; a caption without one is shown as it is.
+// A caption's placeholders %1, %2, ... filled in with the values in order; a
+// caption without them is shown as it is.
+QString Filled(const QString& caption, const QStringList& values);
 QString Filled(const QString& caption, const QString& value);
 
 // What the window says of a language file that lacks captions (too few to

@@ -12,12 +12,12 @@ const char kRowsShownText[] = "Devices shown: %1";
 const char kStatusSeparator[] = "  \u00b7  ";
 const char kBroadcastUnavailableKey[] = "Broadcast Unavailable";
 const char kBroadcastUnavailableText[] =
-    "Only the SSDP search is running: this program may not use UDP port 67 for the broadcast search. "
+    "Only the SSDP search is running: this program may not use UDP port %2 for the broadcast search. "
     "Install the nasfinder package, or grant the privilege: sudo setcap cap_net_bind_service=+ep %1";
 const char kBroadcastPortBusyKey[] = "Broadcast Port Busy";
 const char kBroadcastPortBusyText[] =
-    "Only the SSDP search is running: another program holds UDP port 67, which the broadcast search needs. "
-    "Ports 67 and 68 are the DHCP ports: a DHCP server on this computer (such as dnsmasq, or a "
+    "Only the SSDP search is running: another program holds UDP port %1, which the broadcast search needs. "
+    "Ports %1 and %2 are the DHCP ports: a DHCP server on this computer (such as dnsmasq, or a "
     "virtual-machine network) may hold it.";
 const char kFirewallHintKey[] = "Firewall Hint";
 const char kFirewallHintText[] =
@@ -65,7 +65,9 @@ QString StatusLineText(const StatusLineState& state, const Captions& captions)
         break;
     case nasfinder::PortCheck::InUse:
     case nasfinder::PortCheck::Failed:
-        parts.append(captions.Text(kBroadcastPortBusyKey, kBroadcastPortBusyText));
+        parts.append(Filled(captions.Text(kBroadcastPortBusyKey, kBroadcastPortBusyText),
+                            {QString::number(state.search.broadcast_port),
+                             QString::number(state.search.broadcast_device_port)}));
         break;
     }
     for (const ChosenInterface& iface : state.chosenInterfaces)

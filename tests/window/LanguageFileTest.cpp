@@ -399,6 +399,9 @@ TEST_F(CaptionTest, StatusLineCountsRowsThenGivesThePortNotice)
         << c->statusField->text().toStdString();
     EXPECT_TRUE(c->statusField->text().contains("sudo setcap cap_net_bind_service=+ep /"))
         << c->statusField->text().toStdString();
+    // The port is the one the library names.
+    EXPECT_TRUE(c->statusField->text().contains("may not use UDP port 67 for the broadcast search"))
+        << c->statusField->text().toStdString();
 
     g_fakeSearchLib.status.broadcast_error = EADDRINUSE;
     Load(Document(AllEightEntries() + Node("Broadcast Port Busy", "port 67 taken") +
