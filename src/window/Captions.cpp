@@ -78,7 +78,7 @@ QString Filled(const QString& caption, const QStringList& values)
     QString filled = caption;
     // From the last, so that %1 is not taken for the start of %10.
     for (qsizetype i = values.size(); i > 0; --i)
-        filled.replace(QStringLiteral("%%1").arg(i), values.at(i - 1));
+        filled.replace(QLatin1Char('%') + QString::number(i), values.at(i - 1));
     return filled;
 }
 

@@ -60,8 +60,8 @@ QString StatusLineText(const StatusLineState& state, const Captions& captions)
     case nasfinder::PortCheck::Available:
         break;
     case nasfinder::PortCheck::NoPrivilege:
-        parts.append(
-            Filled(captions.Text(kBroadcastUnavailableKey, kBroadcastUnavailableText), state.programPath));
+        parts.append(Filled(captions.Text(kBroadcastUnavailableKey, kBroadcastUnavailableText),
+                            {state.programPath, QString::number(state.search.broadcast_port)}));
         break;
     case nasfinder::PortCheck::InUse:
     case nasfinder::PortCheck::Failed:
