@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "protocol/BroadcastProtocol.h"
 
@@ -14,6 +15,28 @@ namespace
 // answers arrives faster than any loop reads it; the system caps the request at
 // its own maximum.
 constexpr int kReceiveBufferBytes = 8 * 1024 * 1024;
+
+// One datagram with its peer's address and room for one IP_PKTINFO control
+// message, which names the interface a datagram arrived on or leaves by.
+struct PacketInfoMessage
+{
+    struct sockaddr_in peer;
+    struct iovec part;
+    alignas(struct cmsghdr) char control[CMSG_SPACE(sizeof(struct in_pktinfo))];
+    struct msghdr header;
+
+    PacketInfoMessage(void* data, std::size_t size) : peer(), part{data, size}, control(), header()
+    {
+        header.msg_name = &peer;
+        header.msg_namelen = sizeof(peer);
+        header.msg_iov = &part;
+        header.msg_iovlen = 1;
+        header.msg_control = control;
+        header.msg_controllen = sizeof(control);
+    }
+    PacketInfoMessage(const PacketInfoMessage&) = delete;
+    PacketInfoMessage& operator=(const PacketInfoMessage&) = delete;
+};
 } // namespace
 
 void ConfigureSearchSocket(int fd)
@@ -53,4 +76,46 @@ int OpenBroadcastSearchSocket(unsigned short port)
         return -1;
     }
     return fd;
+}
+
+long ReceiveWithInterface(int fd, void* buffer, std::size_t size, std::uint32_t& sender,
+                          std::uint16_t& senderPort, unsigned int& ifindex)
+{
+    PacketInfoMessage message(buffer, size);
+    const ssize_t count = ::recvmsg(fd, &message.header, 0);
+    if (count < 0)
+        return -1;
+    sender = ntohl(message.peer.sin_addr.s_addr);
+    senderPort = ntohs(message.peer.sin_port);
+    ifindex = 0;
+    for (struct cmsghdr* c = CMSG_FIRSTHDR(&message.header); c != nullptr;
+         c = CMSG_NXTHDR(&message.header, c))
+    {
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO)
+        {
+            struct in_pktinfo info;
+            std::memcpy(&info, CMSG_DATA(c), sizeof(info));
+            ifindex = static_cast<unsigned int>(info.ipi_ifindex);
+        }
+    }
+    return static_cast<long>(count);
+}
+
+bool SendOnInterface(int fd, const void* data, std::size_t size, std::uint32_t address, std::uint16_t port,
+                     unsigned int ifindex)
+{
+    PacketInfoMessage message(const_cast<void*>(data), size);
+    message.peer.sin_family = AF_INET;
+    message.peer.sin_port = htons(port);
+    message.peer.sin_addr.s_addr = htonl(address);
+    struct cmsghdr* c = CMSG_FIRSTHDR(&message.header);
+    c->cmsg_level = IPPROTO_IP;
+    c->cmsg_type = IP_PKTINFO;
+    c->cmsg_len = CMSG_LEN(sizeof(struct in_pktinfo));
+    struct in_pktinfo info
+    {
+    };
+    info.ipi_ifindex = static_cast<int>(ifindex);
+    std::memcpy(CMSG_DATA(c), &info, sizeof(info));
+    return ::sendmsg(fd, &message.header, 0) >= 0;
 }

@@ -103,21 +103,9 @@ void CSearchDeviceBroadcastThread::SendOnInterface(const dhcppacket& packet, con
     // One socket on 0.0.0.0:67 for every interface: the interface index in the
     // packet info takes the datagram out there from the interface's own address,
     // and the answers come back to this socket like any other.
-    PacketInfoMessage message(const_cast<dhcppacket*>(&packet), sizeof(packet));
-    message.peer.sin_family = AF_INET;
-    message.peer.sin_port = htons(kBroadcastDevicePort);
-    message.peer.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-    struct cmsghdr* c = CMSG_FIRSTHDR(&message.header);
-    c->cmsg_level = IPPROTO_IP;
-    c->cmsg_type = IP_PKTINFO;
-    c->cmsg_len = CMSG_LEN(sizeof(struct in_pktinfo));
-    struct in_pktinfo info
-    {
-    };
-    info.ipi_ifindex = static_cast<int>(iface.index);
-    std::memcpy(CMSG_DATA(c), &info, sizeof(info));
     io_printf("SendThread %d : Send Broadcast Search Command on %s  ", nPort, iface.name.c_str());
-    if (::sendmsg(sock.native_handle(), &message.header, 0) < 0)
+    if (!::SendOnInterface(sock.native_handle(), &packet, sizeof(packet), INADDR_BROADCAST,
+                           kBroadcastDevicePort, iface.index))
         io_printf("SendThread %d : Send Broadcast Search Error : %s on %s   ", nPort, std::strerror(errno),
                   iface.name.c_str());
 }

@@ -80,42 +80,21 @@ void CSearchDeviceThread::OpenSocket()
     ConfigureSearchSocket(sock.native_handle());
 }
 
-CSearchDeviceThread::PacketInfoMessage::PacketInfoMessage(void* data, std::size_t size)
-    : peer(), part{data, size}, control(), header()
-{
-    header.msg_name = &peer;
-    header.msg_namelen = sizeof(peer);
-    header.msg_iov = &part;
-    header.msg_iovlen = 1;
-    header.msg_control = control;
-    header.msg_controllen = sizeof(control);
-}
-
 std::size_t CSearchDeviceThread::ReceiveDatagram(char* buffer, std::size_t size,
                                                  boost::asio::ip::udp::endpoint& sender,
                                                  boost::system::error_code& ec)
 {
-    PacketInfoMessage message(buffer, size);
-    const ssize_t count = ::recvmsg(sock.native_handle(), &message.header, 0);
+    std::uint32_t address = 0;
+    std::uint16_t port = 0;
+    unsigned int ifindex = 0;
+    const long count = ReceiveWithInterface(sock.native_handle(), buffer, size, address, port, ifindex);
     if (count < 0)
     {
         ec = boost::system::error_code(errno, boost::system::system_category());
         return 0;
     }
     ec = boost::system::error_code();
-    sender = boost::asio::ip::udp::endpoint(boost::asio::ip::address_v4(ntohl(message.peer.sin_addr.s_addr)),
-                                            ntohs(message.peer.sin_port));
-    unsigned int ifindex = 0;
-    for (struct cmsghdr* c = CMSG_FIRSTHDR(&message.header); c != nullptr;
-         c = CMSG_NXTHDR(&message.header, c))
-    {
-        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO)
-        {
-            struct in_pktinfo info;
-            std::memcpy(&info, CMSG_DATA(c), sizeof(info));
-            ifindex = static_cast<unsigned int>(info.ipi_ifindex);
-        }
-    }
+    sender = boost::asio::ip::udp::endpoint(boost::asio::ip::address_v4(address), port);
     if (count > 0 && !m_Sink.Allows(ifindex, sender.address().to_v4()))
     {
         io_printf("SendThread %d : Drop Datagram from %s : arrived on interface %u, not searched  ", nPort,

@@ -89,19 +89,6 @@ protected:
                     const std::vector<boost::asio::ip::address_v4>& targets, unsigned short port);
     // Sets the stop flag and wakes a receive that the worker is blocked in.
     void StopWorker();
-    // One datagram with its peer's address and room for one IP_PKTINFO control
-    // message, which names the interface a datagram arrived on or leaves by.
-    struct PacketInfoMessage
-    {
-        struct sockaddr_in peer;
-        struct iovec part;
-        alignas(struct cmsghdr) char control[CMSG_SPACE(sizeof(struct in_pktinfo))];
-        struct msghdr header;
-
-        PacketInfoMessage(void* data, std::size_t size);
-        PacketInfoMessage(const PacketInfoMessage&) = delete;
-        PacketInfoMessage& operator=(const PacketInfoMessage&) = delete;
-    };
     // One datagram into buffer, as receive_from gives it, with the sender. A
     // datagram that arrived on an interface the user did not choose is dropped
     // and gives 0 bytes without an error.
