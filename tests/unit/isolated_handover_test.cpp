@@ -76,6 +76,17 @@ TEST(LibraryRegistry, BroadcastAndSsdpThreadsWithoutMultiAddressMode)
 
     for (const Searcher::Worker& entry : threads)
         EXPECT_TRUE(entry.thread->IsWorkerRunning()) << entry.thread->GetPort();
+    // What runs, as the programs read it.
+    search_dll_status status{};
+    EXPECT_EQ(search_dll_get_status(&status), 0);
+    EXPECT_EQ(status.multi_address, 0);
+    EXPECT_EQ(status.broadcast_port, 67);
+    EXPECT_EQ(status.broadcast_device_port, 68);
+    EXPECT_EQ(status.broadcast_bound, 1);
+    EXPECT_EQ(status.group_port, 1900);
+    EXPECT_EQ(status.group_bound_port, 1900);
+    EXPECT_EQ(status.group_retry_ports, 20);
+    EXPECT_EQ(status.address_searches, 0);
 
     // A second start while the library runs changes nothing: no threads, no
     // mode, and the log stays where it is while the workers write to it.
