@@ -259,13 +259,23 @@ def longest_missing(lists, since, until):
     return longest
 
 
+# Each search goes out several times within its first seconds (the last send 5 s
+# after the first); a round of the watch mode starts with the first send after
+# a longer pause than that.
+ROUND_GAP = 6.0
+
+
 def search_intervals(sim, proto, since_wall, sport=None):
     """Intervals between the searches of `proto` the simulator received
-    (from source port `sport` only, if given); the first is the one that
-    ends first after `since_wall`."""
+    (from source port `sport` only, if given), each search counted by its
+    first send; the first is the one that ends first after `since_wall`."""
     times = sorted(r['time'] for r in sim.requests(proto=proto, own=False)
                    if sport is None or r['sport'] == sport)
-    return [b - a for a, b in zip(times, times[1:]) if b >= since_wall]
+    firsts = []
+    for t in times:
+        if not firsts or t - firsts[-1] >= ROUND_GAP:
+            firsts.append(t)
+    return [b - a for a, b in zip(firsts, firsts[1:]) if b >= since_wall]
 
 
 def fmt_intervals(values):
