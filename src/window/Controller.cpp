@@ -396,7 +396,12 @@ void Controller::openSelectedDevice(const QString& scheme)
 {
     if (const std::optional<QString> address = selectedAddress())
     {
-        openNotice = OpenDeviceAddress(scheme, *address, resolveName, captions());
+        openNotice = OpenDeviceAddress(scheme, *address, resolveName, captions(), desktopOpener, this,
+                                       [this](const QString& notice)
+                                       {
+                                           openNotice = notice;
+                                           showStatusLine();
+                                       });
         showStatusLine();
     }
 }

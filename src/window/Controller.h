@@ -9,6 +9,7 @@
 
 #include "Captions.h"
 #include "DeviceAddress.h"
+#include "DeviceOpener.h"
 #include "DeviceTable.h"
 #include "FontNode.h"
 #include "net/LocalInterfaces.h"
@@ -112,6 +113,8 @@ public:
     std::unique_ptr<ParseOperation> parseOperation;
     // Looks a device's name up when the user opens it; tests give their own.
     NameResolver resolveName = &nasfinder::ResolveIPv4;
+    // How the desktop is asked to open an address; tests choose.
+    DesktopOpener desktopOpener = DefaultDesktopOpener();
     // Why the last address the user asked to open was not (refused, or the
     // desktop could not open it), in the window's language, until the next
     // open or Refresh; shown on the status line.

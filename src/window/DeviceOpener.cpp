@@ -3,6 +3,8 @@
 #include "Captions.h"
 
 #include <QDesktopServices>
+#include <QGuiApplication>
+#include <QProcess>
 #include <QUrl>
 
 namespace
@@ -15,7 +17,8 @@ const char kCannotOpenText[] = "The desktop could not open %1; open it by hand."
 } // namespace
 
 QString OpenDeviceAddress(const QString& scheme, const QString& address, NameResolver resolve,
-                          const Captions& captions)
+                          const Captions& captions, DesktopOpener opener, QObject* owner,
+                          const std::function<void(const QString&)>& failedLater)
 {
     // A name is looked up once, here, and the URL gets the address that was
     // checked: the browser's own look-up could otherwise lead to this computer.
@@ -35,9 +38,50 @@ QString OpenDeviceAddress(const QString& scheme, const QString& address, NameRes
         return Filled(captions.Text(kNotOpenedKey, kNotOpenedText),
                       QStringLiteral("%1 (%2)").arg(address, url.errorString()));
     }
-    // False where the desktop has nothing to open the address with.
-    if (QDesktopServices::openUrl(url))
-        return QString();
-    qWarning("the desktop could not open %s", qPrintable(url.toString()));
-    return Filled(captions.Text(kCannotOpenKey, kCannotOpenText), url.toString());
+    const QString cannotOpen = Filled(captions.Text(kCannotOpenKey, kCannotOpenText), url.toString());
+    if (opener == DesktopOpener::QtServices)
+    {
+        // False where the desktop has nothing to open the address with.
+        if (QDesktopServices::openUrl(url))
+            return QString();
+        qWarning("the desktop could not open %s", qPrintable(url.toString()));
+        return cannotOpen;
+    }
+    // xdg-open may run as long as the program it starts (a browser): its end
+    // is awaited without holding up the window.
+    auto* process = new QProcess(owner);
+    process->setProcessChannelMode(QProcess::ForwardedChannels);
+    const QString shown = url.toString();
+    const auto failed = [process, shown, cannotOpen, failedLater](const char* why)
+    {
+        qWarning("the desktop could not open %s: %s", qPrintable(shown), why);
+        failedLater(cannotOpen);
+        process->deleteLater();
+    };
+    QObject::connect(process, &QProcess::errorOccurred, process,
+                     [process, failed](QProcess::ProcessError error)
+                     {
+                         if (error == QProcess::FailedToStart)
+                             failed(qPrintable(process->errorString()));
+                     });
+    QObject::connect(process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), process,
+                     [process, failed](int code, QProcess::ExitStatus status)
+                     {
+                         if (status != QProcess::NormalExit || code != 0)
+                             failed(qPrintable(QStringLiteral("xdg-open ended with status %1").arg(code)));
+                         else
+                             process->deleteLater();
+                     });
+    process->start(QStringLiteral("xdg-open"), {url.toString(QUrl::FullyEncoded)});
+    return QString();
+}
+
+DesktopOpener DefaultDesktopOpener()
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN) && !defined(Q_OS_ANDROID)
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("xcb") || platform.startsWith(QLatin1String("wayland")))
+        return DesktopOpener::XdgOpen;
+#endif
+    return DesktopOpener::QtServices;
 }

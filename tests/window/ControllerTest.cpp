@@ -429,6 +429,36 @@ TEST_F(ControllerTest, LogInAndMyStorageOpenTheSelectedAddress)
     c->onLogin();
     EXPECT_EQ(c->statusField->text(), RowCount(5));
 
+    // On a desktop, xdg-open starts whatever the desktop opens a scheme with,
+    // and fails where it has nothing: its exit status decides (a stand-in here,
+    // first on PATH, that records the URL and fails for smb://).
+    QTemporaryDir bin;
+    ASSERT_TRUE(bin.isValid());
+    {
+        QFile script(bin.filePath("xdg-open"));
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write(
+            "#!/bin/sh\necho \"$1\" >> \"$(dirname \"$0\")/opened\"\ncase \"$1\" in smb:*) exit 3;; esac\n");
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    const auto opened = [&bin]
+    {
+        QFile file(bin.filePath("opened"));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    };
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", bin.path().toLocal8Bit() + ":" + path);
+    c->desktopOpener = DesktopOpener::XdgOpen;
+    c->onGotoStorage();
+    EXPECT_EQ(c->statusField->text(), RowCount(5)) << "nothing is known until xdg-open ends";
+    EXPECT_TRUE(WaitUntil([&] { return c->statusField->text().contains("smb://198.18.1.1"); }))
+        << c->statusField->text().toStdString();
+    c->onLogin();
+    EXPECT_TRUE(WaitUntil([&] { return opened().contains("http:"); }));
+    EXPECT_EQ(c->statusField->text(), RowCount(5));
+    EXPECT_EQ(opened(), "smb://198.18.1.1\nhttp://198.18.1.1\n");
+    qputenv("PATH", path);
+
     QDesktopServices::unsetUrlHandler("http");
 }
 
