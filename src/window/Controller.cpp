@@ -61,6 +61,9 @@ Controller::Controller(QMainWindow* window, const Ui::MainWindow& ui, QObject* p
       deviceListField(ui.deviceListField), statusField(ui.statusField), window(window),
       rowModel(NewRowModel(this))
 {
+    // The status line repeats what a device sent (an address not opened): shown
+    // as text, never read as markup.
+    statusField->setTextFormat(Qt::PlainText);
     array_controller->setSourceModel(rowModel);
     tableview->setModel(array_controller);
 

@@ -391,6 +391,8 @@ TEST_F(ControllerTest, LogInAndMyStorageOpenTheSelectedAddress)
     EXPECT_TRUE(log.lines().filter("not opening http").size() == 1);
     EXPECT_TRUE(
         c->statusField->text().contains("198.18.0.5@elsewhere.example (not an IPv4 address or host name)"));
+    // A device's text there is shown as it is, never read as markup.
+    EXPECT_EQ(c->statusField->textFormat(), Qt::PlainText);
 
     // A name opens as the address it resolves to now, and not at all where
     // that is this computer; the status line says why.
