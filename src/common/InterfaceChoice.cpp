@@ -1,5 +1,6 @@
 #include "InterfaceChoice.h"
 
+#include <cstdio>
 #include <vector>
 
 #include "SearchDeviceOpt.h"
@@ -12,6 +13,22 @@ std::string CheckInterfaceChoice(const InterfaceChoice& choice)
     if (error.empty())
         error = UnknownInterfaceError(all, choice.exclude);
     return error.empty() ? ContradictoryInterfaceError(all, choice) : error;
+}
+
+std::string RefuseInterfaceChoice(const char* program, const InterfaceChoice& choice,
+                                  std::vector<ChosenInterface>& chosen)
+{
+    chosen.clear();
+    const std::string error = CheckInterfaceChoice(choice);
+    if (!error.empty())
+        return error;
+    chosen = ChosenInterfaceLimits(choice);
+    for (const ChosenInterface& iface : chosen)
+    {
+        if (iface.limit != InterfaceLimit::None)
+            std::fprintf(stderr, "%s: %s\n", program, InterfaceLimitText(iface.name, iface.limit).c_str());
+    }
+    return AnyChosenInterfaceSearches(chosen) ? std::string() : "no chosen interface can carry a search";
 }
 
 void ChooseSearchInterfaces(const InterfaceChoice& choice)

@@ -4,6 +4,7 @@
 #define NASFINDER_INTERFACECHOICE_H
 
 #include <string>
+#include <vector>
 
 #include "net/LocalInterfaces.h"
 
@@ -11,6 +12,14 @@
 // no interface is both chosen and excluded; otherwise one line that names the
 // first unknown item and every interface there is, or the contradiction.
 std::string CheckInterfaceChoice(const InterfaceChoice& choice);
+
+// Everything both programs check of a choice before anything starts: the above,
+// then each chosen interface that cannot carry a search, said once on standard
+// error after the program's name. The refusal for a bad argument, or empty when
+// the search may go on; chosen gets each chosen interface and what it cannot
+// carry.
+std::string RefuseInterfaceChoice(const char* program, const InterfaceChoice& choice,
+                                  std::vector<ChosenInterface>& chosen);
 
 // Hands the choice to the library (search_dll_set_interfaces); before its start.
 void ChooseSearchInterfaces(const InterfaceChoice& choice);

@@ -275,19 +275,6 @@ std::string LocalTimeLine()
     Finish(0);
 }
 
-// Which chosen interface cannot carry which search, once, before anything
-// starts. False when none of them can carry any.
-bool SayChosenInterfaceLimits(const InterfaceChoice& choice)
-{
-    const std::vector<ChosenInterface> chosen = ChosenInterfaceLimits(choice);
-    for (const ChosenInterface& iface : chosen)
-    {
-        if (iface.limit != InterfaceLimit::None)
-            std::fprintf(stderr, "%s: %s\n", kProgram, InterfaceLimitText(iface.name, iface.limit).c_str());
-    }
-    return AnyChosenInterfaceSearches(chosen);
-}
-
 int UsageError(const std::string& reason)
 {
     std::fputs(nasscan::UsageErrorText(kProgram, reason).c_str(), stderr);
@@ -321,11 +308,10 @@ int main(int argc, char** argv)
     InterfaceChoice choice;
     choice.include = opts.interfaces;
     choice.exclude = opts.excludedInterfaces;
-    const std::string unknown = CheckInterfaceChoice(choice);
-    if (!unknown.empty())
-        return UsageError(unknown);
-    if (!SayChosenInterfaceLimits(choice))
-        return UsageError("no chosen interface can carry a search");
+    std::vector<ChosenInterface> chosen;
+    const std::string refused = RefuseInterfaceChoice(kProgram, choice, chosen);
+    if (!refused.empty())
+        return UsageError(refused);
 
     // Names are looked up once, here, while Ctrl-C still ends a slow resolver.
     std::vector<std::string> searchAddresses;

@@ -221,19 +221,6 @@ void IgnoreCodePaths(int& argc, char** argv)
     argc = kept;
 }
 
-// Which chosen interface cannot carry which search, once on standard error;
-// the status line says it again. False when none of them can carry any.
-bool SayChosenInterfaceLimits(const InterfaceChoice& choice, std::vector<ChosenInterface>& chosen)
-{
-    chosen = ChosenInterfaceLimits(choice);
-    for (const ChosenInterface& iface : chosen)
-    {
-        if (iface.limit != InterfaceLimit::None)
-            std::fprintf(stderr, "nasfinder: %s\n", InterfaceLimitText(iface.name, iface.limit).c_str());
-    }
-    return AnyChosenInterfaceSearches(chosen);
-}
-
 } // namespace
 
 int ApplicationMain(int argc, char** argv)
@@ -250,9 +237,8 @@ int ApplicationMain(int argc, char** argv)
     std::vector<ChosenInterface> chosen;
     if (invocation == Invocation::Run)
     {
-        refusal = CheckInterfaceChoice(choice);
-        if (refusal.empty() && !SayChosenInterfaceLimits(choice, chosen))
-            refusal = "no chosen interface can carry a search";
+        // Said on standard error here; the status line says it again.
+        refusal = RefuseInterfaceChoice("nasfinder", choice, chosen);
         if (!refusal.empty())
             invocation = Invocation::Refused;
     }

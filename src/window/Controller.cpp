@@ -337,7 +337,9 @@ void Controller::showStatusLine()
     state.listFull = registry->RefusedForFullList() > 0;
     state.maxDevices = CDeviceSearchInterface::kMaxDevices;
     state.openNotice = openNotice;
-    state.programPath = QString::fromStdString(nasfinder::ProgramPath("nasfinder"));
+    // Asked of the system only for the notice that names it.
+    if (state.search.broadcast_bound == 0)
+        state.programPath = QString::fromStdString(nasfinder::ProgramPath("nasfinder"));
     const Captions captions = this->captions();
     // The line keeps one font, that of its first part.
     if (const std::optional<QFont> font = captions.Font(kStatusLineFontKey))
