@@ -430,17 +430,22 @@ class Lan:
             raise
         return self
 
-    def _setup(self):
-        for ns in (self.bridge_ns, self.client_ns, self.device_ns):
+    def _add_namespaces(self, *names):
+        """Makes the namespaces; returns the settings each gets before its
+        interfaces exist, which then take them as their defaults."""
+        for ns in names:
             self._ip(['netns', 'add', ns])
             self._created.append(ns)
         # New namespaces inherit the host's IPv4 settings; a strict reverse-path
         # filter would drop device replies that reach the second client subnet
-        # from 198.18.x.y, so it is switched off explicitly. These are set before
-        # the interfaces exist, which then take them as their defaults.
+        # (or come through a router) from 198.18.x.y, so it is switched off.
         sysctl = ['net/ipv4/conf/all/rp_filter=0', 'net/ipv4/conf/default/rp_filter=0']
         if not self.ipv6:
             sysctl += ['net/ipv6/conf/all/disable_ipv6=1', 'net/ipv6/conf/default/disable_ipv6=1']
+        return sysctl
+
+    def _setup(self):
+        sysctl = self._add_namespaces(self.bridge_ns, self.client_ns, self.device_ns)
         self._sysctl(self.bridge_ns, sysctl)
         # Two client interfaces share one bridge: without these, either one
         # would answer ARP for the other's address and traffic of one subnet
@@ -710,12 +715,7 @@ class RoutedLan(Lan):
         self.device_addrs = [routed_device_addr(i) for i in range(devices)]
 
     def _setup(self):
-        for ns in (self.router_ns, self.client_ns, self.device_ns):
-            self._ip(['netns', 'add', ns])
-            self._created.append(ns)
-        sysctl = ['net/ipv4/conf/all/rp_filter=0', 'net/ipv4/conf/default/rp_filter=0']
-        if not self.ipv6:
-            sysctl += ['net/ipv6/conf/all/disable_ipv6=1', 'net/ipv6/conf/default/disable_ipv6=1']
+        sysctl = self._add_namespaces(self.router_ns, self.client_ns, self.device_ns)
         self._sysctl(self.router_ns, sysctl + ['net/ipv4/ip_forward=1'])
         self._sysctl(self.client_ns, sysctl)
         self._sysctl(self.device_ns, sysctl + ['net/ipv4/neigh/default/unres_qlen_bytes=16777216'])
