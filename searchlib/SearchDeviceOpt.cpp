@@ -2,9 +2,12 @@
 #include "SearchDeviceOpt.h"
 
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -13,6 +16,8 @@
 #include "Library.h"
 #include "Searcher.h"
 #include "log/ShowLog.h"
+#include "net/HelperChannel.h"
+#include "net/UnicastAddress.h"
 #include "protocol/BroadcastProtocol.h"
 
 using SearchDeviceShowLog::io_printf;
@@ -46,6 +51,9 @@ bool IsIPv4DatagramSocket(int fd)
            local.ss_family == AF_INET;
 }
 
+// How long the helper may take to bind its port and say so: it starts in a
+// few milliseconds; a helper that says nothing in this time never will.
+constexpr int kHelperHelloMilliseconds = 5000;
 std::vector<std::string> Texts(const char* const* list, int count)
 {
     std::vector<std::string> texts;
@@ -126,6 +134,36 @@ extern "C" int search_dll_set_broadcast_socket(int fd, int bindError)
     return 0;
 }
 
+extern "C" int search_dll_start_broadcast_helper(const char* helperPath)
+{
+    // The broadcast worker takes the channel, or the reason, as it starts.
+    if (g_state.load() != LibraryState::NotStarted || helperPath == nullptr)
+        return 0;
+    HelperProcess helper;
+    if (!StartHelperProcess(helperPath, helper))
+    {
+        io_printf("Broadcast Helper : cannot start %s : %s ", helperPath, std::strerror(helper.startError));
+        LibrarySearcher().SetBroadcastHelper(-1, helper.startError, false);
+        return 0;
+    }
+    int bindError = 0;
+    if (!ReadHelperHello(helper.channel, kHelperHelloMilliseconds, bindError))
+        bindError = ESRCH;
+    if (bindError == 0)
+    {
+        io_printf("Broadcast Helper : %s holds port %d ", helperPath, kBroadcastPort);
+        LibrarySearcher().SetBroadcastHelper(helper.channel, 0, true);
+        return 0;
+    }
+    io_printf("Broadcast Helper : %s has no port %d : %s ", helperPath, kBroadcastPort,
+              std::strerror(bindError));
+    // Closing the channel ends a helper that is still there; then it is reaped.
+    ::close(helper.channel);
+    EndHelperProcess(helper);
+    LibrarySearcher().SetBroadcastHelper(-1, bindError, true);
+    return 0;
+}
+
 extern "C" int search_dll_get_status(struct search_dll_status* status)
 {
     if (status == nullptr)
@@ -140,6 +178,8 @@ extern "C" int search_dll_set_unicast_addresses(const char* const* addresses, in
     // is no search left to send it.
     if (g_state.load() == LibraryState::Stopped)
         return 0;
+    std::vector<LocalInterface> interfaces;
+    ListLocalInterfaces(interfaces);
     std::vector<boost::asio::ip::address_v4> targets;
     for (const std::string& text : Texts(addresses, nAddresses))
     {
@@ -147,10 +187,9 @@ extern "C" int search_dll_set_unicast_addresses(const char* const* addresses, in
         const boost::asio::ip::address_v4 address = boost::asio::ip::make_address_v4(text, ec);
         // Such a search must reach one device: a group or a broadcast would
         // reach many, from a socket that may broadcast.
-        if (ec || address.is_multicast() || address.is_unspecified() ||
-            address == boost::asio::ip::address_v4::broadcast())
+        if (ec || !IsSearchableUnicastAddress(address.to_uint(), interfaces))
         {
-            io_printf("Unicast Search : '%s' is not a unicast IPv4 address; ignored ", text.c_str());
+            io_printf("Unicast Search : '%s' is not a device's unicast IPv4 address; ignored ", text.c_str());
             continue;
         }
         if (std::find(targets.begin(), targets.end(), address) == targets.end())

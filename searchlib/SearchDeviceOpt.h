@@ -37,6 +37,25 @@
  *                   afterwards it changes nothing. Without it the broadcast
  *                   thread binds port 67 itself. A handle that is not an IPv4
  *                   datagram socket is ignored.
+ * search_dll_start_broadcast_helper  starts the broadcast helper, the program
+ *                   at helperPath that alone binds UDP port 67 (the broadcast
+ *                   search's port, which only a privileged process may bind),
+ *                   so that the caller never holds a socket on that port nor
+ *                   any privilege: the broadcast search then sends and receives
+ *                   through the helper, which sends nothing but the search
+ *                   packet to port 68 and hands back nothing but the devices'
+ *                   replies. Call it first, before search_dll_init and before
+ *                   the caller gives up its own privileges (the helper is given
+ *                   no environment and closes every descriptor it does not
+ *                   need). Without a helper that holds the port, the broadcast
+ *                   search is off and the status says why (broadcast_helper -1
+ *                   and broadcast_error ENOENT: the helper could not be
+ *                   started; broadcast_helper 1 and EACCES or EPERM: it has no
+ *                   privilege; EADDRINUSE: another program holds the port;
+ *                   ESRCH: it ended without a word); the library never binds
+ *                   port 67 itself then. It ends when the library stops or the
+ *                   caller's process ends. Afterwards search_dll_init, or a
+ *                   second call, changes nothing.
  * search_dll_get_status  fills *status with what runs: for each search the
  *                   port it is bound to and, where it has none, why. Meant for
  *                   after search_dll_init, whose sockets are all bound (or
@@ -69,6 +88,7 @@ extern "C"
         int broadcast_device_port;  /* the port it searches on the devices (68) */
         int broadcast_bound;        /* 1 when its socket is bound */
         int broadcast_error;        /* why not */
+        int broadcast_helper;       /* 1: through the broadcast helper; -1: the helper could not be started */
         int group_port;             /* the SSDP group member's port (1900) */
         int group_retry_ports;      /* ports above it it may move on to when it is taken */
         int group_bound_port;       /* the port it is bound to; 0: none */
@@ -86,6 +106,7 @@ extern "C"
                                   int nExclude);
     int search_dll_set_unicast_addresses(const char* const* addresses, int nAddresses);
     int search_dll_set_broadcast_socket(int fd, int bindError);
+    int search_dll_start_broadcast_helper(const char* helperPath);
     int search_dll_get_status(struct search_dll_status* status);
 
 #ifdef __cplusplus

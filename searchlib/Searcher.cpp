@@ -26,6 +26,12 @@ void Searcher::SetBroadcastSocket(int fd, int bindError)
     m_nBroadcastBindError = bindError;
 }
 
+void Searcher::SetBroadcastHelper(int fd, int bindError, bool started)
+{
+    SetBroadcastSocket(fd, bindError);
+    m_nBroadcastHelper = started ? 1 : -1;
+}
+
 void Searcher::SetUnicastTargets(std::vector<boost::asio::ip::address_v4> targets)
 {
     for (const boost::asio::ip::address_v4& target : targets)
@@ -99,6 +105,7 @@ search_dll_status Searcher::Status() const
     status.multi_address = m_bMultiAddress ? 1 : 0;
     status.broadcast_port = kBroadcastPort;
     status.broadcast_device_port = kBroadcastDevicePort;
+    status.broadcast_helper = m_nBroadcastHelper;
     status.group_port = kSsdpPort;
     status.group_retry_ports = m_bMultiAddress ? 0 : kMaxPortRetries;
     status.address_no_port_left = m_nAddressesWithoutPort;

@@ -40,6 +40,9 @@ public:
     // (or, with fd -1, why the caller could not bind it).
     void SetInterfaceChoice(const InterfaceChoice& choice);
     void SetBroadcastSocket(int fd, int bindError);
+    // The same for the broadcast helper's channel: fd -1 when the helper could
+    // not be started (started false) or has no port 67 (bindError says why).
+    void SetBroadcastHelper(int fd, int bindError, bool started);
     // Before Start or while running: the addresses every search from now on
     // also reaches by unicast (devices beyond the local network).
     void SetUnicastTargets(std::vector<boost::asio::ip::address_v4> targets);
@@ -87,6 +90,9 @@ private:
     int m_nNextCommandPort;
     int m_nBroadcastSocket = -1;
     int m_nBroadcastBindError = 0;
+    // 1 when the broadcast search goes through the helper, -1 when the helper
+    // could not be started, 0 when none was asked for.
+    int m_nBroadcastHelper = 0;
     InterfaceChoice m_InterfaceChoice;
     // Local addresses that got no worker: no port was left for them.
     int m_nAddressesWithoutPort = 0;

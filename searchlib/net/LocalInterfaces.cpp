@@ -51,8 +51,15 @@ bool ListLocalInterfaces(std::vector<LocalInterface>& list)
             continue;
         const struct sockaddr_in* in = reinterpret_cast<const struct sockaddr_in*>(ifa->ifa_addr);
         char text[INET_ADDRSTRLEN] = {0};
-        if (::inet_ntop(AF_INET, &in->sin_addr, text, sizeof(text)) != nullptr)
-            iface->addresses.emplace_back(text);
+        if (::inet_ntop(AF_INET, &in->sin_addr, text, sizeof(text)) == nullptr)
+            continue;
+        iface->addresses.emplace_back(text);
+        LocalSubnet subnet;
+        subnet.address = ntohl(in->sin_addr.s_addr);
+        if (ifa->ifa_netmask != nullptr && ifa->ifa_netmask->sa_family == AF_INET)
+            subnet.netmask =
+                ntohl(reinterpret_cast<const struct sockaddr_in*>(ifa->ifa_netmask)->sin_addr.s_addr);
+        iface->subnets.push_back(subnet);
     }
     ::freeifaddrs(head);
     return true;

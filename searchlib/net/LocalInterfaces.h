@@ -5,11 +5,19 @@
 #define SEARCHLIB_LOCALINTERFACES_H
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include <boost/asio/ip/address_v4.hpp>
+
+// One IPv4 address of an interface with its netmask, both in host byte order.
+struct LocalSubnet
+{
+    std::uint32_t address = 0;
+    std::uint32_t netmask = 0xFFFFFFFFu;
+};
 
 struct LocalInterface
 {
@@ -17,6 +25,7 @@ struct LocalInterface
     unsigned int index = 0;
     unsigned int flags = 0;             // IFF_* of the interface
     std::vector<std::string> addresses; // its IPv4 addresses, dotted, in the system's order
+    std::vector<LocalSubnet> subnets{}; // the same addresses with their netmasks, in the same order
 };
 
 // Every interface of the host, addresses or not, in the system's index order.

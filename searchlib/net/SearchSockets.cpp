@@ -1,12 +1,16 @@
 #include "net/SearchSockets.h"
 
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+#include "log/ShowLog.h"
+#include "net/HelperChannel.h"
 #include "protocol/BroadcastProtocol.h"
 
 namespace
@@ -37,7 +41,64 @@ struct PacketInfoMessage
     PacketInfoMessage(const PacketInfoMessage&) = delete;
     PacketInfoMessage& operator=(const PacketInfoMessage&) = delete;
 };
+// A message from the helper: the datagram it forwards into buffer, or a
+// report of a send that failed, which is logged and gives 0.
+long TakeHelperMessage(const char* message, std::size_t size, void* buffer, std::size_t bufferSize,
+                       std::uint32_t& sender, std::uint16_t& senderPort, unsigned int& ifindex)
+{
+    HelperMessageHeader header;
+    const char* payload = nullptr;
+    std::size_t payloadSize = 0;
+    if (DecodeHelperMessage(message, size, header, payload, payloadSize) != HelperDecodeStatus::Ok)
+        return 0;
+    if (header.kind == HelperMessageKind::SendFailed)
+    {
+        struct in_addr target
+        {
+            htonl(header.address)
+        };
+        char text[INET_ADDRSTRLEN] = {0};
+        ::inet_ntop(AF_INET, &target, text, sizeof(text));
+        SearchDeviceShowLog::io_printf(
+            "Broadcast Helper : Send to %s:%u on interface %u %s : %s  ", text, header.port, header.ifindex,
+            header.error == EPERM ? "Refused" : "Failed", std::strerror(header.error));
+        return 0;
+    }
+    if (header.kind != HelperMessageKind::Datagram)
+        return 0;
+    const std::size_t count = payloadSize < bufferSize ? payloadSize : bufferSize;
+    std::memcpy(buffer, payload, count);
+    sender = header.address;
+    senderPort = header.port;
+    ifindex = header.ifindex;
+    return static_cast<long>(count);
+}
+
+bool SendThroughHelper(int fd, const void* data, std::size_t size, std::uint32_t address, std::uint16_t port,
+                       unsigned int ifindex)
+{
+    HelperMessageHeader header;
+    header.kind = HelperMessageKind::Send;
+    header.version = kHelperChannelVersion;
+    header.address = address;
+    header.port = port;
+    header.ifindex = ifindex;
+    char message[kHelperMaxMessage];
+    const std::size_t length = EncodeHelperMessage(header, data, size, message, sizeof(message));
+    if (length == 0)
+    {
+        errno = EMSGSIZE;
+        return false;
+    }
+    // A helper that has ended must not end this process with SIGPIPE.
+    return ::send(fd, message, length, MSG_NOSIGNAL) >= 0;
+}
 } // namespace
+
+int OpenUdpSocket()
+{
+    return ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+}
 
 void ConfigureSearchSocket(int fd)
 {
@@ -52,6 +113,8 @@ void ConfigureSearchSocket(int fd)
 
 void PrepareBroadcastSocket(int fd)
 {
+    if (IsHelperChannel(fd))
+        return;
     int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof(on));
     ::setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof(on));
@@ -59,7 +122,7 @@ void PrepareBroadcastSocket(int fd)
 
 int OpenBroadcastSearchSocket(unsigned short port)
 {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int fd = OpenUdpSocket();
     if (fd < 0)
         return -1;
     ConfigureSearchSocket(fd);
@@ -82,9 +145,25 @@ long ReceiveWithInterface(int fd, void* buffer, std::size_t size, std::uint32_t&
                           std::uint16_t& senderPort, unsigned int& ifindex)
 {
     PacketInfoMessage message(buffer, size);
+    // A UDP socket names the sender; the helper's channel is a socketpair,
+    // whose peer has no name: one look tells the two apart without a call.
     const ssize_t count = ::recvmsg(fd, &message.header, 0);
     if (count < 0)
         return -1;
+    if (message.header.msg_namelen < sizeof(message.peer) || message.peer.sin_family != AF_INET)
+    {
+        if (count == 0)
+        {
+            // The helper has gone (or the worker is stopping, which it checks
+            // first): an error, not a datagram of no bytes.
+            errno = ECONNRESET;
+            return -1;
+        }
+        char copy[kHelperMaxMessage];
+        const std::size_t length = std::min(static_cast<std::size_t>(count), sizeof(copy));
+        std::memcpy(copy, buffer, length);
+        return TakeHelperMessage(copy, length, buffer, size, sender, senderPort, ifindex);
+    }
     sender = ntohl(message.peer.sin_addr.s_addr);
     senderPort = ntohs(message.peer.sin_port);
     ifindex = 0;
@@ -104,6 +183,8 @@ long ReceiveWithInterface(int fd, void* buffer, std::size_t size, std::uint32_t&
 bool SendOnInterface(int fd, const void* data, std::size_t size, std::uint32_t address, std::uint16_t port,
                      unsigned int ifindex)
 {
+    if (IsHelperChannel(fd))
+        return SendThroughHelper(fd, data, size, address, port, ifindex);
     PacketInfoMessage message(const_cast<void*>(data), size);
     message.peer.sin_family = AF_INET;
     message.peer.sin_port = htons(port);

@@ -1,5 +1,6 @@
 #include "protocol/BroadcastProtocol.h"
 
+#include <cstddef>
 #include <cstring>
 
 dhcppacket MakeStandardSearchPacket()
@@ -46,14 +47,23 @@ int FillDeviceInfoFromPacket(const dhcppacket& packet, deviceinfo& info)
     return 1;
 }
 
+BroadcastReplyStatus CheckBroadcastReply(const char* data, std::size_t size)
+{
+    if (data == nullptr || size != sizeof(dhcppacket))
+        return BroadcastReplyStatus::WrongLength;
+    if (static_cast<std::uint8_t>(data[offsetof(dhcppacket, code)]) != kSearchReplyCode)
+        return BroadcastReplyStatus::NotDevice;
+    return BroadcastReplyStatus::Accepted;
+}
+
 BroadcastReplyStatus ParseBroadcastReply(const char* data, int nLen, const char* sender, deviceinfo& info)
 {
-    if (data == nullptr || nLen != static_cast<int>(sizeof(dhcppacket)))
-        return BroadcastReplyStatus::WrongLength;
+    const BroadcastReplyStatus status =
+        CheckBroadcastReply(data, nLen > 0 ? static_cast<std::size_t>(nLen) : 0);
+    if (status != BroadcastReplyStatus::Accepted)
+        return status;
     dhcppacket packet;
     std::memcpy(&packet, data, sizeof(packet));
-    if (packet.code != kSearchReplyCode)
-        return BroadcastReplyStatus::NotDevice;
     info.clear();
     CopyDeviceField(info.ip, sender, kDeviceFieldMaxLen);
     FillDeviceInfoFromPacket(packet, info);

@@ -27,6 +27,9 @@ enum class BroadcastReplyStatus
     NotDevice,   // 148 bytes whose code is not 12, e.g. another host's search
 };
 
+// What one received datagram is, from its length and code alone.
+BroadcastReplyStatus CheckBroadcastReply(const char* data, std::size_t size);
+
 // Checks one received datagram and, for a device reply, fills the record: the
 // reply's type byte, the id/host/vendor/product values and the sender address.
 BroadcastReplyStatus ParseBroadcastReply(const char* data, int nLen, const char* sender, deviceinfo& info);

@@ -62,15 +62,11 @@ int CSearchDeviceBroadcastThread::SendSearchCommandToDevice(dhcppacket& packet)
             SendOnInterface(packet, iface);
         return 0;
     }
-    try
-    {
-        boost::asio::ip::udp::endpoint target(boost::asio::ip::address_v4::broadcast(), kBroadcastDevicePort);
-        sock.send_to(boost::asio::buffer(&packet, sizeof(packet)), target);
-    }
-    catch (const std::exception& e)
-    {
-        io_printf("SendThread %d : Send Broadcast Search Error : %s   ", nPort, e.what());
-    }
+    // As the routes say: out of the interface that holds the route for
+    // 255.255.255.255.
+    if (!::SendOnInterface(sock.native_handle(), &packet, sizeof(packet), INADDR_BROADCAST,
+                           kBroadcastDevicePort, 0))
+        io_printf("SendThread %d : Send Broadcast Search Error : %s   ", nPort, std::strerror(errno));
     return 0;
 }
 

@@ -2,7 +2,9 @@
 
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <exception>
@@ -41,9 +43,25 @@ void CSearchDeviceThread::InitSearchThread()
     SetUpSocket(
         [this]
         {
-            sock.open(boost::asio::ip::udp::v4());
+            AssignNewSocket();
             BindSocket(boost::asio::ip::address_v4::any());
         });
+}
+
+void CSearchDeviceThread::AssignNewSocket()
+{
+    // Opened here rather than by the socket object, which would leave it open
+    // across exec: a program the process starts would hold the port.
+    const int fd = OpenUdpSocket();
+    if (fd < 0)
+        throw boost::system::system_error(errno, boost::system::system_category(), "socket");
+    boost::system::error_code ec;
+    sock.assign(boost::asio::ip::udp::v4(), fd, ec);
+    if (ec)
+    {
+        ::close(fd);
+        throw boost::system::system_error(ec, "assign");
+    }
 }
 
 bool CSearchDeviceThread::SetUpSocket(const std::function<void()>& prepare)
@@ -76,7 +94,7 @@ void CSearchDeviceThread::BindSocket(const boost::asio::ip::address_v4& local)
 
 void CSearchDeviceThread::OpenSocket()
 {
-    sock.open(boost::asio::ip::udp::v4());
+    AssignNewSocket();
     ConfigureSearchSocket(sock.native_handle());
 }
 
@@ -253,13 +271,11 @@ bool CSearchDeviceThread::SendToEach(const void* data, std::size_t size,
         return false;
     for (const boost::asio::ip::address_v4& target : targets)
     {
-        boost::system::error_code ec;
         io_printf("SendThread %d : Send Unicast Search Command to %s:%d  ", nPort, target.to_string().c_str(),
                   port);
-        sock.send_to(boost::asio::buffer(data, size), boost::asio::ip::udp::endpoint(target, port), 0, ec);
         // One unreachable address must not keep the search from the others.
-        if (ec)
-            io_printf("SendThread %d : Send Unicast Search Error : %s to %s   ", nPort, ec.message().c_str(),
+        if (!::SendOnInterface(sock.native_handle(), data, size, target.to_uint(), port, 0))
+            io_printf("SendThread %d : Send Unicast Search Error : %s to %s   ", nPort, std::strerror(errno),
                       target.to_string().c_str());
     }
     return true;

@@ -82,6 +82,8 @@ protected:
     // Opens sock as UDP over IPv4 and gives it a receive buffer large enough for a
     // burst of answers (the system's default holds only a few hundred).
     void OpenSocket();
+    // Opens sock as UDP over IPv4, close-on-exec.
+    void AssignNewSocket();
     void BindSocket(const boost::asio::ip::address_v4& local);
     // Sends size bytes of data to each target's port from this thread's socket,
     // the failures logged; false when the worker does not run (no socket).

@@ -1,8 +1,9 @@
 #include "ProcessPrivileges.h"
 
 #include <linux/capability.h>
-#include <sys/auxv.h>
+#include <linux/securebits.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -11,8 +12,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "SearchDeviceOpt.h"
-#include "net/SearchSockets.h"
+#ifndef NASFINDER_BROADCAST_HELPER
+#error "NASFINDER_BROADCAST_HELPER (the installed helper's path) must be defined by the build"
+#endif
 
 namespace nasfinder
 {
@@ -25,6 +27,30 @@ constexpr int kLastCapabilityToAsk = 63;
 std::string Failure(const char* call)
 {
     return std::string(call) + ": " + std::strerror(errno);
+}
+
+bool AnyIdIsRoot()
+{
+    uid_t real = 1, effective = 1, saved = 1;
+    return getresuid(&real, &effective, &saved) != 0 || real == 0 || effective == 0 || saved == 0;
+}
+
+// Root regains every capability at each exec unless told otherwise: what the
+// window opens (xdg-open, a browser) would run with them all. Locked, so that
+// nothing later can undo it. Needs a capability itself: done before the drop.
+std::string KeepRootFromRegainingCapabilities()
+{
+    for (int cap = 0; cap <= kLastCapabilityToAsk; ++cap)
+    {
+        if (prctl(PR_CAPBSET_DROP, cap, 0, 0, 0) != 0 && errno != EINVAL)
+            return Failure("dropping the capability bounding set");
+    }
+    const unsigned long bits = SECBIT_NOROOT | SECBIT_NOROOT_LOCKED | SECBIT_NO_SETUID_FIXUP |
+                               SECBIT_NO_SETUID_FIXUP_LOCKED | SECBIT_NO_CAP_AMBIENT_RAISE |
+                               SECBIT_NO_CAP_AMBIENT_RAISE_LOCKED;
+    if (prctl(PR_SET_SECUREBITS, bits, 0, 0, 0) != 0)
+        return Failure("setting the security bits");
+    return {};
 }
 } // namespace
 
@@ -43,19 +69,26 @@ PortCheckResult PortCheckFromErrno(int error)
     return result;
 }
 
-bool StartedPrivileged()
+PortCheckResult BroadcastPortCheck(const search_dll_status& status)
 {
-    return getauxval(AT_SECURE) != 0;
+    if (status.broadcast_bound != 0)
+        return {};
+    if (status.broadcast_helper < 0)
+        return {PortCheck::HelperMissing, status.broadcast_error};
+    return PortCheckFromErrno(status.broadcast_error);
 }
 
 bool DropAllCapabilities(std::string* why)
 {
-    std::string failure;
+    // Root that could not be kept from regaining them at exec would hand them
+    // to everything it starts: that counts as holding one.
+    const std::string rootFailure = AnyIdIsRoot() ? KeepRootFromRegainingCapabilities() : std::string();
+    std::string failure = rootFailure;
     __user_cap_header_struct header{};
     header.version = _LINUX_CAPABILITY_VERSION_3;
     header.pid = 0;
     __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
-    if (syscall(SYS_capset, &header, data) != 0)
+    if (syscall(SYS_capset, &header, data) != 0 && failure.empty())
         failure = Failure("capset");
     // Emptying the permitted set clears the ambient set too; clearing it by
     // name also covers a kernel that would not.
@@ -66,7 +99,7 @@ bool DropAllCapabilities(std::string* why)
     __user_cap_data_struct left[_LINUX_CAPABILITY_U32S_3] = {};
     header.version = _LINUX_CAPABILITY_VERSION_3;
     header.pid = 0;
-    bool holding = false;
+    bool holding = !rootFailure.empty();
     if (syscall(SYS_capget, &header, left) != 0)
     {
         failure = Failure("capget");
@@ -88,24 +121,36 @@ bool DropAllCapabilities(std::string* why)
     return false;
 }
 
-bool BindBroadcastPortThenDropPrivileges(const char* program)
+std::string InstalledBroadcastHelperPath()
 {
-    const int fd = OpenBroadcastSearchSocket();
-    search_dll_set_broadcast_socket(fd, fd >= 0 ? 0 : errno);
+    return NASFINDER_BROADCAST_HELPER;
+}
+
+std::string BroadcastHelperPath()
+{
+    char buf[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
+    if (n > 0)
+    {
+        std::string beside(buf, static_cast<std::size_t>(n));
+        beside = beside.substr(0, beside.rfind('/') + 1) + "nasfinder-broadcast";
+        struct stat st
+        {
+        };
+        if (stat(beside.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            return beside;
+    }
+    return InstalledBroadcastHelperPath();
+}
+
+bool StartBroadcastHelperThenDropPrivileges(const char* program)
+{
+    search_dll_start_broadcast_helper(BroadcastHelperPath().c_str());
     std::string why;
     if (DropAllCapabilities(&why))
         return true;
     std::fprintf(stderr, "%s: cannot give up the privileges it was started with (%s); not going on\n",
                  program, why.c_str());
     return false;
-}
-
-std::string ProgramPath(const char* fallback)
-{
-    char buf[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
-    if (n <= 0)
-        return fallback;
-    return std::string(buf, static_cast<std::size_t>(n));
 }
 } // namespace nasfinder

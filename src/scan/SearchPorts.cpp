@@ -20,7 +20,7 @@ std::string CannotBind(int port, int error)
 }
 } // namespace
 
-SearchPortVerdict JudgeSearchPorts(const search_dll_status& status, const std::string& programPath)
+SearchPortVerdict JudgeSearchPorts(const search_dll_status& status, const std::string& helperPath)
 {
     using nasfinder::PortCheck;
     SearchPortVerdict verdict;
@@ -30,22 +30,37 @@ SearchPortVerdict JudgeSearchPorts(const search_dll_status& status, const std::s
     const bool ssdpRuns = groupRuns || addressesRun;
 
     std::string broadcast;
-    if (!broadcastRuns &&
-        nasfinder::PortCheckFromErrno(status.broadcast_error).state == PortCheck::NoPrivilege)
+    switch (nasfinder::BroadcastPortCheck(status).state)
+    {
+    case PortCheck::Available:
+        break;
+    case PortCheck::HelperMissing:
+        broadcast =
+            "cannot start the broadcast helper " + helperPath + " (" + Why(status.broadcast_error) +
+            "), so the broadcast search is off; install the nasfinder-common package, which holds it.";
+        break;
+    case PortCheck::NoPrivilege:
         broadcast = CannotBind(status.broadcast_port, status.broadcast_error) +
-                    ", so the broadcast search is off; run as root or grant the binary the capability: "
-                    "setcap cap_net_bind_service=+ep " +
-                    programPath + ".";
-    else if (!broadcastRuns && status.broadcast_error == EADDRINUSE)
+                    ", so the broadcast search is off: its helper " + helperPath +
+                    " lacks the privilege. Grant it, as root: setcap cap_net_bind_service=+ep " + helperPath +
+                    ".";
+        break;
+    case PortCheck::InUse:
         broadcast =
             CannotBind(status.broadcast_port, status.broadcast_error) +
             ", so the broadcast search gets no answers. Ports " + std::to_string(status.broadcast_port) +
             " and " + std::to_string(status.broadcast_device_port) +
             " are the DHCP ports: a DHCP server on this computer (such as dnsmasq, or a virtual-machine "
             "network) may hold it.";
-    else if (!broadcastRuns)
-        broadcast = CannotBind(status.broadcast_port, status.broadcast_error) +
-                    ", so the broadcast search gets no answers.";
+        break;
+    case PortCheck::Failed:
+        broadcast = status.broadcast_error == ESRCH
+                        ? "the broadcast helper " + helperPath +
+                              " ended as it started, so the broadcast search is off."
+                        : CannotBind(status.broadcast_port, status.broadcast_error) +
+                              ", so the broadcast search gets no answers.";
+        break;
+    }
 
     std::string ssdp;
     if (!groupRuns && addressesRun)

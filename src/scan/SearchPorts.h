@@ -16,8 +16,9 @@ struct SearchPortVerdict
     bool anyRuns = true;
 };
 
-// programPath goes into the setcap line of the broadcast search's warning.
-SearchPortVerdict JudgeSearchPorts(const search_dll_status& status, const std::string& programPath);
+// helperPath, the broadcast helper's file, goes into the broadcast search's
+// warning.
+SearchPortVerdict JudgeSearchPorts(const search_dll_status& status, const std::string& helperPath);
 } // namespace nasscan
 
 #endif

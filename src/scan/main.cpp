@@ -98,8 +98,7 @@ bool SayWhichSearchesCannotRun()
 {
     search_dll_status status{};
     CDeviceSearchInterface::GetInstance()->GetSearchStatus(status);
-    const nasscan::SearchPortVerdict verdict =
-        nasscan::JudgeSearchPorts(status, nasfinder::ProgramPath(kProgram));
+    const nasscan::SearchPortVerdict verdict = nasscan::JudgeSearchPorts(status, nasfinder::BroadcastHelperPath());
     for (const std::string& warning : verdict.warnings)
         std::fprintf(stderr, "%s: %s\n", kProgram, warning.c_str());
     return verdict.anyRuns;
@@ -284,8 +283,8 @@ int UsageError(const std::string& reason)
 
 int main(int argc, char** argv)
 {
-    // Before anything else runs: the one privileged step, then no privilege.
-    if (!nasfinder::BindBroadcastPortThenDropPrivileges(kProgram))
+    // Before anything else runs: the helper that holds port 67, then no privilege.
+    if (!nasfinder::StartBroadcastHelperThenDropPrivileges(kProgram))
         return 1;
 
     const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);

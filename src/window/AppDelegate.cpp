@@ -185,50 +185,14 @@ Invocation ReadArguments(int argc, char** argv, InterfaceChoice& choice, std::st
     return Invocation::Run;
 }
 
-// Variables and options that make Qt, or a toolkit its platform theme loads,
-// load code from a place the user chooses.
-const char* const kCodePathVariables[] = {"QT_PLUGIN_PATH",        "QT_QPA_PLATFORM_PLUGIN_PATH",
-                                          "QT_QPA_PLATFORMTHEME",  "QT_QPA_GENERIC_PLUGINS",
-                                          "QT_STYLE_OVERRIDE",     "QT_XCB_GL_INTEGRATION",
-                                          "QT_IM_MODULE",          "QML2_IMPORT_PATH",
-                                          "QML_IMPORT_PATH",       "GTK_PATH",
-                                          "GTK_MODULES",           "GTK3_MODULES",
-                                          "GTK_IM_MODULE_FILE",    "GIO_EXTRA_MODULES",
-                                          "GIO_MODULE_DIR",        "GDK_PIXBUF_MODULEDIR",
-                                          "GDK_PIXBUF_MODULE_FILE"};
-const char* const kCodePathOptions[] = {"platformpluginpath", "plugin", "platformtheme"};
-
-// A binary that holds a capability runs with its user's environment and
-// command line: the C library already ignores LD_PRELOAD and its kind, and this
-// does the same for Qt's plugin paths before QApplication reads them.
-void IgnoreCodePaths(int& argc, char** argv)
-{
-    for (const char* name : kCodePathVariables)
-        unsetenv(name);
-    int kept = 1;
-    for (int i = 1; i < argc; ++i)
-    {
-        const char* arg = argv[i];
-        const char* name = arg[0] == '-' ? (arg[1] == '-' ? arg + 2 : arg + 1) : arg;
-        if (arg[0] == '-' && IsOneOf(name, kCodePathOptions))
-        {
-            ++i; // and its value
-            continue;
-        }
-        argv[kept++] = argv[i];
-    }
-    argv[kept] = nullptr;
-    argc = kept;
-}
-
 } // namespace
 
 int ApplicationMain(int argc, char** argv)
 {
     // Before anything else runs, above all before QApplication loads the
     // platform theme and whatever toolkit modules the user's settings name:
-    // the one privileged step, then no privilege.
-    if (!nasfinder::BindBroadcastPortThenDropPrivileges("nasfinder"))
+    // the helper that holds port 67, then no privilege.
+    if (!nasfinder::StartBroadcastHelperThenDropPrivileges("nasfinder"))
         return 1;
 
     std::string refusal;
@@ -257,8 +221,6 @@ int ApplicationMain(int argc, char** argv)
         break;
     }
 
-    if (nasfinder::StartedPrivileged())
-        IgnoreCodePaths(argc, argv);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("nasfinder"));
     QApplication::setDesktopFileName(QStringLiteral("nasfinder"));

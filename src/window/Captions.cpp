@@ -18,6 +18,7 @@ const char* const kWindowCaptionKeys[] = {
     "Copy Address",
     "Rows Shown",
     "Broadcast Unavailable",
+    "Broadcast Helper Missing",
     "Broadcast Port Busy",
     "List Full",
     "Not Opened",

@@ -337,9 +337,9 @@ void Controller::showStatusLine()
     state.listFull = registry->RefusedForFullList() > 0;
     state.maxDevices = CDeviceSearchInterface::kMaxDevices;
     state.openNotice = openNotice;
-    // Asked of the system only for the notice that names it.
+    // Asked of the system only for the notices that name it.
     if (state.search.broadcast_bound == 0)
-        state.programPath = QString::fromStdString(nasfinder::ProgramPath("nasfinder"));
+        state.helperPath = QString::fromStdString(nasfinder::BroadcastHelperPath());
     const Captions captions = this->captions();
     // The line keeps one font, that of its first part.
     if (const std::optional<QFont> font = captions.Font(kStatusLineFontKey))
@@ -391,7 +391,7 @@ std::optional<QString> Controller::openableSelectedAddress(const char* purpose) 
     const std::optional<QString> address = selectedAddress();
     if (address && !IsSafeDeviceAddress(*address))
     {
-        qWarning("not %s for \"%s\": not an IPv4 address or host name", purpose, qPrintable(*address));
+        qWarning("not %s for \"%s\": not an IPv4 address or host name", purpose, Inert(*address).constData());
         return std::nullopt;
     }
     return address;

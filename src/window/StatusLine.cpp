@@ -12,8 +12,12 @@ const char kRowsShownText[] = "Devices shown: %1";
 const char kStatusSeparator[] = "  \u00b7  ";
 const char kBroadcastUnavailableKey[] = "Broadcast Unavailable";
 const char kBroadcastUnavailableText[] =
-    "Only the SSDP search is running: this program may not use UDP port %2 for the broadcast search. "
-    "Install the nasfinder package, or grant the privilege: sudo setcap cap_net_bind_service=+ep %1";
+    "Only the SSDP search is running: the broadcast helper %1 lacks the privilege to use UDP port %2 for "
+    "the broadcast search. Restore it: sudo setcap cap_net_bind_service=+ep %1";
+const char kBroadcastHelperMissingKey[] = "Broadcast Helper Missing";
+const char kBroadcastHelperMissingText[] =
+    "Only the SSDP search is running: the broadcast helper %1, which the broadcast search needs, is missing. "
+    "Install the nasfinder-common package.";
 const char kBroadcastPortBusyKey[] = "Broadcast Port Busy";
 const char kBroadcastPortBusyText[] =
     "Only the SSDP search is running: another program holds UDP port %1, which the broadcast search needs. "
@@ -52,16 +56,17 @@ QString StatusLineText(const StatusLineState& state, const Captions& captions)
 {
     QStringList parts{
         Filled(captions.Text(kStatusLineFontKey, kRowsShownText), QString::number(state.rowsShown))};
-    const nasfinder::PortCheck broadcast =
-        state.search.broadcast_bound != 0 ? nasfinder::PortCheck::Available
-                                          : nasfinder::PortCheckFromErrno(state.search.broadcast_error).state;
-    switch (broadcast)
+    switch (nasfinder::BroadcastPortCheck(state.search).state)
     {
     case nasfinder::PortCheck::Available:
         break;
+    case nasfinder::PortCheck::HelperMissing:
+        parts.append(
+            Filled(captions.Text(kBroadcastHelperMissingKey, kBroadcastHelperMissingText), state.helperPath));
+        break;
     case nasfinder::PortCheck::NoPrivilege:
         parts.append(Filled(captions.Text(kBroadcastUnavailableKey, kBroadcastUnavailableText),
-                            {state.programPath, QString::number(state.search.broadcast_port)}));
+                            {state.helperPath, QString::number(state.search.broadcast_port)}));
         break;
     case nasfinder::PortCheck::InUse:
     case nasfinder::PortCheck::Failed:

@@ -28,8 +28,8 @@ struct StatusLineState
     std::size_t maxDevices = 0;
     // Already in the window's language.
     QString openNotice;
-    // Goes into the setcap line of the broadcast search's notice.
-    QString programPath;
+    // The broadcast helper's file, named by the broadcast search's notices.
+    QString helperPath;
 };
 
 // Each part in the file's language, or in English where the file has none.

@@ -43,6 +43,12 @@ extern "C" int search_dll_set_broadcast_socket(int fd, int /*bindError*/)
     return 0;
 }
 
+extern "C" int search_dll_start_broadcast_helper(const char* helperPath)
+{
+    g_fakeSearchLib.broadcastHelper = helperPath != nullptr ? helperPath : "";
+    return 0;
+}
+
 extern "C" int search_dll_get_status(struct search_dll_status* status)
 {
     *status = g_fakeSearchLib.status;

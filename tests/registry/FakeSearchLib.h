@@ -36,6 +36,7 @@ struct FakeSearchLib
     std::vector<std::string> unicast;
 
     int broadcastSocket = -1;
+    std::string broadcastHelper; // the path search_dll_start_broadcast_helper was given
     search_dll_status status = AllSearchesRun();
 };
 

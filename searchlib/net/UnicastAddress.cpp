@@ -1,0 +1,30 @@
+#include "net/UnicastAddress.h"
+
+bool IsDeviceUnicastIPv4(std::uint32_t address)
+{
+    const std::uint32_t first = address >> 24;
+    return first != 0 && first != 127 && first < 224;
+}
+
+bool IsLocalSubnetEdge(std::uint32_t address, const std::vector<LocalInterface>& interfaces)
+{
+    for (const LocalInterface& iface : interfaces)
+    {
+        for (const LocalSubnet& subnet : iface.subnets)
+        {
+            // A /31 or /32 is all hosts: no address of it stands for the subnet.
+            if ((subnet.netmask & 0x3u) == 0x3u)
+                continue;
+            const std::uint32_t network = subnet.address & subnet.netmask;
+            if ((address & subnet.netmask) == network &&
+                (address == network || address == (network | ~subnet.netmask)))
+                return true;
+        }
+    }
+    return false;
+}
+
+bool IsSearchableUnicastAddress(std::uint32_t address, const std::vector<LocalInterface>& interfaces)
+{
+    return IsDeviceUnicastIPv4(address) && !IsLocalSubnetEdge(address, interfaces);
+}
