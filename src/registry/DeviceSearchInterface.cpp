@@ -1,5 +1,7 @@
 #include "DeviceSearchInterface.h"
 
+#include "TerminalText.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -238,8 +240,10 @@ void CDeviceSearchInterface::AddDeviceInfo(deviceinfo& info)
     }
     else
     {
+        // The vendor is the device's own bytes, accepted or not: on a terminal
+        // they could retitle or clear it.
         FILE* stream = g_printStream.load();
-        std::fprintf(stream != nullptr ? stream : stdout, "\n%s\n", trace.c_str());
+        std::fprintf(stream != nullptr ? stream : stdout, "\n%s\n", nasfinder::TerminalText(trace).c_str());
     }
 
     if (!IsAcceptedVendor(info.factory))

@@ -13,6 +13,7 @@
 #include "HostAddress.h"
 #include "ScanOutput.h"
 #include "InterfaceChoice.h"
+#include "TerminalText.h"
 #include "log/ShowLog.h"
 
 namespace nasscan
@@ -24,7 +25,7 @@ namespace
 // per line keeps lines of different threads whole.
 void InertLineToStderr(const char* line, std::size_t length)
 {
-    const std::string text = InertLine(line, length);
+    const std::string text = nasfinder::InertLine(line, length);
     std::fwrite(text.data(), 1, text.size(), stderr);
 }
 

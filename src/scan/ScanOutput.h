@@ -18,15 +18,6 @@ namespace nasscan
 // and come out as \u0000. The result is always valid UTF-8 and valid JSON.
 std::string JsonEscape(const char* data, std::size_t len);
 
-// The bytes as text that is safe on a terminal: invalid UTF-8 bytes, control
-// characters and the bidirectional overrides each become U+FFFD.
-std::string TerminalText(const char* data, std::size_t len);
-
-// One line for standard error from text that may hold device bytes (a log line,
-// a trace): the text less its trailing CR and LF characters, through
-// TerminalText, ending in one '\n'.
-std::string InertLine(const char* data, std::size_t len);
-
 // Columns the UTF-8 text takes on a terminal (wide East Asian characters count
 // two, combining marks none). Meant for text that went through TerminalText.
 std::size_t DisplayWidth(const std::string& text);

@@ -1,6 +1,11 @@
 #include "DeviceOpener.h"
 
 #include "Captions.h"
+#include "TerminalText.h"
+
+#include <linux/close_range.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <QDesktopServices>
 #include <QGuiApplication>
@@ -16,6 +21,13 @@ const char kCannotOpenKey[] = "Cannot Open";
 const char kCannotOpenText[] = "The desktop could not open %1; open it by hand.";
 } // namespace
 
+QByteArray Inert(const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    return QByteArray::fromStdString(
+        nasfinder::TerminalText(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+}
+
 QString OpenDeviceAddress(const QString& scheme, const QString& address, NameResolver resolve,
                           const Captions& captions, DesktopOpener opener, QObject* owner,
                           const std::function<void(const QString&)>& failedLater)
@@ -25,16 +37,16 @@ QString OpenDeviceAddress(const QString& scheme, const QString& address, NameRes
     const OpenTarget target = CheckedOpenTarget(address, OwnIPv4Addresses(), resolve);
     if (target.address.isEmpty())
     {
-        qWarning("not opening %s for \"%s\": %s", qPrintable(scheme), qPrintable(address),
-                 qPrintable(target.refusal));
+        qWarning("not opening %s for \"%s\": %s", qPrintable(scheme), Inert(address).constData(),
+                 Inert(target.refusal).constData());
         return Filled(captions.Text(kNotOpenedKey, kNotOpenedText),
                       QStringLiteral("%1 (%2)").arg(address, target.refusal));
     }
     const QUrl url(scheme + QStringLiteral("://") + target.address, QUrl::StrictMode);
     if (!url.isValid())
     {
-        qWarning("not opening %s for \"%s\": %s", qPrintable(scheme), qPrintable(address),
-                 qPrintable(url.errorString()));
+        qWarning("not opening %s for \"%s\": %s", qPrintable(scheme), Inert(address).constData(),
+                 Inert(url.errorString()).constData());
         return Filled(captions.Text(kNotOpenedKey, kNotOpenedText),
                       QStringLiteral("%1 (%2)").arg(address, url.errorString()));
     }
@@ -72,6 +84,11 @@ QString OpenDeviceAddress(const QString& scheme, const QString& address, NameRes
                          else
                              process->deleteLater();
                      });
+    // Only standard input, output and error go to xdg-open and the browser it
+    // starts, which may outlive the window: never a descriptor of the window's
+    // own, whoever opened it without close-on-exec.
+    process->setChildProcessModifier(
+        [] { ::syscall(SYS_close_range, 3u, ~0u, static_cast<unsigned int>(CLOSE_RANGE_CLOEXEC)); });
     process->start(QStringLiteral("xdg-open"), {url.toString(QUrl::FullyEncoded)});
     return QString();
 }

@@ -6,6 +6,7 @@
 
 #include "DeviceAddress.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <functional>
@@ -36,5 +37,9 @@ DesktopOpener DefaultDesktopOpener();
 QString OpenDeviceAddress(const QString& scheme, const QString& address, NameResolver resolve,
                           const Captions& captions, DesktopOpener opener, QObject* owner,
                           const std::function<void(const QString&)>& failedLater);
+
+// A device's text (an address as it sent it) made safe for the terminal that
+// shows the window's diagnostic lines.
+QByteArray Inert(const QString& text);
 
 #endif

@@ -11,6 +11,7 @@
 #include "FuzzCheck.h"
 #include "JsonCheck.h"
 #include "ScanOutput.h"
+#include "TerminalText.h"
 
 // The checks live in namespace fuzzcheck, which the fuzz build leaves out of
 // coverage: their branches describe the checker, not the code under test.
@@ -109,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace fuzzcheck;
     const char* bytes = reinterpret_cast<const char*>(data);
     CheckEscapedString(bytes, size);
-    CheckTerminalText(nasscan::TerminalText(bytes, size), false);
+    CheckTerminalText(nasfinder::TerminalText(bytes, size), false);
 
     deviceinfo rec = RecordFrom(data, size);
     bool withPort = size % 2 == 1;

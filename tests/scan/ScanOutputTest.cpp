@@ -6,13 +6,14 @@
 
 #include "DeviceRecord.h"
 #include "ScanOutput.h"
+#include "TerminalText.h"
 
 using nasscan::DisplayWidth;
 using nasscan::JsonEscape;
 using nasscan::ListToJson;
 using nasscan::ListToTable;
 using nasscan::RecordToJson;
-using nasscan::TerminalText;
+using nasfinder::TerminalText;
 using testsupport::MakeRecord;
 
 namespace
@@ -100,9 +101,9 @@ TEST(TerminalTextTest, ReplacesControlsBidiOverridesAndInvalidBytes)
     // A log line for standard error: its own line end kept as one '\n', device
     // bytes inside it inert.
     const std::string line = "ID : \x1b]0;t\x07\x1b[2J\r\n";
-    EXPECT_EQ(nasscan::InertLine(line.data(), line.size()),
+    EXPECT_EQ(nasfinder::InertLine(line.data(), line.size()),
               "ID : " + kFFFD + "]0;t" + kFFFD + kFFFD + "[2J\n");
-    EXPECT_EQ(nasscan::InertLine("a\rb", 3), "a" + kFFFD + "b\n");
+    EXPECT_EQ(nasfinder::InertLine("a\rb", 3), "a" + kFFFD + "b\n");
 }
 
 TEST(DisplayWidthTest, CountsColumnsNotBytes)
