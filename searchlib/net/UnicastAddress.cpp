@@ -13,7 +13,7 @@ bool IsLocalSubnetEdge(std::uint32_t address, const std::vector<LocalInterface>&
         for (const LocalSubnet& subnet : iface.subnets)
         {
             // A /31 or /32 is all hosts: no address of it stands for the subnet.
-            if ((subnet.netmask & 0x3u) == 0x3u)
+            if (~subnet.netmask <= 1u)
                 continue;
             const std::uint32_t network = subnet.address & subnet.netmask;
             if ((address & subnet.netmask) == network &&

@@ -41,12 +41,6 @@ std::string IPv4Text(std::uint32_t address)
            std::to_string((address >> 8) & 0xff) + "." + std::to_string(address & 0xff);
 }
 
-bool IsDeviceUnicastIPv4(std::uint32_t address)
-{
-    const std::uint32_t first = address >> 24;
-    return first != 0 && first != 127 && first < 224;
-}
-
 ResolvedName ResolveIPv4(const std::string& name)
 {
     ResolvedName resolved;

@@ -1,6 +1,7 @@
-// Which IPv4 addresses can be a device on a network, and the one look-up of a
-// name: plain functions shared by both programs, for the addresses a user names
-// and the ones a device announces.
+// IPv4 addresses as users write them, and the one look-up of a name: plain
+// functions shared by both programs, for the addresses a user names and the
+// ones a device announces. Which addresses may be a device's is the library's
+// rule (net/UnicastAddress.h).
 #ifndef NASFINDER_HOSTADDRESS_H
 #define NASFINDER_HOSTADDRESS_H
 
@@ -18,11 +19,6 @@ namespace nasfinder
 std::optional<std::uint32_t> ParseCanonicalIPv4(const std::string& text);
 
 std::string IPv4Text(std::uint32_t address);
-
-// An address that a device on a network may hold: not "this network" (0/8),
-// this computer's loopback (127/8), multicast (224/4), nor the reserved block
-// with the limited broadcast (240/4).
-bool IsDeviceUnicastIPv4(std::uint32_t address);
 
 struct ResolvedName
 {

@@ -2,6 +2,7 @@
 
 #include <linux/capability.h>
 #include <linux/securebits.h>
+#include <sys/auxv.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #ifndef NASFINDER_BROADCAST_HELPER
@@ -128,8 +130,13 @@ std::string InstalledBroadcastHelperPath()
 
 std::string BroadcastHelperPath()
 {
+    // The running program's file: /proc may be hidden, and then the name it
+    // was started by, made absolute, says the same.
     char buf[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
+    const char* started = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
+    if (n <= 0 && started != nullptr && realpath(started, buf) != nullptr)
+        n = static_cast<ssize_t>(std::strlen(buf));
     if (n > 0)
     {
         std::string beside(buf, static_cast<std::size_t>(n));

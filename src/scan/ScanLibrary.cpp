@@ -13,6 +13,7 @@
 #include "HostAddress.h"
 #include "ScanOutput.h"
 #include "InterfaceChoice.h"
+#include "net/UnicastAddress.h"
 #include "TerminalText.h"
 #include "log/ShowLog.h"
 
@@ -46,14 +47,18 @@ bool ReadsAsNumber(const std::string& text)
 }
 
 // The device addresses one --address text stands for; error says why none.
-std::vector<std::uint32_t> DeviceAddressesOf(const std::string& text, std::string& error)
+std::vector<std::uint32_t> DeviceAddressesOf(const std::string& text, const std::vector<LocalInterface>& local,
+                                             std::string& error)
 {
     const std::string option = "--address '" + text + "'";
     if (const std::optional<std::uint32_t> address = nasfinder::ParseCanonicalIPv4(text))
     {
-        if (nasfinder::IsDeviceUnicastIPv4(*address))
+        if (!IsDeviceUnicastIPv4(*address))
+            error = option + " is no device's address (multicast, broadcast, 0.0.0.0/8, 127.0.0.0/8 or reserved)";
+        else if (IsLocalSubnetEdge(*address, local))
+            error = option + " is the network or broadcast address of a local subnet, no device's address";
+        else
             return {*address};
-        error = option + " is no device's address (multicast, broadcast, 0.0.0.0/8, 127.0.0.0/8 or reserved)";
         return {};
     }
     if (ReadsAsNumber(text))
@@ -70,7 +75,7 @@ std::vector<std::uint32_t> DeviceAddressesOf(const std::string& text, std::strin
     }
     std::vector<std::uint32_t> devices;
     std::copy_if(resolved.addresses.begin(), resolved.addresses.end(), std::back_inserter(devices),
-                 nasfinder::IsDeviceUnicastIPv4);
+                 [&local](std::uint32_t address) { return IsSearchableUnicastAddress(address, local); });
     if (devices.empty())
         error = option + " resolves to no device's address (" +
                 nasfinder::IPv4Text(resolved.addresses.front()) + ")";
@@ -81,10 +86,13 @@ std::vector<std::uint32_t> DeviceAddressesOf(const std::string& text, std::strin
 std::string ResolveSearchAddresses(const std::vector<std::string>& texts, std::vector<std::string>& addresses)
 {
     addresses.clear();
+    std::vector<LocalInterface> local;
+    if (!texts.empty())
+        ListLocalInterfaces(local);
     for (const std::string& text : texts)
     {
         std::string error;
-        const std::vector<std::uint32_t> found = DeviceAddressesOf(text, error);
+        const std::vector<std::uint32_t> found = DeviceAddressesOf(text, local, error);
         if (found.empty())
             return error;
         for (std::uint32_t address : found)

@@ -4,6 +4,7 @@
 
 #include "HostAddress.h"
 #include "net/LocalInterfaces.h"
+#include "net/UnicastAddress.h"
 
 #include <algorithm>
 
@@ -43,7 +44,7 @@ bool IsSafeDeviceAddress(const QString& text)
     if (text.isEmpty())
         return false;
     if (const std::optional<std::uint32_t> address = nasfinder::ParseCanonicalIPv4(text.toStdString()))
-        return nasfinder::IsDeviceUnicastIPv4(*address);
+        return IsDeviceUnicastIPv4(*address);
     if (IsLocalHostName(text))
         return false;
     const QStringList labels = text.split(u'.');
@@ -72,17 +73,25 @@ bool IsSafeDeviceAddress(const QString& text)
 namespace
 {
 // Why one address of a device may not be opened; empty when it may.
-QString RefusalFor(std::uint32_t address, const std::vector<std::uint32_t>& ownAddresses)
+QString RefusalFor(std::uint32_t address, const std::vector<LocalInterface>& local)
 {
-    if (!nasfinder::IsDeviceUnicastIPv4(address))
+    if (!IsDeviceUnicastIPv4(address))
         return QStringLiteral("not a device on the network");
-    if (std::find(ownAddresses.begin(), ownAddresses.end(), address) != ownAddresses.end())
-        return QStringLiteral("an address of this computer");
+    for (const LocalInterface& iface : local)
+    {
+        for (const LocalSubnet& subnet : iface.subnets)
+        {
+            if (subnet.address == address)
+                return QStringLiteral("an address of this computer");
+        }
+    }
+    if (IsLocalSubnetEdge(address, local))
+        return QStringLiteral("the network or broadcast address of a local subnet");
     return QString();
 }
 } // namespace
 
-OpenTarget CheckedOpenTarget(const QString& text, const std::vector<std::uint32_t>& ownAddresses,
+OpenTarget CheckedOpenTarget(const QString& text, const std::vector<LocalInterface>& local,
                              NameResolver resolve)
 {
     OpenTarget target;
@@ -94,7 +103,7 @@ OpenTarget CheckedOpenTarget(const QString& text, const std::vector<std::uint32_
     const std::string name = text.toStdString();
     if (const std::optional<std::uint32_t> literal = nasfinder::ParseCanonicalIPv4(name))
     {
-        target.refusal = RefusalFor(*literal, ownAddresses);
+        target.refusal = RefusalFor(*literal, local);
         if (target.refusal.isEmpty())
             target.address = text;
         return target;
@@ -108,7 +117,7 @@ OpenTarget CheckedOpenTarget(const QString& text, const std::vector<std::uint32_
     }
     for (std::uint32_t address : resolved.addresses)
     {
-        const QString refusal = RefusalFor(address, ownAddresses);
+        const QString refusal = RefusalFor(address, local);
         if (!refusal.isEmpty())
         {
             target.refusal = QStringLiteral("the name resolves to %1, %2")
@@ -120,16 +129,10 @@ OpenTarget CheckedOpenTarget(const QString& text, const std::vector<std::uint32_
     return target;
 }
 
-std::vector<std::uint32_t> OwnIPv4Addresses()
+std::vector<LocalInterface> LocalInterfacesNow()
 {
-    std::vector<std::uint32_t> own;
     std::vector<LocalInterface> interfaces;
     if (!ListLocalInterfaces(interfaces))
-        return own;
-    for (const std::string& text : InterfaceAddresses(interfaces))
-    {
-        if (const std::optional<std::uint32_t> address = nasfinder::ParseCanonicalIPv4(text))
-            own.push_back(*address);
-    }
-    return own;
+        interfaces.clear();
+    return interfaces;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "HostAddress.h"
+#include "net/LocalInterfaces.h"
 
 // True for a text that can follow "http://" or "smb://" and name exactly the
 // host shown: a dotted IPv4 address in canonical form, or a host name of
@@ -22,7 +23,8 @@
 bool IsSafeDeviceAddress(const QString& text);
 
 // What the window opens for a device's address: a literal address that passes
-// IsSafeDeviceAddress and is not one of this computer's own, or for a name, the
+// IsSafeDeviceAddress and is neither one of this computer's own nor the network
+// or broadcast address of one of its subnets (local lists them), or for a name, the
 // first address it resolves to now, when every address it resolves to passes the
 // same check. The URL then holds what was checked, so that a second look-up by
 // the browser cannot lead it elsewhere (to this computer, say). An empty
@@ -35,10 +37,11 @@ struct OpenTarget
 
 using NameResolver = nasfinder::ResolvedName (*)(const std::string& name);
 
-OpenTarget CheckedOpenTarget(const QString& text, const std::vector<std::uint32_t>& ownAddresses,
+OpenTarget CheckedOpenTarget(const QString& text, const std::vector<LocalInterface>& local,
                              NameResolver resolve = &nasfinder::ResolveIPv4);
 
-// Every IPv4 address of this computer's interfaces, up or down.
-std::vector<std::uint32_t> OwnIPv4Addresses();
+// This computer's interfaces, up or down, with their IPv4 addresses; none when
+// the system cannot list them.
+std::vector<LocalInterface> LocalInterfacesNow();
 
 #endif

@@ -34,7 +34,7 @@ QString OpenDeviceAddress(const QString& scheme, const QString& address, NameRes
 {
     // A name is looked up once, here, and the URL gets the address that was
     // checked: the browser's own look-up could otherwise lead to this computer.
-    const OpenTarget target = CheckedOpenTarget(address, OwnIPv4Addresses(), resolve);
+    const OpenTarget target = CheckedOpenTarget(address, LocalInterfacesNow(), resolve);
     if (target.address.isEmpty())
     {
         qWarning("not opening %s for \"%s\": %s", qPrintable(scheme), Inert(address).constData(),

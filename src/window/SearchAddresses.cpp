@@ -1,7 +1,9 @@
 #include "SearchAddresses.h"
 
 #include "DeviceSearchInterface.h"
+#include "DeviceAddress.h"
 #include "HostAddress.h"
+#include "net/UnicastAddress.h"
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
@@ -41,8 +43,9 @@ const char kNotAnAddressText[] = "Not a device's IPv4 address: %1";
 
 std::optional<QString> SearchAddressFromText(const QString& text)
 {
+    // A subnet's broadcast address would make the "unicast" search a broadcast.
     const std::optional<std::uint32_t> address = nasfinder::ParseCanonicalIPv4(text.trimmed().toStdString());
-    if (!address || !nasfinder::IsDeviceUnicastIPv4(*address))
+    if (!address || !IsSearchableUnicastAddress(*address, LocalInterfacesNow()))
         return std::nullopt;
     return QString::fromStdString(nasfinder::IPv4Text(*address));
 }

@@ -18,7 +18,8 @@ class QPushButton;
 
 // The canonical form of a typed device address ("198.18.20.10"), or nothing
 // for a text that is no device's IPv4 address (a name, another notation, a
-// group, a broadcast, this computer's own loopback, ...).
+// group, a broadcast, a local subnet's network or broadcast address, this
+// computer's own loopback, ...).
 std::optional<QString> SearchAddressFromText(const QString& text);
 
 // The saved addresses, from the user's settings file (QSettings, organisation

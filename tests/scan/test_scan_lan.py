@@ -563,6 +563,8 @@ class Arguments(ScanCase):
                              (['--interface', 'eth0', '--no-multi'], '--no-multi'),
                              (['--address', '239.143.255.250'], "'239.143.255.250' is no device's address"),
                              (['--address', '255.255.255.255'], "is no device's address"),
+                             # The client's own /16: its broadcast would leave as a link broadcast.
+                             (['--address', '198.18.255.255'], 'the network or broadcast address of a local subnet'),
                              (['--log-dir', '--json'], 'needs a directory'),
                              (['--log-dir', missing], missing),
                              (['--log-dir', planted['fifo']], 'not a regular file'),
@@ -675,6 +677,13 @@ class Unprivileged(ScanCase):
         self.assertTrue(os.path.realpath('/proc/%d/exe' % proc.pid).endswith('nasfinder-scan'))
         self.assertGreater(len(os.listdir('/proc/%d/task' % proc.pid)), 1, 'the search threads run')
         self.assertEqual({}, held())
+        # Port 67 is the helper's: no descriptor of the scan's is that socket.
+        udp = self.lan.client_run(['cat', '/proc/net/udp'], capture_output=True, text=True, check=True).stdout
+        port_67 = {'socket:[%s]' % f[9] for f in (line.split() for line in udp.splitlines()[1:])
+                   if f[1].endswith(':0043')}
+        self.assertTrue(port_67, 'the helper holds port 67')
+        fds = {os.readlink('/proc/%d/fd/%s' % (proc.pid, fd)) for fd in os.listdir('/proc/%d/fd' % proc.pid)}
+        self.assertEqual(set(), fds & port_67)
         proc.send_signal(signal.SIGINT)
         self.assertEqual(proc.wait(timeout=20), 0)
         out.join(5)

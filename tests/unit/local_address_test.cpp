@@ -6,6 +6,7 @@
 #include <net/if.h>
 
 #include "net/LocalInterfaces.h"
+#include "net/UnicastAddress.h"
 #include "Searcher.h"
 
 namespace
@@ -15,6 +16,11 @@ unsigned int Addr(const char* text)
     in_addr addr{};
     EXPECT_EQ(::inet_pton(AF_INET, text, &addr), 1) << text;
     return addr.s_addr;
+}
+
+std::uint32_t Host(const char* text)
+{
+    return ntohl(Addr(text));
 }
 } // namespace
 
@@ -131,4 +137,28 @@ TEST(LocalAddress, ChosenInterfacesAreSearchedOnlyWhenUsable)
         EXPECT_EQ(notices, row.notices) << ::testing::PrintToString(row.include);
         EXPECT_EQ(AnyChosenInterfaceSearches(chosen), row.anySearch) << ::testing::PrintToString(row.include);
     }
+}
+
+// A unicast search goes to one device: never a group, loopback, "this
+// network", nor a local subnet's network or broadcast address, where the
+// "unicast" would leave as a broadcast.
+TEST(LocalAddress, UnicastSearchReachesOneDeviceOnly)
+{
+    std::vector<LocalInterface> all(2);
+    all[0].subnets = {{Host("198.18.0.1"), 0xFFFF0000u}, {Host("10.0.0.1"), 0xFFFFFFFEu}};
+    all[1].subnets = {{Host("192.0.2.10"), 0xFFFFFF00u}, {Host("203.0.113.5"), 0xFFFFFFFFu}};
+    const struct
+    {
+        const char* address;
+        bool searchable;
+    } rows[] = {
+        {"198.18.20.10", true},     {"198.18.255.255", false}, {"198.18.0.0", false},
+        {"198.19.255.255", true},   {"192.0.2.255", false},    {"192.0.2.0", false},
+        {"192.0.2.254", true},      {"10.0.0.0", true},        {"10.0.0.1", true},
+        {"203.0.113.5", true},      {"224.0.0.1", false},      {"239.143.255.250", false},
+        {"127.0.0.1", false},       {"0.1.2.3", false},        {"240.0.0.1", false},
+        {"255.255.255.255", false}, {"223.255.255.254", true},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(IsSearchableUnicastAddress(Host(row.address), all), row.searchable) << row.address;
 }

@@ -61,7 +61,8 @@ TEST(DeviceAddress, NamesOpenOnlyAsTheAddressTheyResolveToWhenThatIsADevice)
         std::filesystem::remove_all(folder);
         GTEST_SKIP() << "a private mount namespace needs root here: " << why;
     }
-    const std::vector<std::uint32_t> own{*nasfinder::ParseCanonicalIPv4("198.18.0.1")};
+    std::vector<LocalInterface> local(1);
+    local[0].subnets = {{*nasfinder::ParseCanonicalIPv4("198.18.0.1"), 0xFFFF0000u}};
     const struct
     {
         QString text;
@@ -76,12 +77,13 @@ TEST(DeviceAddress, NamesOpenOnlyAsTheAddressTheyResolveToWhenThatIsADevice)
         {"mixed-nas", ""},
         {"own-nas", ""},
         {"198.18.0.1", ""},
+        {"198.18.255.255", ""},
         {"lan-nas", "198.18.5.5"},
         {"198.18.5.7", "198.18.5.7"},
     };
     for (const auto& row : rows)
     {
-        const OpenTarget target = CheckedOpenTarget(row.text, own);
+        const OpenTarget target = CheckedOpenTarget(row.text, local);
         EXPECT_EQ(target.address, row.opened) << row.text.toStdString();
         EXPECT_EQ(target.refusal.isEmpty(), !row.opened.isEmpty()) << row.text.toStdString();
     }
