@@ -400,8 +400,16 @@ TEST_F(CaptionTest, StatusLineCountsRowsThenGivesThePortNotice)
     EXPECT_TRUE(c->statusField->text().contains("sudo setcap cap_net_bind_service=+ep /"))
         << c->statusField->text().toStdString();
     // The port is the one the library names.
-    EXPECT_TRUE(c->statusField->text().contains("may not use UDP port 67 for the broadcast search"))
+    EXPECT_TRUE(
+        c->statusField->text().contains("lacks the privilege to use UDP port 67 for the broadcast search"))
         << c->statusField->text().toStdString();
+    // A helper that could not be started: the package that holds it.
+    g_fakeSearchLib.status.broadcast_helper = -1;
+    g_fakeSearchLib.status.broadcast_error = ENOENT;
+    Load(Document(AllEightEntries()));
+    EXPECT_TRUE(c->statusField->text().endsWith("is missing. Install the nasfinder-common package."))
+        << c->statusField->text().toStdString();
+    g_fakeSearchLib.status.broadcast_helper = 1;
 
     g_fakeSearchLib.status.broadcast_error = EADDRINUSE;
     Load(Document(AllEightEntries() + Node("Broadcast Port Busy", "port 67 taken") +

@@ -137,6 +137,51 @@ class WindowOnTheLan(unittest.TestCase):
         self.assertEqual((width, height), SCREEN)
         self.assertGreater(os.path.getsize(shot), 5000, 'the screenshot looks empty')
 
+    def test_what_the_window_starts_and_prints_carries_nothing_of_its_own(self):
+        # Run as root on a terminal (script(1)), with a stand-in xdg-open first
+        # on PATH: the programs it starts get neither a descriptor of the
+        # window's nor a capability of root's, and no device's bytes reach the
+        # terminal raw (a vendor, an address from LOCATION).
+        child = os.environ.get('WINDOW_CLOSE_CHILD', '')
+        recorder = os.environ.get('OPEN_RECORDER', '')
+        script = shutil.which('script')
+        if not os.access(child, os.X_OK) or not os.access(recorder, os.X_OK) or script is None:
+            self.skipTest('needs WINDOW_CLOSE_CHILD, OPEN_RECORDER and script(1)')
+        bin_dir = os.path.join(self.tmp, 'bin')
+        os.mkdir(bin_dir)
+        os.symlink(recorder, os.path.join(bin_dir, 'xdg-open'))
+        opened = os.path.join(self.tmp, 'opened')
+        typescript = os.path.join(self.tmp, 'typescript')
+        escapes = '\x1b]0;owned\x07\x1b[2J'
+        with lanbed.Lan(devices=3) as lan:
+            sim = lan.simulator(vendors=['TAVIK'])
+            sim.configure(1, broadcast=False, ssdp={'location': 'http://%s:5000/desc.xml' % escapes})
+            sim.configure(2, vendor=escapes)
+            env = dict(os.environ, PATH=bin_dir + ':' + os.environ['PATH'], NASFINDER_TEST_OPEN_ROWS='1',
+                       NASFINDER_TEST_OPENED=opened, QT_QPA_PLATFORM='xcb', LC_ALL='en_US.UTF-8')
+            command = 'xvfb-run -a -s "-screen 0 %dx%dx24" %s' % (SCREEN[0], SCREEN[1], child)
+            proc = lan.client_popen([script, '-qefc', command, typescript], env=env,
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            proc.wait(120)
+            deadline = time.monotonic() + 20
+            while True:
+                record = ''
+                if os.path.exists(opened):
+                    with open(opened) as f:
+                        record = f.read()
+                if 'CapEff' in record:
+                    break
+                self.assertLess(time.monotonic(), deadline, 'xdg-open was not started')
+                time.sleep(0.05)
+        with open(typescript, 'rb') as f:
+            terminal = f.read()
+        self.assertIn(b'opened 2 rows', terminal)
+        self.assertIn(b'NewDeviceInfo.factory = \xef\xbf\xbd]0;OWNED', terminal)
+        self.assertIn(b'not opening http for "\xef\xbf\xbd]0;owned', terminal)
+        self.assertNotIn(b'\x1b', terminal)
+        self.assertIn('url: http://%s\nfds: 0 1 2\n' % lan.device_addrs[0], record)
+        self.assertIn('CapPrm:\t0000000000000000\nCapEff:\t0000000000000000\n', record)
+
 
 if __name__ == '__main__':
     if len(sys.argv) == 5 and sys.argv[1] == '--drive':
