@@ -16,7 +16,8 @@ int header_check(void)
     int (*choose)(const char* const*, int, const char* const*, int) = search_dll_set_interfaces;
     int (*beyond)(const char* const*, int) = search_dll_set_unicast_addresses;
     int (*adopt)(int, int) = search_dll_set_broadcast_socket;
+    int (*helper)(const char*) = search_dll_start_broadcast_helper;
     int (*status)(struct search_dll_status*) = search_dll_get_status;
     return (init != 0) + (search != 0) + (stop != 0) + (choose != 0) + (beyond != 0) + (adopt != 0) +
-           (status != 0) + on_device(0, 0);
+           (helper != 0) + (status != 0) + on_device(0, 0);
 }

@@ -7,6 +7,7 @@ extern "C"
     int SendMessageToDevice(struct dhcppacket* pdhcp);
     void search_dll_exit(void);
     int search_dll_set_unicast_addresses(const char* const* addresses, int nAddresses);
+    int search_dll_start_broadcast_helper(const char* helperPath);
 }
 
 static int OnDevice(void*, int)
@@ -19,6 +20,7 @@ int main(int argc, char**)
     if (argc > 100)
     {
         const char* const beyond[] = {"198.18.20.10"};
+        search_dll_start_broadcast_helper("/usr/libexec/nasfinder/nasfinder-broadcast");
         search_dll_set_unicast_addresses(beyond, 1);
         search_dll_init(OnDevice, false, nullptr, true);
         SendMessageToDevice(nullptr);

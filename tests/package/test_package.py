@@ -15,6 +15,7 @@ import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 DIST = os.path.join(ROOT, 'dist')
+HELPER = '/usr/libexec/nasfinder/nasfinder-broadcast'
 
 
 def run(argv, **kw):
@@ -58,8 +59,10 @@ class Packages(unittest.TestCase):
                           '/usr/share/man/man1/nasfinder.1.gz', '/usr/share/doc/nasfinder/copyright'],
             self.scan: ['/usr/bin/nasfinder-scan', '/usr/share/man/man1/nasfinder-scan.1.gz',
                         '/usr/share/doc/nasfinder-scan/copyright'],
-            # The firewall's openings serve both programs: one package owns them.
-            self.common: ['/usr/lib/firewalld/services/nasfinder.xml', '/etc/ufw/applications.d/nasfinder'],
+            # The firewall's openings and the broadcast helper serve both
+            # programs: one package owns them.
+            self.common: ['/usr/lib/firewalld/services/nasfinder.xml', '/etc/ufw/applications.d/nasfinder',
+                          HELPER],
         }
         for path, files in expected.items():
             have = contents(path)
@@ -78,49 +81,54 @@ class Packages(unittest.TestCase):
         scan_depends = field(self.scan, 'Depends')
         self.assertIn('libc6', scan_depends)
         self.assertNotIn('qt6', scan_depends)           # the server package needs no Qt
-        # Without setcap at installation the capability is never granted:
-        # installing it later grants nothing.
-        for deps in (depends, scan_depends):
-            self.assertIn('libcap2-bin', deps)
+        # Without setcap at installation the helper's capability is never
+        # granted: installing it later grants nothing.
+        self.assertIn('libcap2-bin', field(self.common, 'Depends'))
         with open(os.path.join(ROOT, 'LICENSE')) as f:
             self.assertEqual('MIT', f.readline().split()[0])
 
-    def run_postinst(self, path, program, setcap_body, statoverride_body='exit 1'):
-        """Runs the package's postinst with a stand-in setcap and dpkg-statoverride
-        first on PATH (by default no override is registered)."""
+    def run_postinst(self, path, name, setcap_body, statoverride_body='exit 1', getcap_body='exit 0'):
+        """Runs the package's postinst with stand-ins for setcap, getcap and
+        dpkg-statoverride first on PATH (by default no override is registered
+        and no file holds a capability)."""
         ctrl = os.path.join(self.extract(path), 'DEBIAN', 'postinst')
-        bindir = os.path.join(self.tmp, 'bin-' + program)
+        bindir = os.path.join(self.tmp, 'bin-' + name)
         os.makedirs(bindir)
-        log = os.path.join(self.tmp, 'setcap-' + program + '.log')
-        for name, body in (('setcap', 'echo "$@" >> %s\n%s' % (log, setcap_body)),
-                           ('dpkg-statoverride', statoverride_body)):
-            with open(os.path.join(bindir, name), 'w') as f:
+        log = os.path.join(self.tmp, 'setcap-' + name + '.log')
+        for tool, body in (('setcap', 'echo "$@" >> %s\n%s' % (log, setcap_body)),
+                           ('getcap', getcap_body), ('dpkg-statoverride', statoverride_body)):
+            with open(os.path.join(bindir, tool), 'w') as f:
                 f.write('#!/bin/sh\n%s\n' % body)
-            os.chmod(os.path.join(bindir, name), 0o755)
+            os.chmod(os.path.join(bindir, tool), 0o755)
         env = dict(os.environ, PATH=bindir + ':/usr/bin:/bin')
-        r = run(['sh', ctrl, 'configure', ''], env=env)
+        r = run(['sh', ctrl, 'configure', '1.0.0'], env=env)
         calls = ''
         if os.path.exists(log):
             with open(log) as f:
                 calls = f.read()
         return r, calls
 
-    def test_postinst_grants_the_capability_or_says_how_to_run(self):
+    def test_postinst_grants_the_capability_to_the_helper_alone(self):
+        r, calls = self.run_postinst(self.common, 'ok', 'exit 0')
+        self.assertEqual((r.returncode, r.stderr), (0, ''))
+        self.assertEqual('cap_net_bind_service=+ep %s\n' % HELPER, calls)
+        r, calls = self.run_postinst(self.common, 'refused', 'echo "Operation not supported" >&2; exit 1')
+        self.assertEqual(r.returncode, 0, 'a refused setcap must not fail the installation')
+        self.assertIn('cannot bind UDP port 67', r.stderr)
+        self.assertIn('SSDP', r.stderr)
+        # An administrator's statoverride for the helper: the capability is
+        # not granted again on upgrade.
+        r, calls = self.run_postinst(self.common, 'override', 'exit 0',
+                                     '[ "$1 $2" = "--list %s" ] && echo "root root 0755 %s"' % (HELPER, HELPER))
+        self.assertEqual((0, ''), (r.returncode, calls), r.stderr)
+        # The programs grant nothing, and take back what an earlier version
+        # granted them.
         for path, program in ((self.window, 'nasfinder'), (self.scan, 'nasfinder-scan')):
-            r, calls = self.run_postinst(path, program + '-ok', 'exit 0')
-            self.assertEqual(0, r.returncode, r.stderr)
-            self.assertEqual('cap_net_bind_service=+ep /usr/bin/%s\n' % program, calls)
-            self.assertEqual('', r.stderr)
-            r, calls = self.run_postinst(path, program + '-refused', 'echo "Operation not supported" >&2; exit 1')
-            self.assertEqual(0, r.returncode, 'a refused setcap must not fail the installation')
-            self.assertIn('cannot bind UDP port 67', r.stderr)
-            self.assertIn('SSDP', r.stderr)
-            # An administrator's statoverride for the program: the capability is
-            # not granted again on upgrade.
-            listing = 'root root 0755 /usr/bin/%s' % program
-            r, calls = self.run_postinst(path, program + '-override', 'exit 0',
-                                         '[ "$1 $2" = "--list /usr/bin/%s" ] && echo "%s"' % (program, listing))
-            self.assertEqual((0, ''), (r.returncode, calls), r.stderr)
+            r, calls = self.run_postinst(path, program + '-clean', 'exit 0')
+            self.assertEqual((0, '', ''), (r.returncode, calls, r.stderr))
+            r, calls = self.run_postinst(path, program + '-old', 'exit 0',
+                                         getcap_body='echo "$1 cap_net_bind_service=ep"')
+            self.assertEqual((0, '-r /usr/bin/%s\n' % program), (r.returncode, calls), r.stderr)
 
     def test_desktop_entry_and_metainfo_validate(self):
         root = self.extract(self.window)
@@ -133,7 +141,7 @@ class Packages(unittest.TestCase):
     def test_lintian_reports_no_error(self):
         if not shutil.which('lintian'):
             self.skipTest('lintian is not installed')
-        r = run(['lintian', '--tag-display-limit', '0', self.window, self.scan])
+        r = run(['lintian', '--tag-display-limit', '0', self.window, self.scan, self.common])
         errors = [line for line in r.stdout.splitlines() if line.startswith('E:')]
         self.assertEqual([], errors, r.stdout)
 

@@ -581,7 +581,7 @@ class Arguments(ScanCase):
 
     def test_version_and_help(self):
         r = self.scan('--version', timeout=20)
-        self.assertEqual((r.returncode, r.stdout), (0, b'nasfinder-scan 1.0.0\n'))
+        self.assertEqual((r.returncode, r.stdout), (0, b'nasfinder-scan 1.1.0\n'))
         r = self.scan('--help', timeout=20)
         self.assertEqual(r.returncode, 0)
         self.assertIn(b'--watch', r.stdout)
