@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Idle cost of the window: starts nasfinder in the test bed's client namespace
 (under Xvfb, or Qt's offscreen platform), lets its search countdown run out,
-then measures its CPU share over 60 s and prints its resident memory.
+then measures its CPU share over 60 s and prints its resident memory, and
+what the start and the countdown cost up to then (--settle 14: "at 14 s").
 
     bench/idle.py [--app build/src/nasfinder] [--platform xvfb|offscreen]
                   [--settle 15] [--seconds 60] [--devices 4]
@@ -124,6 +125,7 @@ def main():
                 return 1
             ns0, ticks0 = cpu_ns(pid)
             t0 = time.monotonic()
+            rss0 = status_kib(pid, 'VmRSS')
             time.sleep(args.seconds)
             ns1, ticks1 = cpu_ns(pid)
             t1 = time.monotonic()
@@ -143,6 +145,9 @@ def main():
     wall = t1 - t0
     share = 100.0 * (ns1 - ns0) / 1e9 / wall
     share_ticks = 100.0 * (ticks1 - ticks0) / CLK_TCK / wall
+    # What the start and the countdown cost, up to the measurement's start.
+    print('at %.0f s after start: %.1f ms of CPU time since start, resident memory %.1f MiB'
+          % (t0 - started, ns0 / 1e6, rss0 / 1024.0))
     print('measured %.0f s, from %.0f s after start' % (wall, t0 - started))
     print('CPU: %.4f %% of one core (%.1f ms of CPU time; by clock ticks %.3f %%)'
           % (share, (ns1 - ns0) / 1e6, share_ticks))
