@@ -550,6 +550,30 @@ class RoutedSubnet(ScanCase):
         self.assertIn(b"'localhost' resolves to no device's address (127.0.0.1)", r.stderr)
 
 
+class Sandbox(unittest.TestCase):
+    """tools/lan-sandbox says how many of its devices the finder lists: as many
+    as the scan lists there, plain and beyond a router."""
+    SANDBOX = os.path.join(HERE, '..', '..', 'tools', 'lan-sandbox')
+
+    def test_the_sandbox_counts_what_the_scan_lists(self):
+        beyond = ['198.18.20.10', '198.18.20.11', '198.18.20.12']
+        for options, scan_args, refused in (
+                (['-n', '6'], [], 'OMBRA, KELDO'),
+                (['--routed', '-n', '3', '--vendors', 'TAVIK,OMBRA,mirdo'],
+                 [a for address in beyond for a in ('--address', address)], 'OMBRA')):
+            r = subprocess.run([sys.executable, self.SANDBOX] + options + [SCAN, '--json', '--seconds', '2'] +
+                               scan_args, capture_output=True, timeout=120)
+            err = r.stderr.decode('utf-8', 'replace')
+            self.assertEqual(r.returncode, 0, err)
+            said = [line for line in err.splitlines() if 'the finder lists' in line]
+            self.assertEqual(len(said), 1, err)
+            count = int(said[0].split('the finder lists ')[1].split()[0])
+            self.assertEqual(count, len(strict_json(r.stdout)), err)
+            self.assertIn('refuses the vendor%s %s (' % ('s' if ',' in refused else '', refused), said[0])
+            if '--routed' in options:
+                self.assertIn('--address %s,' % beyond[0], err)
+
+
 class Arguments(ScanCase):
     devices = 1
 
