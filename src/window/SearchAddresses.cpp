@@ -4,6 +4,8 @@
 #include "HostAddress.h"
 
 #include <QDialogButtonBox>
+#include <QEvent>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -91,7 +93,10 @@ SearchAddressesDialog::SearchAddressesDialog(const QStringList& addresses, const
     entry->setPlaceholderText(QStringLiteral("198.18.20.10"));
     addButton->setText(caption(kAddKey, kAddText));
     removeButton->setText(caption(kRemoveKey, kRemoveText));
-    problem->setWordWrap(true);
+    // One line whether it says something or not, so that the field and the
+    // buttons stay where they are when it fills or empties.
+    problem->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    problem->setFixedHeight(fontMetrics().lineSpacing());
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
 
     auto* adding = new QHBoxLayout;
@@ -136,10 +141,10 @@ void SearchAddressesDialog::addTyped()
     if (!address)
     {
         const QString text = caption(kNotAnAddressKey, kNotAnAddressText);
-        problem->setText(text.contains(QLatin1String("%1")) ? text.arg(typed) : text);
+        sayProblem(text.contains(QLatin1String("%1")) ? text.arg(typed) : text);
         return;
     }
-    problem->clear();
+    sayProblem(QString());
     entry->clear();
     const QList<QListWidgetItem*> known = list->findItems(*address, Qt::MatchExactly);
     if (!known.isEmpty())
@@ -150,6 +155,28 @@ void SearchAddressesDialog::addTyped()
     list->addItem(*address);
     list->setCurrentRow(list->count() - 1);
     emit addressesChanged(addresses());
+}
+
+void SearchAddressesDialog::sayProblem(const QString& text)
+{
+    problemText = text;
+    problem->setToolTip(text);
+    problem->setText(
+        problem->fontMetrics().elidedText(text, Qt::ElideRight, problem->contentsRect().width()));
+}
+
+void SearchAddressesDialog::changeEvent(QEvent* event)
+{
+    QDialog::changeEvent(event);
+    // The captions' font comes after the dialog is made.
+    if (event->type() == QEvent::FontChange)
+        problem->setFixedHeight(QFontMetrics(font()).lineSpacing());
+}
+
+void SearchAddressesDialog::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    sayProblem(problemText);
 }
 
 void SearchAddressesDialog::removeSelected()
