@@ -261,7 +261,8 @@ int ApplicationMain(int argc, char** argv)
         break;
     }
 
-    const std::string noSession = MissingGraphicalSession(std::vector<std::string>(argv + 1, argv + argc));
+    const std::string noSession =
+        MissingGraphicalSession(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
     if (!noSession.empty())
     {
         std::fprintf(stderr, "%s\n", NoGraphicalSessionLine(noSession).c_str());
