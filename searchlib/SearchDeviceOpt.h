@@ -97,6 +97,15 @@ extern "C"
         int address_searches_bound; /* of those, the ones whose socket is bound */
         int address_error;          /* why the last one without a socket has none */
         int address_no_port_left;   /* local addresses given none: no port was left */
+        int search_interfaces;      /* the interfaces the searches leave by, as last
+                                     * looked at (at the start and at every search): in
+                                     * multi-address mode the chosen ones that are up,
+                                     * not loopback and hold an IPv4 address; otherwise
+                                     * 1 when a route takes the broadcast or the group
+                                     * out by an interface other than loopback, else 0;
+                                     * -1 when the system could not list them. The
+                                     * unicast searches (search_dll_set_unicast_addresses)
+                                     * go by their own routes and are not counted. */
     };
 
     int search_dll_init(int (*callback)(void*, int), bool bLogEnable, const char* logDir, bool bMultiIP);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "log/ShowLog.h"
+#include "net/SearchSockets.h"
 #include "protocol/BroadcastProtocol.h"
 #include "protocol/SsdpProtocol.h"
 #include "search/SearchDeviceBroadcastThread.h"
@@ -69,12 +70,16 @@ void Searcher::Start(SearchDeviceCallback callback, bool multiAddress)
 
     if (multiAddress)
         AddAddressWorkers();
+    else
+        LookAtRoutedInterface();
 }
 
 void Searcher::Search(dhcppacket& packet)
 {
     if (m_bMultiAddress)
         AddAddressWorkers();
+    else
+        LookAtRoutedInterface();
     const std::vector<boost::asio::ip::address_v4> targets = m_UnicastTargets.Get();
     // Each device port gets the unicast search once, from the first worker of
     // its protocol that has a socket: the group member, or when it has none, a
@@ -109,6 +114,7 @@ search_dll_status Searcher::Status() const
     status.group_port = kSsdpPort;
     status.group_retry_ports = m_bMultiAddress ? 0 : kMaxPortRetries;
     status.address_no_port_left = m_nAddressesWithoutPort;
+    status.search_interfaces = m_nSearchInterfaces;
     for (std::size_t i = 0; i < m_vWorkers.size(); ++i)
     {
         const CSearchDeviceThread& thread = *m_vWorkers[i].thread;
@@ -160,6 +166,7 @@ void Searcher::AddAddressWorkers()
     // A failed look leaves every worker with the interfaces it had.
     if (!CurrentSearchInterfaces(interfaces))
         return;
+    m_nSearchInterfaces = static_cast<int>(interfaces.size());
     if (m_InterfaceChoice.Active())
     {
         std::vector<unsigned int> indices;
@@ -194,6 +201,15 @@ void Searcher::AddAddressWorkers()
         m_nNextCommandPort += kCommandPortStep;
     }
     m_nAddressesWithoutPort = withoutPort;
+}
+
+void Searcher::LookAtRoutedInterface()
+{
+    const bool routed = RoutesOutOfThisHost(boost::asio::ip::address_v4::broadcast().to_uint()) ||
+                        RoutesOutOfThisHost(boost::asio::ip::make_address_v4(kSsdpGroup).to_uint());
+    m_nSearchInterfaces = routed ? 1 : 0;
+    if (!routed)
+        io_printf("Search Interfaces : no route takes the broadcast or the group out of this host ");
 }
 
 bool Searcher::CurrentSearchInterfaces(std::vector<LocalInterface>& interfaces) const

@@ -82,6 +82,9 @@ private:
     // Makes a worker for each local address that has none yet, and hands every
     // worker the interfaces of this search.
     void AddAddressWorkers();
+    // Without multi-address mode the routes choose the interface: whether any
+    // takes the broadcast or the group out of this host.
+    void LookAtRoutedInterface();
 
     // Everything but the report lock and the arrival filter is used on the
     // caller's thread only: the entry points never run at the same time.
@@ -96,6 +99,8 @@ private:
     InterfaceChoice m_InterfaceChoice;
     // Local addresses that got no worker: no port was left for them.
     int m_nAddressesWithoutPort = 0;
+    // The interfaces the searches leave by, as last looked at; -1: unknown.
+    int m_nSearchInterfaces = -1;
     // Stored before any worker exists, read by the workers afterwards.
     SearchDeviceCallback m_Callback = nullptr;
     // Serialises the reports: the callback runs under it.

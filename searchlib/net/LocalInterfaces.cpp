@@ -24,6 +24,21 @@ bool AnyMatches(const LocalInterface& iface, const std::vector<std::string>& ite
     return std::any_of(items.begin(), items.end(),
                        [&iface](const std::string& item) { return InterfaceMatches(iface, item); });
 }
+
+InterfaceLimit LimitOf(const LocalInterface& iface)
+{
+    if ((iface.flags & IFF_LOOPBACK) != 0)
+        return InterfaceLimit::Loopback;
+    if ((iface.flags & IFF_UP) == 0)
+        return InterfaceLimit::Down;
+    if (SearchableInterfaces({iface}, InterfaceChoice{}).empty())
+        return InterfaceLimit::NoAddress;
+    // The broadcast thread leaves such an interface out; the SSDP search
+    // still goes out from its address.
+    if ((iface.flags & IFF_BROADCAST) == 0)
+        return InterfaceLimit::NoBroadcast;
+    return InterfaceLimit::None;
+}
 } // namespace
 
 bool ListLocalInterfaces(std::vector<LocalInterface>& list)
@@ -163,20 +178,8 @@ std::vector<ChosenInterface> ChosenInterfaceLimits(const std::vector<LocalInterf
         return chosen;
     for (const LocalInterface& iface : all)
     {
-        if (!InterfaceChosen(iface, choice))
-            continue;
-        InterfaceLimit limit = InterfaceLimit::None;
-        if ((iface.flags & IFF_LOOPBACK) != 0)
-            limit = InterfaceLimit::Loopback;
-        else if ((iface.flags & IFF_UP) == 0)
-            limit = InterfaceLimit::Down;
-        else if (SearchableInterfaces({iface}, InterfaceChoice{}).empty())
-            limit = InterfaceLimit::NoAddress;
-        // The broadcast thread leaves such an interface out; the SSDP search
-        // still goes out from its address.
-        else if ((iface.flags & IFF_BROADCAST) == 0)
-            limit = InterfaceLimit::NoBroadcast;
-        chosen.push_back({iface.name, limit});
+        if (InterfaceChosen(iface, choice))
+            chosen.push_back({iface.name, LimitOf(iface)});
     }
     return chosen;
 }
@@ -213,6 +216,37 @@ bool AnyChosenInterfaceSearches(const std::vector<ChosenInterface>& chosen)
                                              return iface.limit == InterfaceLimit::None ||
                                                     iface.limit == InterfaceLimit::NoBroadcast;
                                          });
+}
+
+std::string NoSearchInterfaceReason(const std::vector<LocalInterface>& all, const InterfaceChoice& choice)
+{
+    std::string reason;
+    for (const LocalInterface& iface : all)
+    {
+        std::string why;
+        switch (LimitOf(iface))
+        {
+        case InterfaceLimit::Loopback:
+            why = " is a loopback interface";
+            break;
+        case InterfaceLimit::Down:
+            why = " is down";
+            break;
+        case InterfaceLimit::NoAddress:
+            why = " has no IPv4 address";
+            break;
+        case InterfaceLimit::None:
+        case InterfaceLimit::NoBroadcast:
+            if (AnyMatches(iface, choice.exclude))
+                why = " is excluded";
+            else if (!InterfaceChosen(iface, choice))
+                why = " is not chosen";
+            break;
+        }
+        if (!why.empty())
+            reason += (reason.empty() ? "" : ", ") + iface.name + why;
+    }
+    return all.empty() ? "no interface is listed here" : reason;
 }
 
 void CArrivalFilter::Restrict(std::vector<unsigned int> indices)

@@ -98,6 +98,11 @@ std::string InterfaceLimitText(const std::string& name, InterfaceLimit limit);
 // False only when interfaces were chosen and none of them can carry a search.
 bool AnyChosenInterfaceSearches(const std::vector<ChosenInterface>& chosen);
 
+// What keeps each interface of all that carries no search out of it, in the
+// host's order ("lo is a loopback interface, eth0 is excluded"), or that there
+// is no interface at all: why a search has nowhere to go.
+std::string NoSearchInterfaceReason(const std::vector<LocalInterface>& all, const InterfaceChoice& choice);
+
 // Which interfaces' datagrams a worker may parse. Searching threads update it
 // before each search while the workers ask it for every datagram.
 class CArrivalFilter

@@ -200,3 +200,30 @@ bool SendOnInterface(int fd, const void* data, std::size_t size, std::uint32_t a
     std::memcpy(CMSG_DATA(c), &info, sizeof(info));
     return ::sendmsg(fd, &message.header, 0) >= 0;
 }
+
+bool RoutesOutOfThisHost(std::uint32_t address)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    // A connect of a UDP socket only looks the route up and picks the source
+    // address of its interface; a broadcast route needs SO_BROADCAST for it.
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof(on));
+    struct sockaddr_in target
+    {
+    };
+    target.sin_family = AF_INET;
+    target.sin_port = htons(kBroadcastDevicePort);
+    target.sin_addr.s_addr = htonl(address);
+    struct sockaddr_in source
+    {
+    };
+    socklen_t length = sizeof(source);
+    const bool routed =
+        ::connect(fd, reinterpret_cast<const struct sockaddr*>(&target), sizeof(target)) == 0 &&
+        ::getsockname(fd, reinterpret_cast<struct sockaddr*>(&source), &length) == 0;
+    ::close(fd);
+    const std::uint32_t from = ntohl(source.sin_addr.s_addr);
+    return routed && from != INADDR_ANY && (from >> 24) != 127;
+}

@@ -45,4 +45,8 @@ long ReceiveWithInterface(int fd, void* buffer, std::size_t size, std::uint32_t&
 bool SendOnInterface(int fd, const void* data, std::size_t size, std::uint32_t address, std::uint16_t port,
                      unsigned int ifindex);
 
+// Whether the system has a route that takes a datagram to address (host byte
+// order) out of this host, by an interface other than loopback. Nothing is sent.
+bool RoutesOutOfThisHost(std::uint32_t address);
+
 #endif

@@ -104,6 +104,29 @@ bool SayWhichSearchesCannotRun()
     return verdict.anyRuns;
 }
 
+// A search that leaves by no interface would end in "no devices found" and send
+// the user looking for a firewall: say instead what keeps every interface out.
+// Devices named with --address are still searched, by their own routes. True
+// when it said so.
+bool SayIfNoInterfaceCanSearch(const nasscan::ScanOptions& opts, const InterfaceChoice& choice,
+                               bool searchesAddresses)
+{
+    search_dll_status status{};
+    CDeviceSearchInterface::GetInstance()->GetSearchStatus(status);
+    if (status.search_interfaces != 0 || searchesAddresses)
+        return false;
+    std::string reason = "no route takes the broadcast or the SSDP group out of this computer, and with "
+                         "--no-multi the searches go only where the routes lead";
+    if (opts.multiIP)
+    {
+        std::vector<LocalInterface> all;
+        ListLocalInterfaces(all);
+        reason = NoSearchInterfaceReason(all, choice);
+    }
+    std::fprintf(stderr, "%s: no interface to search on: %s\n", kProgram, reason.c_str());
+    return true;
+}
+
 // The ending signals are blocked in every thread and taken by a thread of their
 // own, so they keep their meaning while the main thread or a report is stuck
 // writing to a standard output that nobody reads.
@@ -367,7 +390,7 @@ int main(int argc, char** argv)
     pthread_detach(signalThread);
 
     nasscan::StartLibrary(opts, &RawReport, searchAddresses);
-    if (!SayWhichSearchesCannotRun())
+    if (!SayWhichSearchesCannotRun() || SayIfNoInterfaceCanSearch(opts, choice, !searchAddresses.empty()))
         Finish(1);
 
     if (opts.watch)

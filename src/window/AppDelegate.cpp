@@ -1,6 +1,7 @@
 #include "AppDelegate.h"
 
 #include "Controller.h"
+#include "GraphicalSession.h"
 #include "InterfaceChoice.h"
 #include "ProcessPrivileges.h"
 #include "ui_MainWindow.h"
@@ -15,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -85,7 +87,9 @@ const char kUsage[] = "Usage: nasfinder [OPTIONS]\n"
                       "-qwindowgeometry WxH+X+Y, -reverse, -session ID, ...) are passed to Qt.\n"
                       "Closing the window ends the program with exit status 1; a bad argument\n"
                       "gives exit status 2, and so does an interface both chosen and excluded or\n"
-                      "a choice of interfaces where no search can run.\n"
+                      "a choice of interfaces where no search can run. Without a graphical\n"
+                      "session to open on (no DISPLAY, no WAYLAND_DISPLAY) it ends with exit\n"
+                      "status 3: nasfinder-scan searches without one.\n"
                       "Diagnostic lines go to standard error.\n";
 
 // Options QApplication and its platform plugins take out of argv themselves,
@@ -221,7 +225,17 @@ int ApplicationMain(int argc, char** argv)
         break;
     }
 
+    const std::string noSession =
+        MissingGraphicalSession(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+    if (!noSession.empty())
+    {
+        std::fprintf(stderr, "%s\n", NoGraphicalSessionLine(noSession).c_str());
+        return kNoGraphicalSessionStatus;
+    }
+
+    auto platformGuard = std::make_unique<PlatformFailureGuard>();
     QApplication app(argc, argv);
+    platformGuard.reset();
     QApplication::setApplicationName(QStringLiteral("nasfinder"));
     QApplication::setDesktopFileName(QStringLiteral("nasfinder"));
 

@@ -36,7 +36,8 @@ private:
 // The process's entry: first binds the broadcast search's port and gives up
 // every capability (status 1 when one is left), then answers -h/--help and
 // --version and refuses unknown arguments (status 2) before anything else
-// starts; otherwise creates the
+// starts, and ends with status 3 when there is no graphical session to open
+// on; otherwise creates the
 // application with the process arguments, loads and wakes the window and its
 // controller, shows the window and runs until the window closes.
 int ApplicationMain(int argc, char** argv);

@@ -6,6 +6,8 @@
 #include "net/UnicastAddress.h"
 
 #include <QDialogButtonBox>
+#include <QEvent>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -94,7 +96,10 @@ SearchAddressesDialog::SearchAddressesDialog(const QStringList& addresses, const
     entry->setPlaceholderText(QStringLiteral("198.18.20.10"));
     addButton->setText(caption(kAddKey, kAddText));
     removeButton->setText(caption(kRemoveKey, kRemoveText));
-    problem->setWordWrap(true);
+    // One line whether it says something or not, so that the field and the
+    // buttons stay where they are when it fills or empties.
+    problem->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    problem->setFixedHeight(fontMetrics().lineSpacing());
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
 
     auto* adding = new QHBoxLayout;
@@ -139,10 +144,10 @@ void SearchAddressesDialog::addTyped()
     if (!address)
     {
         const QString text = caption(kNotAnAddressKey, kNotAnAddressText);
-        problem->setText(text.contains(QLatin1String("%1")) ? text.arg(typed) : text);
+        sayProblem(text.contains(QLatin1String("%1")) ? text.arg(typed) : text);
         return;
     }
-    problem->clear();
+    sayProblem(QString());
     entry->clear();
     const QList<QListWidgetItem*> known = list->findItems(*address, Qt::MatchExactly);
     if (!known.isEmpty())
@@ -153,6 +158,28 @@ void SearchAddressesDialog::addTyped()
     list->addItem(*address);
     list->setCurrentRow(list->count() - 1);
     emit addressesChanged(addresses());
+}
+
+void SearchAddressesDialog::sayProblem(const QString& text)
+{
+    problemText = text;
+    problem->setToolTip(text);
+    problem->setText(
+        problem->fontMetrics().elidedText(text, Qt::ElideRight, problem->contentsRect().width()));
+}
+
+void SearchAddressesDialog::changeEvent(QEvent* event)
+{
+    QDialog::changeEvent(event);
+    // The captions' font comes after the dialog is made.
+    if (event->type() == QEvent::FontChange)
+        problem->setFixedHeight(QFontMetrics(font()).lineSpacing());
+}
+
+void SearchAddressesDialog::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    sayProblem(problemText);
 }
 
 void SearchAddressesDialog::removeSelected()

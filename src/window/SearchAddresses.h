@@ -59,8 +59,17 @@ public:
     QPushButton* removeButton;
     QLabel* problem;
 
+protected:
+    void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
+    // Shows text on the problem line, cut with an ellipsis where it is too
+    // long for the line, all of it in the line's tooltip.
+    void sayProblem(const QString& text);
+
     Caption caption;
+    QString problemText;
 };
 
 #endif

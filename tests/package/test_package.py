@@ -1,21 +1,27 @@
 """Checks the Debian packages that tools/package.sh left in dist/, without
 installing them on this machine: their files, their control fields, what the
 maintainer script does when setcap works and when it does not, and what
-lintian, desktop-file-validate and appstreamcli say of them.
+lintian, desktop-file-validate and appstreamcli say of them. Then whether
+firewalld and ufw, as Debian ships them, read the firewall files of a build
+from source (`cmake --install`).
 
     python3 -m unittest -v tests/package/test_package.py   (after tools/package.sh)
 """
 
 import glob
 import os
+import re
 import shutil
 import subprocess
+import sys
 import tempfile
 import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 DIST = os.path.join(ROOT, 'dist')
 HELPER = '/usr/libexec/nasfinder/nasfinder-broadcast'
+sys.path.insert(0, os.path.join(ROOT, 'tools', 'testbed'))
+import lanbed  # noqa: E402  (the ports of a firewalld service file)
 
 
 def run(argv, **kw):
@@ -144,6 +150,118 @@ class Packages(unittest.TestCase):
         r = run(['lintian', '--tag-display-limit', '0', self.window, self.scan, self.common])
         errors = [line for line in r.stdout.splitlines() if line.startswith('E:')]
         self.assertEqual([], errors, r.stdout)
+
+
+# Runs in fresh mount, network and PID namespaces: a throwaway root made of this
+# machine's own with the unpacked firewall tools in a layer above it, and every
+# write in a layer of memory that goes with the namespace. The packages are
+# only unpacked (no maintainer script runs, no service starts), and the empty
+# network namespace keeps whatever runs away from the machine's network.
+#   sh -c SCRIPT sh WORK DEBS COMMAND DIR...   (DIRs are seen at their own paths)
+THROWAWAY_ROOT = r"""
+set -e
+work=$1 debs=$2 command=$3
+shift 3
+mount -t tmpfs nasfinder-check "$work"
+mkdir "$work/layer" "$work/upper" "$work/scratch" "$work/root"
+for deb in "$debs"/*.deb; do dpkg-deb -x "$deb" "$work/layer"; done
+# /bin, /sbin and /lib are links into /usr here: a folder of the same name in
+# the layer above would hide them.
+for top in bin sbin lib lib32 lib64; do
+  if [ -d "$work/layer/$top" ] && [ -L "/$top" ]; then
+    mkdir -p "$work/layer/usr/$top"
+    cp -a "$work/layer/$top/." "$work/layer/usr/$top/"
+    rm -rf "${work:?}/layer/$top"
+  fi
+done
+# What the maintainer scripts do on a first installation and the tools need:
+# ufw's configuration from its templates, iptables chosen among its variants.
+if [ -d "$work/layer/usr/share/ufw" ]; then
+  cp "$work/layer/usr/share/ufw/ufw.conf" "$work/layer/usr/share/ufw/iptables/"*.rules "$work/layer/etc/ufw/"
+fi
+for cmd in iptables ip6tables iptables-restore ip6tables-restore iptables-save ip6tables-save; do
+  variant=$(echo "$cmd" | sed 's/tables/tables-nft/')
+  if [ ! -e "/usr/sbin/$cmd" ] && [ -e "$work/layer/usr/sbin/$variant" ]; then
+    ln -s "$variant" "$work/layer/usr/sbin/$cmd"
+  fi
+done
+mount -t overlay nasfinder-check -o "lowerdir=$work/layer:/,upperdir=$work/upper,workdir=$work/scratch" \
+  "$work/root"
+mount -t proc proc "$work/root/proc"
+mount --rbind /dev "$work/root/dev"
+mount -t tmpfs tmp "$work/root/tmp"
+mount -t tmpfs run "$work/root/run"
+for dir in "$@"; do
+  mkdir -p "$work/root$dir"
+  mount --bind "$dir" "$work/root$dir"
+done
+exec chroot "$work/root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 sh -c "$command"
+"""
+
+
+class SourceInstall(unittest.TestCase):
+    """`cmake --install` puts the firewalld service and the ufw profile where
+    the real firewall-offline-cmd and ufw find them, whatever the prefix."""
+    SERVICE = os.path.join(ROOT, 'src', 'firewall', 'nasfinder.xml')
+
+    def setUp(self):
+        if os.geteuid() != 0:
+            self.skipTest('the throwaway root needs root (namespaces and mounts)')
+        for tool in ('unshare', 'apt-get', 'dpkg-deb', 'cmake'):
+            if not shutil.which(tool):
+                self.skipTest('%s is not installed' % tool)
+        self.tmp = tempfile.mkdtemp(prefix='nasfinder-source-install-', dir='/var/tmp')
+        self.addCleanup(shutil.rmtree, self.tmp)
+
+    def download_firewall_tools(self):
+        """The Debian packages of firewalld and ufw and whatever of theirs this
+        machine lacks, downloaded into a folder of the test, not installed."""
+        debs = os.path.join(self.tmp, 'debs')
+        os.makedirs(os.path.join(debs, 'partial'))
+        argv = ['apt-get', 'install', '--download-only', '-y', '-q', '--no-install-recommends',
+                '-o', 'Dir::Cache::archives=' + debs, 'firewalld', 'ufw']
+        env = dict(os.environ, DEBIAN_FRONTEND='noninteractive')
+        r = run(argv, env=env)
+        if r.returncode != 0:
+            # Package lists that are missing or out of date (a fresh machine).
+            run(['apt-get', 'update', '-q'], env=env)
+            r = run(argv, env=env)
+        if r.returncode != 0:
+            self.skipTest('cannot download firewalld and ufw to check the firewall files with: %s' %
+                          r.stderr.strip()[-500:])
+        return debs
+
+    def test_firewalld_and_ufw_read_the_files_of_a_source_install(self):
+        debs = self.download_firewall_tools()
+        ports = lanbed.udp_ports_of_service(self.SERVICE)
+        rows = (('default prefix', [], '/usr/lib/firewalld/services/nasfinder.xml'),
+                # firewalld also reads its configuration folder, for a service
+                # an administrator adds.
+                ('other prefix, service folder chosen',
+                 ['-DCMAKE_INSTALL_PREFIX=/opt/nasfinder',
+                  '-DNASFINDER_FIREWALLD_SERVICES_DIR=/etc/firewalld/services'],
+                 '/etc/firewalld/services/nasfinder.xml'))
+        for i, (name, options, service) in enumerate(rows):
+            with self.subTest(name):
+                build = os.path.join(self.tmp, 'build-%d' % i)
+                r = run(['cmake', '-S', ROOT, '-B', build, '-DNASFINDER_BUILD_WINDOW=OFF',
+                         '-DNASFINDER_BUILD_BENCH=OFF', '-DNASFINDER_BUILD_TESTS=OFF'] + options)
+                self.assertEqual(0, r.returncode, r.stdout + r.stderr)
+                work = os.path.join(self.tmp, 'root-%d' % i)
+                os.mkdir(work)
+                command = ('cmake --install %s --component firewall && '
+                           'firewall-offline-cmd --info-service=nasfinder && ufw app info nasfinder' % build)
+                r = run(['unshare', '--mount', '--net', '--pid', '--fork', '--kill-child', 'sh', '-c',
+                         THROWAWAY_ROOT, 'sh', work, debs, command, ROOT, build], timeout=300)
+                self.assertEqual(0, r.returncode, r.stdout + r.stderr)
+                # "Up-to-date" where this machine has the same file already.
+                for path in (service, '/etc/ufw/applications.d/nasfinder'):
+                    self.assertRegex(r.stdout, r'\n-- (Installing|Up-to-date): %s\n' % re.escape(path))
+                # firewalld: "  ports: 67/udp 1530-1690/udp ..."; ufw: one "  1530:1690/udp" a line.
+                offered = r.stdout.partition('ports:')[2].split('\n', 1)[0].split()
+                self.assertEqual(sorted(p + '/udp' for p in ports), sorted(offered), r.stdout)
+                for port in ports:
+                    self.assertIn('\n  %s/udp\n' % port.replace('-', ':'), r.stdout)
 
 
 if __name__ == '__main__':

@@ -23,6 +23,7 @@ sys.path.insert(0, os.path.join(HERE, '..', '..', 'tools', 'testbed'))
 import lanbed  # noqa: E402
 
 SCAN = os.environ.get('NASFINDER_SCAN', '')
+NETNS_RUN = os.path.join(HERE, '..', '..', 'tools', 'testbed', 'netns-run.sh')
 LIST_KEYS = ['id', 'ip', 'host', 'product', 'extra', 'osversion', 'vendor', 'type']
 RAW_KEYS = LIST_KEYS + ['port']
 FFFD = '\ufffd'
@@ -460,23 +461,34 @@ class TwoNetworks(ScanCase):
             self.assertEqual(self.listed(*choice), sorted([dev[1], dev[3]]), choice)
             self.assertEqual({r['src'] for r in self.sim.requests(own=False)}, {self.lan.client_addrs[1]}, choice)
 
-    def test_a_choice_that_cannot_search_exits_2_and_says_why(self):
+    def test_a_choice_or_a_host_that_cannot_search_ends_it_and_says_why(self):
         eth0 = self.lan.client_addrs[0]
-        for args, lines in (
-                (['--interface', 'eth1', '--exclude-interface', 'wlan7'],
-                 ["unknown interface 'wlan7'; the interfaces here are: eth0, eth1, lo"]),
+        empty_namespace = ['sh', NETNS_RUN]
+        no_interface = 'no interface to search on: '
+        for args, status, lines, prefix in (
+                (['--interface', 'eth1', '--exclude-interface', 'wlan7'], 2,
+                 ["unknown interface 'wlan7'; the interfaces here are: eth0, eth1, lo"], []),
                 # Chosen and excluded at once, by name and by address: nothing would be searched.
-                (['--interface', 'eth0', '--exclude-interface', eth0],
-                 ['interface eth0 is both chosen (--interface eth0) and excluded (--exclude-interface %s)' % eth0]),
-                (['--interface', 'lo'],
+                (['--interface', 'eth0', '--exclude-interface', eth0], 2,
+                 ['interface eth0 is both chosen (--interface eth0) and excluded (--exclude-interface %s)' % eth0],
+                 []),
+                (['--interface', 'lo'], 2,
                  ['interface lo is a loopback interface: no search runs there',
-                  'no chosen interface can carry a search'])):
-            r = self.scan(*args, timeout=20)
+                  'no chosen interface can carry a search'], []),
+                # Nothing to search on is no empty result a firewall could explain.
+                (['--exclude-interface', 'eth0', '--exclude-interface', self.lan.client_addrs[1]], 1,
+                 [no_interface + 'lo is a loopback interface, eth0 is excluded, eth1 is excluded'], []),
+                ([], 1, [no_interface + 'lo is a loopback interface'], empty_namespace),
+                (['--no-multi', '--watch'], 1,
+                 [no_interface + 'no route takes the broadcast or the SSDP group out of this computer, and '
+                  'with --no-multi the searches go only where the routes lead'], empty_namespace)):
+            r = self.scan(*args, timeout=20, preexec=prefix)
             err = r.stderr.decode('utf-8', 'replace')
-            self.assertEqual(r.returncode, 2, (args, err))
+            self.assertEqual(r.returncode, status, (args, err))
             self.assertEqual(err.splitlines(), ['nasfinder-scan: ' + line for line in lines] +
-                             ["Try 'nasfinder-scan --help' for more information."], args)
-        self.assertEqual(self.sim.requests(own=False), [], 'a bad argument must not start a search')
+                             ["Try 'nasfinder-scan --help' for more information."] * (status == 2), args)
+            self.assertEqual(r.stdout, b'', args)
+        self.assertEqual(self.sim.requests(own=False), [], 'no search may go out')
         # One chosen interface that can search is enough; the other is named once.
         r = self.scan('--json', '--seconds', '2', '--interface', 'eth1', '--interface', 'lo')
         self.assertScanOk(r)
@@ -536,6 +548,30 @@ class RoutedSubnet(ScanCase):
         r = self.scan('--address', 'localhost', timeout=20)
         self.assertEqual(r.returncode, 2, r.stderr)
         self.assertIn(b"'localhost' resolves to no device's address (127.0.0.1)", r.stderr)
+
+
+class Sandbox(unittest.TestCase):
+    """tools/lan-sandbox says how many of its devices the finder lists: as many
+    as the scan lists there, plain and beyond a router."""
+    SANDBOX = os.path.join(HERE, '..', '..', 'tools', 'lan-sandbox')
+
+    def test_the_sandbox_counts_what_the_scan_lists(self):
+        beyond = ['198.18.20.10', '198.18.20.11', '198.18.20.12']
+        for options, scan_args, refused in (
+                (['-n', '6'], [], 'OMBRA, KELDO'),
+                (['--routed', '-n', '3', '--vendors', 'TAVIK,OMBRA,mirdo'],
+                 [a for address in beyond for a in ('--address', address)], 'OMBRA')):
+            r = subprocess.run([sys.executable, self.SANDBOX] + options + [SCAN, '--json', '--seconds', '2'] +
+                               scan_args, capture_output=True, timeout=120)
+            err = r.stderr.decode('utf-8', 'replace')
+            self.assertEqual(r.returncode, 0, err)
+            said = [line for line in err.splitlines() if 'the finder lists' in line]
+            self.assertEqual(len(said), 1, err)
+            count = int(said[0].split('the finder lists ')[1].split()[0])
+            self.assertEqual(count, len(strict_json(r.stdout)), err)
+            self.assertIn('refuses the vendor%s %s (' % ('s' if ',' in refused else '', refused), said[0])
+            if '--routed' in options:
+                self.assertIn('--address %s,' % beyond[0], err)
 
 
 class Arguments(ScanCase):

@@ -87,6 +87,8 @@ TEST(LibraryRegistry, BroadcastAndSsdpThreadsWithoutMultiAddressMode)
     EXPECT_EQ(status.group_bound_port, 1900);
     EXPECT_EQ(status.group_retry_ports, 20);
     EXPECT_EQ(status.address_searches, 0);
+    // The empty namespace has no route out: no interface to search on.
+    EXPECT_EQ(status.search_interfaces, 0);
 
     // A second start while the library runs changes nothing: no threads, no
     // mode, and the log stays where it is while the workers write to it.

@@ -137,6 +137,33 @@ TEST(LocalAddress, ChosenInterfacesAreSearchedOnlyWhenUsable)
         EXPECT_EQ(notices, row.notices) << ::testing::PrintToString(row.include);
         EXPECT_EQ(AnyChosenInterfaceSearches(chosen), row.anySearch) << ::testing::PrintToString(row.include);
     }
+
+    // Nothing left to search: every interface, with what keeps it out, so that
+    // an empty result is not blamed on the network.
+    const struct
+    {
+        std::vector<LocalInterface> all;
+        InterfaceChoice choice;
+        std::string reason;
+    } nowhere[] = {
+        {all,
+         {{}, {"eth0", "eth1", "10.8.0.2"}},
+         "lo is a loopback interface, eth0 is excluded, eth1 is excluded, tun0 is excluded, br0 is down, "
+         "wlan0 "
+         "has no IPv4 address"},
+        {all,
+         {{"br0", "wlan0"}, {"lo"}},
+         "lo is a loopback interface, eth0 is not chosen, eth1 is not chosen, tun0 is not chosen, br0 is "
+         "down, "
+         "wlan0 has no IPv4 address"},
+        {{all[0]}, {}, "lo is a loopback interface"},
+        {{}, {}, "no interface is listed here"},
+    };
+    for (const auto& row : nowhere)
+    {
+        EXPECT_TRUE(SearchableInterfaces(row.all, row.choice).empty()) << row.reason;
+        EXPECT_EQ(NoSearchInterfaceReason(row.all, row.choice), row.reason);
+    }
 }
 
 // A unicast search goes to one device: never a group, loopback, "this

@@ -297,11 +297,17 @@ TEST_F(ControllerTest, SearchAddressesRoundTripThroughTheSettings)
     ASSERT_TRUE(c->addressesDialog);
     SearchAddressesDialog& dialog = *c->addressesDialog;
     const int before = g_fakeSearchLib.unicastCalls;
+    // The field stays in its place while the line below it says why a text
+    // is no address and is emptied again.
+    QCoreApplication::processEvents();
+    const QRect field = dialog.entry->geometry();
     for (const char* typed :
-         {" 198.18.20.10 ", "10.1.2.3", "198.18.20.10", "224.0.0.1", "010.0.0.1", "nas.lan"})
+         {" 198.18.20.10 ", "224.0.0.1", "10.1.2.3", "198.18.20.10", "010.0.0.1", "nas.lan"})
     {
         dialog.entry->setText(QString::fromLatin1(typed));
         dialog.addButton->click();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(dialog.entry->geometry(), field) << typed << ": the field is at y " << dialog.entry->y();
     }
     EXPECT_EQ(dialog.addresses(), QStringList({"198.18.20.10", "10.1.2.3"}));
     EXPECT_TRUE(dialog.problem->text().contains("nas.lan")) << dialog.problem->text().toStdString();
@@ -792,30 +798,45 @@ TEST(WindowEntry, StatusLineSaysWhyTheBroadcastSearchIsOff)
 
 // --help, --version and bad arguments are answered before anything of Qt or
 // the library exists: the binary runs with no display at all, where creating
-// the window would abort, and says nothing beyond its answer.
+// the window would abort, and says nothing beyond its answer. Without a
+// graphical session the window says so in one line and ends with status 3.
 TEST(WindowEntry, ArgumentsAreAnsweredWithoutStartingTheWindow)
 {
     std::vector<std::string> envText;
     for (char** e = environ; *e != nullptr; ++e)
     {
         const std::string entry = *e;
-        if (entry.rfind("QT_QPA_PLATFORM=", 0) != 0 && entry.rfind("DISPLAY=", 0) != 0 &&
-            entry.rfind("WAYLAND_DISPLAY=", 0) != 0)
+        bool session = false;
+        for (const char* name : {"QT_QPA_PLATFORM=", "DISPLAY=", "WAYLAND_DISPLAY=", "WAYLAND_SOCKET=",
+                                 "XDG_SESSION_TYPE=", "XDG_RUNTIME_DIR="})
+            session = session || entry.rfind(name, 0) == 0;
+        if (!session)
             envText.push_back(entry);
     }
     std::vector<char*> env;
     for (std::string& entry : envText)
         env.push_back(entry.data());
     env.push_back(nullptr);
+    // A copy of ./run.sh alone in a folder: it must answer before it installs
+    // or builds anything, which it could not do there.
+    QTemporaryDir runFolder;
+    const std::string runSh = runFolder.filePath("run.sh").toStdString();
+    ASSERT_TRUE(QFile::copy(QStringLiteral(RUN_SH), QString::fromStdString(runSh)));
 
     const std::string usage = "Usage: nasfinder [OPTIONS]\n";
     const std::string version = "nasfinder " NASFINDER_VERSION "\n";
+    const auto noSession = [](const std::string& why)
+    {
+        return "nasfinder: the window needs a graphical session (" + why +
+               "); without one, search with nasfinder-scan, or ./run.sh --scan in the source tree\n";
+    };
     const struct
     {
         std::vector<std::string> args;
         int status;
         std::string outStart;
         std::string err;
+        std::vector<std::string> command = {NASFINDER_APP};
     } rows[] = {
         {{"--help"}, 0, usage, ""},
         {{"-h"}, 0, usage, ""},
@@ -851,15 +872,20 @@ TEST(WindowEntry, ArgumentsAreAnsweredWithoutStartingTheWindow)
          "nasfinder: interface lo is a loopback interface: no search runs there\nnasfinder: no chosen "
          "interface "
          "can carry a search; try 'nasfinder --help'\n"},
+        {{}, 3, "", noSession("DISPLAY is not set")},
+        {{"-platform", "wayland;xcb"}, 3, "", noSession("neither WAYLAND_DISPLAY nor DISPLAY is set")},
+        // A display that is named but not there: Qt's platform plugin gives up.
+        {{"-display", ":9317"}, 3, "", noSession("could not connect to display :9317")},
+        {{"-platform", "wayland"}, 3, "", noSession("WAYLAND_DISPLAY is not set"), {"/bin/bash", runSh}},
     };
     for (const auto& row : rows)
     {
-        std::vector<std::string> args{NASFINDER_APP};
+        std::vector<std::string> args = row.command;
         args.insert(args.end(), row.args.begin(), row.args.end());
         const ChildRun run = RunIsolated(args, env.data());
         if (Skipped(run))
             GTEST_SKIP() << run.out;
-        SCOPED_TRACE(row.args.front());
+        SCOPED_TRACE(::testing::PrintToString(args));
         ASSERT_TRUE(run.ended);
         ASSERT_TRUE(WIFEXITED(run.status)) << run.err;
         EXPECT_EQ(WEXITSTATUS(run.status), row.status) << run.err;
