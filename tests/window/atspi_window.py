@@ -88,7 +88,9 @@ class AtspiWindow:
         self.output = []
 
     def __enter__(self):
-        self.start()
+        # A caller may start it first, to tell Unavailable from the rest.
+        if self.proc is None:
+            self.start()
         return self
 
     def __exit__(self, *exc):
@@ -185,6 +187,11 @@ class AtspiWindow:
         except subprocess.TimeoutExpired:
             self.proc.kill()
             self.proc.wait()
+        for pipe in (self.proc.stdin, self.proc.stdout):
+            try:
+                pipe.close()
+            except OSError:
+                pass
         self.proc = None
 
 
