@@ -17,6 +17,7 @@ import xml.etree.ElementTree as ElementTree
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import atspi_window  # noqa: E402
+from test_window_lan import png_size  # noqa: E402
 
 RESOURCES = os.path.join(HERE, '..', '..', 'src', 'window', 'resources')
 SCREEN = (640, 400)
@@ -32,14 +33,6 @@ BUTTON_KEYS = ('Log In', 'My storage', 'Addresses', 'Refresh')
 def captions(code):
     root = ElementTree.parse(os.path.join(RESOURCES, 'XML_%s.xml' % code)).getroot()
     return {key.get('KeyString'): key.get('String') for key in root.iter('KEY')}
-
-
-def png_size(path):
-    with open(path, 'rb') as f:
-        head = f.read(24)
-    if head[:8] != b'\x89PNG\r\n\x1a\n':
-        raise AssertionError('%s is not a PNG' % path)
-    return int.from_bytes(head[16:20], 'big'), int.from_bytes(head[20:24], 'big')
 
 
 class WindowInOtherLanguages(unittest.TestCase):
