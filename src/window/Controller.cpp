@@ -21,10 +21,10 @@
 #include <QHeaderView>
 #include <QKeySequence>
 #include <QLabel>
-#include <QLocale>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProcessEnvironment>
 #include <QPushButton>
 #include <QShortcut>
 #include <QSortFilterProxyModel>
@@ -114,7 +114,7 @@ Controller::~Controller()
 void Controller::awakeFromNib()
 {
     device.clear();
-    startLanguageFile(QLocale::system().uiLanguages(), QStringLiteral(":"));
+    startLanguageFile(PreferredLanguages(QProcessEnvironment::systemEnvironment()), QStringLiteral(":"));
 
     searchAddresses = LoadSearchAddresses();
     StartSearchLibrary(searchAddresses);

@@ -182,14 +182,23 @@ std::optional<QFont> FontForEntry(const FontNode& entry)
 QString LanguageResourceName(const QStringList& preferredLanguages)
 {
     static const QString simplified = QStringLiteral("XML_ch");
+    // Languages with a file of their own, "XML_" followed by the subtag.
+    static const char* const ownFiles[] = {"en", "de", "fr", "es", "it", "pt", "ru",
+                                           "uk", "pl", "nl", "tr", "ja", "ko"};
     if (preferredLanguages.isEmpty())
         return simplified;
+    // A locale name's codeset and modifier ("de_CH.UTF-8@euro") say nothing of
+    // the language, and would end up in the region subtag.
     QString first = preferredLanguages.first();
+    for (const QChar stop : {u'.', u'@'})
+    {
+        const qsizetype at = first.indexOf(stop);
+        if (at >= 0)
+            first.truncate(at);
+    }
     first.replace(u'_', u'-');
     const QStringList subtags = first.split(u'-');
     const QString language = subtags.value(0).toLower();
-    if (language == QLatin1String("en"))
-        return QStringLiteral("XML_en");
     if (language == QLatin1String("zh") && subtags.size() > 1)
     {
         const QString second = subtags.at(1).toLower();
@@ -197,7 +206,29 @@ QString LanguageResourceName(const QStringList& preferredLanguages)
             second == QLatin1String("hk") || second == QLatin1String("mo"))
             return QStringLiteral("XML_tl");
     }
+    for (const char* own : ownFiles)
+    {
+        if (language == QLatin1String(own))
+            return QStringLiteral("XML_") + language;
+    }
     return simplified;
+}
+
+QStringList PreferredLanguages(const QProcessEnvironment& environment)
+{
+    // LANGUAGE wins even over a C locale, where gettext would ignore it: the
+    // window has no untranslated texts to fall back on, only simplified
+    // Chinese, so a language the user named is always the better choice.
+    const QStringList listed = environment.value(QStringLiteral("LANGUAGE")).split(u':', Qt::SkipEmptyParts);
+    if (!listed.isEmpty())
+        return listed;
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"})
+    {
+        const QString value = environment.value(QLatin1String(name));
+        if (!value.isEmpty())
+            return {value};
+    }
+    return {};
 }
 
 QString PathForResource(const QString& dir, const QString& name, const QString& type)

@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QFont>
 #include <QMetaType>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
@@ -67,12 +68,18 @@ double ReadFontSize(const std::optional<QString>& text);
 constexpr double kMaxFontPoints = 200.0;
 std::optional<QFont> FontForEntry(const FontNode& entry);
 
-// Resource name ("XML_ch", "XML_tl" or "XML_en") for the user's preferred
-// languages, most preferred first. Only the first counts, matched by language
-// and script or region: "en" and "en-..." give English; "zh-Hant...", "zh-TW",
-// "zh-HK" and "zh-MO" give traditional Chinese; everything else, and an empty
-// list, gives simplified Chinese.
+// Resource name ("XML_ch", "XML_tl", "XML_en", "XML_de", ...) for the user's
+// preferred languages, most preferred first. Only the first counts. It may be a
+// language tag ("de-AT") or a locale name ("de_CH.UTF-8"); a language with a
+// file of its own is matched by its language subtag alone, so "pt-PT" gets the
+// Brazilian file. "zh-Hant...", "zh-TW", "zh-HK" and "zh-MO" give traditional
+// Chinese; everything else, "C" and an empty list give simplified Chinese.
 QString LanguageResourceName(const QStringList& preferredLanguages);
+
+// The preferred languages as desktop programs read them from the environment:
+// the entries of LANGUAGE when it names any, otherwise the first of LC_ALL,
+// LC_MESSAGES and LANG that is set and not empty; no language when none is.
+QStringList PreferredLanguages(const QProcessEnvironment& environment);
 
 // Path of the resource "name.type" under dir, or a null string when there is none.
 QString PathForResource(const QString& dir, const QString& name, const QString& type);

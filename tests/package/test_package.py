@@ -39,6 +39,14 @@ def field(path, name):
     return run(['dpkg-deb', '-f', path, name]).stdout.strip()
 
 
+def window_locales():
+    """The locales of the window's language files other than English, as
+    desktop entries name them."""
+    names = os.listdir(os.path.join(ROOT, 'src', 'window', 'resources'))
+    codes = [m.group(1) for m in map(re.compile(r'^XML_(\w+)\.xml$').match, names) if m]
+    return sorted({'ch': 'zh_CN', 'tl': 'zh_TW'}.get(c, c) for c in codes if c != 'en')
+
+
 def contents(path):
     listing = run(['dpkg-deb', '-c', path]).stdout.splitlines()
     return {line.split()[-1].lstrip('.') for line in listing if line.split()}
@@ -83,6 +91,7 @@ class Packages(unittest.TestCase):
         depends = field(self.window, 'Depends')
         self.assertIn('xdg-utils', depends)
         self.assertIn('libqt6widgets6', depends)      # computed, not written by hand
+        # One package of fonts for the Chinese, Japanese and Korean captions.
         self.assertIn('fonts-noto-cjk', field(self.window, 'Recommends'))
         scan_depends = field(self.scan, 'Depends')
         self.assertIn('libc6', scan_depends)
@@ -138,11 +147,22 @@ class Packages(unittest.TestCase):
 
     def test_desktop_entry_and_metainfo_validate(self):
         root = self.extract(self.window)
-        r = run(['desktop-file-validate', os.path.join(root, 'usr/share/applications/nasfinder.desktop')])
+        desktop = os.path.join(root, 'usr/share/applications/nasfinder.desktop')
+        metainfo = os.path.join(root, 'usr/share/metainfo/nasfinder.metainfo.xml')
+        r = run(['desktop-file-validate', desktop])
         self.assertEqual(0, r.returncode, r.stdout + r.stderr)
-        r = run(['appstreamcli', 'validate', '--no-net',
-                 os.path.join(root, 'usr/share/metainfo/nasfinder.metainfo.xml')])
+        r = run(['appstreamcli', 'validate', '--no-net', metainfo])
         self.assertEqual(0, r.returncode, r.stdout + r.stderr)
+        # Every language the window speaks names and describes it in menus
+        # and software centres too.
+        with open(desktop, encoding='utf-8') as f:
+            entry = f.read()
+        with open(metainfo, encoding='utf-8') as f:
+            summaries = f.read()
+        for locale in window_locales():
+            for key in ('GenericName', 'Comment'):
+                self.assertIn('\n%s[%s]=' % (key, locale), entry)
+            self.assertIn('<summary xml:lang="%s">' % locale, summaries)
 
     def test_lintian_reports_no_error(self):
         if not shutil.which('lintian'):

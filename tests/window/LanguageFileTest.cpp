@@ -13,13 +13,19 @@
 #include "WindowTestSupport.h"
 
 #include <QAction>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMainWindow>
+#include <QProcessEnvironment>
 #include <QPushButton>
+#include <QRawFont>
+#include <QRegularExpression>
+#include <QSet>
 #include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -51,62 +57,189 @@ QByteArray AllEightEntries()
            Node("Search Time", "Seconds");
 }
 
+// The first preferred language, as a language tag or a locale name, and the
+// file it chooses.
+const std::vector<std::pair<QStringList, const char*>> kChoices = {
+    // The lists QLocale::system().uiLanguages() gives for common locales.
+    {{"en-US", "en-Latn-US", "en"}, "XML_en"},
+    {{"en-GB", "en-Latn-GB"}, "XML_en"},
+    {{"zh-CN", "zh-Hans-CN", "zh"}, "XML_ch"},
+    {{"zh-TW", "zh-Hant-TW"}, "XML_tl"},
+    {{"zh-HK", "zh-Hant-HK"}, "XML_tl"},
+    {{"zh-MO"}, "XML_tl"},
+    {{"zh-Hant"}, "XML_tl"},
+    {{"zh-Hans"}, "XML_ch"},
+    {{"zh-SG"}, "XML_ch"},
+    {{"zh_TW"}, "XML_tl"},
+    // A locale name's codeset is not part of the region.
+    {{"zh_TW.UTF-8"}, "XML_tl"},
+    {{"de-DE", "de-Latn-DE", "de"}, "XML_de"},
+    {{"de-AT"}, "XML_de"},
+    {{"de_CH.UTF-8"}, "XML_de"},
+    {{"fr_CA.UTF-8@euro"}, "XML_fr"},
+    {{"es-419"}, "XML_es"},
+    {{"it_IT"}, "XML_it"},
+    {{"pt-BR"}, "XML_pt"},
+    {{"pt-PT"}, "XML_pt"},
+    {{"ru_RU.UTF-8"}, "XML_ru"},
+    {{"uk-UA"}, "XML_uk"},
+    {{"PL_pl"}, "XML_pl"},
+    {{"nl-BE"}, "XML_nl"},
+    {{"tr_TR.UTF-8"}, "XML_tr"},
+    {{"ja-JP", "ja"}, "XML_ja"},
+    {{"ko_KR.eucKR"}, "XML_ko"},
+    // Only the first language counts.
+    {{"fr-FR", "en-US"}, "XML_fr"},
+    {{"sv-SE", "de-DE"}, "XML_ch"},
+    // Country codes and three-letter codes are not language subtags.
+    {{"ua"}, "XML_ch"},
+    {{"jp"}, "XML_ch"},
+    {{"eng"}, "XML_ch"},
+    {{"C"}, "XML_ch"},
+    {{"C.UTF-8"}, "XML_ch"},
+    {{"POSIX"}, "XML_ch"},
+    {{}, "XML_ch"},
+};
+
 } // namespace
 
-TEST(LanguageChoice, FirstPreferredLanguageByLanguageAndScript)
+TEST(LanguageChoice, FirstPreferredLanguageByLanguageSubtag)
 {
-    // The lists QLocale::system().uiLanguages() gives for common locales.
-    EXPECT_EQ(LanguageResourceName({"en-US", "en-Latn-US", "en"}), "XML_en");
-    EXPECT_EQ(LanguageResourceName({"en-GB", "en-Latn-GB"}), "XML_en");
-    EXPECT_EQ(LanguageResourceName({"en"}), "XML_en");
-    EXPECT_EQ(LanguageResourceName({"zh-CN", "zh-Hans-CN", "zh"}), "XML_ch");
-    EXPECT_EQ(LanguageResourceName({"zh-TW", "zh-Hant-TW"}), "XML_tl");
-    EXPECT_EQ(LanguageResourceName({"zh-HK", "zh-Hant-HK"}), "XML_tl");
-    EXPECT_EQ(LanguageResourceName({"zh-MO"}), "XML_tl");
-    EXPECT_EQ(LanguageResourceName({"zh-Hant"}), "XML_tl");
-    EXPECT_EQ(LanguageResourceName({"zh-Hans"}), "XML_ch");
-    EXPECT_EQ(LanguageResourceName({"zh-SG"}), "XML_ch");
-    EXPECT_EQ(LanguageResourceName({"zh_TW"}), "XML_tl");
-    EXPECT_EQ(LanguageResourceName({"de-DE", "de-Latn-DE", "de"}), "XML_ch");
-    EXPECT_EQ(LanguageResourceName({"C"}), "XML_ch");
-    EXPECT_EQ(LanguageResourceName({}), "XML_ch");
-    // Only the first language counts.
-    EXPECT_EQ(LanguageResourceName({"fr-FR", "en-US"}), "XML_ch");
-    // "eng" and "english" are other codes, not English.
-    EXPECT_EQ(LanguageResourceName({"eng"}), "XML_ch");
+    for (const auto& [languages, resource] : kChoices)
+        EXPECT_EQ(LanguageResourceName(languages), resource) << languages.join(',').toStdString();
 }
 
+TEST(LanguageChoice, PreferredLanguagesFromTheEnvironment)
+{
+    struct Row
+    {
+        const char* language;
+        const char* lcAll;
+        const char* lcMessages;
+        const char* lang;
+        const char* resource;
+    };
+    const Row rows[] = {
+        {"fr:en", "", "", "de_DE.UTF-8", "XML_fr"},
+        // LANGUAGE is read even where the locale is C.
+        {"ko", "", "", "C.UTF-8", "XML_ko"},
+        {":pt_PT:", "", "", "", "XML_pt"},
+        {"", "ru_RU.UTF-8", "ja_JP.UTF-8", "en_US.UTF-8", "XML_ru"},
+        {"", "", "ja_JP.UTF-8", "en_US.UTF-8", "XML_ja"},
+        {"", "", "", "uk_UA.UTF-8", "XML_uk"},
+        {"", "", "", "C.UTF-8", "XML_ch"},
+        {nullptr, nullptr, nullptr, nullptr, "XML_ch"},
+    };
+    for (const Row& row : rows)
+    {
+        QProcessEnvironment environment;
+        const std::pair<const char*, const char*> variables[] = {{"LANGUAGE", row.language},
+                                                                 {"LC_ALL", row.lcAll},
+                                                                 {"LC_MESSAGES", row.lcMessages},
+                                                                 {"LANG", row.lang}};
+        for (const auto& [name, value] : variables)
+        {
+            if (value != nullptr)
+                environment.insert(name, value);
+        }
+        EXPECT_EQ(LanguageResourceName(PreferredLanguages(environment)), row.resource)
+            << environment.toStringList().join(' ').toStdString();
+    }
+}
+
+namespace
+{
+
+QSet<QString> Placeholders(const QString& caption)
+{
+    QSet<QString> found;
+    QRegularExpressionMatchIterator it = QRegularExpression("%[0-9]+").globalMatch(caption);
+    while (it.hasNext())
+        found.insert(it.next().captured());
+    return found;
+}
+
+LanguageParseResult ParseResource(const QString& path)
+{
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
+    return ParseLanguageData(file.readAll());
+}
+
+} // namespace
+
+// Every language file in the source folder is shipped, chosen by some language,
+// and captions every control: every key, in one installed font that has every
+// character it shows, keeping the English entry's placeholders and the
+// commands the user is to type.
 TEST(LanguageChoice, ShippedFilesAreComplete)
 {
     TestApplication();
-    const std::vector<std::pair<const char*, const char*>> files = {
-        {"XML_ch", "Noto Sans CJK SC"}, {"XML_tl", "Noto Sans CJK TC"}, {"XML_en", "DejaVu Sans"}};
     AppDelegate delegate; // registers the compiled-in resources
     delegate.loadWindowLayout();
-    for (const auto& [name, family] : files)
+    const LanguageTable english = ParseResource(":/XML_en.xml").table;
+    // Kept as they are in every language.
+    const std::pair<const char*, const char*> literals[] = {
+        {"Broadcast Unavailable", "sudo setcap cap_net_bind_service=+ep %1"},
+        {"Firewall Hint", "man nasfinder"},
+        {"Firewall Hint", "FIREWALL"},
+    };
+    const QStringList files = QDir(NASFINDER_WINDOW_RESOURCES).entryList({"XML_*.xml"}, QDir::Files);
+    EXPECT_GE(files.size(), 15);
+    for (const QString& fileName : files)
     {
-        SCOPED_TRACE(name);
+        SCOPED_TRACE(fileName.toStdString());
+        const QString name = QFileInfo(fileName).completeBaseName();
+        const QString code = name.mid(4);
+        const QString tag = code == "ch" ? "zh-Hans" : code == "tl" ? "zh-Hant" : code;
+        EXPECT_EQ(LanguageResourceName({tag}), name);
         const QString path = PathForResource(":", name, "xml");
-        ASSERT_FALSE(path.isNull());
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        const LanguageParseResult result = ParseLanguageData(file.readAll());
+        ASSERT_FALSE(path.isNull()) << "not in nasfinder.qrc";
+        QFile source(QDir(NASFINDER_WINDOW_RESOURCES).filePath(fileName));
+        ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+        QFile shipped(path);
+        ASSERT_TRUE(shipped.open(QIODevice::ReadOnly));
+        EXPECT_EQ(source.readAll(), shipped.readAll()) << "the build holds an old copy";
+
+        const LanguageParseResult result = ParseResource(path);
         EXPECT_FALSE(result.error.has_value());
         EXPECT_EQ(result.completions, 1);
+        const std::optional<QString> family =
+            result.table.empty() ? std::nullopt : result.table.begin()->second.Font;
+        ASSERT_TRUE(family.has_value());
+        // A missing font would leave CJK text drawn with another language's
+        // shapes, or as boxes.
+        ASSERT_TRUE(QFontDatabase::hasFamily(*family)) << family->toStdString() << " is not installed";
+        const QRawFont font = QRawFont::fromFont(QFont(*family));
         for (std::size_t k = 0; k < kWindowCaptionKeyCount; ++k)
         {
             const char* key = kWindowCaptionKeys[k];
             const auto it = result.table.find(key);
             ASSERT_NE(it, result.table.end()) << key;
-            EXPECT_FALSE(it->second.String.value_or("").isEmpty()) << key;
-            EXPECT_EQ(it->second.Font.value_or(""), family) << key;
+            const QString text = it->second.String.value_or("");
+            EXPECT_FALSE(text.isEmpty()) << key;
+            EXPECT_EQ(it->second.Font, family) << key;
             EXPECT_GT(ReadFontSize(it->second.FontSize), 0.0) << key;
+            QString notInFont;
+            for (const uint c : text.toUcs4())
+            {
+                if (!font.supportsCharacter(c))
+                    notInFont += QString::fromUcs4(reinterpret_cast<const char32_t*>(&c), 1);
+            }
+            EXPECT_EQ(notInFont, "") << key << ": not in " << family->toStdString();
+            const QString englishText = english.at(key).String.value_or("");
+            // Without its placeholders a notice loses the port, the count or the address.
+            EXPECT_EQ(Placeholders(text), Placeholders(englishText)) << key;
+            if (name != "XML_en" && englishText.count(u' ') >= 2)
+            {
+                EXPECT_NE(text, englishText) << key << " is left in English";
+            }
         }
-        // Without its placeholder the status line would lose the row count.
-        EXPECT_TRUE(result.table.at("Rows Shown").String.value_or("").contains("%1"));
-        // A missing font would leave Chinese drawn with Japanese shapes or as boxes.
-        EXPECT_TRUE(QFontDatabase::hasFamily(family)) << family << " is not installed";
+        for (const auto& [key, literal] : literals)
+            EXPECT_TRUE(result.table.at(key).String.value_or("").contains(literal)) << key << ": " << literal;
     }
+    for (const auto& choice : kChoices)
+        EXPECT_FALSE(PathForResource(":", choice.second, "xml").isNull()) << choice.second;
 }
 
 TEST(LanguageParse, EntriesKeysAndCompletion)
