@@ -51,8 +51,14 @@ bool ListLocalInterfaces(std::vector<LocalInterface>& list)
             continue;
         const struct sockaddr_in* in = reinterpret_cast<const struct sockaddr_in*>(ifa->ifa_addr);
         char text[INET_ADDRSTRLEN] = {0};
-        if (::inet_ntop(AF_INET, &in->sin_addr, text, sizeof(text)) != nullptr)
-            iface->addresses.emplace_back(text);
+        if (::inet_ntop(AF_INET, &in->sin_addr, text, sizeof(text)) == nullptr)
+            continue;
+        char mask[INET_ADDRSTRLEN] = "255.255.255.255";
+        if (ifa->ifa_netmask != nullptr && ifa->ifa_netmask->sa_family == AF_INET)
+            ::inet_ntop(AF_INET, &reinterpret_cast<const struct sockaddr_in*>(ifa->ifa_netmask)->sin_addr, mask,
+                        sizeof(mask));
+        iface->addresses.emplace_back(text);
+        iface->netmasks.emplace_back(mask);
     }
     ::freeifaddrs(head);
     return true;
@@ -81,12 +87,17 @@ std::vector<LocalInterface> SearchableInterfaces(const std::vector<LocalInterfac
             continue;
         LocalInterface kept = iface;
         kept.addresses.clear();
-        for (const std::string& address : iface.addresses)
+        kept.netmasks.clear();
+        for (std::size_t i = 0; i < iface.addresses.size(); ++i)
         {
             in_addr addr{};
-            if (::inet_pton(AF_INET, address.c_str(), &addr) == 1 &&
+            if (::inet_pton(AF_INET, iface.addresses[i].c_str(), &addr) == 1 &&
                 IsSearchableLocalAddress(iface.flags, addr.s_addr))
-                kept.addresses.push_back(address);
+            {
+                kept.addresses.push_back(iface.addresses[i]);
+                if (i < iface.netmasks.size())
+                    kept.netmasks.push_back(iface.netmasks[i]);
+            }
         }
         if (!kept.addresses.empty())
             usable.push_back(std::move(kept));

@@ -17,6 +17,7 @@ struct LocalInterface
     unsigned int index = 0;
     unsigned int flags = 0;             // IFF_* of the interface
     std::vector<std::string> addresses; // its IPv4 addresses, dotted, in the system's order
+    std::vector<std::string> netmasks;  // the netmask of each address, dotted, same order
 };
 
 // Every interface of the host, addresses or not, in the system's index order.

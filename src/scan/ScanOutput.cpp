@@ -1,5 +1,7 @@
 #include "ScanOutput.h"
 
+#include "JsonText.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -13,65 +15,6 @@ namespace
 {
 const char kReplacement[] = "\xEF\xBF\xBD"; // U+FFFD in UTF-8
 
-// Length of the valid UTF-8 sequence at data[i] (1 to 4) with its code point,
-// or 0 when the byte there does not start one. Overlong forms, surrogates and
-// values above U+10FFFF are invalid.
-std::size_t DecodeUtf8(const unsigned char* data, std::size_t len, std::size_t i, std::uint32_t& cp)
-{
-    const unsigned char b0 = data[i];
-    if (b0 < 0x80)
-    {
-        cp = b0;
-        return 1;
-    }
-    std::size_t need = 0;
-    unsigned char lo = 0x80, hi = 0xBF;
-    if (b0 >= 0xC2 && b0 <= 0xDF)
-    {
-        need = 1;
-        cp = b0 & 0x1F;
-    }
-    else if (b0 >= 0xE0 && b0 <= 0xEF)
-    {
-        need = 2;
-        cp = b0 & 0x0F;
-        if (b0 == 0xE0)
-            lo = 0xA0; // overlong below U+0800
-        else if (b0 == 0xED)
-            hi = 0x9F; // UTF-16 surrogates
-    }
-    else if (b0 >= 0xF0 && b0 <= 0xF4)
-    {
-        need = 3;
-        cp = b0 & 0x07;
-        if (b0 == 0xF0)
-            lo = 0x90; // overlong below U+10000
-        else if (b0 == 0xF4)
-            hi = 0x8F; // above U+10FFFF
-    }
-    else
-    {
-        return 0;
-    }
-    if (len - i <= need)
-        return 0;
-    for (std::size_t k = 1; k <= need; ++k)
-    {
-        const unsigned char b = data[i + k];
-        const unsigned char min = k == 1 ? lo : 0x80;
-        const unsigned char max = k == 1 ? hi : 0xBF;
-        if (b < min || b > max)
-            return 0;
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    return need + 1;
-}
-
-bool IsControl(std::uint32_t cp)
-{
-    return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F);
-}
-
 // Characters that reorder the text around them on a terminal, so a device name
 // could make another column read differently from what it holds.
 bool IsBidiControl(std::uint32_t cp)
@@ -80,13 +23,6 @@ bool IsBidiControl(std::uint32_t cp)
            cp == 0x061C;
 }
 
-void AppendHexEscape(std::string& out, std::uint32_t cp)
-{
-    static const char kHex[] = "0123456789abcdef";
-    out += "\\u00";
-    out += kHex[(cp >> 4) & 0xF];
-    out += kHex[cp & 0xF];
-}
 
 std::size_t FieldLength(const char (&field)[kDeviceFieldSize])
 {
@@ -113,58 +49,6 @@ void AppendPadded(std::string& out, const std::string& text, std::size_t width)
 }
 } // namespace
 
-std::string JsonEscape(const char* data, std::size_t len)
-{
-    const auto* bytes = reinterpret_cast<const unsigned char*>(data);
-    std::string out;
-    out.reserve(len + 2);
-    out += '"';
-    for (std::size_t i = 0; i < len;)
-    {
-        std::uint32_t cp = 0;
-        const std::size_t n = DecodeUtf8(bytes, len, i, cp);
-        if (n == 0)
-        {
-            out += kReplacement;
-            ++i;
-            continue;
-        }
-        switch (cp)
-        {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\b':
-            out += "\\b";
-            break;
-        case '\f':
-            out += "\\f";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (IsControl(cp))
-                AppendHexEscape(out, cp);
-            else
-                out.append(data + i, n);
-            break;
-        }
-        i += n;
-    }
-    out += '"';
-    return out;
-}
-
 std::string TerminalText(const char* data, std::size_t len)
 {
     const auto* bytes = reinterpret_cast<const unsigned char*>(data);
@@ -173,8 +57,8 @@ std::string TerminalText(const char* data, std::size_t len)
     for (std::size_t i = 0; i < len;)
     {
         std::uint32_t cp = 0;
-        const std::size_t n = DecodeUtf8(bytes, len, i, cp);
-        if (n == 0 || IsControl(cp) || IsBidiControl(cp))
+        const std::size_t n = nasfinder::DecodeUtf8(bytes, len, i, cp);
+        if (n == 0 || nasfinder::IsControlCharacter(cp) || IsBidiControl(cp))
         {
             out += kReplacement;
             i += n == 0 ? 1 : n;
@@ -202,7 +86,7 @@ std::size_t DisplayWidth(const std::string& text)
     for (std::size_t i = 0; i < text.size();)
     {
         std::uint32_t cp = 0;
-        std::size_t n = DecodeUtf8(bytes, text.size(), i, cp);
+        std::size_t n = nasfinder::DecodeUtf8(bytes, text.size(), i, cp);
         if (n == 0)
         {
             // Shown as one replacement character.

@@ -8,15 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "JsonText.h"
 #include "protocol/SearchDeviceInfo.h"
 
 namespace nasscan
 {
-// The bytes data[0..len) as a JSON string literal, quotes included. Quotes,
-// backslashes and control characters (C0, DEL, C1) are escaped; each byte that is
-// not part of a valid UTF-8 sequence becomes U+FFFD. NUL bytes are data here
-// and come out as \u0000. The result is always valid UTF-8 and valid JSON.
-std::string JsonEscape(const char* data, std::size_t len);
+// JSON string literals of device texts (valid JSON in valid UTF-8, whatever
+// the bytes): shared with the store of known devices.
+using nasfinder::JsonEscape;
 
 // The bytes as text that is safe on a terminal: invalid UTF-8 bytes, control
 // characters and the bidirectional overrides each become U+FFFD.
