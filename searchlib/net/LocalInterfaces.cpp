@@ -55,8 +55,8 @@ bool ListLocalInterfaces(std::vector<LocalInterface>& list)
             continue;
         char mask[INET_ADDRSTRLEN] = "255.255.255.255";
         if (ifa->ifa_netmask != nullptr && ifa->ifa_netmask->sa_family == AF_INET)
-            ::inet_ntop(AF_INET, &reinterpret_cast<const struct sockaddr_in*>(ifa->ifa_netmask)->sin_addr, mask,
-                        sizeof(mask));
+            ::inet_ntop(AF_INET, &reinterpret_cast<const struct sockaddr_in*>(ifa->ifa_netmask)->sin_addr,
+                        mask, sizeof(mask));
         iface->addresses.emplace_back(text);
         iface->netmasks.emplace_back(mask);
     }

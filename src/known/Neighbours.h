@@ -18,8 +18,8 @@ namespace nasknown
 {
 struct Neighbour
 {
-    std::string address;       // dotted IPv4
-    std::string mac;           // lower case, colon-separated
+    std::string address; // dotted IPv4
+    std::string mac;     // lower case, colon-separated
     std::string interfaceName;
 };
 
@@ -56,8 +56,9 @@ std::vector<Neighbour> ReadNeighbourTable();
 // 1900, from an ordinary socket), which makes the kernel resolve it, and
 // waits until every one is in the table or the deadline passes. The table
 // as read last.
-std::vector<Neighbour> ResolveNeighbours(const std::vector<std::string>& addresses,
-                                         std::chrono::milliseconds deadline = std::chrono::milliseconds(1500));
+std::vector<Neighbour>
+ResolveNeighbours(const std::vector<std::string>& addresses,
+                  std::chrono::milliseconds deadline = std::chrono::milliseconds(1500));
 
 // For each device that answered: the interface whose subnet holds its
 // address and its MAC from the table, asking the kernel to resolve those on

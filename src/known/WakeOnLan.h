@@ -30,7 +30,7 @@ struct WakeTarget
 
 // Sends the packet to 255.255.255.255:9 and to the subnet's broadcast
 // address:9 out of the named interface (IP_PKTINFO; no privilege needed).
-// Empty on success, otherwise why nothing or not everything was sent.
+// Empty when the packet went out, otherwise why it did not.
 std::string SendMagicPacket(const MacAddress& mac, const WakeTarget& target);
 } // namespace nasknown
 

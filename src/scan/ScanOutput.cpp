@@ -23,7 +23,6 @@ bool IsBidiControl(std::uint32_t cp)
            cp == 0x061C;
 }
 
-
 std::size_t FieldLength(const char (&field)[kDeviceFieldSize])
 {
     const void* nul = std::memchr(field, '\0', kDeviceFieldSize);
