@@ -1,6 +1,7 @@
 #include "ScanOutput.h"
 
 #include "JsonText.h"
+#include "KnownStoreFormat.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -45,6 +46,29 @@ void AppendPadded(std::string& out, const std::string& text, std::size_t width)
     out += text;
     for (std::size_t w = DisplayWidth(text); w < width; ++w)
         out += ' ';
+}
+
+// The rows (the header first, texts already inert) with their columns aligned
+// by display width, two spaces apart, each line ending in '\n'.
+std::string AlignedTable(const std::vector<std::vector<std::string>>& rows)
+{
+    const std::size_t columns = rows.front().size();
+    std::vector<std::size_t> widths(columns, 0);
+    for (const auto& row : rows)
+        for (std::size_t c = 0; c < columns; ++c)
+            widths[c] = std::max(widths[c], DisplayWidth(row[c]));
+    std::string out;
+    for (const auto& row : rows)
+    {
+        for (std::size_t c = 0; c + 1 < columns; ++c)
+        {
+            AppendPadded(out, row[c], widths[c]);
+            out += "  ";
+        }
+        out += row[columns - 1];
+        out += '\n';
+    }
+    return out;
 }
 } // namespace
 
@@ -171,32 +195,71 @@ std::string ListToJson(const std::vector<deviceinfo>& list)
 
 std::string ListToTable(const std::vector<deviceinfo>& list)
 {
-    constexpr std::size_t kColumns = 5;
-    static const char* const kHeaders[kColumns] = {"HOST", "IP", "PRODUCT", "VENDOR", "ID"};
-
     std::vector<std::vector<std::string>> rows;
     rows.reserve(list.size() + 1);
-    rows.push_back({kHeaders, kHeaders + kColumns});
+    rows.push_back({"HOST", "IP", "PRODUCT", "VENDOR", "ID"});
     for (const deviceinfo& d : list)
         rows.push_back({FieldText(d.host), FieldText(d.ip), FieldText(d.product), FieldText(d.factory),
                         FieldText(d.id)});
+    return AlignedTable(rows);
+}
 
-    std::size_t widths[kColumns] = {};
-    for (const auto& row : rows)
-        for (std::size_t c = 0; c < kColumns; ++c)
-            widths[c] = std::max(widths[c], DisplayWidth(row[c]));
-
-    std::string out;
-    for (const auto& row : rows)
+std::vector<KnownRow> KnownRows(const std::vector<nasknown::KnownDevice>& known,
+                                const std::vector<deviceinfo>& live)
+{
+    std::vector<KnownRow> answering;
+    std::vector<KnownRow> silent;
+    for (const nasknown::KnownDevice& device : known)
     {
-        for (std::size_t c = 0; c + 1 < kColumns; ++c)
-        {
-            AppendPadded(out, row[c], widths[c]);
-            out += "  ";
-        }
-        out += row[kColumns - 1];
-        out += '\n';
+        const bool answers =
+            std::any_of(live.begin(), live.end(),
+                        [&device](const deviceinfo& d)
+                        {
+                            return device.vendor == std::string(d.factory, FieldLength(d.factory)) &&
+                                   device.id == std::string(d.id, FieldLength(d.id));
+                        });
+        (answers ? answering : silent).push_back({device, answers});
     }
+    answering.insert(answering.end(), silent.begin(), silent.end());
+    return answering;
+}
+
+std::string KnownToTable(const std::vector<KnownRow>& known)
+{
+    std::vector<std::vector<std::string>> rows;
+    rows.reserve(known.size() + 1);
+    rows.push_back({"HOST", "IP", "PRODUCT", "VENDOR", "ID", "MAC", "LAST SEEN", "STATE"});
+    const auto text = [](const std::string& s) { return TerminalText(s.data(), s.size()); };
+    for (const KnownRow& row : known)
+    {
+        const nasknown::KnownDevice& d = row.device;
+        rows.push_back({text(d.host), text(d.address), text(d.product), text(d.vendor), text(d.id),
+                        d.mac.empty() ? "-" : text(d.mac), nasknown::IsoTimeText(d.lastSeen),
+                        row.answering ? "answering" : "not answering"});
+    }
+    return AlignedTable(rows);
+}
+
+std::string KnownToJson(const std::vector<KnownRow>& known)
+{
+    std::string out = "[";
+    for (const KnownRow& row : known)
+    {
+        const nasknown::KnownDevice& d = row.device;
+        out += out.size() > 1 ? ",{" : "{";
+        out += "\"id\":" + JsonEscape(d.id);
+        out += ",\"ip\":" + JsonEscape(d.address);
+        out += ",\"host\":" + JsonEscape(d.host);
+        out += ",\"product\":" + JsonEscape(d.product);
+        out += ",\"vendor\":" + JsonEscape(d.vendor);
+        out += ",\"mac\":" + JsonEscape(d.mac);
+        out += ",\"interface\":" + JsonEscape(d.interfaceName);
+        out += ",\"first_seen\":" + JsonEscape(nasknown::IsoTimeText(d.firstSeen));
+        out += ",\"last_seen\":" + JsonEscape(nasknown::IsoTimeText(d.lastSeen));
+        out += std::string(",\"answering\":") + (row.answering ? "true" : "false");
+        out += '}';
+    }
+    out += ']';
     return out;
 }
 } // namespace nasscan

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "JsonText.h"
+#include "KnownDevices.h"
 #include "protocol/SearchDeviceInfo.h"
 
 namespace nasscan
@@ -49,6 +50,27 @@ std::string ListToJson(const std::vector<deviceinfo>& list);
 // The list as a table with the columns HOST, IP, PRODUCT, VENDOR, ID, aligned,
 // one line per device after the header line, each line ending in '\n'.
 std::string ListToTable(const std::vector<deviceinfo>& list);
+
+// A known device and whether it answered this search.
+struct KnownRow
+{
+    nasknown::KnownDevice device;
+    bool answering = false;
+};
+
+// The answering devices first, then the others, each group in the store's
+// order; `answering` set from the live list (by vendor and id).
+std::vector<KnownRow> KnownRows(const std::vector<nasknown::KnownDevice>& known,
+                                const std::vector<deviceinfo>& live);
+
+// The known devices as a table: HOST, IP, PRODUCT, VENDOR, ID, MAC, LAST SEEN
+// (UTC), STATE ("answering" or "not answering"); an unknown MAC shows as "-".
+std::string KnownToTable(const std::vector<KnownRow>& rows);
+
+// As one JSON array of objects with the texts id, ip, host, product, vendor,
+// mac (empty when unknown), interface, first_seen and last_seen (ISO 8601,
+// UTC) and the boolean answering.
+std::string KnownToJson(const std::vector<KnownRow>& rows);
 } // namespace nasscan
 
 #endif
