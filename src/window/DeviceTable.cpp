@@ -2,6 +2,8 @@
 
 #include "protocol/SearchDeviceInfo.h"
 
+#include <QGuiApplication>
+#include <QPalette>
 #include <QStandardItemModel>
 
 #include <cstring>
@@ -9,13 +11,18 @@
 const QString kRowHomeHost = QStringLiteral("HomeHost");
 const QString kRowIP = QStringLiteral("IP");
 const QString kRowDeviceType = QStringLiteral("DeviceType");
+const QString kRowLastSeen = QStringLiteral("LastSeen");
+const QString kRowKnown = QStringLiteral("Known");
+const QString kRowVendor = QStringLiteral("Vendor");
+const QString kRowId = QStringLiteral("Id");
+const QString kRowMac = QStringLiteral("Mac");
 
-const char* const kColumnCaptionKeys[kColumnCount] = {"List1", "List2", "List3"};
+const char* const kColumnCaptionKeys[kColumnCount] = {"List1", "List2", "List3", "Last Seen"};
 
 namespace
 {
 // The row keys in column order.
-const QString* const kColumnKeys[kColumnCount] = {&kRowHomeHost, &kRowIP, &kRowDeviceType};
+const QString* const kColumnKeys[kColumnCount] = {&kRowHomeHost, &kRowIP, &kRowDeviceType, &kRowLastSeen};
 
 QString FieldText(const char (&field)[kDeviceFieldSize])
 {
@@ -23,35 +30,44 @@ QString FieldText(const char (&field)[kDeviceFieldSize])
 }
 } // namespace
 
-DeviceRow RowFromDevice(const deviceinfo& info)
+bool IsNotAnsweringRow(const DeviceRow& row)
+{
+    return row.value(kRowKnown) == QLatin1String("1");
+}
+
+DeviceRow RowFromDevice(const deviceinfo& info, const QString& now)
 {
     DeviceRow row;
     row.insert(kRowHomeHost, FieldText(info.host));
     row.insert(kRowIP, FieldText(info.ip));
     row.insert(kRowDeviceType, FieldText(info.product));
+    row.insert(kRowLastSeen, now);
     return row;
 }
 
-QList<DeviceRow> RowsFromDevices(const std::vector<deviceinfo>& devices)
+QList<DeviceRow> RowsFromDevices(const std::vector<deviceinfo>& devices, const QString& now)
 {
     QList<DeviceRow> rows;
     rows.reserve(static_cast<qsizetype>(devices.size()));
     for (const deviceinfo& info : devices)
-        rows.append(RowFromDevice(info));
+        rows.append(RowFromDevice(info, now));
     return rows;
 }
 
 QStandardItemModel* NewRowModel(QObject* parent)
 {
     auto* model = new QStandardItemModel(0, kColumnCount, parent);
-    model->setHorizontalHeaderLabels(
-        {QObject::tr("Host Name"), QObject::tr("IP Address"), QObject::tr("Product")});
+    model->setHorizontalHeaderLabels({QObject::tr("Host Name"), QObject::tr("IP Address"),
+                                      QObject::tr("Product"), QObject::tr("Last seen")});
     return model;
 }
 
 void SetModelRows(QStandardItemModel& model, const QList<DeviceRow>& rows)
 {
     model.removeRows(0, model.rowCount());
+    // A device that did not answer is drawn as disabled text is, but stays
+    // selectable: its menu wakes or forgets it.
+    const QBrush greyed = QGuiApplication::palette().brush(QPalette::Disabled, QPalette::Text);
     for (const DeviceRow& row : rows)
     {
         QList<QStandardItem*> items;
@@ -59,6 +75,8 @@ void SetModelRows(QStandardItemModel& model, const QList<DeviceRow>& rows)
         {
             auto* item = new QStandardItem(row.value(*key));
             item->setEditable(false);
+            if (IsNotAnsweringRow(row))
+                item->setForeground(greyed);
             items.append(item);
         }
         model.appendRow(items);

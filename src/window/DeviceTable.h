@@ -13,19 +13,30 @@ class QObject;
 class QStandardItemModel;
 struct deviceinfo;
 
-// One table row: "HomeHost", "IP" and "DeviceType" of one device.
+// One table row: "HomeHost", "IP", "DeviceType" and "LastSeen" of one device;
+// a known device that did not answer this search also carries "Known" ("1"),
+// with its "Vendor", "Id" and "Mac" (empty when unknown), and is greyed.
 using DeviceRow = QMap<QString, QString>;
 extern const QString kRowHomeHost;
 extern const QString kRowIP;
 extern const QString kRowDeviceType;
+extern const QString kRowLastSeen;
+extern const QString kRowKnown;
+extern const QString kRowVendor;
+extern const QString kRowId;
+extern const QString kRowMac;
 
-// The table's columns: host name, address, product.
-constexpr int kColumnCount = 3;
+// Whether the row is a known device that did not answer.
+bool IsNotAnsweringRow(const DeviceRow& row);
+
+// The table's columns: host name, address, product, last seen.
+constexpr int kColumnCount = 4;
 // The language keys of the columns' captions, in column order.
 extern const char* const kColumnCaptionKeys[kColumnCount];
 
-DeviceRow RowFromDevice(const deviceinfo& info);
-QList<DeviceRow> RowsFromDevices(const std::vector<deviceinfo>& devices);
+// An answering device's row; its last seen text is `now`.
+DeviceRow RowFromDevice(const deviceinfo& info, const QString& now = QString());
+QList<DeviceRow> RowsFromDevices(const std::vector<deviceinfo>& devices, const QString& now = QString());
 
 // An empty model of kColumnCount columns, with English captions until the
 // language file says otherwise.

@@ -81,7 +81,10 @@ QString StatusLineText(const StatusLineState& state, const Captions& captions)
         parts.append(captions.Text(kFirewallHintKey, kFirewallHintText));
     if (state.listFull)
         parts.append(Filled(captions.Text(kListFullKey, kListFullText), QString::number(state.maxDevices)));
-    if (!state.openNotice.isEmpty())
-        parts.append(state.openNotice);
+    for (const QString* notice : {&state.openNotice, &state.knownNotice, &state.wakeNotice})
+    {
+        if (!notice->isEmpty())
+            parts.append(*notice);
+    }
     return parts.join(QString::fromUtf8(kStatusSeparator));
 }

@@ -28,6 +28,9 @@ struct StatusLineState
     std::size_t maxDevices = 0;
     // Already in the window's language.
     QString openNotice;
+    // The known devices cannot be kept; what came of the last wake.
+    QString knownNotice;
+    QString wakeNotice;
     // Goes into the setcap line of the broadcast search's notice.
     QString programPath;
 };

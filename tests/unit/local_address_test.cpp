@@ -50,12 +50,13 @@ TEST(LocalAddress, LoopbackIsSkippedByFlagAndByAddress)
 TEST(LocalAddress, ChosenInterfacesAreSearchedOnlyWhenUsable)
 {
     const std::vector<LocalInterface> all = {
-        {"lo", 1, IFF_UP | IFF_LOOPBACK, {"127.0.0.1"}},
-        {"eth0", 2, IFF_UP | IFF_BROADCAST | IFF_MULTICAST, {"198.18.0.1"}},
-        {"eth1", 3, IFF_UP | IFF_BROADCAST | IFF_MULTICAST, {"198.19.0.1", "198.19.0.2"}},
-        {"tun0", 4, IFF_UP | IFF_POINTOPOINT, {"10.8.0.2"}},
-        {"br0", 5, IFF_BROADCAST, {"172.17.0.1"}},
-        {"wlan0", 6, IFF_UP | IFF_BROADCAST, {}},
+        {"lo", 1, IFF_UP | IFF_LOOPBACK, {"127.0.0.1"}, {"255.0.0.0"}},
+        {"eth0", 2, IFF_UP | IFF_BROADCAST | IFF_MULTICAST, {"198.18.0.1"}, {"255.255.0.0"}},
+        {"eth1", 3, IFF_UP | IFF_BROADCAST | IFF_MULTICAST, {"198.19.0.1", "198.19.0.2"},
+         {"255.255.0.0", "255.255.255.0"}},
+        {"tun0", 4, IFF_UP | IFF_POINTOPOINT, {"10.8.0.2"}, {"255.255.255.255"}},
+        {"br0", 5, IFF_BROADCAST, {"172.17.0.1"}, {"255.255.0.0"}},
+        {"wlan0", 6, IFF_UP | IFF_BROADCAST, {}, {}},
     };
     struct Case
     {
