@@ -96,10 +96,12 @@ class AtspiWindow:
 
     def start(self):
         # xvfb-run -a takes the first display without a lock file, and two
-        # runs that start together may both take it; one of them then runs
-        # without a server. A random first number keeps them apart.
+        # runs that start together may both take it: a random first number
+        # keeps them apart. Without -noreset the server resets when its last
+        # client leaves (the bus launcher, once it has set its property),
+        # and a window that connects during the reset fails to start.
         argv = ['xvfb-run', '-a', '-n', str(random.randrange(100, 30000)),
-                '-s', '-screen 0 %dx%dx24' % self.screen,
+                '-s', '-screen 0 %dx%dx24 -noreset' % self.screen,
                 'dbus-run-session', '--', SYSTEM_PYTHON, os.path.abspath(__file__), '--serve',
                 self.log_path] + self.argv
         self.proc = self.popen(argv, env=self.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
