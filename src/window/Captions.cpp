@@ -36,6 +36,7 @@ const char* const kWindowCaptionKeys[] = {
     "Language File Incomplete",
     "Last Seen",
     "Seen Now",
+    "Under A Minute",
     "Minute Ago",
     "Minutes Ago",
     "Hour Ago",

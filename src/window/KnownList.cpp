@@ -44,8 +44,10 @@ QString SeenNowText(const Captions& captions)
 QString LastSeenText(const Captions& captions, std::int64_t lastSeen, std::int64_t now)
 {
     const nasknown::Elapsed elapsed = nasknown::ElapsedSince(lastSeen, now);
+    // "now" is for a device that answers; one that just stopped did so a
+    // moment ago.
     if (elapsed.unit == nasknown::Elapsed::Now)
-        return SeenNowText(captions);
+        return captions.Text("Under A Minute", "less than a minute ago");
     const Unit& unit = kUnits[elapsed.unit - nasknown::Elapsed::Minutes];
     if (elapsed.value == 1)
         return Filled(captions.Text(unit.oneKey, unit.oneText), QStringLiteral("1"));

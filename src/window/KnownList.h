@@ -16,7 +16,8 @@
 class Captions;
 struct deviceinfo;
 
-// "now", or "3 days ago" in the file's language: whole minutes, hours or days.
+// How long ago a device that did not answer was seen, in the file's language:
+// "less than a minute ago", then whole minutes, hours or days ("3 days ago").
 QString LastSeenText(const Captions& captions, std::int64_t lastSeen, std::int64_t now);
 QString SeenNowText(const Captions& captions);
 // What a row says while its device is being woken: "Waking… 40 s".

@@ -640,9 +640,9 @@ TEST_F(ControllerTest, KnownDevicesThatDidNotAnswerFollowTheCountdown)
     CapturedLog log;
     Tick(12);
     EXPECT_TRUE(log.lines().contains("vListDevice.size() = 1"));
-    ASSERT_EQ(ShownWithLastSeen(),
-              QStringList({"alpha|198.18.1.1|P|" + Text("Seen Now"), "beta|198.18.1.2|Q|" + Text("Seen Now"),
-                           "far|198.18.20.10||" + Text("Days Ago", {"3"})}));
+    ASSERT_EQ(ShownWithLastSeen(), QStringList({"alpha|198.18.1.1|P|" + Text("Seen Now"),
+                                                "beta|198.18.1.2|Q|" + Text("Under A Minute"),
+                                                "far|198.18.20.10||" + Text("Days Ago", {"3"})}));
     EXPECT_EQ(c->statusField->text(), RowCount(1)) << "a device that did not answer is no find";
     const QModelIndex beta = c->tableview->model()->index(1, 0);
     EXPECT_EQ(beta.data(Qt::ForegroundRole).value<QBrush>().color(),
