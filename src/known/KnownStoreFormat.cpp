@@ -81,6 +81,17 @@ public:
                     return false;
                 continue;
             }
+            // A run of plain characters is taken in one piece.
+            std::size_t end = m_at;
+            while (end < m_text.size() && bytes[end] >= 0x20 && bytes[end] < 0x80 && bytes[end] != '"' &&
+                   bytes[end] != '\\')
+                ++end;
+            if (end > m_at)
+            {
+                out.append(m_text, m_at, end - m_at);
+                m_at = end;
+                continue;
+            }
             std::uint32_t cp = 0;
             const std::size_t n = nasfinder::DecodeUtf8(bytes, m_text.size(), m_at, cp);
             if (n == 0)
@@ -516,8 +527,10 @@ std::optional<std::int64_t> ParseIsoTime(const std::string& text)
     utc.tm_hour = number(11, 2);
     utc.tm_min = number(14, 2);
     utc.tm_sec = number(17, 2);
-    if (utc.tm_mon > 11 || utc.tm_mday < 1 || utc.tm_mday > 31 || utc.tm_hour > 23 || utc.tm_min > 59 ||
-        utc.tm_sec > 60)
+    // Before 1970 no device was seen; a year below 1000 would not be
+    // written back in four digits.
+    if (utc.tm_year < 70 || utc.tm_mon > 11 || utc.tm_mday < 1 || utc.tm_mday > 31 || utc.tm_hour > 23 ||
+        utc.tm_min > 59 || utc.tm_sec > 60)
         return std::nullopt;
     const int mday = utc.tm_mday;
     const std::time_t t = timegm(&utc);

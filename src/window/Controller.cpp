@@ -31,7 +31,6 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QSortFilterProxyModel>
-#include <QStandardItemModel>
 #include <QTableView>
 
 #ifdef __GLIBC__
@@ -84,7 +83,7 @@ Controller::Controller(QMainWindow* window, const Ui::MainWindow& ui, QObject* p
       loginbutton(ui.loginbutton), refreshbutton(ui.refreshbutton), storagebutton(ui.storagebutton),
       addressesbutton(ui.addressesbutton), countdownField(ui.countdownField),
       deviceListField(ui.deviceListField), statusField(ui.statusField),
-      showNotAnsweringBox(ui.showNotAnsweringBox), window(window), rowModel(NewRowModel(this))
+      showNotAnsweringBox(ui.showNotAnsweringBox), window(window), rowModel(new DeviceRowModel(this))
 {
     // The status line repeats what a device sent (an address not opened): shown
     // as text, never read as markup.
@@ -303,6 +302,11 @@ void Controller::rememberDone(std::vector<nasknown::KnownDevice> known, nasknown
     if (searchIsOver())
         showRowsAfterSearch();
     showStatusLine();
+#ifdef __GLIBC__
+    // Reading and writing a store of a thousand devices took a few hundred
+    // kilobytes, partly in the remembering thread's own heap: give them back.
+    malloc_trim(0);
+#endif
 }
 
 void Controller::followWake(const std::vector<deviceinfo>& live)
@@ -617,7 +621,7 @@ void Controller::setRows(const QList<DeviceRow>& rows)
     // under it (a MAC learned, a wake's seconds counting).
     const std::optional<DeviceRow> selected = selectedRow();
     device = rows;
-    SetModelRows(*rowModel, device);
+    rowModel->setRows(device);
     if (selected)
     {
         for (int row = 0; row < device.size(); ++row)

@@ -44,7 +44,6 @@ class QModelIndex;
 class QPoint;
 class QPushButton;
 class QSortFilterProxyModel;
-class QStandardItemModel;
 class QTableView;
 class OperationQueue;
 class ParseOperation;
@@ -207,7 +206,7 @@ private:
     std::optional<DeviceRow> selectedRow() const;
 
     QMainWindow* window;
-    QStandardItemModel* rowModel; // the rows behind array_controller, in `device` order
+    DeviceRowModel* rowModel; // the rows behind array_controller, in `device` order
     // The one remembering at a time; joined before the next and at the end.
     std::thread rememberer;
 };

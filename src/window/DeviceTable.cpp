@@ -4,7 +4,6 @@
 
 #include <QGuiApplication>
 #include <QPalette>
-#include <QStandardItemModel>
 
 #include <cstring>
 
@@ -54,31 +53,65 @@ QList<DeviceRow> RowsFromDevices(const std::vector<deviceinfo>& devices, const Q
     return rows;
 }
 
-QStandardItemModel* NewRowModel(QObject* parent)
+DeviceRowModel::DeviceRowModel(QObject* parent) : QAbstractTableModel(parent)
 {
-    auto* model = new QStandardItemModel(0, kColumnCount, parent);
-    model->setHorizontalHeaderLabels({QObject::tr("Host Name"), QObject::tr("IP Address"),
-                                      QObject::tr("Product"), QObject::tr("Last seen")});
-    return model;
+    const QString english[kColumnCount] = {tr("Host Name"), tr("IP Address"), tr("Product"), tr("Last seen")};
+    for (int column = 0; column < kColumnCount; ++column)
+        m_headers[column].insert(Qt::DisplayRole, english[column]);
 }
 
-void SetModelRows(QStandardItemModel& model, const QList<DeviceRow>& rows)
+void DeviceRowModel::setRows(const QList<DeviceRow>& rows)
 {
-    model.removeRows(0, model.rowCount());
-    // A device that did not answer is drawn as disabled text is, but stays
-    // selectable: its menu wakes or forgets it.
-    const QBrush greyed = QGuiApplication::palette().brush(QPalette::Disabled, QPalette::Text);
-    for (const DeviceRow& row : rows)
+    beginResetModel();
+    m_rows = rows;
+    endResetModel();
+}
+
+int DeviceRowModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+}
+
+int DeviceRowModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : kColumnCount;
+}
+
+QVariant DeviceRowModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= m_rows.size() || index.column() >= kColumnCount)
+        return QVariant();
+    const DeviceRow& row = m_rows.at(index.row());
+    switch (role)
     {
-        QList<QStandardItem*> items;
-        for (const QString* key : kColumnKeys)
-        {
-            auto* item = new QStandardItem(row.value(*key));
-            item->setEditable(false);
-            if (IsNotAnsweringRow(row))
-                item->setForeground(greyed);
-            items.append(item);
-        }
-        model.appendRow(items);
+    case Qt::DisplayRole:
+        return row.value(*kColumnKeys[index.column()]);
+    case Qt::ForegroundRole:
+        if (IsNotAnsweringRow(row))
+            return QGuiApplication::palette().brush(QPalette::Disabled, QPalette::Text);
+        return QVariant();
+    default:
+        return QVariant();
     }
+}
+
+QVariant DeviceRowModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= kColumnCount)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    return m_headers[section].value(role == Qt::EditRole ? Qt::DisplayRole : role);
+}
+
+bool DeviceRowModel::setHeaderData(int section, Qt::Orientation orientation, const QVariant& value, int role)
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= kColumnCount)
+        return false;
+    m_headers[section].insert(role == Qt::EditRole ? Qt::DisplayRole : role, value);
+    emit headerDataChanged(orientation, section, section);
+    return true;
+}
+
+Qt::ItemFlags DeviceRowModel::flags(const QModelIndex& index) const
+{
+    return index.isValid() ? Qt::ItemIsSelectable | Qt::ItemIsEnabled : Qt::NoItemFlags;
 }

@@ -3,14 +3,14 @@
 #ifndef NASFINDER_DEVICETABLE_H
 #define NASFINDER_DEVICETABLE_H
 
+#include <QAbstractTableModel>
 #include <QList>
 #include <QMap>
 #include <QString>
+#include <QVariant>
 
 #include <vector>
 
-class QObject;
-class QStandardItemModel;
 struct deviceinfo;
 
 // One table row: "HomeHost", "IP", "DeviceType" and "LastSeen" of one device;
@@ -38,10 +38,32 @@ extern const char* const kColumnCaptionKeys[kColumnCount];
 DeviceRow RowFromDevice(const deviceinfo& info, const QString& now = QString());
 QList<DeviceRow> RowsFromDevices(const std::vector<deviceinfo>& devices, const QString& now = QString());
 
-// An empty model of kColumnCount columns, with English captions until the
-// language file says otherwise.
-QStandardItemModel* NewRowModel(QObject* parent);
-// The model's rows become these, none of them editable.
-void SetModelRows(QStandardItemModel& model, const QList<DeviceRow>& rows);
+// The table's model: the rows themselves, read-only, one column per key of
+// kColumnKeys; a row of a device that did not answer is drawn as disabled
+// text is, but stays selectable (its menu wakes or forgets it). It holds no
+// copy of its own per cell: a list of a thousand known devices costs the
+// rows and nothing more.
+class DeviceRowModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    // English captions until the language file says otherwise.
+    explicit DeviceRowModel(QObject* parent = nullptr);
+
+    // The rows become these, in one reset.
+    void setRows(const QList<DeviceRow>& rows);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    bool setHeaderData(int section, Qt::Orientation orientation, const QVariant& value,
+                       int role = Qt::EditRole) override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+private:
+    QList<DeviceRow> m_rows;
+    QMap<int, QVariant> m_headers[kColumnCount]; // by role
+};
 
 #endif
