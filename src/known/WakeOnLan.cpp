@@ -1,5 +1,7 @@
 #include "WakeOnLan.h"
 
+#include "net/SearchSockets.h"
+
 #include <arpa/inet.h>
 #include <net/if.h>
 #include <netinet/in.h>
@@ -92,29 +94,9 @@ std::string SendMagicPacket(const MacAddress& mac, const WakeTarget& target)
     {
         if (to == 0)
             continue;
-        sockaddr_in dest{};
-        dest.sin_family = AF_INET;
-        dest.sin_port = htons(kWakePort);
-        dest.sin_addr.s_addr = htonl(to);
-        iovec iov{const_cast<std::uint8_t*>(packet.data()), packet.size()};
-        // IP_PKTINFO picks the interface for this one send, with no privilege
-        // and whatever the routes say of 255.255.255.255.
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-        msghdr msg{};
-        msg.msg_name = &dest;
-        msg.msg_namelen = sizeof(dest);
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof(control);
-        cmsghdr* cmsg = CMSG_FIRSTHDR(&msg);
-        cmsg->cmsg_level = IPPROTO_IP;
-        cmsg->cmsg_type = IP_PKTINFO;
-        cmsg->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-        in_pktinfo info{};
-        info.ipi_ifindex = static_cast<int>(index);
-        std::memcpy(CMSG_DATA(cmsg), &info, sizeof(info));
-        if (::sendmsg(fd, &msg, 0) == static_cast<ssize_t>(packet.size()))
+        // Out of the named interface for this one send, with no privilege and
+        // whatever the routes say of 255.255.255.255.
+        if (SendOnInterface(fd, packet.data(), packet.size(), to, kWakePort, index))
             ++sent;
         else if (error.empty())
             error =

@@ -215,6 +215,21 @@ std::string LocalTimeLine()
     return std::string(text) + "\n";
 }
 
+// The refresh loop sends every search (the first one at once, then every 10
+// seconds) and ages the list; it owns the library's entry points from here
+// on, which must never run on two threads at once.
+void StartRefreshThread()
+{
+    pthread_t refresher;
+    void* (*loop)(void*) = &CDeviceSearchInterface::RefreshDeviceList;
+    if (pthread_create(&refresher, nullptr, loop, nullptr) != 0)
+    {
+        std::fprintf(stderr, "%s: cannot start the refresh thread\n", kProgram);
+        Finish(1);
+    }
+    pthread_detach(refresher);
+}
+
 std::int64_t Now()
 {
     return static_cast<std::int64_t>(std::time(nullptr));
@@ -243,17 +258,7 @@ std::string RenderKnown(const std::vector<nasscan::KnownRow>& rows, bool json)
 [[noreturn]] void RunWatch(const nasscan::ScanOptions& opts)
 {
     CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
-    // The refresh loop sends every search (the first one at once) and ages the
-    // list; it owns the library's entry points from here on, which must never
-    // run on two threads at once.
-    pthread_t refresher;
-    void* (*loop)(void*) = &CDeviceSearchInterface::RefreshDeviceList;
-    if (pthread_create(&refresher, nullptr, loop, nullptr) != 0)
-    {
-        std::fprintf(stderr, "%s: cannot start the refresh thread\n", kProgram);
-        Finish(1);
-    }
-    pthread_detach(refresher);
+    StartRefreshThread();
 
     bool printed = false;
     std::vector<deviceinfo> shown;
@@ -329,14 +334,7 @@ std::string RenderKnown(const std::vector<nasscan::KnownRow>& rows, bool json)
                  nasscan::TerminalText(name.data(), name.size()).c_str(), opts.seconds);
 
     CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
-    pthread_t refresher;
-    void* (*loop)(void*) = &CDeviceSearchInterface::RefreshDeviceList;
-    if (pthread_create(&refresher, nullptr, loop, nullptr) != 0)
-    {
-        std::fprintf(stderr, "%s: cannot start the refresh thread\n", kProgram);
-        Finish(1);
-    }
-    pthread_detach(refresher);
+    StartRefreshThread();
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(opts.seconds);
     std::vector<deviceinfo> seen;
