@@ -161,7 +161,7 @@ std::vector<Neighbour> ResolveNeighbours(const std::vector<std::string>& address
     return table;
 }
 
-void FindLinksAndMacs(std::vector<KnownDevice>& sightings)
+void FindLinksAndMacs(std::vector<KnownDevice>& sightings, std::chrono::milliseconds resolveFor)
 {
     std::vector<LocalInterface> interfaces;
     ListLocalInterfaces(interfaces);
@@ -181,7 +181,7 @@ void FindLinksAndMacs(std::vector<KnownDevice>& sightings)
     }
     if (onLink.empty())
         return;
-    const std::vector<Neighbour> table = ResolveNeighbours(onLink);
+    const std::vector<Neighbour> table = ResolveNeighbours(onLink, resolveFor);
     for (KnownDevice& seen : sightings)
     {
         if (!seen.interfaceName.empty())

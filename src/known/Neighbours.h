@@ -56,15 +56,16 @@ std::vector<Neighbour> ReadNeighbourTable();
 // 1900, from an ordinary socket), which makes the kernel resolve it, and
 // waits until every one is in the table or the deadline passes. The table
 // as read last.
-std::vector<Neighbour>
-ResolveNeighbours(const std::vector<std::string>& addresses,
-                  std::chrono::milliseconds deadline = std::chrono::milliseconds(1500));
+std::vector<Neighbour> ResolveNeighbours(const std::vector<std::string>& addresses,
+                                         std::chrono::milliseconds deadline);
 
 // For each device that answered: the interface whose subnet holds its
 // address and its MAC from the table, asking the kernel to resolve those on
-// a local link that are not in it yet. A device beyond a router gets
-// neither.
-void FindLinksAndMacs(std::vector<KnownDevice>& sightings);
+// a local link that are not in it yet, for at most `resolveFor`. A device
+// beyond a router gets neither.
+constexpr std::chrono::milliseconds kResolveTime{1500};
+void FindLinksAndMacs(std::vector<KnownDevice>& sightings,
+                      std::chrono::milliseconds resolveFor = kResolveTime);
 } // namespace nasknown
 
 #endif

@@ -6,13 +6,14 @@
 
 namespace nasscan
 {
-std::vector<nasknown::KnownDevice> SightingsOf(const std::vector<deviceinfo>& live, std::int64_t now)
+std::vector<nasknown::KnownDevice> SightingsOf(const std::vector<deviceinfo>& live, std::int64_t now,
+                                               std::chrono::milliseconds resolveFor)
 {
     std::vector<nasknown::KnownDevice> sightings;
     sightings.reserve(live.size());
     for (const deviceinfo& record : live)
         sightings.push_back(nasknown::SightingFromRecord(record, now));
-    nasknown::FindLinksAndMacs(sightings);
+    nasknown::FindLinksAndMacs(sightings, resolveFor);
     return sightings;
 }
 

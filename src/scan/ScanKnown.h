@@ -17,8 +17,9 @@
 namespace nasscan
 {
 // The live list as sightings at `now`, with their links and MACs read from
-// the kernel.
-std::vector<nasknown::KnownDevice> SightingsOf(const std::vector<deviceinfo>& live, std::int64_t now);
+// the kernel (waiting at most `resolveFor` for it to learn missing ones).
+std::vector<nasknown::KnownDevice> SightingsOf(const std::vector<deviceinfo>& live, std::int64_t now,
+                                               std::chrono::milliseconds resolveFor = nasknown::kResolveTime);
 
 // The known devices after this search: the store updated with the sightings,
 // or, with remember false, read and updated in memory only. Each problem

@@ -137,6 +137,14 @@ void* TakeSignals(void* arg)
     std::_Exit(128 + sig);
 }
 
+// Whether an ending signal came: the output must then be written within
+// kOutputGrace.
+bool Signalled()
+{
+    std::lock_guard<std::mutex> lock(g_signalMutex);
+    return g_signal != 0;
+}
+
 // Waits up to `timeout` for an ending signal; true when one came.
 bool WaitForSignal(std::chrono::milliseconds timeout)
 {
@@ -297,9 +305,13 @@ std::string RenderKnown(const std::vector<nasscan::KnownRow>& rows, bool json)
 
     std::vector<deviceinfo> list;
     registry->GetDeviceList(list);
+    // After Ctrl-C the output has a second to leave: the kernel is not
+    // waited for then, and a plain list is printed before it is remembered.
+    const std::chrono::milliseconds resolveFor =
+        Signalled() ? std::chrono::milliseconds(0) : nasknown::kResolveTime;
     std::vector<nasknown::KnownDevice> known;
-    if (opts.remember || opts.known)
-        known = Remember(opts, nasscan::SightingsOf(list, Now()));
+    if (opts.known)
+        known = Remember(opts, nasscan::SightingsOf(list, Now(), resolveFor));
 
     auto lock = CloseOutput();
     if (!opts.raw)
@@ -311,6 +323,9 @@ std::string RenderKnown(const std::vector<nasscan::KnownRow>& rows, bool json)
         if (list.empty())
             std::fprintf(stderr, "%s: no devices found. %s\n", kProgram, kFirewallHint);
     }
+    std::fflush(stdout);
+    if (opts.remember && !opts.known)
+        Remember(opts, nasscan::SightingsOf(list, Now(), resolveFor));
     Finish(0);
 }
 

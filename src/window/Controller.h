@@ -130,7 +130,8 @@ public:
     nasknown::KnownStore knownStore;
     // Finds the interface and MAC of the devices that answered (the kernel's
     // neighbour table), off the UI thread; tests give their own.
-    std::function<void(std::vector<nasknown::KnownDevice>&)> findLinks = &nasknown::FindLinksAndMacs;
+    std::function<void(std::vector<nasknown::KnownDevice>&)> findLinks =
+        [](std::vector<nasknown::KnownDevice>& seen) { nasknown::FindLinksAndMacs(seen); };
     // Sends a magic packet; empty when it went out. Tests give their own.
     std::function<std::string(const nasknown::MacAddress&, const nasknown::WakeTarget&)> wakeSender =
         &nasknown::SendMagicPacket;
