@@ -365,6 +365,9 @@ void Controller::startSearch()
 void Controller::onRefresh()
 {
     openNotice.clear();
+    // What came of a wake stays said until the next search, unless it goes on.
+    if (!waking)
+        wakeNotice.clear();
     counter = 0;
     setButtonsEnabled(false);
     answered.clear();
