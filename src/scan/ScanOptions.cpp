@@ -221,7 +221,8 @@ std::string ScanUsage(const std::string& program)
            "                  or to a MAC address, then search until it answers or\n"
            "                  --seconds run out (default " +
            std::to_string(kDefaultWakeSeconds) +
-           "); exit 0 when it answered, 1 when not\n"
+           ");\n"
+           "                  exit 0 when it answered, 1 when not\n"
            "  --forget ID     remove a device from the known devices, without a search\n"
            "  --no-remember   leave the known devices as they are (every other search\n"
            "                  adds what answered to them)\n"
