@@ -529,8 +529,8 @@ std::optional<std::int64_t> ParseIsoTime(const std::string& text)
     utc.tm_sec = number(17, 2);
     // Before 1970 no device was seen; a year below 1000 would not be
     // written back in four digits.
-    if (utc.tm_year < 70 || utc.tm_mon > 11 || utc.tm_mday < 1 || utc.tm_mday > 31 || utc.tm_hour > 23 ||
-        utc.tm_min > 59 || utc.tm_sec > 60)
+    if (utc.tm_year < 70 || utc.tm_mon < 0 || utc.tm_mon > 11 || utc.tm_mday < 1 || utc.tm_mday > 31 ||
+        utc.tm_hour > 23 || utc.tm_min > 59 || utc.tm_sec > 60)
         return std::nullopt;
     const int mday = utc.tm_mday;
     const std::time_t t = timegm(&utc);

@@ -113,6 +113,9 @@ TEST(KnownStoreFormatTest, TextThatIsNoStoreIsRefusedWithAReason)
         {"{\"devices\":[" + dev + ",\"id\":\"E\"}]}", "twice"},
         {"{\"devices\":[" + dev + ",\"last_seen\":\"2026-02-30T00:00:00Z\"}]}", "not a UTC time"},
         {"{\"devices\":[" + dev + ",\"last_seen\":\"2026-12-07 20:40:08\"}]}", "not a UTC time"},
+        // Found by fuzzing: month 00 was read as December of the year before,
+        // and 1969 could not be read back once written.
+        {"{\"devices\":[" + dev + ",\"last_seen\":\"1970-00-01T00:00:00Z\"}]}", "not a UTC time"},
         {"{\"devices\":[" + dev + ",\"host\":\"\xC3\"}]}", "invalid UTF-8"},
         {"{\"devices\":[" + dev + ",\"host\":\"\\ud800\"}]}", "lone surrogate"},
         {"{\"devices\":[" + dev + ",\"host\":\"a\tb\"}]}", "control character"},
