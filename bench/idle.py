@@ -5,14 +5,22 @@ then measures its CPU share over 60 s and prints its resident memory, and
 what the start and the countdown cost up to then (--settle 14: "at 14 s").
 
     bench/idle.py [--app build/src/nasfinder] [--platform xvfb|offscreen]
-                  [--settle 15] [--seconds 60] [--devices 4]
+                  [--settle 15] [--seconds 60] [--devices 4] [--known 1024]
+
+The window keeps its known devices in a temporary folder of its own
+(XDG_STATE_HOME); --known N fills it first with N devices that do not answer
+(seen days ago, each with a MAC), as a user's store may hold them. The CPU time
+and resident memory at the end of the settle time (start, search, countdown,
+the known devices remembered and shown) are printed too.
 
 Passes when the window uses under 0.1 % of one core while idle. Exit status 0
 on a pass, 1 on a failure, 2 when the test bed or a display cannot be had.
 """
 import argparse
+import json
 import os
 import shutil
+import tempfile
 import subprocess
 import sys
 import time
@@ -83,6 +91,23 @@ def status_kib(pid, key):
     return 0
 
 
+def fill_store(folder, count):
+    """A store of `count` devices that will not answer, as the window writes it."""
+    os.makedirs(os.path.join(folder, 'nasfinder'), mode=0o700)
+    now = time.time()
+    devices = []
+    for i in range(count):
+        seen = time.strftime('%Y-%m-%dT%H:%M:%SZ', time.gmtime(now - 86400 * (1 + i % 30) - i))
+        devices.append({'vendor': 'TAVIK', 'id': 'KNOWN%04d' % i, 'host': 'known-nas-%d' % i, 'product': 'P%d' % i,
+                        'address': '198.18.%d.%d' % (100 + i // 250, 1 + i % 250), 'interface': 'eth0',
+                        'mac': '02:00:5e:%02x:%02x:%02x' % (i >> 16 & 255, i >> 8 & 255, i & 255),
+                        'first_seen': seen, 'last_seen': seen})
+    path = os.path.join(folder, 'nasfinder', 'devices.json')
+    with open(path, 'w') as f:
+        json.dump({'version': 1, 'devices': devices}, f)
+    os.chmod(path, 0o600)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument('--app', default=os.path.join(HERE, '..', 'build', 'src', 'nasfinder'))
@@ -90,12 +115,16 @@ def main():
     parser.add_argument('--settle', type=float, default=15.0, help='seconds before measuring (countdown: 11)')
     parser.add_argument('--seconds', type=float, default=60.0, help='length of the measurement')
     parser.add_argument('--devices', type=int, default=4, help='simulated devices that answer')
+    parser.add_argument('--known', type=int, default=0, help='known devices in the store at start, none answering')
     args = parser.parse_args()
 
     app = benchlib.lan_and_program(args.app, 'window', '--app')
     if app is None:
         return 2
-    env = dict(os.environ, LANG='C.UTF-8', LC_ALL='C.UTF-8')
+    state = tempfile.mkdtemp(prefix='nasfinder-idle-')
+    if args.known:
+        fill_store(state, args.known)
+    env = dict(os.environ, LANG='C.UTF-8', LC_ALL='C.UTF-8', XDG_STATE_HOME=state, XDG_CONFIG_HOME=state)
     if args.platform == 'xvfb':
         if shutil.which('xvfb-run') is None:
             print('xvfb-run is not installed (apt-get install xvfb xauth), or use --platform offscreen',
@@ -115,8 +144,9 @@ def main():
         try:
             pid = lanbed.wait_until(lambda: find_process(top.pid, app), timeout=30,
                                     message='the window process to start')
-            print('idle: %s (pid %d) on %s in the test bed with %d devices; %d cores, %s'
-                  % (app, pid, args.platform, args.devices, os.cpu_count() or 0, time.strftime('%Y-%m-%d %H:%M')))
+            print('idle: %s (pid %d) on %s in the test bed with %d devices, %d known; %d cores, %s'
+                  % (app, pid, args.platform, args.devices, args.known, os.cpu_count() or 0,
+                     time.strftime('%Y-%m-%d %H:%M')))
             settle = started + args.settle - time.monotonic()
             if settle > 0:
                 time.sleep(settle)
@@ -125,7 +155,7 @@ def main():
                 return 1
             ns0, ticks0 = cpu_ns(pid)
             t0 = time.monotonic()
-            rss0 = status_kib(pid, 'VmRSS')
+            rss_settled = status_kib(pid, 'VmRSS')
             time.sleep(args.seconds)
             ns1, ticks1 = cpu_ns(pid)
             t1 = time.monotonic()
@@ -141,13 +171,13 @@ def main():
                     top.kill()
                     top.wait()
             log.close()
+            shutil.rmtree(state, True)
 
     wall = t1 - t0
     share = 100.0 * (ns1 - ns0) / 1e9 / wall
     share_ticks = 100.0 * (ticks1 - ticks0) / CLK_TCK / wall
-    # What the start and the countdown cost, up to the measurement's start.
-    print('at %.0f s after start: %.1f ms of CPU time since start, resident memory %.1f MiB'
-          % (t0 - started, ns0 / 1e6, rss0 / 1024.0))
+    print('at %.0f s after start: %.1f ms of CPU time since start (by clock ticks %.0f ms), resident memory '
+          '%.1f MiB' % (t0 - started, ns0 / 1e6, 1000.0 * ticks0 / CLK_TCK, rss_settled / 1024.0))
     print('measured %.0f s, from %.0f s after start' % (wall, t0 - started))
     print('CPU: %.4f %% of one core (%.1f ms of CPU time; by clock ticks %.3f %%)'
           % (share, (ns1 - ns0) / 1e6, share_ticks))

@@ -8,7 +8,7 @@ NASFINDER_BUILD_PACKAGES="g++ make cmake pkg-config libboost-dev libboost-thread
 # (tools/lan-sandbox and its device simulator, xvfb-run for the window).
 NASFINDER_SANDBOX_PACKAGES="python3 iproute2 xvfb xauth"
 NASFINDER_TEST_PACKAGES="clang llvm-14 libclang-rt-14-dev libgtest-dev libbenchmark-dev $NASFINDER_SANDBOX_PACKAGES
-  procps util-linux imagemagick nftables at-spi2-core python3-pyatspi dbus-x11"
+  procps util-linux imagemagick nftables at-spi2-core python3-pyatspi dbus-x11 xdotool"
 # tools/package.sh: the Debian package build and the checks of its result.
 NASFINDER_PACKAGE_PACKAGES="debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream man-db"
 

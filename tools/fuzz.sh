@@ -7,8 +7,8 @@
 #   tools/fuzz.sh --coverage          line coverage of the fuzzed sources reached
 #                                     by the kept corpora (build-fuzz-cov/)
 #
-# TARGET is fuzz_ssdp_parser, fuzz_broadcast_reply, fuzz_language_file or
-# fuzz_scan_json (the fuzz_ prefix may be left out). New inputs are kept in
+# TARGET is fuzz_ssdp_parser, fuzz_broadcast_reply, fuzz_language_file,
+# fuzz_scan_json or fuzz_known_store (the fuzz_ prefix may be left out). New inputs are kept in
 # build-fuzz/corpus/TARGET, which starts from a copy of the target's seeds (the
 # protocol fixtures' messages, or tests/fuzz/corpus/TARGET); --fresh starts from
 # the seeds alone in a temporary folder.
@@ -21,7 +21,7 @@ export LANG=C.UTF-8 LC_ALL=C.UTF-8
 
 ROOT=$(pwd)
 BUILD="$ROOT/build-fuzz"
-ALL_TARGETS="fuzz_ssdp_parser fuzz_broadcast_reply fuzz_scan_json fuzz_language_file"
+ALL_TARGETS="fuzz_ssdp_parser fuzz_broadcast_reply fuzz_scan_json fuzz_known_store fuzz_language_file"
 
 usage() {
     sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//' >&2
@@ -35,6 +35,7 @@ max_len() {
     fuzz_ssdp_parser) echo 2048 ;;
     fuzz_broadcast_reply) echo 320 ;;
     fuzz_scan_json) echo 800 ;;
+    fuzz_known_store) echo 4096 ;;
     fuzz_language_file) echo 4096 ;;
     esac
 }
@@ -158,6 +159,7 @@ covered_sources() {
     fuzz_ssdp_parser) echo "$ROOT/searchlib/protocol/SsdpProtocol.cpp" ;;
     fuzz_broadcast_reply) echo "$ROOT/searchlib/protocol/BroadcastProtocol.cpp" ;;
     fuzz_scan_json) echo "$ROOT/src/scan/ScanOutput.cpp" ;;
+    fuzz_known_store) echo "$ROOT/src/known/KnownStoreFormat.cpp" ;;
     fuzz_language_file) echo "$ROOT/src/window/LanguageFile.cpp" ;;
     esac
 }

@@ -103,12 +103,17 @@ std::vector<LocalInterface> SearchableInterfaces(const std::vector<LocalInterfac
             continue;
         LocalInterface kept = iface;
         kept.addresses.clear();
-        for (const std::string& address : iface.addresses)
+        kept.subnets.clear();
+        for (std::size_t i = 0; i < iface.addresses.size(); ++i)
         {
             in_addr addr{};
-            if (::inet_pton(AF_INET, address.c_str(), &addr) == 1 &&
+            if (::inet_pton(AF_INET, iface.addresses[i].c_str(), &addr) == 1 &&
                 IsSearchableLocalAddress(iface.flags, addr.s_addr))
-                kept.addresses.push_back(address);
+            {
+                kept.addresses.push_back(iface.addresses[i]);
+                if (i < iface.subnets.size())
+                    kept.subnets.push_back(iface.subnets[i]);
+            }
         }
         if (!kept.addresses.empty())
             usable.push_back(std::move(kept));

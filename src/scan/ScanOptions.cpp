@@ -71,6 +71,8 @@ ParseResult ParseScanOptions(const std::vector<std::string>& args)
                                       : name == "--log-dir" ? "a directory"
                                       : namesInterface      ? "an interface name or address"
                                       : name == "--address" ? "an IPv4 address or a host name"
+                                      : name == "--wake"    ? "a device id or a MAC address"
+                                      : name == "--forget"  ? "a device id"
                                                             : nullptr;
         const bool takesValue = valueName != nullptr;
         if (takesValue && !hasInlineValue)
@@ -104,6 +106,16 @@ ParseResult ParseScanOptions(const std::vector<std::string>& args)
             opts.multiIP = false;
         else if (name == "--verbose")
             opts.verbose = true;
+        else if (name == "--known")
+            opts.known = true;
+        else if (name == "--no-remember")
+            opts.remember = false;
+        else if (name == "--wake" || name == "--forget")
+        {
+            if (value.empty())
+                return Fail("option " + name + " needs " + valueName);
+            (name == "--wake" ? opts.wake : opts.forget) = value;
+        }
         else if (name == "--seconds")
         {
             if (!ParseSeconds(value, opts.seconds))
@@ -146,6 +158,27 @@ ParseResult ParseScanOptions(const std::vector<std::string>& args)
         return Fail(std::string(opts.interfaces.empty() ? "--exclude-interface" : "--interface") +
                     " cannot be combined with --no-multi (choosing interfaces needs the search "
                     "from every interface)");
+    // Waking, forgetting and the list of known devices each end the command
+    // their own way: one at a time, and none beside a watch or the raw reports.
+    const char* const ending[][2] = {{"--wake", opts.wake.empty() ? nullptr : "--wake"},
+                                     {"--forget", opts.forget.empty() ? nullptr : "--forget"},
+                                     {"--known", opts.known ? "--known" : nullptr},
+                                     {"--watch", opts.watch ? "--watch" : nullptr},
+                                     {"--raw", opts.raw ? "--raw" : nullptr}};
+    const char* first = nullptr;
+    for (const auto& option : ending)
+    {
+        if (option[1] == nullptr)
+            continue;
+        if (first != nullptr && (std::string(first) != "--watch" || std::string(option[0]) != "--raw"))
+            return Fail(std::string(first) + " cannot be combined with " + option[0]);
+        if (first == nullptr)
+            first = option[0];
+    }
+    if (!opts.forget.empty() && !opts.remember)
+        return Fail("--forget cannot be combined with --no-remember (forgetting changes the known devices)");
+    if (!opts.wake.empty() && !opts.secondsGiven)
+        opts.seconds = kDefaultWakeSeconds;
     if (opts.raw && opts.json)
         return Fail("--raw cannot be combined with --json (--raw prints each report as a JSON line, "
                     "not the list)");
@@ -182,6 +215,17 @@ std::string ScanUsage(const std::string& program)
            "                  also search this device by unicast: an IPv4 address or a\n"
            "                  host name (looked up once, at start), for a device beyond\n"
            "                  a router or a VPN that no broadcast reaches; repeatable\n"
+           "  --known         after the search, print every known device with its MAC\n"
+           "                  and when it was last seen, answering or not\n"
+           "  --wake ID|MAC   send the Wake-on-LAN packet to a known device (by its id)\n"
+           "                  or to a MAC address, then search until it answers or\n"
+           "                  --seconds run out (default " +
+           std::to_string(kDefaultWakeSeconds) +
+           ");\n"
+           "                  exit 0 when it answered, 1 when not\n"
+           "  --forget ID     remove a device from the known devices, without a search\n"
+           "  --no-remember   leave the known devices as they are (every other search\n"
+           "                  adds what answered to them)\n"
            "  --log-dir DIR   write the diagnostic log into DIR (an existing directory)\n"
            "  --verbose       also print every report's vendor and, with --log-dir, the\n"
            "                  log lines on standard error\n"
@@ -192,6 +236,9 @@ std::string ScanUsage(const std::string& program)
            "errors to standard error.\n"
            "Each search is sent several times in its first seconds, as UDP may lose it.\n"
            "Ctrl-C or SIGTERM during the wait ends it early and prints what was found.\n"
+           "The known devices are kept in $XDG_STATE_HOME/nasfinder/devices.json\n"
+           "(~/.local/state/nasfinder/devices.json). --known, --wake and --forget\n"
+           "exclude each other, and none of them goes with --watch or --raw.\n"
            "The broadcast search needs UDP port " +
            std::to_string(kBroadcastPort) +
            ": run as root or grant the binary\n"
@@ -202,9 +249,11 @@ std::string ScanUsage(const std::string& program)
            "           by Ctrl-C or SIGTERM and its output written\n"
            "  1        the results could not be written, or no search could run (both\n"
            "           the broadcast and the SSDP search lack their ports, or no\n"
-           "           interface can carry a search and no --address is given)\n"
+           "           interface can carry a search and no --address is given), or\n"
+           "           the device woken with --wake did not answer in time\n"
            "  2        a bad argument or a contradictory pair of options, or a log\n"
-           "           directory (--log-dir) that cannot be written to\n"
+           "           directory (--log-dir) that cannot be written to, or an\n"
+           "           unknown device id or a bad MAC address for --wake or --forget\n"
            "  128+N    ended by signal N (130 for Ctrl-C, 143 for SIGTERM) because\n"
            "           standard output did not take the output within one second\n"
            "A reader that goes away (nasfinder-scan --raw | head -1) ends the command\n"

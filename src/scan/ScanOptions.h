@@ -13,6 +13,9 @@ namespace nasscan
 constexpr int kDefaultSeconds = nasfinder::kSearchSeconds;
 constexpr int kMinSeconds = 1;
 constexpr int kMaxSeconds = 3600;
+// How long --wake searches for the device by default: storage devices take a
+// minute or two to start.
+constexpr int kDefaultWakeSeconds = 180;
 
 struct ScanOptions
 {
@@ -33,6 +36,13 @@ struct ScanOptions
     // --address: IPv4 addresses or host names as given, searched by unicast;
     // the caller resolves them (ResolveSearchAddresses).
     std::vector<std::string> addresses;
+    // --known: after the search, the known devices, each answering or not.
+    bool known = false;
+    // --no-remember: the store of known devices is left as it is.
+    bool remember = true;
+    // --wake ID|MAC and --forget ID, as given; empty when not asked for.
+    std::string wake;
+    std::string forget;
 };
 
 enum class ParseStatus

@@ -1,5 +1,7 @@
 #include "ScanOutput.h"
 
+#include "JsonText.h"
+#include "KnownStoreFormat.h"
 #include "TerminalText.h"
 
 #include <algorithm>
@@ -11,21 +13,10 @@
 
 namespace nasscan
 {
-using nasfinder::DecodeUtf8;
-using nasfinder::IsControl;
-using nasfinder::kReplacement;
 using nasfinder::TerminalText;
 
 namespace
 {
-void AppendHexEscape(std::string& out, std::uint32_t cp)
-{
-    static const char kHex[] = "0123456789abcdef";
-    out += "\\u00";
-    out += kHex[(cp >> 4) & 0xF];
-    out += kHex[cp & 0xF];
-}
-
 std::size_t FieldLength(const char (&field)[kDeviceFieldSize])
 {
     const void* nul = std::memchr(field, '\0', kDeviceFieldSize);
@@ -49,59 +40,30 @@ void AppendPadded(std::string& out, const std::string& text, std::size_t width)
     for (std::size_t w = DisplayWidth(text); w < width; ++w)
         out += ' ';
 }
-} // namespace
 
-std::string JsonEscape(const char* data, std::size_t len)
+// The rows (the header first, texts already inert) with their columns aligned
+// by display width, two spaces apart, each line ending in '\n'.
+std::string AlignedTable(const std::vector<std::vector<std::string>>& rows)
 {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+    const std::size_t columns = rows.front().size();
+    std::vector<std::size_t> widths(columns, 0);
+    for (const auto& row : rows)
+        for (std::size_t c = 0; c < columns; ++c)
+            widths[c] = std::max(widths[c], DisplayWidth(row[c]));
     std::string out;
-    out.reserve(len + 2);
-    out += '"';
-    for (std::size_t i = 0; i < len;)
+    for (const auto& row : rows)
     {
-        std::uint32_t cp = 0;
-        const std::size_t n = DecodeUtf8(bytes, len, i, cp);
-        if (n == 0)
+        for (std::size_t c = 0; c + 1 < columns; ++c)
         {
-            out += kReplacement;
-            ++i;
-            continue;
+            AppendPadded(out, row[c], widths[c]);
+            out += "  ";
         }
-        switch (cp)
-        {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\b':
-            out += "\\b";
-            break;
-        case '\f':
-            out += "\\f";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (IsControl(cp))
-                AppendHexEscape(out, cp);
-            else
-                out.append(data + i, n);
-            break;
-        }
-        i += n;
+        out += row[columns - 1];
+        out += '\n';
     }
-    out += '"';
     return out;
 }
+} // namespace
 
 std::size_t DisplayWidth(const std::string& text)
 {
@@ -110,7 +72,7 @@ std::size_t DisplayWidth(const std::string& text)
     for (std::size_t i = 0; i < text.size();)
     {
         std::uint32_t cp = 0;
-        std::size_t n = DecodeUtf8(bytes, text.size(), i, cp);
+        std::size_t n = nasfinder::DecodeUtf8(bytes, text.size(), i, cp);
         if (n == 0)
         {
             // Shown as one replacement character.
@@ -196,32 +158,71 @@ std::string ListToJson(const std::vector<deviceinfo>& list)
 
 std::string ListToTable(const std::vector<deviceinfo>& list)
 {
-    constexpr std::size_t kColumns = 5;
-    static const char* const kHeaders[kColumns] = {"HOST", "IP", "PRODUCT", "VENDOR", "ID"};
-
     std::vector<std::vector<std::string>> rows;
     rows.reserve(list.size() + 1);
-    rows.push_back({kHeaders, kHeaders + kColumns});
+    rows.push_back({"HOST", "IP", "PRODUCT", "VENDOR", "ID"});
     for (const deviceinfo& d : list)
         rows.push_back({FieldText(d.host), FieldText(d.ip), FieldText(d.product), FieldText(d.factory),
                         FieldText(d.id)});
+    return AlignedTable(rows);
+}
 
-    std::size_t widths[kColumns] = {};
-    for (const auto& row : rows)
-        for (std::size_t c = 0; c < kColumns; ++c)
-            widths[c] = std::max(widths[c], DisplayWidth(row[c]));
-
-    std::string out;
-    for (const auto& row : rows)
+std::vector<KnownRow> KnownRows(const std::vector<nasknown::KnownDevice>& known,
+                                const std::vector<deviceinfo>& live)
+{
+    std::vector<KnownRow> answering;
+    std::vector<KnownRow> silent;
+    for (const nasknown::KnownDevice& device : known)
     {
-        for (std::size_t c = 0; c + 1 < kColumns; ++c)
-        {
-            AppendPadded(out, row[c], widths[c]);
-            out += "  ";
-        }
-        out += row[kColumns - 1];
-        out += '\n';
+        const bool answers =
+            std::any_of(live.begin(), live.end(),
+                        [&device](const deviceinfo& d)
+                        {
+                            return device.vendor == std::string(d.factory, FieldLength(d.factory)) &&
+                                   device.id == std::string(d.id, FieldLength(d.id));
+                        });
+        (answers ? answering : silent).push_back({device, answers});
     }
+    answering.insert(answering.end(), silent.begin(), silent.end());
+    return answering;
+}
+
+std::string KnownToTable(const std::vector<KnownRow>& known)
+{
+    std::vector<std::vector<std::string>> rows;
+    rows.reserve(known.size() + 1);
+    rows.push_back({"HOST", "IP", "PRODUCT", "VENDOR", "ID", "MAC", "LAST SEEN", "STATE"});
+    const auto text = [](const std::string& s) { return TerminalText(s.data(), s.size()); };
+    for (const KnownRow& row : known)
+    {
+        const nasknown::KnownDevice& d = row.device;
+        rows.push_back({text(d.host), text(d.address), text(d.product), text(d.vendor), text(d.id),
+                        d.mac.empty() ? "-" : text(d.mac), nasknown::IsoTimeText(d.lastSeen),
+                        row.answering ? "answering" : "not answering"});
+    }
+    return AlignedTable(rows);
+}
+
+std::string KnownToJson(const std::vector<KnownRow>& known)
+{
+    std::string out = "[";
+    for (const KnownRow& row : known)
+    {
+        const nasknown::KnownDevice& d = row.device;
+        out += out.size() > 1 ? ",{" : "{";
+        out += "\"id\":" + JsonEscape(d.id);
+        out += ",\"ip\":" + JsonEscape(d.address);
+        out += ",\"host\":" + JsonEscape(d.host);
+        out += ",\"product\":" + JsonEscape(d.product);
+        out += ",\"vendor\":" + JsonEscape(d.vendor);
+        out += ",\"mac\":" + JsonEscape(d.mac);
+        out += ",\"interface\":" + JsonEscape(d.interfaceName);
+        out += ",\"first_seen\":" + JsonEscape(nasknown::IsoTimeText(d.firstSeen));
+        out += ",\"last_seen\":" + JsonEscape(nasknown::IsoTimeText(d.lastSeen));
+        out += std::string(",\"answering\":") + (row.answering ? "true" : "false");
+        out += '}';
+    }
+    out += ']';
     return out;
 }
 } // namespace nasscan

@@ -8,15 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "JsonText.h"
+#include "KnownDevices.h"
 #include "protocol/SearchDeviceInfo.h"
 
 namespace nasscan
 {
-// The bytes data[0..len) as a JSON string literal, quotes included. Quotes,
-// backslashes and control characters (C0, DEL, C1) are escaped; each byte that is
-// not part of a valid UTF-8 sequence becomes U+FFFD. NUL bytes are data here
-// and come out as \u0000. The result is always valid UTF-8 and valid JSON.
-std::string JsonEscape(const char* data, std::size_t len);
+// JSON string literals of device texts (valid JSON in valid UTF-8, whatever
+// the bytes): shared with the store of known devices.
+using nasfinder::JsonEscape;
 
 // Columns the UTF-8 text takes on a terminal (wide East Asian characters count
 // two, combining marks none). Meant for text that went through TerminalText.
@@ -41,6 +41,27 @@ std::string ListToJson(const std::vector<deviceinfo>& list);
 // The list as a table with the columns HOST, IP, PRODUCT, VENDOR, ID, aligned,
 // one line per device after the header line, each line ending in '\n'.
 std::string ListToTable(const std::vector<deviceinfo>& list);
+
+// A known device and whether it answered this search.
+struct KnownRow
+{
+    nasknown::KnownDevice device;
+    bool answering = false;
+};
+
+// The answering devices first, then the others, each group in the store's
+// order; `answering` set from the live list (by vendor and id).
+std::vector<KnownRow> KnownRows(const std::vector<nasknown::KnownDevice>& known,
+                                const std::vector<deviceinfo>& live);
+
+// The known devices as a table: HOST, IP, PRODUCT, VENDOR, ID, MAC, LAST SEEN
+// (UTC), STATE ("answering" or "not answering"); an unknown MAC shows as "-".
+std::string KnownToTable(const std::vector<KnownRow>& rows);
+
+// As one JSON array of objects with the texts id, ip, host, product, vendor,
+// mac (empty when unknown), interface, first_seen and last_seen (ISO 8601,
+// UTC) and the boolean answering.
+std::string KnownToJson(const std::vector<KnownRow>& rows);
 } // namespace nasscan
 
 #endif

@@ -21,12 +21,15 @@
 
 #include "DeviceSearchInterface.h"
 #include "InterfaceChoice.h"
+#include "Neighbours.h"
 #include "ProcessPrivileges.h"
+#include "ScanKnown.h"
 #include "ScanLibrary.h"
 #include "ScanOptions.h"
 #include "ScanOutput.h"
 #include "SearchPorts.h"
 #include "SearchSchedule.h"
+#include "TerminalText.h"
 #include "log/ShowLog.h"
 
 #ifndef NASFINDER_VERSION
@@ -98,7 +101,8 @@ bool SayWhichSearchesCannotRun()
 {
     search_dll_status status{};
     CDeviceSearchInterface::GetInstance()->GetSearchStatus(status);
-    const nasscan::SearchPortVerdict verdict = nasscan::JudgeSearchPorts(status, nasfinder::BroadcastHelperPath());
+    const nasscan::SearchPortVerdict verdict =
+        nasscan::JudgeSearchPorts(status, nasfinder::BroadcastHelperPath());
     for (const std::string& warning : verdict.warnings)
         std::fprintf(stderr, "%s: %s\n", kProgram, warning.c_str());
     return verdict.anyRuns;
@@ -155,6 +159,14 @@ void* TakeSignals(void* arg)
     // a process ended by this signal. Further signals stay pending meanwhile.
     std::this_thread::sleep_for(kOutputGrace);
     std::_Exit(128 + sig);
+}
+
+// Whether an ending signal came: the output must then be written within
+// kOutputGrace.
+bool Signalled()
+{
+    std::lock_guard<std::mutex> lock(g_signalMutex);
+    return g_signal != 0;
 }
 
 // Waits up to `timeout` for an ending signal; true when one came.
@@ -235,12 +247,11 @@ std::string LocalTimeLine()
     return std::string(text) + "\n";
 }
 
-[[noreturn]] void RunWatch(const nasscan::ScanOptions& opts)
+// The refresh loop sends every search (the first one at once, then every 10
+// seconds) and ages the list; it owns the library's entry points from here
+// on, which must never run on two threads at once.
+void StartRefreshThread()
 {
-    CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
-    // The refresh loop sends every search (the first one at once) and ages the
-    // list; it owns the library's entry points from here on, which must never
-    // run on two threads at once.
     pthread_t refresher;
     void* (*loop)(void*) = &CDeviceSearchInterface::RefreshDeviceList;
     if (pthread_create(&refresher, nullptr, loop, nullptr) != 0)
@@ -249,6 +260,37 @@ std::string LocalTimeLine()
         Finish(1);
     }
     pthread_detach(refresher);
+}
+
+std::int64_t Now()
+{
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+// The store of known devices after these devices answered; each problem with
+// it is a line on standard error, and none ends the scan.
+std::vector<nasknown::KnownDevice> Remember(const nasscan::ScanOptions& opts,
+                                            const std::vector<nasknown::KnownDevice>& sightings)
+{
+    std::vector<std::string> notices;
+    const nasknown::KnownStore store;
+    std::vector<nasknown::KnownDevice> known =
+        nasscan::RememberSightings(store, sightings, opts.remember, notices);
+    for (const std::string& notice : notices)
+        std::fprintf(stderr, "%s: %s\n", kProgram,
+                     nasfinder::TerminalText(notice.data(), notice.size()).c_str());
+    return known;
+}
+
+std::string RenderKnown(const std::vector<nasscan::KnownRow>& rows, bool json)
+{
+    return json ? nasscan::KnownToJson(rows) + "\n" : nasscan::KnownToTable(rows);
+}
+
+[[noreturn]] void RunWatch(const nasscan::ScanOptions& opts)
+{
+    CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
+    StartRefreshThread();
 
     bool printed = false;
     std::vector<deviceinfo> shown;
@@ -261,6 +303,8 @@ std::string LocalTimeLine()
             SayOnceIfTheListIsFull(*registry);
             if (nasscan::FoldSnapshot(shown, snapshot) || !printed)
             {
+                if (opts.remember && !shown.empty())
+                    Remember(opts, nasscan::SightingsOf(shown, Now()));
                 std::string text = RenderList(shown, opts.json);
                 if (!opts.json)
                     text = LocalTimeLine() + text + '\n'; // a blank line between two tables
@@ -283,18 +327,118 @@ std::string LocalTimeLine()
     SearchAndWait(*registry, opts.seconds);
     registry->DeviceSearchDllExit();
 
+    std::vector<deviceinfo> list;
+    registry->GetDeviceList(list);
+    // After Ctrl-C the output has a second to leave: the kernel is not
+    // waited for then, and a plain list is printed before it is remembered.
+    const std::chrono::milliseconds resolveFor =
+        Signalled() ? std::chrono::milliseconds(0) : nasknown::kResolveTime;
+    std::vector<nasknown::KnownDevice> known;
+    if (opts.known)
+        known = Remember(opts, nasscan::SightingsOf(list, Now(), resolveFor));
+
     auto lock = CloseOutput();
     if (!opts.raw)
     {
-        std::vector<deviceinfo> list;
-        registry->GetDeviceList(list);
         SayOnceIfTheListIsFull(*registry);
-        const std::string text = RenderList(list, opts.json);
+        const std::string text = opts.known ? RenderKnown(nasscan::KnownRows(known, list), opts.json)
+                                            : RenderList(list, opts.json);
         std::fwrite(text.data(), 1, text.size(), stdout);
         if (list.empty())
             std::fprintf(stderr, "%s: no devices found. %s\n", kProgram, kFirewallHint);
     }
+    std::fflush(stdout);
+    if (opts.remember && !opts.known)
+        Remember(opts, nasscan::SightingsOf(list, Now(), resolveFor));
     Finish(0);
+}
+
+// Sends the magic packet, then searches on the usual schedule until the device
+// answers (status 0) or the time runs out (status 1).
+[[noreturn]] void RunWake(const nasscan::ScanOptions& opts, const nasscan::WakePlan& plan)
+{
+    const std::string name = plan.id.empty() ? nasknown::MacText(plan.mac) : plan.id;
+    bool sent = false;
+    for (const nasknown::WakeTarget& target : plan.targets)
+    {
+        const std::string error = nasknown::SendMagicPacket(plan.mac, target);
+        if (!error.empty())
+            std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
+        sent = sent || error.empty();
+    }
+    if (!sent)
+        Finish(1);
+    std::fprintf(stderr, "%s: sent the wake-up packet to %s (%s); waiting up to %d s for it to answer\n",
+                 kProgram, nasknown::MacText(plan.mac).c_str(),
+                 nasfinder::TerminalText(name.data(), name.size()).c_str(), opts.seconds);
+
+    CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
+    StartRefreshThread();
+
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(opts.seconds);
+    std::vector<deviceinfo> seen;
+    std::vector<deviceinfo> snapshot;
+    while (std::chrono::steady_clock::now() < deadline)
+    {
+        registry->GetDeviceList(snapshot);
+        if (nasscan::FoldSnapshot(seen, snapshot) && !seen.empty())
+        {
+            // A device woken by its MAC alone is recognised by the MAC the
+            // kernel learns for it; a known one by its vendor and id.
+            std::vector<nasknown::KnownDevice> sightings;
+            if (plan.id.empty())
+                sightings = nasscan::SightingsOf(seen, Now());
+            else
+                for (const deviceinfo& record : seen)
+                    sightings.push_back(nasknown::SightingFromRecord(record, Now()));
+            if (nasscan::WokenDeviceAnswers(plan, sightings))
+            {
+                const std::vector<nasknown::KnownDevice> known =
+                    Remember(opts, nasscan::SightingsOf(seen, Now()));
+                std::vector<nasscan::KnownRow> rows;
+                for (const nasscan::KnownRow& row : nasscan::KnownRows(known, seen))
+                {
+                    if (plan.id.empty() ? row.device.mac == nasknown::MacText(plan.mac)
+                                        : row.device.id == plan.id && row.device.vendor == plan.vendor)
+                        rows.push_back(row);
+                }
+                auto lock = CloseOutput();
+                const std::string text = RenderKnown(rows, opts.json);
+                std::fwrite(text.data(), 1, text.size(), stdout);
+                Finish(0);
+            }
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (WaitForSignal(std::min(left, std::chrono::milliseconds(500))))
+            break;
+    }
+    auto lock = CloseOutput();
+    std::fprintf(stderr, "%s: %s did not answer within %d s\n", kProgram,
+                 nasfinder::TerminalText(name.data(), name.size()).c_str(), opts.seconds);
+    Finish(1);
+}
+
+// --forget: no search; the device leaves the store.
+int ForgetKnown(const std::string& id)
+{
+    std::size_t removed = 0;
+    const nasknown::StoreResult result = nasknown::KnownStore().Update(
+        [&](std::vector<nasknown::KnownDevice>& list) { removed = nasknown::Forget(list, id); });
+    if (!result.movedAside.empty())
+        std::fprintf(stderr, "%s: %s\n", kProgram, result.movedAside.c_str());
+    if (!result.ok)
+    {
+        std::fprintf(stderr, "%s: the known devices cannot be kept: %s\n", kProgram, result.error.c_str());
+        return 1;
+    }
+    if (removed == 0)
+    {
+        std::fprintf(stderr, "%s: --forget '%s': no known device has this id (see --known)\n", kProgram,
+                     nasfinder::TerminalText(id.data(), id.size()).c_str());
+        return 2;
+    }
+    return 0;
 }
 
 int UsageError(const std::string& reason)
@@ -334,6 +478,28 @@ int main(int argc, char** argv)
     const std::string refused = RefuseInterfaceChoice(kProgram, choice, chosen);
     if (!refused.empty())
         return UsageError(refused);
+
+    if (!opts.forget.empty())
+        return ForgetKnown(opts.forget);
+    // Where the packet goes is settled before anything starts: a bad MAC or
+    // an unknown device sends nothing.
+    nasscan::WakePlan wakePlan;
+    if (!opts.wake.empty())
+    {
+        std::vector<nasknown::KnownDevice> known;
+        const nasknown::StoreResult loaded = nasknown::KnownStore().Load(known);
+        if (!loaded.movedAside.empty())
+            std::fprintf(stderr, "%s: %s\n", kProgram, loaded.movedAside.c_str());
+        std::vector<LocalInterface> interfaces;
+        ListLocalInterfaces(interfaces);
+        wakePlan = nasscan::PlanWake(opts.wake, known, nasknown::BroadcastLinks(interfaces));
+        if (!wakePlan.error.empty())
+        {
+            std::fprintf(stderr, "%s: %s\n", kProgram,
+                         nasfinder::TerminalText(wakePlan.error.data(), wakePlan.error.size()).c_str());
+            return 2;
+        }
+    }
 
     // Names are looked up once, here, while Ctrl-C still ends a slow resolver.
     std::vector<std::string> searchAddresses;
@@ -395,5 +561,7 @@ int main(int argc, char** argv)
 
     if (opts.watch)
         RunWatch(opts);
+    if (!opts.wake.empty())
+        RunWake(opts, wakePlan);
     RunScan(opts);
 }

@@ -4,6 +4,8 @@
 #include "DeviceOpener.h"
 #include "DeviceSearchInterface.h"
 #include "DeviceTable.h"
+#include "KnownList.h"
+#include "Neighbours.h"
 #include "NotificationCenter.h"
 #include "OperationQueue.h"
 #include "ParseOperation.h"
@@ -14,6 +16,7 @@
 #include "ui_MainWindow.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QEvent>
 #include <QFile>
@@ -28,16 +31,18 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QSortFilterProxyModel>
-#include <QStandardItemModel>
 #include <QTableView>
 
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <optional>
 
 namespace
@@ -50,6 +55,25 @@ const char kOpenWebPageKey[] = "Open Web Page";
 const char kOpenFileShareKey[] = "Open File Share";
 const char kCopyAddressKey[] = "Copy Address";
 const char kAddressesKey[] = "Addresses";
+const char kWakeKey[] = "Wake";
+const char kForgetKey[] = "Forget";
+const char kShowNotAnsweringKey[] = "Show Not Answering";
+const char kKnownNotKeptKey[] = "Known Not Kept";
+const char kKnownNotKeptText[] = "The list of known devices cannot be kept: %1";
+// A woken device is searched for every 10 s, for up to 3 minutes: storage
+// devices take a minute or two to start.
+constexpr int kWakeSearchMilliseconds = 10000;
+constexpr qint64 kWakeWaitMilliseconds = 180000;
+
+std::int64_t Now()
+{
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+std::string FieldString(const char (&field)[kDeviceFieldSize])
+{
+    return std::string(field, ::strnlen(field, kDeviceFieldSize));
+}
 // Fewer language entries than this means a broken file: the user is told.
 constexpr std::size_t kMinLanguageEntries = 5;
 } // namespace
@@ -58,8 +82,8 @@ Controller::Controller(QMainWindow* window, const Ui::MainWindow& ui, QObject* p
     : QObject(parent), array_controller(new QSortFilterProxyModel(this)), tableview(ui.tableview),
       loginbutton(ui.loginbutton), refreshbutton(ui.refreshbutton), storagebutton(ui.storagebutton),
       addressesbutton(ui.addressesbutton), countdownField(ui.countdownField),
-      deviceListField(ui.deviceListField), statusField(ui.statusField), window(window),
-      rowModel(NewRowModel(this))
+      deviceListField(ui.deviceListField), statusField(ui.statusField),
+      showNotAnsweringBox(ui.showNotAnsweringBox), window(window), rowModel(new DeviceRowModel(this))
 {
     // The status line repeats what a device sent (an address not opened): shown
     // as text, never read as markup.
@@ -90,6 +114,17 @@ Controller::Controller(QMainWindow* window, const Ui::MainWindow& ui, QObject* p
         rowMenu->addAction(QString::fromLatin1(kOpenFileShareKey), this, &Controller::onGotoStorage);
     copyAddressAction =
         rowMenu->addAction(QString::fromLatin1(kCopyAddressKey), this, &Controller::onCopyAddress);
+    wakeAction = rowMenu->addAction(QString::fromLatin1(kWakeKey), this, &Controller::onWake);
+    forgetAction = rowMenu->addAction(QString::fromLatin1(kForgetKey), this, &Controller::onForget);
+    localLinks = []
+    {
+        std::vector<LocalInterface> interfaces;
+        ListLocalInterfaces(interfaces);
+        return nasknown::BroadcastLinks(interfaces);
+    };
+    connect(showNotAnsweringBox, &QCheckBox::toggled, this, &Controller::onShowNotAnswering);
+    wakeSearchTimer.setInterval(kWakeSearchMilliseconds);
+    connect(&wakeSearchTimer, &QTimer::timeout, this, &Controller::startSearch);
     tableview->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(tableview, &QWidget::customContextMenuRequested, this, &Controller::onTableviewContextMenu);
 
@@ -109,6 +144,8 @@ Controller::~Controller()
 {
     // The parse thread may still be running main() on parseOperation.
     parseQueue.reset();
+    if (rememberer.joinable())
+        rememberer.join();
 }
 
 void Controller::awakeFromNib()
@@ -117,6 +154,15 @@ void Controller::awakeFromNib()
     startLanguageFile(PreferredLanguages(QProcessEnvironment::systemEnvironment()), QStringLiteral(":"));
 
     searchAddresses = LoadSearchAddresses();
+    {
+        const QSignalBlocker quiet(showNotAnsweringBox);
+        showNotAnsweringBox->setChecked(LoadShowNotAnswering());
+    }
+    const nasknown::StoreResult loaded = knownStore.Load(knownDevices);
+    if (!loaded.movedAside.empty())
+        qWarning("nasfinder: %s", loaded.movedAside.c_str());
+    if (!loaded.ok)
+        qWarning("nasfinder: the known devices cannot be read: %s", loaded.error.c_str());
     StartSearchLibrary(searchAddresses);
     counter = 0;
     setButtonsEnabled(false);
@@ -153,6 +199,8 @@ void Controller::getDeviceList()
 {
     std::vector<deviceinfo> vListDevice;
     CDeviceSearchInterface::GetInstance()->GetDeviceList(vListDevice);
+    if (waking)
+        followWake(vListDevice);
 
     if (counter < kCountdownTicks)
     {
@@ -165,7 +213,8 @@ void Controller::getDeviceList()
         // Rebuilt whenever what the rows show differs, not only when the
         // number of devices changes: a device that leaves while another
         // arrives must not stay listed with its old address.
-        const QList<DeviceRow> rows = RowsFromDevices(vListDevice);
+        answered = vListDevice;
+        const QList<DeviceRow> rows = RowsFromDevices(vListDevice, SeenNowText(captions()));
         if (rows != device)
             setRows(rows);
         return;
@@ -176,6 +225,123 @@ void Controller::getDeviceList()
         return;
     setButtonsEnabled(true);
     countdownField->setText(QString());
+    // The devices that did not answer follow the answering ones, once the
+    // search is over and not before: the countdown shows what answers.
+    setRows(rowsAfterSearch(answered));
+    rememberAnswers(answered);
+}
+
+bool Controller::searchIsOver() const
+{
+    return counter >= kCountdownTicks && refreshbutton->isEnabled();
+}
+
+QList<DeviceRow> Controller::rowsAfterSearch(const std::vector<deviceinfo>& live) const
+{
+    const Captions captions = this->captions();
+    QList<DeviceRow> rows = RowsFromDevices(live, SeenNowText(captions));
+    if (!showNotAnsweringBox->isChecked())
+        return rows;
+    QList<DeviceRow> silent = NotAnsweringRows(knownDevices, live, captions, Now());
+    for (DeviceRow& row : silent)
+    {
+        if (waking && row.value(kRowVendor).toStdString() == waking->vendor &&
+            row.value(kRowId).toStdString() == waking->id)
+            row.insert(kRowLastSeen, WakingText(captions, waking->since.elapsed() / 1000));
+    }
+    rows.append(silent);
+    return rows;
+}
+
+void Controller::showRowsAfterSearch()
+{
+    const QList<DeviceRow> rows = rowsAfterSearch(answered);
+    if (rows != device)
+        setRows(rows);
+}
+
+void Controller::rememberAnswers(const std::vector<deviceinfo>& live)
+{
+    std::vector<nasknown::KnownDevice> sightings;
+    sightings.reserve(live.size());
+    const std::int64_t now = Now();
+    for (const deviceinfo& record : live)
+        sightings.push_back(nasknown::SightingFromRecord(record, now));
+    if (rememberer.joinable())
+        rememberer.join();
+    // The neighbour table may need a moment to learn a MAC, and the store's
+    // lock may be held by a scan: neither may freeze the window.
+    rememberer = std::thread(
+        [this, sightings = std::move(sightings), store = knownStore, find = findLinks]() mutable
+        {
+            find(sightings);
+            std::vector<nasknown::KnownDevice> known;
+            nasknown::StoreResult result = store.Update([&sightings](std::vector<nasknown::KnownDevice>& list)
+                                                        { nasknown::Remember(list, sightings); },
+                                                        &known);
+            QMetaObject::invokeMethod(
+                this,
+                [this, known = std::move(known), result = std::move(result)]() mutable
+                { rememberDone(std::move(known), std::move(result)); },
+                Qt::QueuedConnection);
+        });
+}
+
+void Controller::rememberDone(std::vector<nasknown::KnownDevice> known, nasknown::StoreResult result)
+{
+    knownDevices = std::move(known);
+    if (!result.movedAside.empty())
+        qWarning("nasfinder: %s", result.movedAside.c_str());
+    knownNotice = result.ok ? QString()
+                            : Filled(captions().Text(kKnownNotKeptKey, kKnownNotKeptText),
+                                     QString::fromStdString(result.error));
+    if (!result.ok)
+        qWarning("nasfinder: the known devices cannot be kept: %s", result.error.c_str());
+    // The MACs just learned turn Wake on; during a countdown the rows are the
+    // countdown's.
+    if (searchIsOver())
+        showRowsAfterSearch();
+    showStatusLine();
+#ifdef __GLIBC__
+    // Reading and writing a store of a thousand devices took a few hundred
+    // kilobytes, partly in the remembering thread's own heap: give them back.
+    malloc_trim(0);
+#endif
+}
+
+void Controller::followWake(const std::vector<deviceinfo>& live)
+{
+    const auto woken = std::find_if(live.begin(), live.end(),
+                                    [this](const deviceinfo& record) {
+                                        return FieldString(record.factory) == waking->vendor &&
+                                               FieldString(record.id) == waking->id;
+                                    });
+    const bool answers = woken != live.end();
+    const Captions captions = this->captions();
+    if (answers)
+    {
+        wakeNotice = Filled(captions.Text("Woken", "%1 answers again."), waking->name);
+        // It joins the answering rows of the search shown.
+        if (searchIsOver())
+            answered.push_back(*woken);
+    }
+    else if (waking->since.elapsed() >= kWakeWaitMilliseconds)
+        wakeNotice = Filled(captions.Text("Not Woken", "%1 did not answer within 3 minutes."), waking->name);
+    else
+    {
+        // The row counts the seconds, after the countdown's rows.
+        if (searchIsOver())
+            showRowsAfterSearch();
+        return;
+    }
+    waking.reset();
+    wakeSearchTimer.stop();
+    if (searchIsOver())
+    {
+        showRowsAfterSearch();
+        if (answers)
+            rememberAnswers(answered);
+    }
     showStatusLine();
 }
 
@@ -199,8 +365,12 @@ void Controller::startSearch()
 void Controller::onRefresh()
 {
     openNotice.clear();
+    // What came of a wake stays said until the next search, unless it goes on.
+    if (!waking)
+        wakeNotice.clear();
     counter = 0;
     setButtonsEnabled(false);
+    answered.clear();
     setRows({});
     CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
     registry->ClearDeviceList();
@@ -244,6 +414,84 @@ void Controller::onCopyAddress()
         QGuiApplication::clipboard()->setText(*address);
 }
 
+void Controller::onWake()
+{
+    const std::optional<DeviceRow> row = selectedRow();
+    if (!row || !IsNotAnsweringRow(*row) || waking)
+        return;
+    const Captions captions = this->captions();
+    const QString name = row->value(kRowHomeHost).isEmpty() ? row->value(kRowIP) : row->value(kRowHomeHost);
+    const std::optional<nasknown::MacAddress> mac = nasknown::ParseMac(row->value(kRowMac).toStdString());
+    if (!mac)
+    {
+        wakeNotice =
+            Filled(captions.Text("Cannot Wake", "%1 cannot be woken: its MAC address is not known."), name);
+        showStatusLine();
+        return;
+    }
+    const std::string vendor = row->value(kRowVendor).toStdString();
+    const std::string id = row->value(kRowId).toStdString();
+    std::string interfaceName;
+    for (const nasknown::KnownDevice& known : knownDevices)
+    {
+        if (known.vendor == vendor && known.id == id)
+            interfaceName = known.interfaceName;
+    }
+    std::string error = "no interface " + interfaceName;
+    for (const nasknown::Link& link : localLinks())
+    {
+        if (link.interfaceName == interfaceName)
+        {
+            error = wakeSender(*mac, {link.interfaceName, link.Broadcast()});
+            break;
+        }
+    }
+    if (!error.empty())
+    {
+        wakeNotice = Filled(captions.Text("Wake Not Sent", "The wake-up packet could not be sent: %1"),
+                            QString::fromStdString(error));
+        qWarning("nasfinder: %s", qPrintable(wakeNotice));
+        showStatusLine();
+        return;
+    }
+    waking = Waking{vendor, id, name, QElapsedTimer()};
+    waking->since.start();
+    wakeNotice.clear();
+    // The usual search, again every 10 s until the device answers.
+    startSearch();
+    wakeSearchTimer.start();
+    showRowsAfterSearch();
+}
+
+void Controller::onForget()
+{
+    const std::optional<DeviceRow> row = selectedRow();
+    if (!row || !IsNotAnsweringRow(*row))
+        return;
+    const std::string vendor = row->value(kRowVendor).toStdString();
+    const std::string id = row->value(kRowId).toStdString();
+    const nasknown::StoreResult result = knownStore.Update(
+        [&vendor, &id](std::vector<nasknown::KnownDevice>& list)
+        {
+            list.erase(std::remove_if(list.begin(), list.end(),
+                                      [&](const nasknown::KnownDevice& k)
+                                      { return k.vendor == vendor && k.id == id; }),
+                       list.end());
+        },
+        &knownDevices);
+    knownNotice = result.ok ? QString()
+                            : Filled(captions().Text(kKnownNotKeptKey, kKnownNotKeptText),
+                                     QString::fromStdString(result.error));
+    showRowsAfterSearch();
+}
+
+void Controller::onShowNotAnswering(bool show)
+{
+    SaveShowNotAnswering(show);
+    if (searchIsOver())
+        showRowsAfterSearch();
+}
+
 void Controller::onSearchAddresses()
 {
     if (addressesDialog)
@@ -255,7 +503,9 @@ void Controller::onSearchAddresses()
     const Captions captions = this->captions();
     addressesDialog = new SearchAddressesDialog(
         searchAddresses,
-        [captions](const char* key, const char* english) { return captions.Text(key, english); }, window);
+        [captions](const char* key, const char* english) { return captions.Text(key, english); }, window,
+        LoadSearchAddressNames());
+    addressesDialog->resolveName = resolveName;
     addressesDialog->setAttribute(Qt::WA_DeleteOnClose);
     // The language's font, so that Chinese is drawn with Chinese shapes.
     if (const std::optional<QFont> font = captions.Font(kAddressesKey))
@@ -268,6 +518,8 @@ void Controller::setSearchAddresses(const QStringList& addresses)
 {
     searchAddresses = addresses;
     SaveSearchAddresses(addresses);
+    if (addressesDialog)
+        SaveSearchAddressNames(addressesDialog->names());
     UseSearchAddresses(addresses);
 }
 
@@ -322,6 +574,9 @@ void Controller::ReflashLanguage()
     CaptionControl(openWebPageAction, captions.Entry(QString::fromLatin1(kOpenWebPageKey)));
     CaptionControl(openShareAction, captions.Entry(QString::fromLatin1(kOpenFileShareKey)));
     CaptionControl(copyAddressAction, captions.Entry(QString::fromLatin1(kCopyAddressKey)));
+    CaptionControl(wakeAction, captions.Entry(QString::fromLatin1(kWakeKey)));
+    CaptionControl(forgetAction, captions.Entry(QString::fromLatin1(kForgetKey)));
+    CaptionControl(showNotAnsweringBox, captions.Entry(QString::fromLatin1(kShowNotAnsweringKey)));
     CaptionControl(deviceListField, captions.Entry(QStringLiteral("Device List")));
     showStatusLine();
 }
@@ -329,14 +584,19 @@ void Controller::ReflashLanguage()
 void Controller::showStatusLine()
 {
     StatusLineState state;
-    state.rowsShown = array_controller->rowCount();
+    // The devices that answered: a known one that did not is no find.
+    state.rowsShown = static_cast<int>(std::count_if(
+        device.begin(), device.end(), [](const DeviceRow& row) { return !IsNotAnsweringRow(row); }));
     CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
     registry->GetSearchStatus(state.search);
     state.chosenInterfaces = chosenInterfaces;
     state.searchEndedEmpty = counter >= kCountdownTicks && refreshbutton->isEnabled() && state.rowsShown == 0;
+    state.searchesAddresses = !searchAddresses.isEmpty();
     state.listFull = registry->RefusedForFullList() > 0;
     state.maxDevices = CDeviceSearchInterface::kMaxDevices;
     state.openNotice = openNotice;
+    state.knownNotice = knownNotice;
+    state.wakeNotice = wakeNotice;
     // Asked of the system only for the notices that name it.
     if (state.search.broadcast_bound == 0)
         state.helperPath = QString::fromStdString(nasfinder::BroadcastHelperPath());
@@ -361,8 +621,25 @@ Captions Controller::captions() const
 
 void Controller::setRows(const QList<DeviceRow>& rows)
 {
+    // A row the user selected stays selected when the rows are rebuilt
+    // under it (a MAC learned, a wake's seconds counting).
+    const std::optional<DeviceRow> selected = selectedRow();
     device = rows;
-    SetModelRows(*rowModel, device);
+    rowModel->setRows(device);
+    if (selected)
+    {
+        for (int row = 0; row < device.size(); ++row)
+        {
+            const DeviceRow& candidate = device.at(row);
+            if (candidate.value(kRowIP) == selected->value(kRowIP) &&
+                candidate.value(kRowId) == selected->value(kRowId) &&
+                IsNotAnsweringRow(candidate) == IsNotAnsweringRow(*selected))
+            {
+                tableview->selectRow(array_controller->mapFromSource(rowModel->index(row, 0)).row());
+                break;
+            }
+        }
+    }
     updateRowActions();
     showStatusLine();
 }
@@ -375,7 +652,7 @@ void Controller::setButtonsEnabled(bool enabled)
     updateRowActions();
 }
 
-std::optional<QString> Controller::selectedAddress() const
+std::optional<DeviceRow> Controller::selectedRow() const
 {
     const QModelIndexList selected = tableview->selectionModel()->selectedRows();
     if (selected.size() != 1)
@@ -383,7 +660,14 @@ std::optional<QString> Controller::selectedAddress() const
     const int row = array_controller->mapToSource(selected.first()).row();
     if (row < 0 || row >= device.size())
         return std::nullopt;
-    return device.at(row).value(kRowIP);
+    return device.at(row);
+}
+
+std::optional<QString> Controller::selectedAddress() const
+{
+    if (const std::optional<DeviceRow> row = selectedRow())
+        return row->value(kRowIP);
+    return std::nullopt;
 }
 
 std::optional<QString> Controller::openableSelectedAddress(const char* purpose) const
@@ -399,6 +683,9 @@ std::optional<QString> Controller::openableSelectedAddress(const char* purpose) 
 
 void Controller::openSelectedDevice(const QString& scheme)
 {
+    // A device that did not answer has nothing to open.
+    if (const std::optional<DeviceRow> row = selectedRow(); row && IsNotAnsweringRow(*row))
+        return;
     if (const std::optional<QString> address = selectedAddress())
     {
         openNotice = OpenDeviceAddress(scheme, *address, resolveName, captions(), desktopOpener, this,
@@ -413,8 +700,17 @@ void Controller::openSelectedDevice(const QString& scheme)
 
 void Controller::updateRowActions()
 {
+    const std::optional<DeviceRow> row = selectedRow();
     const std::optional<QString> address = selectedAddress();
     const bool enabled = loginbutton->isEnabled() && address && IsSafeDeviceAddress(*address);
-    for (QAction* action : rowMenu->actions())
-        action->setEnabled(enabled);
+    const bool silent = row && IsNotAnsweringRow(*row);
+    openWebPageAction->setEnabled(enabled && !silent);
+    openShareAction->setEnabled(enabled && !silent);
+    copyAddressAction->setEnabled(enabled);
+    // Waking needs the MAC; a device beyond a router has none.
+    wakeAction->setVisible(silent);
+    forgetAction->setVisible(silent);
+    wakeAction->setEnabled(silent && loginbutton->isEnabled() && !waking &&
+                           nasknown::ParseMac(row->value(kRowMac).toStdString()).has_value());
+    forgetAction->setEnabled(silent && loginbutton->isEnabled());
 }

@@ -12,8 +12,13 @@
 #include "DeviceOpener.h"
 #include "DeviceTable.h"
 #include "FontNode.h"
+#include "protocol/SearchDeviceInfo.h"
+#include "KnownDevices.h"
+#include "KnownStore.h"
+#include "Neighbours.h"
 #include "net/LocalInterfaces.h"
 #include "SearchSchedule.h"
+#include "WakeOnLan.h"
 
 #include <QList>
 #include <QMap>
@@ -21,13 +26,17 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QElapsedTimer>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 class QAction;
+class QCheckBox;
 class QLabel;
 class QMainWindow;
 class QMenu;
@@ -35,7 +44,6 @@ class QModelIndex;
 class QPoint;
 class QPushButton;
 class QSortFilterProxyModel;
-class QStandardItemModel;
 class QTableView;
 class OperationQueue;
 class ParseOperation;
@@ -76,6 +84,11 @@ public slots:
     // A right click (or the menu key) on a row selects it and opens rowMenu.
     void onTableviewContextMenu(const QPoint& pos);
     void onCopyAddress();
+    // A device that did not answer: send its magic packet and search for it
+    // every 10 s for up to 3 minutes; or drop it from the known devices.
+    void onWake();
+    void onForget();
+    void onShowNotAnswering(bool show);
     // Opens the dialog of the addresses searched beyond the local network.
     void onSearchAddresses();
     // Keeps them in the user's settings and searches them from now on.
@@ -107,6 +120,42 @@ public:
     QAction* openWebPageAction;
     QAction* openShareAction;
     QAction* copyAddressAction;
+    // Only on the row of a known device that did not answer.
+    QAction* wakeAction;
+    QAction* forgetAction;
+    // "Show devices not answering", kept in the user's settings.
+    QCheckBox* showNotAnsweringBox;
+    // The known devices as last read or written, and where they are kept.
+    std::vector<nasknown::KnownDevice> knownDevices;
+    nasknown::KnownStore knownStore;
+    // Finds the interface and MAC of the devices that answered (the kernel's
+    // neighbour table), off the UI thread; tests give their own.
+    std::function<void(std::vector<nasknown::KnownDevice>&)> findLinks =
+        [](std::vector<nasknown::KnownDevice>& seen) { nasknown::FindLinksAndMacs(seen); };
+    // Sends a magic packet; empty when it went out. Tests give their own.
+    std::function<std::string(const nasknown::MacAddress&, const nasknown::WakeTarget&)> wakeSender =
+        &nasknown::SendMagicPacket;
+    // The host's broadcast links now; tests give their own.
+    std::function<std::vector<nasknown::Link>()> localLinks;
+    // Why the known devices cannot be kept, and what came of the last wake,
+    // until the next one; both on the status line.
+    QString knownNotice;
+    QString wakeNotice;
+    // The device being woken, while it is: its vendor and id, its name for
+    // the status line, and the time since its packet went out.
+    struct Waking
+    {
+        std::string vendor;
+        std::string id;
+        QString name;
+        QElapsedTimer since;
+    };
+    std::optional<Waking> waking;
+    // Searches again every 10 s while a device is being woken.
+    QTimer wakeSearchTimer;
+    // What answered the search shown: the countdown's last list, and a woken
+    // device once it answers.
+    std::vector<deviceinfo> answered;
     // The interfaces chosen with --interface and what each cannot carry.
     std::vector<ChosenInterface> chosenInterfaces;
     std::unique_ptr<OperationQueue> parseQueue;
@@ -144,9 +193,23 @@ private:
     void updateRowActions();
     void showStatusLine();
     void startSearch();
+    // The countdown has ended and the buttons are on.
+    bool searchIsOver() const;
+    // The live rows, then (when shown) the known devices that did not answer.
+    QList<DeviceRow> rowsAfterSearch(const std::vector<deviceinfo>& live) const;
+    void showRowsAfterSearch();
+    // Remembers the devices that answered, off the UI thread; the table and
+    // the status line follow when it is done.
+    void rememberAnswers(const std::vector<deviceinfo>& live);
+    void rememberDone(std::vector<nasknown::KnownDevice> known, nasknown::StoreResult result);
+    // A wake in progress: whether the device answered, or the time ran out.
+    void followWake(const std::vector<deviceinfo>& live);
+    std::optional<DeviceRow> selectedRow() const;
 
     QMainWindow* window;
-    QStandardItemModel* rowModel; // the rows behind array_controller, in `device` order
+    DeviceRowModel* rowModel; // the rows behind array_controller, in `device` order
+    // The one remembering at a time; joined before the next and at the end.
+    std::thread rememberer;
 };
 
 #endif

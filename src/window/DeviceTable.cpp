@@ -2,20 +2,26 @@
 
 #include "protocol/SearchDeviceInfo.h"
 
-#include <QStandardItemModel>
+#include <QGuiApplication>
+#include <QPalette>
 
 #include <cstring>
 
 const QString kRowHomeHost = QStringLiteral("HomeHost");
 const QString kRowIP = QStringLiteral("IP");
 const QString kRowDeviceType = QStringLiteral("DeviceType");
+const QString kRowLastSeen = QStringLiteral("LastSeen");
+const QString kRowKnown = QStringLiteral("Known");
+const QString kRowVendor = QStringLiteral("Vendor");
+const QString kRowId = QStringLiteral("Id");
+const QString kRowMac = QStringLiteral("Mac");
 
-const char* const kColumnCaptionKeys[kColumnCount] = {"List1", "List2", "List3"};
+const char* const kColumnCaptionKeys[kColumnCount] = {"List1", "List2", "List3", "Last Seen"};
 
 namespace
 {
 // The row keys in column order.
-const QString* const kColumnKeys[kColumnCount] = {&kRowHomeHost, &kRowIP, &kRowDeviceType};
+const QString* const kColumnKeys[kColumnCount] = {&kRowHomeHost, &kRowIP, &kRowDeviceType, &kRowLastSeen};
 
 QString FieldText(const char (&field)[kDeviceFieldSize])
 {
@@ -23,44 +29,89 @@ QString FieldText(const char (&field)[kDeviceFieldSize])
 }
 } // namespace
 
-DeviceRow RowFromDevice(const deviceinfo& info)
+bool IsNotAnsweringRow(const DeviceRow& row)
+{
+    return row.value(kRowKnown) == QLatin1String("1");
+}
+
+DeviceRow RowFromDevice(const deviceinfo& info, const QString& now)
 {
     DeviceRow row;
     row.insert(kRowHomeHost, FieldText(info.host));
     row.insert(kRowIP, FieldText(info.ip));
     row.insert(kRowDeviceType, FieldText(info.product));
+    row.insert(kRowLastSeen, now);
     return row;
 }
 
-QList<DeviceRow> RowsFromDevices(const std::vector<deviceinfo>& devices)
+QList<DeviceRow> RowsFromDevices(const std::vector<deviceinfo>& devices, const QString& now)
 {
     QList<DeviceRow> rows;
     rows.reserve(static_cast<qsizetype>(devices.size()));
     for (const deviceinfo& info : devices)
-        rows.append(RowFromDevice(info));
+        rows.append(RowFromDevice(info, now));
     return rows;
 }
 
-QStandardItemModel* NewRowModel(QObject* parent)
+DeviceRowModel::DeviceRowModel(QObject* parent) : QAbstractTableModel(parent)
 {
-    auto* model = new QStandardItemModel(0, kColumnCount, parent);
-    model->setHorizontalHeaderLabels(
-        {QObject::tr("Host Name"), QObject::tr("IP Address"), QObject::tr("Product")});
-    return model;
+    const QString english[kColumnCount] = {tr("Host Name"), tr("IP Address"), tr("Product"), tr("Last seen")};
+    for (int column = 0; column < kColumnCount; ++column)
+        m_headers[column].insert(Qt::DisplayRole, english[column]);
 }
 
-void SetModelRows(QStandardItemModel& model, const QList<DeviceRow>& rows)
+void DeviceRowModel::setRows(const QList<DeviceRow>& rows)
 {
-    model.removeRows(0, model.rowCount());
-    for (const DeviceRow& row : rows)
+    beginResetModel();
+    m_rows = rows;
+    endResetModel();
+}
+
+int DeviceRowModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+}
+
+int DeviceRowModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : kColumnCount;
+}
+
+QVariant DeviceRowModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= m_rows.size() || index.column() >= kColumnCount)
+        return QVariant();
+    const DeviceRow& row = m_rows.at(index.row());
+    switch (role)
     {
-        QList<QStandardItem*> items;
-        for (const QString* key : kColumnKeys)
-        {
-            auto* item = new QStandardItem(row.value(*key));
-            item->setEditable(false);
-            items.append(item);
-        }
-        model.appendRow(items);
+    case Qt::DisplayRole:
+        return row.value(*kColumnKeys[index.column()]);
+    case Qt::ForegroundRole:
+        if (IsNotAnsweringRow(row))
+            return QGuiApplication::palette().brush(QPalette::Disabled, QPalette::Text);
+        return QVariant();
+    default:
+        return QVariant();
     }
+}
+
+QVariant DeviceRowModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= kColumnCount)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    return m_headers[section].value(role == Qt::EditRole ? Qt::DisplayRole : role);
+}
+
+bool DeviceRowModel::setHeaderData(int section, Qt::Orientation orientation, const QVariant& value, int role)
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= kColumnCount)
+        return false;
+    m_headers[section].insert(role == Qt::EditRole ? Qt::DisplayRole : role, value);
+    emit headerDataChanged(orientation, section, section);
+    return true;
+}
+
+Qt::ItemFlags DeviceRowModel::flags(const QModelIndex& index) const
+{
+    return index.isValid() ? Qt::ItemIsSelectable | Qt::ItemIsEnabled : Qt::NoItemFlags;
 }

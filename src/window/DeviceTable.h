@@ -3,34 +3,67 @@
 #ifndef NASFINDER_DEVICETABLE_H
 #define NASFINDER_DEVICETABLE_H
 
+#include <QAbstractTableModel>
 #include <QList>
 #include <QMap>
 #include <QString>
+#include <QVariant>
 
 #include <vector>
 
-class QObject;
-class QStandardItemModel;
 struct deviceinfo;
 
-// One table row: "HomeHost", "IP" and "DeviceType" of one device.
+// One table row: "HomeHost", "IP", "DeviceType" and "LastSeen" of one device;
+// a known device that did not answer this search also carries "Known" ("1"),
+// with its "Vendor", "Id" and "Mac" (empty when unknown), and is greyed.
 using DeviceRow = QMap<QString, QString>;
 extern const QString kRowHomeHost;
 extern const QString kRowIP;
 extern const QString kRowDeviceType;
+extern const QString kRowLastSeen;
+extern const QString kRowKnown;
+extern const QString kRowVendor;
+extern const QString kRowId;
+extern const QString kRowMac;
 
-// The table's columns: host name, address, product.
-constexpr int kColumnCount = 3;
+// Whether the row is a known device that did not answer.
+bool IsNotAnsweringRow(const DeviceRow& row);
+
+// The table's columns: host name, address, product, last seen.
+constexpr int kColumnCount = 4;
 // The language keys of the columns' captions, in column order.
 extern const char* const kColumnCaptionKeys[kColumnCount];
 
-DeviceRow RowFromDevice(const deviceinfo& info);
-QList<DeviceRow> RowsFromDevices(const std::vector<deviceinfo>& devices);
+// An answering device's row; its last seen text is `now`.
+DeviceRow RowFromDevice(const deviceinfo& info, const QString& now = QString());
+QList<DeviceRow> RowsFromDevices(const std::vector<deviceinfo>& devices, const QString& now = QString());
 
-// An empty model of kColumnCount columns, with English captions until the
-// language file says otherwise.
-QStandardItemModel* NewRowModel(QObject* parent);
-// The model's rows become these, none of them editable.
-void SetModelRows(QStandardItemModel& model, const QList<DeviceRow>& rows);
+// The table's model: the rows themselves, read-only, one column per key of
+// kColumnKeys; a row of a device that did not answer is drawn as disabled
+// text is, but stays selectable (its menu wakes or forgets it). It holds no
+// copy of its own per cell: a list of a thousand known devices costs the
+// rows and nothing more.
+class DeviceRowModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    // English captions until the language file says otherwise.
+    explicit DeviceRowModel(QObject* parent = nullptr);
+
+    // The rows become these, in one reset.
+    void setRows(const QList<DeviceRow>& rows);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    bool setHeaderData(int section, Qt::Orientation orientation, const QVariant& value,
+                       int role = Qt::EditRole) override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+private:
+    QList<DeviceRow> m_rows;
+    QMap<int, QVariant> m_headers[kColumnCount]; // by role
+};
 
 #endif

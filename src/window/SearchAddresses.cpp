@@ -1,5 +1,6 @@
 #include "SearchAddresses.h"
 
+#include "Captions.h"
 #include "DeviceSearchInterface.h"
 #include "DeviceAddress.h"
 #include "HostAddress.h"
@@ -14,7 +15,10 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSettings>
+#include <QThread>
 #include <QVBoxLayout>
+
+#include <memory>
 
 #include <string>
 #include <vector>
@@ -22,13 +26,7 @@
 namespace
 {
 const char kSettingsKey[] = "search/addresses";
-
-QSettings UserSettings()
-{
-    // On Linux: $XDG_CONFIG_HOME/nasfinder/nasfinder.conf.
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("nasfinder"),
-                     QStringLiteral("nasfinder"));
-}
+const char kNamesKey[] = "search/names";
 
 const char kTitleKey[] = "Search Addresses";
 const char kTitleText[] = "Search Addresses";
@@ -41,7 +39,24 @@ const char kRemoveKey[] = "Remove";
 const char kRemoveText[] = "Remove";
 const char kNotAnAddressKey[] = "Not A Device Address";
 const char kNotAnAddressText[] = "Not a device's IPv4 address: %1";
+const char kLookingUpKey[] = "Looking Up";
+const char kLookingUpText[] = "Looking up %1\u2026";
+const char kNotResolvedKey[] = "Name Not Resolved";
+const char kNotResolvedText[] = "%1 does not resolve to a device's address: %2";
+
+// A listed address, with the name it was typed as beside it.
+QString ItemText(const QString& address, const QString& name)
+{
+    return name.isEmpty() ? address : QStringLiteral("%1  (%2)").arg(address, name);
+}
 } // namespace
+
+QSettings NasfinderSettings()
+{
+    // On Linux: $XDG_CONFIG_HOME/nasfinder/nasfinder.conf.
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("nasfinder"),
+                     QStringLiteral("nasfinder"));
+}
 
 std::optional<QString> SearchAddressFromText(const QString& text)
 {
@@ -56,7 +71,7 @@ QStringList LoadSearchAddresses()
 {
     QStringList addresses;
     // A hand-edited file may hold anything; only device addresses are searched.
-    for (const QString& text : UserSettings().value(QString::fromLatin1(kSettingsKey)).toStringList())
+    for (const QString& text : NasfinderSettings().value(QString::fromLatin1(kSettingsKey)).toStringList())
     {
         const std::optional<QString> address = SearchAddressFromText(text);
         if (address && !addresses.contains(*address))
@@ -67,11 +82,34 @@ QStringList LoadSearchAddresses()
 
 void SaveSearchAddresses(const QStringList& addresses)
 {
-    QSettings settings = UserSettings();
+    QSettings settings = NasfinderSettings();
     settings.setValue(QString::fromLatin1(kSettingsKey), addresses);
     settings.sync();
     if (settings.status() != QSettings::NoError)
         qWarning("nasfinder: could not save the search addresses in %s", qPrintable(settings.fileName()));
+}
+
+QMap<QString, QString> LoadSearchAddressNames()
+{
+    QMap<QString, QString> names;
+    const QVariantMap kept = NasfinderSettings().value(QString::fromLatin1(kNamesKey)).toMap();
+    for (auto it = kept.begin(); it != kept.end(); ++it)
+    {
+        const QString name = it.value().toString();
+        if (SearchAddressFromText(it.key()) && IsSafeDeviceAddress(name))
+            names.insert(it.key(), name);
+    }
+    return names;
+}
+
+void SaveSearchAddressNames(const QMap<QString, QString>& names)
+{
+    QVariantMap kept;
+    for (auto it = names.begin(); it != names.end(); ++it)
+        kept.insert(it.key(), it.value());
+    QSettings settings = NasfinderSettings();
+    settings.setValue(QString::fromLatin1(kNamesKey), kept);
+    settings.sync();
 }
 
 void UseSearchAddresses(const QStringList& addresses)
@@ -83,7 +121,7 @@ void UseSearchAddresses(const QStringList& addresses)
 }
 
 SearchAddressesDialog::SearchAddressesDialog(const QStringList& addresses, const Caption& caption,
-                                             QWidget* parent)
+                                             QWidget* parent, const QMap<QString, QString>& names)
     : QDialog(parent), list(new QListWidget(this)), entry(new QLineEdit(this)),
       addButton(new QPushButton(this)), removeButton(new QPushButton(this)), problem(new QLabel(this)),
       caption(caption)
@@ -91,9 +129,14 @@ SearchAddressesDialog::SearchAddressesDialog(const QStringList& addresses, const
     setWindowTitle(caption(kTitleKey, kTitleText));
     auto* note = new QLabel(caption(kNoteKey, kNoteText), this);
     note->setWordWrap(true);
-    list->addItems(addresses);
+    for (const QString& address : addresses)
+    {
+        auto* item = new QListWidgetItem(ItemText(address, names.value(address)), list);
+        item->setData(Qt::UserRole, address);
+        item->setData(Qt::UserRole + 1, names.value(address));
+    }
     list->setSelectionMode(QAbstractItemView::SingleSelection);
-    entry->setPlaceholderText(QStringLiteral("198.18.20.10"));
+    entry->setPlaceholderText(QStringLiteral("198.18.20.10 / nas.example"));
     addButton->setText(caption(kAddKey, kAddText));
     removeButton->setText(caption(kRemoveKey, kRemoveText));
     // One line whether it says something or not, so that the field and the
@@ -131,8 +174,20 @@ QStringList SearchAddressesDialog::addresses() const
 {
     QStringList addresses;
     for (int row = 0; row < list->count(); ++row)
-        addresses.append(list->item(row)->text());
+        addresses.append(list->item(row)->data(Qt::UserRole).toString());
     return addresses;
+}
+
+QMap<QString, QString> SearchAddressesDialog::names() const
+{
+    QMap<QString, QString> names;
+    for (int row = 0; row < list->count(); ++row)
+    {
+        const QString name = list->item(row)->data(Qt::UserRole + 1).toString();
+        if (!name.isEmpty())
+            names.insert(list->item(row)->data(Qt::UserRole).toString(), name);
+    }
+    return names;
 }
 
 void SearchAddressesDialog::addTyped()
@@ -141,21 +196,66 @@ void SearchAddressesDialog::addTyped()
     if (typed.isEmpty())
         return;
     const std::optional<QString> address = SearchAddressFromText(typed);
-    if (!address)
+    if (address)
     {
-        const QString text = caption(kNotAnAddressKey, kNotAnAddressText);
-        sayProblem(text.contains(QLatin1String("%1")) ? text.arg(typed) : text);
+        sayProblem(QString());
+        entry->clear();
+        add(*address, QString());
         return;
     }
-    sayProblem(QString());
-    entry->clear();
-    const QList<QListWidgetItem*> known = list->findItems(*address, Qt::MatchExactly);
-    if (!known.isEmpty())
+    // A name that no URL or resolver could read as a number is looked up.
+    if (!IsSafeDeviceAddress(typed) || nasfinder::ParseCanonicalIPv4(typed.toStdString()))
     {
-        list->setCurrentItem(known.first());
+        sayProblem(Filled(caption(kNotAnAddressKey, kNotAnAddressText), typed));
         return;
     }
-    list->addItem(*address);
+    sayProblem(Filled(caption(kLookingUpKey, kLookingUpText), typed));
+    addButton->setEnabled(false);
+    entry->setEnabled(false);
+    auto resolved = std::make_shared<nasfinder::ResolvedName>();
+    QThread* lookup = QThread::create([resolved, resolve = resolveName, name = typed.toStdString()]
+                                      { *resolved = resolve(name); });
+    // Dropped with the dialog if it closes first; the thread ends on its own.
+    connect(lookup, &QThread::finished, this, [this, typed, resolved] { lookedUp(typed, *resolved); });
+    connect(lookup, &QThread::finished, lookup, &QObject::deleteLater);
+    lookup->start();
+}
+
+void SearchAddressesDialog::lookedUp(const QString& name, const nasfinder::ResolvedName& resolved)
+{
+    addButton->setEnabled(true);
+    entry->setEnabled(true);
+    QStringList found;
+    const std::vector<LocalInterface> local = LocalInterfacesNow();
+    for (std::uint32_t address : resolved.addresses)
+    {
+        if (IsSearchableUnicastAddress(address, local))
+        {
+            sayProblem(QString());
+            entry->clear();
+            add(QString::fromStdString(nasfinder::IPv4Text(address)), name);
+            return;
+        }
+        found.append(QString::fromStdString(nasfinder::IPv4Text(address)));
+    }
+    const QString why =
+        found.isEmpty() ? QString::fromStdString(resolved.error) : found.join(QStringLiteral(", "));
+    sayProblem(Filled(caption(kNotResolvedKey, kNotResolvedText), {name, why}));
+}
+
+void SearchAddressesDialog::add(const QString& address, const QString& name)
+{
+    for (int row = 0; row < list->count(); ++row)
+    {
+        if (list->item(row)->data(Qt::UserRole).toString() == address)
+        {
+            list->setCurrentRow(row);
+            return;
+        }
+    }
+    auto* item = new QListWidgetItem(ItemText(address, name), list);
+    item->setData(Qt::UserRole, address);
+    item->setData(Qt::UserRole + 1, name);
     list->setCurrentRow(list->count() - 1);
     emit addressesChanged(addresses());
 }

@@ -5,16 +5,23 @@
 #define NASFINDER_SEARCHADDRESSES_H
 
 #include <QDialog>
+#include <QMap>
+#include <QSettings>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
 #include <optional>
 
+#include "DeviceAddress.h"
+
 class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+
+// The user's settings file: $XDG_CONFIG_HOME/nasfinder/nasfinder.conf.
+QSettings NasfinderSettings();
 
 // The canonical form of a typed device address ("198.18.20.10"), or nothing
 // for a text that is no device's IPv4 address (a name, another notation, a
@@ -29,6 +36,11 @@ std::optional<QString> SearchAddressFromText(const QString& text);
 QStringList LoadSearchAddresses();
 void SaveSearchAddresses(const QStringList& addresses);
 
+// The names the user typed for some of them, by address: shown beside the
+// address, never looked up again (the address is what is searched).
+QMap<QString, QString> LoadSearchAddressNames();
+void SaveSearchAddressNames(const QMap<QString, QString>& names);
+
 // The library searches these at every search from now on.
 void UseSearchAddresses(const QStringList& addresses);
 
@@ -39,12 +51,20 @@ public:
     // A caption of the language file by its key, or the English text.
     using Caption = std::function<QString(const char* key, const char* english)>;
 
-    SearchAddressesDialog(const QStringList& addresses, const Caption& caption, QWidget* parent = nullptr);
+    SearchAddressesDialog(const QStringList& addresses, const Caption& caption, QWidget* parent = nullptr,
+                          const QMap<QString, QString>& names = {});
 
     QStringList addresses() const;
+    // The names typed for the addresses listed, by address.
+    QMap<QString, QString> names() const;
+
+    // Looks a typed name up, off the UI thread; tests give their own.
+    NameResolver resolveName = &nasfinder::ResolveIPv4;
 
 public slots:
-    // Adds the typed address, or says below the list why it is not one.
+    // Adds the typed address, or the address a typed name resolves to (looked
+    // up once, now, without freezing the window), or says below the list why
+    // it is neither.
     void addTyped();
     void removeSelected();
 
@@ -67,6 +87,8 @@ private:
     // Shows text on the problem line, cut with an ellipsis where it is too
     // long for the line, all of it in the line's tooltip.
     void sayProblem(const QString& text);
+    void add(const QString& address, const QString& name);
+    void lookedUp(const QString& name, const nasfinder::ResolvedName& resolved);
 
     Caption caption;
     QString problemText;

@@ -26,6 +26,9 @@ const char kBroadcastPortBusyText[] =
 const char kFirewallHintKey[] = "Firewall Hint";
 const char kFirewallHintText[] =
     "A firewall may drop the devices' answers: see the FIREWALL section of \"man nasfinder\".";
+const char kNoInterfaceKey[] = "No Interface";
+const char kNoInterfaceText[] = "No interface to search on: every interface is down, a loopback interface, "
+                                "without an IPv4 address or excluded.";
 const char kListFullKey[] = "List Full";
 const char kListFullText[] = "The list is full: it holds %1 devices, and further new devices are not added.";
 
@@ -81,12 +84,18 @@ QString StatusLineText(const StatusLineState& state, const Captions& captions)
             parts.append(Filled(captions.Text(key, InterfaceLimitText("%1", iface.limit).c_str()),
                                 QString::fromStdString(iface.name)));
     }
-    // Once a search is over and nothing was found: the commonest cause.
-    if (state.searchEndedEmpty)
+    // Once a search is over and nothing was found: the commonest cause, or
+    // that no interface could carry the search at all.
+    if (state.searchEndedEmpty && state.search.search_interfaces == 0 && !state.searchesAddresses)
+        parts.append(captions.Text(kNoInterfaceKey, kNoInterfaceText));
+    else if (state.searchEndedEmpty)
         parts.append(captions.Text(kFirewallHintKey, kFirewallHintText));
     if (state.listFull)
         parts.append(Filled(captions.Text(kListFullKey, kListFullText), QString::number(state.maxDevices)));
-    if (!state.openNotice.isEmpty())
-        parts.append(state.openNotice);
+    for (const QString* notice : {&state.openNotice, &state.knownNotice, &state.wakeNotice})
+    {
+        if (!notice->isEmpty())
+            parts.append(*notice);
+    }
     return parts.join(QString::fromUtf8(kStatusSeparator));
 }

@@ -23,6 +23,8 @@ struct StatusLineState
     // The interfaces chosen with --interface and what each cannot carry.
     std::vector<ChosenInterface> chosenInterfaces;
     bool searchEndedEmpty = false;
+    // Devices are also searched by their addresses, whatever the interfaces.
+    bool searchesAddresses = false;
     // The registry turned a new device away: it holds maxDevices.
     bool listFull = false;
     std::size_t maxDevices = 0;
@@ -30,6 +32,9 @@ struct StatusLineState
     QString openNotice;
     // The broadcast helper's file, named by the broadcast search's notices.
     QString helperPath;
+    // The known devices cannot be kept; what came of the last wake.
+    QString knownNotice;
+    QString wakeNotice;
 };
 
 // Each part in the file's language, or in English where the file has none.

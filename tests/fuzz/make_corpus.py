@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the seed corpora of the scan output and language file fuzz targets
+"""Writes the seed corpora of the scan output, known devices' file and language
+file fuzz targets
 into tests/fuzz/corpus/<target>/.
 
 The seeds are real-shaped inputs and the hostile shapes that the code must
@@ -92,6 +93,24 @@ def language_seeds():
     return seeds
 
 
+def store_seeds():
+    device = (b'{"vendor": "TAVIK", "id": "DEV0", "host": "nas0", "product": "P0", "address": "198.18.1.1", '
+              b'"interface": "eth0", "mac": "02:00:5e:10:00:01", "first_seen": "2026-12-07T20:40:08Z", '
+              b'"last_seen": "2026-12-07T20:40:08Z"}')
+    whole = b'{\n  "version": 1,\n  "devices": [\n    ' + device + b'\n  ]\n}\n'
+    return {
+        'store_one_device': whole,
+        'store_empty': b'{"version": 1, "devices": []}',
+        'store_torn': whole[:len(whole) // 2],
+        'store_unknown_members': b'{"version": 2, "note": {"a": [1, -2.5e3, true, null, "\\u00e9"]}, '
+        b'"devices": [' + device[:-1] + b', "colour": "blue", "ports": [9, 7]}]}',
+        'store_escapes': b'{"devices": [{"vendor": "V", "id": "\\ud83d\\ude00\\n\\"", '
+        b'"host": "b\xc3\xbcro\\u0000", "last_seen": "1970-01-01T00:00:00Z"}]}',
+        'store_bad_time': b'{"devices": [{"vendor": "V", "id": "I", "last_seen": "0999-02-29T24:00:00Z"}]}',
+        'store_deep': b'{"devices": [], "x": ' + b'[' * 40 + b']' * 40 + b'}',
+    }
+
+
 def write(target, seeds):
     folder = os.path.join(CORPUS, target)
     os.makedirs(folder, exist_ok=True)
@@ -105,6 +124,7 @@ def main():
     counts = {
         'fuzz_scan_json': write('fuzz_scan_json', json_seeds()),
         'fuzz_language_file': write('fuzz_language_file', language_seeds()),
+        'fuzz_known_store': write('fuzz_known_store', store_seeds()),
     }
     for target, n in counts.items():
         print('%-22s %d seeds' % (target, n))

@@ -190,6 +190,10 @@ class MessageBuilderTest(unittest.TestCase):
             self.assertTrue(any(k in str(cm.exception) for k in bad), str(cm.exception))
         with self.assertRaises(devsim.ConfigError):
             devsim.merge_ssdp(devsim.SSDP_DEFAULTS, {'headers': 'EXT:'})
+        for bad in ({'aslep': True}, {'delay': -1}, {'mac': '02:00:00:00:00'}, {'mac': 'zz:00:00:00:00:00'}):
+            with self.assertRaises(devsim.ConfigError) as cm:
+                devsim.merge_sleep(devsim.SLEEP_DEFAULTS, bad)
+            self.assertTrue(any(k in str(cm.exception) for k in bad), str(cm.exception))
 
 
 # ---------------------------------------------------------------------------
@@ -234,6 +238,24 @@ class BroadcastSearchTest(unittest.TestCase):
             # reset brings the defaults back
             sim.configure([0, 1, 2], reset=True)
             self.assertEqual(text_area(sim.reply_packet(2)), b'id=DEV2&host=nas2&vendor=TAVIK&product=P2')
+
+    def test_a_sleeping_device_answers_only_after_a_magic_packet_with_its_mac(self):
+        with lanbed.Lan(devices=2) as lan:
+            sim = lan.simulator()
+            sim.configure(0, sleep={'asleep': True, 'delay': 1.0})
+            mac = bytes.fromhex(sim.mac.replace(':', ''))
+            search = (lanbed.search_packet(), '255.255.255.255', 68)
+            _port, got = run_probe(lan, ('0.0.0.0', 67), expect=2, timeout=1.5, send=[search])
+            self.assertEqual([g['src'] for g in got], [lan.device_addrs[1]])
+            other = b'\xff' * 6 + bytes.fromhex('020000000001') * 16
+            run_probe(lan, ('0.0.0.0', 0), expect=0, timeout=0.2, send=[
+                (other, '255.255.255.255', 9), (b'\xff' * 6 + mac * 15, '255.255.255.255', 9),
+                (b'\xff' * 6 + mac * 16, '255.255.255.255', 9)])
+            wakes = sim.wait_for_requests(3, proto='wake')
+            self.assertEqual([w['replies'] for w in wakes], [0, 0, 1])
+            lanbed.wait_until(lambda: not sim.device(0)['sleep']['asleep'], 10.0, message='the device to wake')
+            _port, got = run_probe(lan, ('0.0.0.0', 67), expect=2, send=[search])
+            self.assertEqual(sorted(g['src'] for g in got), lan.device_addrs)
 
     def test_only_search_requests_are_answered_and_unicast_reaches_one_device(self):
         with lanbed.Lan(devices=3) as lan:

@@ -66,6 +66,7 @@ search_dll_status AllSearchesRun()
     status.group_bound_port = 1900;
     status.address_searches = 1;
     status.address_searches_bound = 1;
+    status.search_interfaces = 1;
     return status;
 }
 

@@ -51,6 +51,11 @@ TEST(ScanOptionsTest, FlagsAndValuesInBothForms)
     EXPECT_TRUE(r.options.json);
 
     EXPECT_EQ(Parse({"--seconds", "007"}).options.seconds, 7);
+
+    // A device takes a minute or two to start: a wake waits 3 minutes unless told.
+    EXPECT_EQ(Parse({"--wake", "DEV0"}).options.seconds, 180);
+    EXPECT_EQ(Parse({"--seconds", "5", "--wake=02:00:5e:10:00:01"}).options.seconds, 5);
+    EXPECT_FALSE(Parse({"--known", "--no-remember"}).options.remember);
 }
 
 TEST(ScanOptionsTest, SecondsOutsideOneTo3600OrNotAWholeNumberAreRefused)
@@ -93,6 +98,11 @@ TEST(ScanOptionsTest, BadArgumentsGiveAnErrorWithAReason)
         {{"--exclude-interface", "eth0", "--no-multi"}, "--exclude-interface cannot be combined"},
         {{"--address"}, "--address needs an IPv4 address or a host name"},
         {{"--address="}, "--address needs an IPv4 address or a host name"},
+        {{"--wake"}, "--wake needs a device id or a MAC address"},
+        {{"--forget="}, "--forget needs a device id"},
+        {{"--known", "--raw"}, "--known cannot be combined with --raw"},
+        {{"--watch", "--raw", "--wake", "X"}, "--wake cannot be combined with --watch"},
+        {{"--forget", "X", "--no-remember"}, "--no-remember"},
     };
     for (const Case& c : cases)
     {
@@ -111,7 +121,8 @@ TEST(ScanOptionsTest, HelpAndVersionStopParsing)
     EXPECT_EQ(Parse({"--bogus", "--help"}).status, ParseStatus::Error); // first problem wins
     const std::string usage = nasscan::ScanUsage("nasfinder-scan");
     for (const char* option : {"--seconds", "--json", "--raw", "--watch", "--no-multi", "--log-dir",
-                               "--verbose", "--version", "--interface", "--exclude-interface", "--address"})
+                               "--verbose", "--version", "--interface", "--exclude-interface", "--address",
+                               "--known", "--wake", "--forget", "--no-remember"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
 

@@ -119,8 +119,22 @@ class ScanCase(unittest.TestCase):
         self.addCleanup(self.lan.close)
         self.sim = self.lan.simulator(vendors=self.vendors)
 
+    def state_home(self):
+        """Every scan keeps the devices it found: in a folder of the test's own."""
+        if not hasattr(self, '_state'):
+            self._state = tempfile.mkdtemp(prefix='scan-state-')
+            self.addCleanup(shutil.rmtree, self._state, True)
+        return self._state
+
+    def known(self):
+        path = os.path.join(self.state_home(), 'nasfinder', 'devices.json')
+        with open(path) as f:
+            return {d['id']: d for d in json.load(f)['devices']}
+
     def scan(self, *args, timeout=60, preexec=()):
-        r = self.lan.client_run(list(preexec) + [SCAN] + list(args), capture_output=True, timeout=timeout)
+        env = dict(os.environ, XDG_STATE_HOME=self.state_home())
+        r = self.lan.client_run(list(preexec) + [SCAN] + list(args), capture_output=True, timeout=timeout,
+                                env=env)
         self.assertNoSanitizerReport(r.stderr)
         return r
 
@@ -534,6 +548,16 @@ class RoutedSubnet(ScanCase):
                                          [('ssdp', d, '198.18.1.1', 1900, lanbed.msearch_request()) for d in dev]),
                              choice)
 
+    def test_a_device_beyond_the_router_is_remembered_without_a_mac_and_cannot_be_woken(self):
+        dev = self.lan.device_addrs
+        self.assertEqual(self.listed('--address', dev[0]), {dev[0]: 'DEV0'})
+        self.assertEqual((self.known()['DEV0']['address'], self.known()['DEV0']['interface'],
+                          self.known()['DEV0']['mac']), (dev[0], '', ''))
+        r = self.scan('--wake', 'DEV0', timeout=20)
+        self.assertEqual(r.returncode, 2, r.stderr)
+        self.assertIn(b'is not known (a device beyond a router cannot be woken)', r.stderr)
+        self.assertEqual(self.sim.requests(proto='wake'), [])
+
     def test_a_name_is_resolved_once_at_start(self):
         # `ip netns exec` puts /etc/netns/NAME/hosts in the place of /etc/hosts.
         if not os.path.isdir('/etc/netns'):
@@ -573,6 +597,66 @@ class Sandbox(unittest.TestCase):
             if '--routed' in options:
                 self.assertIn('--address %s,' % beyond[0], err)
 
+class KnownDevices(ScanCase):
+    """The store of known devices: what answered is remembered with its MAC,
+    a sleeping device is listed as not answering, and --wake brings it back."""
+    devices = 2
+
+    def known_list(self, *args):
+        r = self.scan('--known', '--json', '--seconds', '2', *args)
+        self.assertScanOk(r)
+        return {d['id']: d for d in strict_json(r.stdout)}
+
+    def test_a_sleeping_device_is_listed_as_not_answering_and_woken_by_id(self):
+        dev = self.lan.device_addrs
+        self.assertScanOk(self.scan('--seconds', '2', '--no-remember'))
+        self.assertFalse(os.path.exists(os.path.join(self.state_home(), 'nasfinder')), '--no-remember keeps nothing')
+        self.assertScanOk(self.scan('--seconds', '2'))
+        # All devices answer through one interface, and the kernel learns one
+        # MAC from the exchange: the second is asked for.
+        for i, key in enumerate(['DEV0', 'DEV1']):
+            self.assertEqual((self.known()[key]['address'], self.known()[key]['interface'],
+                              self.known()[key]['mac']), (dev[i], 'eth0', self.sim.mac))
+        seen = self.known()['DEV1']['last_seen']
+
+        self.sim.configure(1, sleep={'asleep': True, 'delay': 2, 'mac': '02:00:00:00:00:09'})
+        listed = self.known_list()
+        self.assertEqual([(k, d['answering']) for k, d in listed.items()], [('DEV0', True), ('DEV1', False)])
+        self.assertEqual((listed['DEV1']['last_seen'], listed['DEV1']['mac']), (seen, self.sim.mac))
+        r = self.scan('--known', '--seconds', '2')
+        self.assertEqual(r.stdout.decode().splitlines()[0].split(),
+                         ['HOST', 'IP', 'PRODUCT', 'VENDOR', 'ID', 'MAC', 'LAST', 'SEEN', 'STATE'])
+        self.assertTrue(r.stdout.decode().splitlines()[2].endswith('  not answering'), r.stdout)
+
+        # A packet for another MAC leaves it asleep: no answer within the time.
+        r = self.scan('--wake', 'DEV1', '--seconds', '4')
+        self.assertEqual(r.returncode, 1, r.stderr)
+        self.assertIn(b'DEV1 did not answer within 4 s', r.stderr)
+        magic = b'\xff' * 6 + bytes.fromhex(self.sim.mac.replace(':', '')) * 16
+        wakes = self.sim.wait_for_requests(2, proto='wake')
+        self.assertEqual(sorted((w['dst'], w['data']) for w in wakes),
+                         [('198.18.255.255', magic), ('255.255.255.255', magic)])
+
+        self.sim.configure(1, sleep={'mac': None})
+        r = self.scan('--wake', 'DEV1', '--json', timeout=120)
+        self.assertScanOk(r)
+        [woken] = strict_json(r.stdout)
+        self.assertEqual((woken['id'], woken['answering']), ('DEV1', True))
+        self.assertGreater(self.known()['DEV1']['last_seen'], seen)
+
+    def test_refused_ids_and_macs_send_nothing_and_forget_removes(self):
+        self.assertScanOk(self.scan('--seconds', '2'))
+        for args, status, reason in ((['--wake', 'NOSUCH'], 2, b"--wake 'NOSUCH': no known device has this id"),
+                                     (['--wake', '02:00:00:00:00:0g'], 2, b'is not a MAC address'),
+                                     (['--wake', 'ff:ff:ff:ff:ff:ff'], 2, b'is not a MAC address'),
+                                     (['--forget', 'DEV1'], 0, b''),
+                                     (['--forget', 'DEV1'], 2, b"--forget 'DEV1': no known device has this id")):
+            r = self.scan(*args, timeout=20)
+            self.assertEqual(r.returncode, status, (args, r.stderr))
+            self.assertIn(reason, r.stderr, args)
+        self.assertEqual(sorted(self.known()), ['DEV0'])
+        self.assertEqual(self.sim.requests(proto='wake'), [])
+
 
 class Arguments(ScanCase):
     devices = 1
@@ -596,6 +680,10 @@ class Arguments(ScanCase):
                              (['eth0'], 'eth0'),
                              (['--watch', '--seconds', '5'], '--watch'),
                              (['--raw', '--json'], '--json'),
+                             (['--known', '--watch'], '--known cannot be combined with --watch'),
+                             (['--wake', 'DEV0', '--forget', 'DEV0'], '--wake cannot be combined with --forget'),
+                             (['--forget', 'DEV0', '--no-remember'], '--no-remember'),
+                             (['--wake'], 'needs a device id or a MAC address'),
                              (['--interface', 'eth0', '--no-multi'], '--no-multi'),
                              (['--address', '239.143.255.250'], "'239.143.255.250' is no device's address"),
                              (['--address', '255.255.255.255'], "is no device's address"),

@@ -9,12 +9,16 @@
 #include "DeviceRecord.h"
 #include "DeviceSearchInterface.h"
 #include "FakeSearchLib.h"
+#include "Captions.h"
+#include "KnownList.h"
+#include "KnownStore.h"
 #include "ParseOperation.h"
 #include "SearchAddresses.h"
 #include "SearchSchedule.h"
 #include "WindowTestSupport.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
 #include <QContextMenuEvent>
@@ -92,10 +96,25 @@ protected:
     {
         g_fakeSearchLib = FakeSearchLib{};
         TestApplication();
+        QFile::remove(KnownPath());
         delegate.loadWindowLayout();
         delegate.awakeFromNib();
         c = delegate.controller;
         c->awakeFromNib();
+        // Nothing is asked of the kernel and no packet leaves: every device
+        // answers on a link of its own with one MAC, and a wake is recorded.
+        c->findLinks = [](std::vector<nasknown::KnownDevice>& seen)
+        {
+            for (nasknown::KnownDevice& device : seen)
+                device = Linked(device);
+        };
+        c->localLinks = [] { return std::vector<nasknown::Link>{{"eth0", 2, 0xC6120001u, 0xFFFF0000u}}; };
+        c->wakeSender = [this](const nasknown::MacAddress& mac, const nasknown::WakeTarget& target)
+        {
+            wakes.push_back(nasknown::MacText(mac) + " " + target.interfaceName + " " +
+                            nasfinder::IPv4Text(target.subnetBroadcast));
+            return std::string();
+        };
         // The test is the timer.
         c->mytimer.stop();
         Registry()->ClearDeviceList();
@@ -139,6 +158,12 @@ protected:
         return shown;
     }
 
+    // A caption of the language file in use, its %1, %2 filled in.
+    QString Text(const char* key, const QStringList& values = {}) const
+    {
+        return Filled(c->parseOperation->entry(QString::fromLatin1(key))->String.value_or(""), values);
+    }
+
     // The status line's count, as the language file in use words it.
     QString RowCount(int rows) const
     {
@@ -154,8 +179,33 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowActive(delegate.window));
     }
 
+    static QString KnownPath() { return TestConfigHome() + "/nasfinder/devices.json"; }
+
+    static nasknown::KnownDevice Linked(nasknown::KnownDevice device)
+    {
+        device.interfaceName = "eth0";
+        device.mac = "02:00:5e:10:00:01";
+        return device;
+    }
+
+    // Every cell of every row, the last seen column included.
+    QStringList ShownWithLastSeen() const
+    {
+        QStringList shown;
+        const QAbstractItemModel* model = c->tableview->model();
+        for (int row = 0; row < model->rowCount(); ++row)
+        {
+            QStringList cells;
+            for (int column = 0; column < model->columnCount(); ++column)
+                cells.append(model->index(row, column).data().toString());
+            shown.append(cells.join(u'|'));
+        }
+        return shown;
+    }
+
     AppDelegate delegate;
     Controller* c = nullptr;
+    std::vector<std::string> wakes;
 };
 
 TEST_F(ControllerTest, CountdownThenIdle)
@@ -176,9 +226,16 @@ TEST_F(ControllerTest, CountdownThenIdle)
     Tick();
     EXPECT_EQ(c->countdownField->text(), "");
     EXPECT_TRUE(ButtonsEnabled());
-    // Nothing found: the status line says where to look.
+    // Nothing found: the status line says where to look; where no interface
+    // could carry the search, that instead.
     EXPECT_EQ(c->statusField->text(),
               RowCount(0) + "  \u00b7  " + c->parseOperation->entry("Firewall Hint")->String.value_or(""));
+    g_fakeSearchLib.status.search_interfaces = 0;
+    c->onRefresh();
+    c->repeatTimer.stop();
+    Tick(nasfinder::kSearchSeconds + 1);
+    EXPECT_EQ(c->statusField->text(),
+              RowCount(0) + "  \u00b7  " + c->parseOperation->entry("No Interface")->String.value_or(""));
     Tick(3);
     EXPECT_EQ(c->countdownField->text(), "");
     EXPECT_TRUE(ButtonsEnabled());
@@ -242,8 +299,7 @@ TEST_F(ControllerTest, StartAndRefreshEachSendTheSearchWithItsRepeats)
     // The test is the repeat timer too. A device answering every send stays
     // one row: the table is not rebuilt for a repeat.
     const auto& times = nasfinder::kSearchSendTimes;
-    QSignalSpy removed(c->tableview->model(), &QAbstractItemModel::rowsRemoved);
-    QSignalSpy inserted(c->tableview->model(), &QAbstractItemModel::rowsInserted);
+    QSignalSpy rebuilt(c->tableview->model(), &QAbstractItemModel::modelReset);
     for (std::size_t send = 1; send < times.size(); ++send)
     {
         Add(Device().Id("id-1").Ip("198.18.1.1").Host("one").Product("P"));
@@ -258,8 +314,7 @@ TEST_F(ControllerTest, StartAndRefreshEachSendTheSearchWithItsRepeats)
     Add(Device().Id("id-1").Ip("198.18.1.1").Host("one").Product("P"));
     Tick();
     EXPECT_EQ(Shown(), QStringList({"one|198.18.1.1|P"}));
-    EXPECT_EQ(inserted.size(), 1);
-    EXPECT_EQ(removed.size(), 0);
+    EXPECT_EQ(rebuilt.size(), 1);
 
     Tick(12);
     EXPECT_EQ(g_fakeSearchLib.sendCalls, static_cast<int>(times.size())) << "ticks only read the list";
@@ -293,30 +348,60 @@ TEST_F(ControllerTest, SearchAddressesRoundTripThroughTheSettings)
 {
     const QString file = TestConfigHome() + "/nasfinder/nasfinder.conf";
     QFile::remove(file);
+    c->resolveName = [](const std::string& name)
+    {
+        nasfinder::ResolvedName resolved;
+        if (name == "nas-beyond")
+            resolved.addresses = {0x7F000001u, 0xC612140Bu}; // the first that is a device's
+        else if (name == "nas.lan")
+            resolved.addresses = {0x7F000001u};
+        else
+            resolved.error = "Name or service not known";
+        return resolved;
+    };
     c->addressesbutton->click();
     ASSERT_TRUE(c->addressesDialog);
     SearchAddressesDialog& dialog = *c->addressesDialog;
     const int before = g_fakeSearchLib.unicastCalls;
-    // The field stays in its place while the line below it says why a text
-    // is no address and is emptied again.
+    // A name is looked up off the UI thread; the line below the field says
+    // what became of each text, and the field stays in its place while that
+    // line fills and empties.
     QCoreApplication::processEvents();
     const QRect field = dialog.entry->geometry();
-    for (const char* typed :
-         {" 198.18.20.10 ", "224.0.0.1", "10.1.2.3", "198.18.20.10", "010.0.0.1", "nas.lan"})
+    const struct
     {
-        dialog.entry->setText(QString::fromLatin1(typed));
+        const char* typed;
+        const char* problem;
+        QStringList values;
+    } cases[] = {{" 198.18.20.10 ", nullptr, {}},
+                 {"10.1.2.3", nullptr, {}},
+                 {"198.18.20.10", nullptr, {}},
+                 {"224.0.0.1", "Not A Device Address", {"224.0.0.1"}},
+                 {"010.0.0.1", "Not A Device Address", {"010.0.0.1"}},
+                 {"nas.lan", "Name Not Resolved", {"nas.lan", "127.0.0.1"}},
+                 {"nowhere", "Name Not Resolved", {"nowhere", "Name or service not known"}},
+                 {"nas-beyond", nullptr, {}}};
+    for (const auto& row : cases)
+    {
+        dialog.entry->setText(QString::fromLatin1(row.typed));
         dialog.addButton->click();
+        ASSERT_TRUE(WaitUntil([&] { return dialog.entry->isEnabled(); })) << row.typed;
         QCoreApplication::processEvents();
-        EXPECT_EQ(dialog.entry->geometry(), field) << typed << ": the field is at y " << dialog.entry->y();
+        // The line shows as much as fits; its tooltip holds all of it.
+        EXPECT_EQ(dialog.problem->toolTip(), row.problem ? Text(row.problem, row.values) : QString())
+            << row.typed;
+        EXPECT_EQ(dialog.entry->geometry(), field)
+            << row.typed << ": the field is at y " << dialog.entry->y();
     }
-    EXPECT_EQ(dialog.addresses(), QStringList({"198.18.20.10", "10.1.2.3"}));
-    EXPECT_TRUE(dialog.problem->text().contains("nas.lan")) << dialog.problem->text().toStdString();
-    EXPECT_EQ(g_fakeSearchLib.unicastCalls, before + 2) << "once per change";
+    EXPECT_EQ(dialog.addresses(), QStringList({"198.18.20.10", "10.1.2.3", "198.18.20.11"}));
+    EXPECT_EQ(dialog.list->item(2)->text(), "198.18.20.11  (nas-beyond)");
+    EXPECT_EQ(g_fakeSearchLib.unicastCalls, before + 3) << "once per change";
+    EXPECT_EQ(LoadSearchAddressNames().value("198.18.20.11"), "nas-beyond");
     dialog.list->setCurrentRow(0);
     dialog.removeButton->click();
-    EXPECT_EQ(g_fakeSearchLib.unicast, std::vector<std::string>({"10.1.2.3"}));
+    EXPECT_EQ(g_fakeSearchLib.unicast, std::vector<std::string>({"10.1.2.3", "198.18.20.11"}));
     EXPECT_TRUE(QFile::exists(file));
-    EXPECT_EQ(LoadSearchAddresses(), QStringList({"10.1.2.3"}));
+    EXPECT_EQ(LoadSearchAddresses(), QStringList({"10.1.2.3", "198.18.20.11"}));
 
     // A hand-edited file: only device addresses, each once, are searched.
     {
@@ -536,6 +621,82 @@ TEST_F(ControllerTest, RowMenuSelectsTheRowAndActsLikeTheButtons)
     QDesktopServices::unsetUrlHandler("smb");
 }
 
+// After the countdown the known devices that did not answer follow the
+// answering ones, greyed, with when they were last seen; their menu wakes
+// (with a MAC) or forgets them, and opens nothing.
+TEST_F(ControllerTest, KnownDevicesThatDidNotAnswerFollowTheCountdown)
+{
+    const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+    nasknown::KnownDevice routed;
+    routed.vendor = "TAVIK";
+    routed.id = "id-far";
+    routed.host = "far";
+    routed.address = "198.18.20.10";
+    routed.lastSeen = now - 3 * 86400 - 60;
+    ASSERT_TRUE(nasknown::KnownStore(KnownPath().toStdString())
+                    .Update([&](auto& list) { list.push_back(routed); }, &c->knownDevices)
+                    .ok);
+    Add(Device().Id("id-a").Ip("198.18.1.1").Host("alpha").Product("P"));
+    Add(Device().Id("id-b").Ip("198.18.1.2").Host("beta").Product("Q"));
+    Tick(11);
+    EXPECT_EQ(ShownWithLastSeen(), QStringList({"alpha|198.18.1.1|P|" + Text("Seen Now"),
+                                                "beta|198.18.1.2|Q|" + Text("Seen Now")}))
+        << "the countdown shows what answers";
+    Tick();
+    ASSERT_TRUE(WaitUntil([&] { return c->knownDevices.size() == 3; })) << c->knownDevices.size();
+    EXPECT_EQ(ShownWithLastSeen(),
+              QStringList({"alpha|198.18.1.1|P|" + Text("Seen Now"), "beta|198.18.1.2|Q|" + Text("Seen Now"),
+                           "far|198.18.20.10||" + Text("Days Ago", {"3"})}));
+
+    // beta sleeps: the next search lists it after alpha, greyed.
+    c->refreshbutton->click();
+    Add(Device().Id("id-a").Ip("198.18.1.1").Host("alpha").Product("P"));
+    CapturedLog log;
+    Tick(12);
+    EXPECT_TRUE(log.lines().contains("vListDevice.size() = 1"));
+    ASSERT_EQ(ShownWithLastSeen(), QStringList({"alpha|198.18.1.1|P|" + Text("Seen Now"),
+                                                "beta|198.18.1.2|Q|" + Text("Under A Minute"),
+                                                "far|198.18.20.10||" + Text("Days Ago", {"3"})}));
+    EXPECT_EQ(c->statusField->text(), RowCount(1)) << "a device that did not answer is no find";
+    const QModelIndex beta = c->tableview->model()->index(1, 0);
+    EXPECT_EQ(beta.data(Qt::ForegroundRole).value<QBrush>().color(),
+              QGuiApplication::palette().color(QPalette::Disabled, QPalette::Text));
+
+    c->tableview->selectRow(2);
+    c->onTableviewContextMenu(c->tableview->visualRect(c->tableview->model()->index(2, 0)).center());
+    c->rowMenu->hide();
+    EXPECT_TRUE(c->forgetAction->isEnabled());
+    EXPECT_FALSE(c->wakeAction->isEnabled()) << "beyond a router: no MAC to wake by";
+    EXPECT_FALSE(c->openWebPageAction->isEnabled());
+    c->forgetAction->trigger();
+    EXPECT_EQ(ShownWithLastSeen().size(), 2);
+    std::vector<nasknown::KnownDevice> kept;
+    nasknown::KnownStore(KnownPath().toStdString()).Load(kept);
+    EXPECT_EQ(kept.size(), 2u);
+
+    c->tableview->selectRow(1);
+    c->onTableviewContextMenu(c->tableview->visualRect(c->tableview->model()->index(1, 0)).center());
+    c->rowMenu->hide();
+    ASSERT_TRUE(c->wakeAction->isEnabled());
+    c->wakeAction->trigger();
+    EXPECT_EQ(wakes, std::vector<std::string>({"02:00:5e:10:00:01 eth0 198.18.255.255"}));
+    EXPECT_EQ(ShownWithLastSeen().at(1), "beta|198.18.1.2|Q|" + Text("Waking", {"0"}));
+    Add(Device().Id("id-b").Ip("198.18.1.2").Host("beta").Product("Q"));
+    Tick();
+    EXPECT_EQ(ShownWithLastSeen(), QStringList({"alpha|198.18.1.1|P|" + Text("Seen Now"),
+                                                "beta|198.18.1.2|Q|" + Text("Seen Now")}));
+    EXPECT_TRUE(c->statusField->text().endsWith(Text("Woken", {"beta"})));
+
+    // The setting hides them, and is kept.
+    c->refreshbutton->click();
+    Tick(12);
+    EXPECT_EQ(ShownWithLastSeen().size(), 2);
+    c->showNotAnsweringBox->setChecked(false);
+    EXPECT_TRUE(ShownWithLastSeen().isEmpty());
+    EXPECT_FALSE(LoadShowNotAnswering());
+    c->showNotAnsweringBox->setChecked(true);
+}
+
 // The columns share the table's width at any window size: none is pushed out
 // of sight in a small window, none leaves a gap in a large one.
 TEST_F(ControllerTest, ColumnsFollowTheWindowWidth)
@@ -551,13 +712,13 @@ TEST_F(ControllerTest, ColumnsFollowTheWindowWidth)
         {
             const int viewport = c->tableview->viewport()->width();
             bool fair = header->length() == viewport;
-            for (int column = 0; column < 3; ++column)
-                fair = fair && header->sectionSize(column) >= viewport / 3 - 1;
+            for (int column = 0; column < kColumnCount; ++column)
+                fair = fair && header->sectionSize(column) >= viewport / kColumnCount - 1;
             return fair;
         };
         EXPECT_TRUE(WaitUntil(shared))
-            << header->sectionSize(0) << " " << header->sectionSize(1) << " " << header->sectionSize(2)
-            << " of " << c->tableview->viewport()->width();
+            << header->sectionSize(0) << " " << header->sectionSize(1) << " " << header->sectionSize(2) << " "
+            << header->sectionSize(3) << " of " << c->tableview->viewport()->width();
     }
 }
 

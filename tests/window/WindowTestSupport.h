@@ -32,7 +32,8 @@ inline void PrintTo(const QString& text, std::ostream* os)
     *os << '"' << text.toStdString() << '"';
 }
 
-// The window reads and writes the user's settings, which no test may touch:
+// The window reads and writes the user's settings and known devices, which no
+// test may touch:
 // every test process, and the programs it starts, get a settings folder of
 // their own, removed at exit. Set before Qt first looks for the folder.
 inline QString TestConfigHome()
@@ -44,6 +45,7 @@ inline QString TestConfigHome()
         if (mkdtemp(folder) == nullptr)
             std::abort();
         qputenv("XDG_CONFIG_HOME", folder);
+        qputenv("XDG_STATE_HOME", folder);
         std::atexit([] { QDir(QString::fromLocal8Bit(folder)).removeRecursively(); });
         return true;
     }();

@@ -51,9 +51,9 @@ def missing():
     """Why the window cannot be driven here, or None when it can."""
     if os.geteuid() != 0:
         return 'needs root for an isolated network namespace'
-    for tool in ('xvfb-run', 'Xvfb', 'xauth', 'dbus-run-session', 'import'):
+    for tool in ('xvfb-run', 'Xvfb', 'xauth', 'dbus-run-session', 'import', 'xdotool'):
         if shutil.which(tool) is None:
-            return '%s is not installed (packages xvfb, xauth, dbus-x11, imagemagick)' % tool
+            return '%s is not installed (packages xvfb, xauth, dbus-x11, imagemagick, xdotool)' % tool
     if not os.access(BUS_LAUNCHER, os.X_OK):
         return '%s is missing (package at-spi2-core)' % BUS_LAUNCHER
     probe = subprocess.run([SYSTEM_PYTHON, '-c', 'import pyatspi'], capture_output=True)
@@ -158,10 +158,18 @@ class AtspiWindow:
     def wait_for(self, condition, timeout=None, message='the window'):
         """Snapshots until condition(snapshot) holds; the last one is returned."""
         deadline = time.monotonic() + (timeout or self.timeout)
+        seen = None
         while True:
-            seen = self.snapshot()
-            if condition(seen):
-                return seen
+            try:
+                seen = self.snapshot()
+            except WindowError as e:
+                # Rows rebuilt while they are read leave objects that are
+                # gone by the time they are asked: look again.
+                if 'No such object' not in str(e) or time.monotonic() > deadline:
+                    raise
+            else:
+                if condition(seen):
+                    return seen
             if time.monotonic() > deadline:
                 raise WindowError('%s did not come within %.0f s; last seen:\n%s' % (
                     message, timeout or self.timeout, json.dumps(seen, ensure_ascii=False, indent=1)))
@@ -173,6 +181,11 @@ class AtspiWindow:
 
     def screenshot(self, path):
         self._request({'op': 'screenshot', 'path': os.path.abspath(path)})
+
+    def row_menu(self, row, keys):
+        """Opens the menu of the table's row (by its index) with a right click
+        on it, then types the keys (xdotool names: 'Down', 'Return')."""
+        self._request({'op': 'row_menu', 'row': row, 'keys': list(keys)})
 
     def close(self):
         if self.proc is None:
@@ -282,6 +295,25 @@ def _press(pyatspi, pid, name):
     raise WindowError('no button %r' % name)
 
 
+def _row_menu(pyatspi, pid, row, keys):
+    app = _app(pyatspi, pid)
+    if app is None:
+        raise WindowError('the window is not on the accessibility bus')
+    table = next((a for a in _walk(app) if a.getRole() == pyatspi.ROLE_TABLE), None)
+    if table is None:
+        raise WindowError('no table')
+    # A right click in the middle of the row's first cell, where the bus says
+    # it is: the menu opens as the user opens it. Qt keeps popup menus off
+    # the bus's list of windows, so its items are reached by the keyboard.
+    extents = table.queryTable().getAccessibleAt(row, 0).queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    x, y = extents.x + extents.width // 2, extents.y + extents.height // 2
+    for argv in (['xdotool', 'mousemove', str(x), str(y), 'click', '3'],
+                 ['xdotool', 'sleep', '0.5', 'key', '--delay', '100'] + list(keys)):
+        done = subprocess.run(argv, capture_output=True, text=True)
+        if done.returncode != 0:
+            raise WindowError('xdotool failed: ' + done.stderr)
+
+
 def serve(log_path, argv):
     deadline = time.monotonic() + 30
     launcher = subprocess.Popen([BUS_LAUNCHER, '--launch-immediately'], stdout=subprocess.DEVNULL,
@@ -318,6 +350,9 @@ def serve(log_path, argv):
                     reply(True, _snapshot(pyatspi, app.pid))
                 elif op == 'press':
                     _press(pyatspi, app.pid, request['name'])
+                    reply(True)
+                elif op == 'row_menu':
+                    _row_menu(pyatspi, app.pid, request['row'], request['keys'])
                     reply(True)
                 elif op == 'screenshot':
                     grab = subprocess.run(['import', '-window', 'root', request['path']], capture_output=True,

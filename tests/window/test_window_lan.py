@@ -5,7 +5,8 @@ Run by CTest with NASFINDER_APP set to the built window. NASFINDER_SCREENSHOT
 names where the picture is kept (a temporary file otherwise).
 
 NASFINDER_SCREENSHOT_IDLE=1 waits for the end of the countdown first (buttons
-enabled), for a picture of the window at rest.
+enabled), for a picture of the window at rest. NASFINDER_SCREENSHOT_KNOWN names
+where the picture of a greyed row (a known device asleep) is kept.
 
 The same file, started with --drive under xvfb-run in the client namespace,
 runs the window, waits for its rows and grabs the screen."""
@@ -23,7 +24,9 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, '..', '..', 'tools', 'testbed'))
+sys.path.insert(0, HERE)
 import lanbed  # noqa: E402
+import atspi_window  # noqa: E402
 
 # The window's own size: without a window manager it sits at 0,0 and fills it.
 SCREEN = (640, 400)
@@ -109,7 +112,7 @@ class WindowOnTheLan(unittest.TestCase):
             sim = lan.simulator(vendors=[d['vendor'] for d in DEVICES])
             for i, d in enumerate(DEVICES):
                 sim.configure(i, host=d['host'], product=d['product'])
-            env = dict(os.environ)
+            env = dict(os.environ, XDG_STATE_HOME=self.tmp, XDG_CONFIG_HOME=self.tmp)
             env.pop('QT_QPA_PLATFORM', None)
             argv = ['xvfb-run', '-a', '-s', '-screen 0 %dx%dx24' % SCREEN,
                     sys.executable, os.path.abspath(__file__), '--drive', self.app, shot, log_path]
@@ -181,6 +184,46 @@ class WindowOnTheLan(unittest.TestCase):
         self.assertNotIn(b'\x1b', terminal)
         self.assertIn('url: http://%s\nfds: 0 1 2\n' % lan.device_addrs[0], record)
         self.assertIn('CapPrm:\t0000000000000000\nCapEff:\t0000000000000000\n', record)
+
+    def test_a_sleeping_device_is_greyed_with_its_last_seen_time_and_woken(self):
+        """Read through the accessibility bus: a device found, then asleep, is
+        listed after the answering ones with when it was last seen; Wake in
+        its menu brings it back as answering."""
+        reason = atspi_window.missing()
+        if reason:
+            self.skipTest(reason)
+        shot = os.environ.get('NASFINDER_SCREENSHOT_KNOWN') or os.path.join(self.tmp, 'window-known.png')
+        env = {'XDG_STATE_HOME': self.tmp, 'XDG_CONFIG_HOME': self.tmp, 'LANG': 'en_US.UTF-8', 'LANGUAGE': 'en'}
+        with lanbed.Lan(devices=len(ACCEPTED)) as lan:
+            sim = lan.simulator(vendors=[d['vendor'] for d in ACCEPTED])
+            for i, d in enumerate(ACCEPTED):
+                sim.configure(i, host=d['host'], product=d['product'])
+            with atspi_window.AtspiWindow(self.app, env=env, popen=lan.client_popen, screen=SCREEN,
+                                          log_path=os.path.join(self.tmp, 'known.log')) as window:
+                def after_search(last_seen):
+                    return lambda s: s['buttons'].get('Refresh') and [r[3] for r in s['rows']] == last_seen
+
+                seen = window.wait_for(after_search(['now'] * 3), message='three answering devices')
+                self.assertEqual(seen['headers'], ['Host Name', 'IP Address', 'Product', 'Last seen'])
+                sim.configure(1, sleep={'asleep': True, 'delay': 2})
+                window.press('Refresh')
+                seen = window.wait_for(after_search(['now', 'now', 'less than a minute ago']),
+                                       message='the sleeping device after the answering ones')
+                self.assertEqual(seen['rows'][2][:3], ['backup', lan.device_addrs[1], 'EK-210'])
+                self.assertTrue(seen['status'].startswith('Devices shown: 2'), seen['status'])
+                window.screenshot(shot)
+                # The menu of a device that did not answer: Open Web Page and
+                # Open File Share off, then Copy Address, Wake, Forget.
+                window.row_menu(2, ['Down', 'Down', 'Return'])
+                magic = b'\xff' * 6 + bytes.fromhex(sim.mac.replace(':', '')) * 16
+                wakes = sim.wait_for_requests(2, proto='wake')
+                self.assertEqual(sorted((w['dst'], w['data']) for w in wakes),
+                                 [('198.18.255.255', magic), ('255.255.255.255', magic)])
+                seen = window.wait_for(lambda s: s['status'].endswith('backup answers again.'), timeout=120,
+                                       message='the woken device')
+                self.assertEqual([(r[0], r[3]) for r in seen['rows']],
+                                 [('office-nas', 'now'), ('media-store', 'now'), ('backup', 'now')])
+        self.assertEqual(png_size(shot), SCREEN)
 
 
 if __name__ == '__main__':

@@ -35,6 +35,8 @@ import time
 SEARCH_DEVICE_PORT = 68
 SSDP_GROUP = '239.143.255.250'
 SSDP_PORT = 1900
+WAKE_PORT = 9
+MAGIC_LEN = 102
 DEVICE_TYPE = 'urn:schemas-upnp-org:device:HomeNasDevice:1'
 PACKET_LEN = 148
 TEXT_OFFSET = 20
@@ -51,6 +53,11 @@ SO_SNDBUFFORCE = getattr(socket, 'SO_SNDBUFFORCE', None) or 32
 SOCKET_BUFFER = 4 << 20
 
 IDENTITY_KEYS = ('id', 'host', 'vendor', 'product')
+
+# A device asleep answers nothing until a magic packet with its MAC reaches
+# port 9; it answers again `delay` seconds later. `mac` None: the device
+# namespace's own interface MAC, which every simulated device shares.
+SLEEP_DEFAULTS = {'asleep': False, 'delay': 0.0, 'mac': None}
 
 BROADCAST_DEFAULTS = {
     'enabled': True,
@@ -305,6 +312,45 @@ def merge_ssdp(current, update):
     return new
 
 
+def parse_mac(text):
+    parts = text.split(':') if isinstance(text, str) else []
+    if len(parts) != 6 or not all(len(p) == 2 for p in parts):
+        raise ConfigError('sleep mac must be six hex pairs joined by ":", not %r' % (text,))
+    try:
+        return bytes(int(p, 16) for p in parts)
+    except ValueError:
+        raise ConfigError('sleep mac must be six hex pairs joined by ":", not %r' % (text,))
+
+
+def merge_sleep(current, update):
+    if isinstance(update, bool):
+        update = {'asleep': update}
+    if not isinstance(update, dict):
+        raise ConfigError('sleep must be True/False or a dict of options')
+    new = dict(current)
+    for key, value in update.items():
+        if key not in SLEEP_DEFAULTS:
+            raise ConfigError('unknown sleep option %r (known: %s)' % (key, ', '.join(SLEEP_DEFAULTS)))
+        if key == 'asleep' and not isinstance(value, bool):
+            raise ConfigError('sleep asleep must be True or False')
+        if key == 'delay' and (isinstance(value, bool) or not isinstance(value, (int, float)) or
+                               not 0 <= value <= 600):
+            raise ConfigError('sleep delay must be 0 to 600 seconds')
+        if key == 'mac' and value is not None:
+            parse_mac(value)
+            value = value.lower()
+        new[key] = value
+    return new
+
+
+def magic_mac(data):
+    """The MAC a Wake-on-LAN packet names, or None."""
+    if len(data) < MAGIC_LEN or data[:6] != b'\xff' * 6:
+        return None
+    mac = data[6:12]
+    return mac if data[6:MAGIC_LEN] == mac * 16 else None
+
+
 def pktinfo(addr):
     """Ancillary data that makes one socket send from any local address."""
     info = struct.pack('=i4s4s', 0, socket.inet_aton(addr), bytes(4))
@@ -318,23 +364,26 @@ class Device:
         self.identity = default_identity(index, vendor)
         self.broadcast = copy.deepcopy(BROADCAST_DEFAULTS)
         self.ssdp = copy.deepcopy(SSDP_DEFAULTS)
+        self.sleep = dict(SLEEP_DEFAULTS)
         self.cmsg = pktinfo(addr)
         self._cache = {}
 
     def apply(self, options):
         """Validates every option first, so a refused change leaves the device as it was."""
-        identity, broadcast, ssdp = dict(self.identity), self.broadcast, self.ssdp
+        identity, broadcast, ssdp, sleep = dict(self.identity), self.broadcast, self.ssdp, self.sleep
         for key, value in options.items():
             if key in IDENTITY_KEYS:
                 identity[key] = None if value is None else str(value)
+            elif key == 'sleep':
+                sleep = merge_sleep(sleep, value)
             elif key == 'broadcast':
                 broadcast = merge_broadcast(broadcast, value)
             elif key == 'ssdp':
                 ssdp = merge_ssdp(ssdp, value)
             else:
-                raise ConfigError('unknown device option %r (known: %s, broadcast, ssdp)' %
+                raise ConfigError('unknown device option %r (known: %s, broadcast, ssdp, sleep)' %
                                   (key, ', '.join(IDENTITY_KEYS)))
-        self.identity, self.broadcast, self.ssdp = identity, broadcast, ssdp
+        self.identity, self.broadcast, self.ssdp, self.sleep = identity, broadcast, ssdp, sleep
         self._cache = {}
 
     def broadcast_reply(self):
@@ -349,7 +398,8 @@ class Device:
 
     def describe(self):
         return {'index': self.index, 'addr': self.addr, 'identity': dict(self.identity),
-                'broadcast': copy.deepcopy(self.broadcast), 'ssdp': copy.deepcopy(self.ssdp)}
+                'broadcast': copy.deepcopy(self.broadcast), 'ssdp': copy.deepcopy(self.ssdp),
+                'sleep': dict(self.sleep)}
 
 
 # ---------------------------------------------------------------------------
@@ -398,6 +448,12 @@ class Simulator:
         mreqn = struct.pack('=4s4si', socket.inet_aton(SSDP_GROUP), bytes(4), self.ifindex)
         self.ssock.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP, mreqn)
         self.tx = self._socket(0)
+        self.wsock = self._socket(WAKE_PORT)
+        try:
+            with open('/sys/class/net/%s/address' % ifname) as f:
+                self.mac = f.read().strip().lower()
+        except OSError:
+            self.mac = None
 
     def _socket(self, port):
         s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
@@ -467,7 +523,30 @@ class Simulator:
                     log('answering failed:', repr(e))
             self.record(proto, src, sport, dst, data, own, replies, held)
 
+    def wake(self, data):
+        """A magic packet wakes every sleeping device whose MAC it names,
+        each after its delay. Returns how many it woke."""
+        mac = magic_mac(data)
+        if mac is None:
+            return 0
+        text = ':'.join('%02x' % b for b in mac)
+        woken = 0
+        with self.lock:
+            for d in self.devices:
+                if d.sleep['asleep'] and (d.sleep['mac'] or self.mac) == text:
+                    woken += 1
+                    timer = threading.Timer(d.sleep['delay'], self._wake_up, args=(d,))
+                    timer.daemon = True
+                    timer.start()
+        return woken
+
+    def _wake_up(self, device):
+        with self.lock:
+            device.sleep = dict(device.sleep, asleep=False)
+
     def answer(self, sock, proto, data, src, sport, dst):
+        if proto == 'wake':
+            return self.wake(data), False
         if proto == 'broadcast':
             if not is_search_request(data):
                 return 0, False
@@ -483,6 +562,8 @@ class Simulator:
             devices = [target] if target is not None else self.devices
             plan = []
             for d in devices:
+                if d.sleep['asleep']:
+                    continue
                 if proto == 'broadcast':
                     payload = d.broadcast_reply()
                     if payload is None or not in_subnet(src, d.broadcast['subnet']) or missed(d.broadcast):
@@ -542,9 +623,9 @@ class Simulator:
         if not all(isinstance(v, str) for v in vendors):
             raise ConfigError('vendors must be a list of names')
         options = options or {}
-        bad = [k for k in options if k not in ('broadcast', 'ssdp')]
+        bad = [k for k in options if k not in ('broadcast', 'ssdp', 'sleep')]
         if bad:
-            raise ConfigError('set_devices takes only broadcast and ssdp options, not %s' % ', '.join(bad))
+            raise ConfigError('set_devices takes only broadcast, ssdp and sleep options, not %s' % ', '.join(bad))
         devices = [Device(i, a, vendors[i % len(vendors)]) for i, a in enumerate(addrs)]
         for d in devices:
             d.apply(options)
@@ -643,9 +724,9 @@ class Simulator:
         return {}
 
     def run(self):
-        for sock, proto in ((self.bsock, 'broadcast'), (self.ssock, 'ssdp')):
+        for sock, proto in ((self.bsock, 'broadcast'), (self.ssock, 'ssdp'), (self.wsock, 'wake')):
             threading.Thread(target=self.serve, args=(sock, proto), name='serve-' + proto, daemon=True).start()
-        self.write({'event': 'ready', 'pid': os.getpid(), 'ifname': self.ifname})
+        self.write({'event': 'ready', 'pid': os.getpid(), 'ifname': self.ifname, 'mac': self.mac})
         for line in sys.stdin.buffer:
             if not line.strip():
                 continue

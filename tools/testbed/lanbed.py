@@ -820,6 +820,9 @@ class DeviceSim:
             tail = self._stderr_tail()
             self._terminate()
             raise SimError('device simulator did not start: %s%s' % (detail, tail))
+        # The device namespace's eth0 MAC: what the client's neighbour table
+        # learns for every simulated device, and what wakes a sleeping one.
+        self.mac = ready.get('mac')
         local = list(lan.device_addrs) + [DEVICE_SUBNET2_ADDR]
         self._call('setup', local=local)
         self.set_devices(n, vendors=vendors, **options)
@@ -926,7 +929,8 @@ class DeviceSim:
     def configure(self, index, reset=False, **options):
         """Changes device `index` (an int, a list of ints, or None for all).
         Options: id, host, vendor, product; broadcast=False/True/{...};
-        ssdp=False/True/{...}. reset=True first restores the defaults."""
+        ssdp=False/True/{...}; sleep=False/True/{asleep, delay, mac}.
+        reset=True first restores the defaults."""
         return self._call('configure', index=index, reset=reset, options=options)
 
     def device(self, index):

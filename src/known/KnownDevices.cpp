@@ -1,0 +1,123 @@
+#include "KnownDevices.h"
+
+#include "protocol/SearchDeviceInfo.h"
+
+#include <algorithm>
+#include <cstring>
+#include <numeric>
+
+namespace nasknown
+{
+namespace
+{
+std::string FieldText(const char (&field)[kDeviceFieldSize])
+{
+    return std::string(field, ::strnlen(field, kDeviceFieldSize));
+}
+
+constexpr std::int64_t kMinute = 60;
+constexpr std::int64_t kHour = 60 * kMinute;
+constexpr std::int64_t kDay = 24 * kHour;
+} // namespace
+
+KnownDevice SightingFromRecord(const deviceinfo& record, std::int64_t now)
+{
+    KnownDevice seen;
+    seen.vendor = FieldText(record.factory);
+    seen.id = FieldText(record.id);
+    seen.host = FieldText(record.host);
+    seen.product = FieldText(record.product);
+    seen.address = FieldText(record.ip);
+    seen.firstSeen = now;
+    seen.lastSeen = now;
+    return seen;
+}
+
+void Remember(std::vector<KnownDevice>& known, const std::vector<KnownDevice>& sightings)
+{
+    for (const KnownDevice& seen : sightings)
+    {
+        if (seen.vendor.empty() || seen.id.empty())
+            continue;
+        const auto entry = std::find_if(known.begin(), known.end(),
+                                        [&seen](const KnownDevice& k) { return k.SameKey(seen); });
+        if (entry == known.end())
+        {
+            known.push_back(seen);
+            continue;
+        }
+        // A broadcast reply and an SSDP reply of one device fill different
+        // fields: an empty one keeps what was known.
+        if (!seen.host.empty())
+            entry->host = seen.host;
+        if (!seen.product.empty())
+            entry->product = seen.product;
+        const bool moved = entry->address != seen.address || entry->interfaceName != seen.interfaceName;
+        entry->address = seen.address;
+        entry->interfaceName = seen.interfaceName;
+        // A MAC read now wins; beyond a router there is none to wake by; on the
+        // same link and address an unresolved one keeps the last.
+        if (!seen.mac.empty() || seen.interfaceName.empty() || moved)
+            entry->mac = seen.mac;
+        entry->lastSeen = std::max(entry->lastSeen, seen.lastSeen);
+        if (entry->firstSeen == 0 || (seen.firstSeen != 0 && seen.firstSeen < entry->firstSeen))
+            entry->firstSeen = seen.firstSeen;
+    }
+    KeepNewest(known);
+}
+
+void KeepNewest(std::vector<KnownDevice>& known, std::size_t limit)
+{
+    if (known.size() <= limit)
+        return;
+    // The newest `limit` by last seen; of equal times, the earlier entry stays.
+    std::vector<std::size_t> order(known.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(),
+                     [&known](std::size_t a, std::size_t b)
+                     { return known[a].lastSeen > known[b].lastSeen; });
+    std::vector<bool> keep(known.size(), false);
+    for (std::size_t i = 0; i < limit; ++i)
+        keep[order[i]] = true;
+    std::vector<KnownDevice> kept;
+    kept.reserve(limit);
+    for (std::size_t i = 0; i < known.size(); ++i)
+    {
+        if (keep[i])
+            kept.push_back(std::move(known[i]));
+    }
+    known.swap(kept);
+}
+
+std::size_t Forget(std::vector<KnownDevice>& known, const std::string& id)
+{
+    const std::size_t before = known.size();
+    known.erase(
+        std::remove_if(known.begin(), known.end(), [&id](const KnownDevice& k) { return k.id == id; }),
+        known.end());
+    return before - known.size();
+}
+
+const KnownDevice* FindById(const std::vector<KnownDevice>& known, const std::string& id)
+{
+    const KnownDevice* found = nullptr;
+    for (const KnownDevice& k : known)
+    {
+        if (k.id == id && (found == nullptr || k.lastSeen > found->lastSeen))
+            found = &k;
+    }
+    return found;
+}
+
+Elapsed ElapsedSince(std::int64_t then, std::int64_t now)
+{
+    const std::int64_t seconds = now > then ? now - then : 0;
+    if (seconds < kMinute)
+        return {Elapsed::Now, 0};
+    if (seconds < kHour)
+        return {Elapsed::Minutes, seconds / kMinute};
+    if (seconds < kDay)
+        return {Elapsed::Hours, seconds / kHour};
+    return {Elapsed::Days, seconds / kDay};
+}
+} // namespace nasknown

@@ -1,0 +1,71 @@
+// Which local link a device is on, and its MAC address from the kernel's
+// neighbour table (/proc/net/arp: no privilege needed). The parse and the
+// subnet match are pure; reading the table and nudging the kernel to resolve
+// an address are apart.
+#ifndef NASFINDER_NEIGHBOURS_H
+#define NASFINDER_NEIGHBOURS_H
+
+#include "KnownDevices.h"
+#include "net/LocalInterfaces.h"
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace nasknown
+{
+struct Neighbour
+{
+    std::string address; // dotted IPv4
+    std::string mac;     // lower case, colon-separated
+    std::string interfaceName;
+};
+
+// The complete entries of /proc/net/arp's text (flag ATF_COM, a MAC other
+// than all zeros); the header, incomplete and malformed lines are skipped.
+std::vector<Neighbour> ParseArpTable(const std::string& text);
+
+// The MAC of `address` on `interfaceName` in the table, or empty.
+std::string MacIn(const std::vector<Neighbour>& table, const std::string& address,
+                  const std::string& interfaceName);
+
+// A local link that holds a device's address.
+struct Link
+{
+    std::string interfaceName;
+    unsigned int index = 0;
+    std::uint32_t localAddress = 0; // host byte order
+    std::uint32_t netmask = 0;
+    std::uint32_t Broadcast() const { return (localAddress & netmask) | ~netmask; }
+};
+
+// The interface (up, not loopback, broadcast-capable) one of whose IPv4
+// subnets holds `address`, the most specific first; nothing for a device
+// beyond a router.
+std::optional<Link> LinkFor(const std::vector<LocalInterface>& interfaces, std::uint32_t address);
+
+// Every such link of the host now.
+std::vector<Link> BroadcastLinks(const std::vector<LocalInterface>& interfaces);
+
+// The kernel's table now (empty when it cannot be read).
+std::vector<Neighbour> ReadNeighbourTable();
+
+// Sends one unicast datagram to each address (an SSDP search to its port
+// 1900, from an ordinary socket), which makes the kernel resolve it, and
+// waits until every one is in the table or the deadline passes. The table
+// as read last.
+std::vector<Neighbour> ResolveNeighbours(const std::vector<std::string>& addresses,
+                                         std::chrono::milliseconds deadline);
+
+// For each device that answered: the interface whose subnet holds its
+// address and its MAC from the table, asking the kernel to resolve those on
+// a local link that are not in it yet, for at most `resolveFor`. A device
+// beyond a router gets neither.
+constexpr std::chrono::milliseconds kResolveTime{1500};
+void FindLinksAndMacs(std::vector<KnownDevice>& sightings,
+                      std::chrono::milliseconds resolveFor = kResolveTime);
+} // namespace nasknown
+
+#endif

@@ -1,0 +1,358 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "HostAddress.h"
+#include "KnownDevices.h"
+#include "KnownStore.h"
+#include "KnownStoreFormat.h"
+#include "Neighbours.h"
+#include "WakeOnLan.h"
+
+using namespace nasknown;
+
+namespace
+{
+KnownDevice Device(const std::string& id, std::int64_t lastSeen, const std::string& mac = "")
+{
+    KnownDevice d;
+    d.vendor = "TAVIK";
+    d.id = id;
+    d.host = "nas-" + id;
+    d.address = "198.18.1.1";
+    d.interfaceName = mac.empty() ? "" : "eth0";
+    d.mac = mac;
+    d.firstSeen = lastSeen;
+    d.lastSeen = lastSeen;
+    return d;
+}
+
+std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteText(const std::string& path, const std::string& text)
+{
+    std::ofstream(path) << text;
+}
+
+// A folder of its own for each test, removed after it.
+class StoreFolder : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        char folder[] = "/tmp/nasfinder-known-XXXXXX";
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        dir = folder;
+        path = dir + "/nasfinder/devices.json";
+    }
+    void TearDown() override { std::system(("chmod -R u+w " + dir + "; rm -rf " + dir).c_str()); }
+    std::vector<std::string> Files() const
+    {
+        std::vector<std::string> names;
+        const std::string list = dir + "/list";
+        std::system(("ls " + dir + "/nasfinder > " + list + " 2>/dev/null").c_str());
+        std::istringstream in(ReadText(list));
+        for (std::string name; std::getline(in, name);)
+            names.push_back(name);
+        return names;
+    }
+    std::string dir;
+    std::string path;
+};
+
+TEST(KnownStoreFormatTest, WhatIsWrittenReadsBackWithTheMembersItDoesNotKnow)
+{
+    StoreContents contents;
+    contents.unknown = {{"note", "{\"kept\": [1, 2.5e3, null, true]}"}};
+    KnownDevice a = Device("DEV0", 1796676008, "02:00:5e:10:00:01");
+    a.host = "b\xC3\xBCro \"nas\"\\\n"; // a device's text as it came
+    a.unknown = {{"colour", "\"blue\""}};
+    contents.devices = {a, Device("DEV1", 86400)};
+    const std::string text = EncodeStore(contents);
+    EXPECT_NE(text.find("\"last_seen\": \"2026-12-07T20:40:08Z\""), std::string::npos) << text;
+    const DecodeResult back = DecodeStore(text);
+    ASSERT_TRUE(back.contents) << back.error;
+    EXPECT_EQ(EncodeStore(*back.contents), text);
+    EXPECT_EQ(back.contents->devices[0].host, a.host);
+    EXPECT_EQ(back.contents->devices[0].unknown, a.unknown);
+    EXPECT_EQ(back.contents->unknown, contents.unknown);
+}
+
+TEST(KnownStoreFormatTest, TextThatIsNoStoreIsRefusedWithAReason)
+{
+    const std::string dev = "{\"vendor\":\"TAVIK\",\"id\":\"D\"";
+    const struct
+    {
+        std::string text;
+        const char* reason;
+    } cases[] = {
+        {"", "expected '{'"},
+        {"{\"version\":1,\"devices\":[]", "expected '}'"}, // cut short
+        {"{\"version\":1}", "no \"devices\""},
+        {"{\"devices\":[]} x", "text after the end"},
+        {"{\"devices\":[" + dev + "}],\"devices\":[]}", "twice"},
+        {"{\"devices\":[{\"id\":\"D\"}]}", "without \"vendor\""},
+        {"{\"devices\":[" + dev + ",\"id\":\"E\"}]}", "twice"},
+        {"{\"devices\":[" + dev + ",\"last_seen\":\"2026-02-30T00:00:00Z\"}]}", "not a UTC time"},
+        {"{\"devices\":[" + dev + ",\"last_seen\":\"2026-12-07 20:40:08\"}]}", "not a UTC time"},
+        // Found by fuzzing: month 00 was read as December of the year before,
+        // and 1969 could not be read back once written.
+        {"{\"devices\":[" + dev + ",\"last_seen\":\"1970-00-01T00:00:00Z\"}]}", "not a UTC time"},
+        {"{\"devices\":[" + dev + ",\"host\":\"\xC3\"}]}", "invalid UTF-8"},
+        {"{\"devices\":[" + dev + ",\"host\":\"\\ud800\"}]}", "lone surrogate"},
+        {"{\"devices\":[" + dev + ",\"host\":\"a\tb\"}]}", "control character"},
+        {"{\"devices\":[" + dev + ",\"host\":\"" + std::string(256, 'x') + "\"}]}", "too long"},
+        {"{\"devices\":[],\"x\":" + std::string(40, '[') + std::string(40, ']') + "}", "nested too deeply"},
+        {"{\"devices\":[],\"x\":01}", "expected '}'"},
+        {"{\"version\":0,\"devices\":[]}", "version below 1"},
+    };
+    for (const auto& c : cases)
+    {
+        const DecodeResult r = DecodeStore(c.text);
+        EXPECT_FALSE(r.contents) << c.text;
+        EXPECT_NE(r.error.find(c.reason), std::string::npos) << c.text << " -> " << r.error;
+    }
+}
+
+TEST(KnownDevicesTest, RememberRefreshesByVendorAndIdAndKeepsTheNewest)
+{
+    std::vector<KnownDevice> known = {Device("DEV0", 100, "02:00:00:00:00:01")};
+    KnownDevice again = Device("DEV0", 200);
+    again.address = "198.18.1.1";
+    again.interfaceName = "eth0"; // same link, MAC not resolved this time: kept
+    again.host.clear();           // a reply without a host keeps the old one
+    Remember(known, {again});
+    ASSERT_EQ(known.size(), 1u);
+    EXPECT_EQ(known[0].mac, "02:00:00:00:00:01");
+    EXPECT_EQ(known[0].host, "nas-DEV0");
+    EXPECT_EQ(known[0].firstSeen, 100);
+    EXPECT_EQ(known[0].lastSeen, 200);
+
+    KnownDevice routed = Device("DEV0", 300);
+    routed.address = "198.18.20.10"; // now beyond a router: no MAC to wake by
+    Remember(known, {routed});
+    EXPECT_EQ(known[0].mac, "");
+
+    KnownDevice other = Device("DEV0", 300);
+    other.vendor = "ESKAL"; // another vendor's id is another device
+    Remember(known, {other});
+    EXPECT_EQ(known.size(), 2u);
+    EXPECT_EQ(Forget(known, "DEV0"), 2u);
+}
+
+TEST(KnownDevicesTest, TheCapDropsTheDeviceSeenLongestAgo)
+{
+    std::vector<KnownDevice> known;
+    for (std::size_t i = 0; i < kMaxKnownDevices; ++i)
+        known.push_back(Device("D" + std::to_string(i), i == 7 ? 5 : 1000 + static_cast<std::int64_t>(i)));
+    Remember(known, {Device("NEW", 5000)});
+    ASSERT_EQ(known.size(), kMaxKnownDevices);
+    EXPECT_EQ(FindById(known, "D7"), nullptr);
+    EXPECT_NE(FindById(known, "NEW"), nullptr);
+    EXPECT_EQ(known[7].id, "D8"); // the others keep their order
+}
+
+TEST(KnownDevicesTest, ElapsedTimeInTheLargestWholeUnit)
+{
+    const struct
+    {
+        std::int64_t seconds;
+        Elapsed::Unit unit;
+        std::int64_t value;
+    } cases[] = {{-5, Elapsed::Now, 0},     {59, Elapsed::Now, 0},
+                 {60, Elapsed::Minutes, 1}, {3599, Elapsed::Minutes, 59},
+                 {3600, Elapsed::Hours, 1}, {86399, Elapsed::Hours, 23},
+                 {86400, Elapsed::Days, 1}, {3 * 86400 + 5, Elapsed::Days, 3}};
+    for (const auto& c : cases)
+    {
+        const Elapsed e = ElapsedSince(1000000, 1000000 + c.seconds);
+        EXPECT_EQ(e.unit, c.unit) << c.seconds;
+        EXPECT_EQ(e.value, c.value) << c.seconds;
+    }
+}
+
+TEST(WakeOnLanTest, MagicPacketBytes)
+{
+    const std::optional<MacAddress> mac = ParseMac("02:00:5E:10:00:AB");
+    ASSERT_TRUE(mac);
+    std::string expected = "ffffffffffff";
+    for (int i = 0; i < 16; ++i)
+        expected += "02005e1000ab";
+    std::string got;
+    char hex[3];
+    for (std::uint8_t b : MagicPacket(*mac))
+    {
+        std::snprintf(hex, sizeof(hex), "%02x", b);
+        got += hex;
+    }
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(MacText(*mac), "02:00:5e:10:00:ab");
+    EXPECT_TRUE(ParseMac("02-00-5e-10-00-ab"));
+    for (const char* bad :
+         {"", "02:00:5e:10:00", "02:00:5e:10:00:ab:cd", "02:00-5e:10:00:ab", "02:00:5e:10:00:ag",
+          "00:00:00:00:00:00", "ff:ff:ff:ff:ff:ff", "01:00:5e:00:00:01", " 02:00:5e:10:00:ab"})
+        EXPECT_FALSE(ParseMac(bad)) << bad;
+}
+
+TEST(NeighboursTest, OnlyCompleteEntriesOfTheArpTableCount)
+{
+    const std::string text =
+        "IP address       HW type     Flags       HW address            Mask     Device\n"
+        "198.18.1.1       0x1         0x2         02:00:5E:10:00:01     *        eth0\n"
+        "198.18.1.2       0x1         0x0         00:00:00:00:00:00     *        eth0\n"
+        "198.18.1.3       0x1         0x6         02:00:5e:10:00:03     *        eth1\n"
+        "198.18.1.4       0x1         0x2         garbage               *        eth0\n"
+        "198.18.1.5 0x1\n";
+    const std::vector<Neighbour> table = ParseArpTable(text);
+    ASSERT_EQ(table.size(), 2u);
+    EXPECT_EQ(MacIn(table, "198.18.1.1", "eth0"), "02:00:5e:10:00:01");
+    EXPECT_EQ(MacIn(table, "198.18.1.3", "eth0"), ""); // learned on another link
+    EXPECT_EQ(MacIn(table, "198.18.1.3", "eth1"), "02:00:5e:10:00:03");
+}
+
+TEST(NeighboursTest, TheLinkIsTheMostSpecificSubnetHoldingTheAddress)
+{
+    const unsigned up = IFF_UP | IFF_BROADCAST;
+    const auto iface =
+        [](const char* name, unsigned index, unsigned flags, const char* address, const char* mask)
+    {
+        LocalInterface made{name, index, flags, {address}};
+        made.subnets = {{*nasfinder::ParseCanonicalIPv4(address), *nasfinder::ParseCanonicalIPv4(mask)}};
+        return made;
+    };
+    const std::vector<LocalInterface> ifaces = {
+        iface("lo", 1, IFF_UP | IFF_LOOPBACK, "127.0.0.1", "255.0.0.0"),
+        iface("eth0", 2, up, "198.18.0.1", "255.255.0.0"),
+        iface("eth1", 3, up, "198.18.20.1", "255.255.255.0"),
+        iface("tun0", 4, IFF_UP | IFF_POINTOPOINT, "198.19.5.1", "255.255.255.0"),
+        iface("eth2", 5, IFF_BROADCAST, "198.19.9.1", "255.255.255.0"), // down
+    };
+    const struct
+    {
+        const char* address;
+        const char* link;
+    } cases[] = {{"198.18.1.1", "eth0"}, {"198.18.20.10", "eth1"}, {"198.19.5.7", ""},
+                 {"198.19.9.7", ""},     {"127.0.0.2", ""},        {"198.18.0.1", ""}};
+    for (const auto& c : cases)
+    {
+        const std::optional<Link> link = LinkFor(ifaces, *nasfinder::ParseCanonicalIPv4(c.address));
+        EXPECT_EQ(link ? link->interfaceName : "", c.link) << c.address;
+    }
+    EXPECT_EQ(LinkFor(ifaces, 0xC612140Au)->Broadcast(), 0xC61214FFu); // 198.18.20.255
+}
+
+TEST_F(StoreFolder, ACorruptFileIsMovedAsideAndReported)
+{
+    ASSERT_TRUE(KnownStore(path).Update([](auto& list) { list.push_back(Device("DEV0", 100)); }).ok);
+    EXPECT_EQ(ReadText(dir + "/nasfinder/devices.json").find("DEV0") != std::string::npos, true);
+    struct stat st
+    {
+    };
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    WriteText(path, "{\"devices\": [ torn");
+    std::vector<KnownDevice> list;
+    const StoreResult r = KnownStore(path).Load(list);
+    EXPECT_TRUE(r.ok);
+    EXPECT_TRUE(list.empty());
+    EXPECT_NE(r.movedAside.find("moved aside to " + path + ".bad-"), std::string::npos) << r.movedAside;
+    bool aside = false;
+    for (const std::string& name : Files())
+        if (name.rfind("devices.json.bad-", 0) == 0)
+            aside = ReadText(dir + "/nasfinder/" + name) == "{\"devices\": [ torn";
+    EXPECT_TRUE(aside) << "the unreadable file must be kept as it was";
+}
+
+TEST_F(StoreFolder, AStoreThatCannotBeWrittenStillHandsBackTheChange)
+{
+    // A folder that cannot be made (a file stands in its way) fails even for
+    // root, as a read-only home or a full disk would.
+    WriteText(dir + "/nasfinder", "not a folder");
+    std::vector<KnownDevice> after;
+    const StoreResult r =
+        KnownStore(path).Update([](auto& list) { list.push_back(Device("DEV1", 200)); }, &after);
+    EXPECT_FALSE(r.ok);
+    EXPECT_FALSE(r.error.empty());
+    EXPECT_EQ(after.size(), 1u);
+    EXPECT_EQ(ReadText(dir + "/nasfinder"), "not a folder");
+}
+
+TEST_F(StoreFolder, TwoWritersAtOnceBothKeepTheirDevices)
+{
+    constexpr int kWriters = 2;
+    constexpr int kEach = 40;
+    pid_t children[kWriters];
+    for (int w = 0; w < kWriters; ++w)
+    {
+        children[w] = fork();
+        ASSERT_GE(children[w], 0);
+        if (children[w] == 0)
+        {
+            for (int i = 0; i < kEach; ++i)
+                KnownStore(path).Update(
+                    [&](auto& list)
+                    { list.push_back(Device("W" + std::to_string(w) + "-" + std::to_string(i), i)); });
+            _exit(0);
+        }
+    }
+    for (pid_t child : children)
+    {
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    std::vector<KnownDevice> list;
+    ASSERT_TRUE(KnownStore(path).Load(list).ok);
+    EXPECT_EQ(list.size(), static_cast<std::size_t>(kWriters * kEach));
+}
+
+TEST_F(StoreFolder, AWriterKilledMidWriteLeavesTheOldFileOrTheNew)
+{
+    // A writer rewrites a large store in a loop; SIGKILL lands at random
+    // points. What is left must always read as a whole store.
+    std::srand(static_cast<unsigned>(getpid()));
+    for (int round = 0; round < 20; ++round)
+    {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0)
+        {
+            for (std::int64_t i = 0;; ++i)
+                KnownStore(path).Update(
+                    [i](auto& list)
+                    {
+                        list.clear();
+                        for (int k = 0; k < 1024; ++k)
+                            list.push_back(Device("D" + std::to_string(k), i));
+                    });
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(2000 + std::rand() % 20000));
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        if (access(path.c_str(), F_OK) != 0)
+            continue; // killed before its first write ended
+        const DecodeResult r = DecodeStore(ReadText(path));
+        ASSERT_TRUE(r.contents) << "round " << round << ": " << r.error;
+        EXPECT_EQ(r.contents->devices.size(), 1024u);
+    }
+}
+} // namespace
