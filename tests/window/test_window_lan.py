@@ -161,7 +161,8 @@ class WindowOnTheLan(unittest.TestCase):
             sim.configure(1, broadcast=False, ssdp={'location': 'http://%s:5000/desc.xml' % escapes})
             sim.configure(2, vendor=escapes)
             env = dict(os.environ, PATH=bin_dir + ':' + os.environ['PATH'], NASFINDER_TEST_OPEN_ROWS='1',
-                       NASFINDER_TEST_OPENED=opened, QT_QPA_PLATFORM='xcb', LC_ALL='en_US.UTF-8')
+                       NASFINDER_TEST_OPENED=opened, QT_QPA_PLATFORM='xcb', LC_ALL='en_US.UTF-8',
+                       XDG_STATE_HOME=self.tmp, XDG_CONFIG_HOME=self.tmp)
             command = 'xvfb-run -a -s "-screen 0 %dx%dx24" %s' % (SCREEN[0], SCREEN[1], child)
             proc = lan.client_popen([script, '-qefc', command, typescript], env=env,
                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
