@@ -289,6 +289,10 @@ void Controller::rememberAnswers(const std::vector<deviceinfo>& live)
 
 void Controller::rememberDone(std::vector<nasknown::KnownDevice> known, nasknown::StoreResult result)
 {
+    // What answered is shown as answering whatever the store says of it now;
+    // the rows change only when a device not answering does (a MAC learned,
+    // a device forgotten to make room).
+    const bool silentChanged = !SameNotAnswering(knownDevices, known, answered);
     knownDevices = std::move(known);
     if (!result.movedAside.empty())
         qWarning("nasfinder: %s", result.movedAside.c_str());
@@ -297,9 +301,8 @@ void Controller::rememberDone(std::vector<nasknown::KnownDevice> known, nasknown
                                      QString::fromStdString(result.error));
     if (!result.ok)
         qWarning("nasfinder: the known devices cannot be kept: %s", result.error.c_str());
-    // The MACs just learned turn Wake on; during a countdown the rows are the
-    // countdown's.
-    if (searchIsOver())
+    // During a countdown the rows are the countdown's.
+    if (searchIsOver() && silentChanged)
         showRowsAfterSearch();
     showStatusLine();
 #ifdef __GLIBC__

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <set>
+#include <tuple>
 #include <string>
 #include <utility>
 
@@ -59,15 +60,13 @@ QString WakingText(const Captions& captions, qint64 seconds)
     return Filled(captions.Text("Waking", "Waking\u2026 %1 s"), QString::number(seconds));
 }
 
-QList<DeviceRow> NotAnsweringRows(const std::vector<nasknown::KnownDevice>& known,
-                                  const std::vector<deviceinfo>& live, const Captions& captions,
-                                  std::int64_t now)
+std::vector<const nasknown::KnownDevice*> NotAnswering(const std::vector<nasknown::KnownDevice>& known,
+                                                       const std::vector<deviceinfo>& live)
 {
     std::set<std::pair<std::string, std::string>> answering;
     for (const deviceinfo& record : live)
         answering.emplace(std::string(record.factory, ::strnlen(record.factory, kDeviceFieldSize)),
                           std::string(record.id, ::strnlen(record.id, kDeviceFieldSize)));
-    // The one seen last first.
     std::vector<const nasknown::KnownDevice*> silent;
     for (const nasknown::KnownDevice& device : known)
     {
@@ -77,6 +76,26 @@ QList<DeviceRow> NotAnsweringRows(const std::vector<nasknown::KnownDevice>& know
     std::stable_sort(silent.begin(), silent.end(),
                      [](const nasknown::KnownDevice* a, const nasknown::KnownDevice* b)
                      { return a->lastSeen > b->lastSeen; });
+    return silent;
+}
+
+bool SameNotAnswering(const std::vector<nasknown::KnownDevice>& before,
+                      const std::vector<nasknown::KnownDevice>& after, const std::vector<deviceinfo>& live)
+{
+    const std::vector<const nasknown::KnownDevice*> a = NotAnswering(before, live);
+    const std::vector<const nasknown::KnownDevice*> b = NotAnswering(after, live);
+    const auto shown = [](const nasknown::KnownDevice& d)
+    { return std::tie(d.vendor, d.id, d.host, d.address, d.product, d.lastSeen, d.mac); };
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [&shown](const nasknown::KnownDevice* x, const nasknown::KnownDevice* y)
+                      { return shown(*x) == shown(*y); });
+}
+
+QList<DeviceRow> NotAnsweringRows(const std::vector<nasknown::KnownDevice>& known,
+                                  const std::vector<deviceinfo>& live, const Captions& captions,
+                                  std::int64_t now)
+{
+    const std::vector<const nasknown::KnownDevice*> silent = NotAnswering(known, live);
     QList<DeviceRow> rows;
     for (const nasknown::KnownDevice* entry : silent)
     {

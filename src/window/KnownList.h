@@ -23,6 +23,14 @@ QString SeenNowText(const Captions& captions);
 // What a row says while its device is being woken: "Waking… 40 s".
 QString WakingText(const Captions& captions, qint64 seconds);
 
+// The known devices that are not in `live` (matched by vendor and id), the
+// one seen last first.
+std::vector<const nasknown::KnownDevice*> NotAnswering(const std::vector<nasknown::KnownDevice>& known,
+                                                       const std::vector<deviceinfo>& live);
+// Whether the two lists make the same rows of devices not answering.
+bool SameNotAnswering(const std::vector<nasknown::KnownDevice>& before,
+                      const std::vector<nasknown::KnownDevice>& after, const std::vector<deviceinfo>& live);
+
 // A row for each known device that is not in `live` (matched by vendor and
 // id), the one seen last first.
 QList<DeviceRow> NotAnsweringRows(const std::vector<nasknown::KnownDevice>& known,
