@@ -6,7 +6,7 @@
 #include <string>
 
 #include "DeviceRecord.h"
-#include "protocol/SearchDeviceInfo.h"
+#include "SearchDeviceInfo.h"
 
 inline deviceinfo BenchDevice(int i, const char* vendor = "TAVIK", const char* product = nullptr)
 {

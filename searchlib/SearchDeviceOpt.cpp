@@ -17,7 +17,7 @@
 #include "Searcher.h"
 #include "log/ShowLog.h"
 #include "net/HelperChannel.h"
-#include "net/UnicastAddress.h"
+#include "NetworkInterfaces.h"
 #include "protocol/BroadcastProtocol.h"
 
 using SearchDeviceShowLog::io_printf;

@@ -54,19 +54,17 @@ void Searcher::Start(SearchDeviceCallback callback, bool multiAddress)
             io_printf("Search Interfaces : a choice of interfaces needs multi-address mode; ignored ");
     }
 
-    auto* broadcast = new CSearchDeviceBroadcastThread(*this);
-    broadcast->AdoptSocket(m_nBroadcastSocket, m_nBroadcastBindError);
+    m_pBroadcast = new CSearchDeviceBroadcastThread(*this);
+    m_pBroadcast->AdoptSocket(m_nBroadcastSocket, m_nBroadcastBindError);
     m_nBroadcastSocket = -1;
-    broadcast->InitSearchThread(nullptr, kBroadcastPort, false);
-    m_vWorkers.push_back({"", broadcast});
+    m_pBroadcast->InitSearchThread(nullptr, kBroadcastPort, false);
 
     // In multi-address mode the per-address workers reach every interface, so
     // the group member keeps port 1900 or nothing: a member on another port
     // would hear no announcements anyway.
-    auto* ssdp = new CSearchDeviceMulticastThread(*this);
-    ssdp->SetJoinPerInterface(multiAddress);
-    ssdp->InitSearchThread(nullptr, kSsdpPort, !multiAddress);
-    m_vWorkers.push_back({"", ssdp});
+    m_pGroupMember = new CSearchDeviceMulticastThread(*this);
+    m_pGroupMember->SetJoinPerInterface(multiAddress);
+    m_pGroupMember->InitSearchThread(nullptr, kSsdpPort, !multiAddress);
 
     if (multiAddress)
         AddAddressWorkers();
@@ -85,7 +83,7 @@ void Searcher::Search(dhcppacket& packet)
     // its protocol that has a socket: the group member, or when it has none, a
     // per-address worker, whose bound address the answer then comes back to.
     std::vector<unsigned short> unicastSent;
-    for (Worker& worker : m_vWorkers)
+    for (const Worker& worker : Workers())
     {
         worker.thread->ClearOldDeviceInfo();
         worker.thread->SendSearchCommandToDevice(packet);
@@ -100,7 +98,7 @@ void Searcher::Search(dhcppacket& packet)
 
 void Searcher::Stop()
 {
-    for (Worker& worker : m_vWorkers)
+    for (const Worker& worker : Workers())
         worker.thread->ExitSearchThread();
 }
 
@@ -115,27 +113,23 @@ search_dll_status Searcher::Status() const
     status.group_retry_ports = m_bMultiAddress ? 0 : kMaxPortRetries;
     status.address_no_port_left = m_nAddressesWithoutPort;
     status.search_interfaces = m_nSearchInterfaces;
-    for (std::size_t i = 0; i < m_vWorkers.size(); ++i)
+    if (m_pBroadcast != nullptr)
     {
-        const CSearchDeviceThread& thread = *m_vWorkers[i].thread;
-        if (i == 0)
-        {
-            status.broadcast_bound = thread.BoundPort() != 0 ? 1 : 0;
-            status.broadcast_error = thread.SetUpError();
-        }
-        else if (i == 1)
-        {
-            status.group_bound_port = thread.BoundPort();
-            status.group_error = thread.SetUpError();
-        }
+        status.broadcast_bound = m_pBroadcast->BoundPort() != 0 ? 1 : 0;
+        status.broadcast_error = m_pBroadcast->SetUpError();
+    }
+    if (m_pGroupMember != nullptr)
+    {
+        status.group_bound_port = m_pGroupMember->BoundPort();
+        status.group_error = m_pGroupMember->SetUpError();
+    }
+    for (const Worker& worker : m_vAddressWorkers)
+    {
+        ++status.address_searches;
+        if (worker.thread->BoundPort() != 0)
+            ++status.address_searches_bound;
         else
-        {
-            ++status.address_searches;
-            if (thread.BoundPort() != 0)
-                ++status.address_searches_bound;
-            else
-                status.address_error = thread.SetUpError();
-        }
+            status.address_error = worker.thread->SetUpError();
     }
     return status;
 }
@@ -160,6 +154,18 @@ bool Searcher::Allows(unsigned int ifindex, const boost::asio::ip::address_v4& s
     return m_ArrivalFilter.Allows(ifindex) || m_UnicastTargets.Contains(sender);
 }
 
+std::vector<Searcher::Worker> Searcher::Workers() const
+{
+    std::vector<Worker> workers;
+    workers.reserve(2 + m_vAddressWorkers.size());
+    if (m_pBroadcast != nullptr)
+        workers.push_back({"", m_pBroadcast});
+    if (m_pGroupMember != nullptr)
+        workers.push_back({"", m_pGroupMember});
+    workers.insert(workers.end(), m_vAddressWorkers.begin(), m_vAddressWorkers.end());
+    return workers;
+}
+
 void Searcher::AddAddressWorkers()
 {
     std::vector<LocalInterface> interfaces;
@@ -174,16 +180,14 @@ void Searcher::AddAddressWorkers()
             indices.push_back(iface.index);
         m_ArrivalFilter.Restrict(std::move(indices));
     }
-    for (Worker& worker : m_vWorkers)
+    for (const Worker& worker : Workers())
         worker.thread->UseInterfaces(interfaces, m_InterfaceChoice.Active());
 
     int withoutPort = 0;
     for (const std::string& ip : InterfaceAddresses(interfaces))
     {
-        bool known = false;
-        for (const Worker& worker : m_vWorkers)
-            known = known || worker.localAddress == ip;
-        if (known)
+        if (std::any_of(m_vAddressWorkers.begin(), m_vAddressWorkers.end(),
+                        [&ip](const Worker& worker) { return worker.localAddress == ip; }))
             continue;
         // Ports are 16 bits: a worker whose port, or one of the ports it may
         // move on to when that one is taken, lies past the last port is not made.
@@ -197,7 +201,7 @@ void Searcher::AddAddressWorkers()
         }
         auto* command = new CSearchDeviceMultiCommandThread(*this);
         command->InitSearchThread(ip.c_str(), m_nNextCommandPort, true);
-        m_vWorkers.push_back({ip, command});
+        m_vAddressWorkers.push_back({ip, command});
         m_nNextCommandPort += kCommandPortStep;
     }
     m_nAddressesWithoutPort = withoutPort;

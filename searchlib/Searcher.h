@@ -11,12 +11,14 @@
 
 #include <boost/thread/mutex.hpp>
 
-#include "SearchDeviceOpt.h"
+#include "SearchDeviceInfo.h"
+#include "SearchStatus.h"
 #include "net/LocalInterfaces.h"
-#include "protocol/SearchDeviceInfo.h"
 #include "search/ReportSink.h"
 
 class CSearchDeviceThread;
+class CSearchDeviceBroadcastThread;
+class CSearchDeviceMulticastThread;
 
 typedef int (*SearchDeviceCallback)(void*, int);
 
@@ -66,9 +68,10 @@ public:
     // unicast (its answers come by whatever route reaches it).
     bool Allows(unsigned int ifindex, const boost::asio::ip::address_v4& sender) const override;
 
-    // Every worker made, in order of making. Workers live until the process is
+    // Every worker made, in order of making: the broadcast worker, the group
+    // member, then the per-address workers. Workers live until the process is
     // gone: a detached worker thread may still use its object at exit.
-    const std::vector<Worker>& Workers() const { return m_vWorkers; }
+    std::vector<Worker> Workers() const;
     bool MultiAddress() const { return m_bMultiAddress; }
     // The port the next per-address worker gets; a test may move it.
     int NextCommandPort() const { return m_nNextCommandPort; }
@@ -88,7 +91,10 @@ private:
 
     // Everything but the report lock and the arrival filter is used on the
     // caller's thread only: the entry points never run at the same time.
-    std::vector<Worker> m_vWorkers;
+    // The workers by role, none before Start.
+    CSearchDeviceBroadcastThread* m_pBroadcast = nullptr;
+    CSearchDeviceMulticastThread* m_pGroupMember = nullptr;
+    std::vector<Worker> m_vAddressWorkers;
     bool m_bMultiAddress = false;
     int m_nNextCommandPort;
     int m_nBroadcastSocket = -1;

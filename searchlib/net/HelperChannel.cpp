@@ -14,7 +14,7 @@
 #include <cstring>
 #include <thread>
 
-#include "net/UnicastAddress.h"
+#include "NetworkInterfaces.h"
 #include "protocol/BroadcastProtocol.h"
 
 namespace

@@ -25,7 +25,9 @@ bool AnyMatches(const LocalInterface& iface, const std::vector<std::string>& ite
                        [&iface](const std::string& item) { return InterfaceMatches(iface, item); });
 }
 
-InterfaceLimit LimitOf(const LocalInterface& iface)
+} // namespace
+
+InterfaceLimit InterfaceLimitOf(const LocalInterface& iface)
 {
     if ((iface.flags & IFF_LOOPBACK) != 0)
         return InterfaceLimit::Loopback;
@@ -39,8 +41,6 @@ InterfaceLimit LimitOf(const LocalInterface& iface)
         return InterfaceLimit::NoBroadcast;
     return InterfaceLimit::None;
 }
-} // namespace
-
 bool ListLocalInterfaces(std::vector<LocalInterface>& list)
 {
     list.clear();
@@ -136,45 +136,6 @@ std::vector<std::string> InterfaceAddresses(const std::vector<LocalInterface>& i
     return addresses;
 }
 
-std::string UnknownInterfaceError(const std::vector<LocalInterface>& all,
-                                  const std::vector<std::string>& items)
-{
-    for (const std::string& item : items)
-    {
-        const bool known =
-            std::any_of(all.begin(), all.end(),
-                        [&item](const LocalInterface& iface) { return InterfaceMatches(iface, item); });
-        if (known)
-            continue;
-        std::vector<std::string> names;
-        for (const LocalInterface& iface : all)
-            names.push_back(iface.name);
-        std::sort(names.begin(), names.end());
-        std::string text = "unknown interface '" + item + "'; the interfaces here are: ";
-        for (std::size_t i = 0; i < names.size(); ++i)
-            text += (i == 0 ? "" : ", ") + names[i];
-        return names.empty() ? "unknown interface '" + item + "'; no interface is listed here" : text;
-    }
-    return std::string();
-}
-
-std::string ContradictoryInterfaceError(const std::vector<LocalInterface>& all, const InterfaceChoice& choice)
-{
-    for (const std::string& chosen : choice.include)
-    {
-        for (const std::string& excluded : choice.exclude)
-        {
-            for (const LocalInterface& iface : all)
-            {
-                if (InterfaceMatches(iface, chosen) && InterfaceMatches(iface, excluded))
-                    return "interface " + iface.name + " is both chosen (--interface " + chosen +
-                           ") and excluded (--exclude-interface " + excluded + ")";
-            }
-        }
-    }
-    return std::string();
-}
-
 std::vector<ChosenInterface> ChosenInterfaceLimits(const std::vector<LocalInterface>& all,
                                                    const InterfaceChoice& choice)
 {
@@ -184,7 +145,7 @@ std::vector<ChosenInterface> ChosenInterfaceLimits(const std::vector<LocalInterf
     for (const LocalInterface& iface : all)
     {
         if (InterfaceChosen(iface, choice))
-            chosen.push_back({iface.name, LimitOf(iface)});
+            chosen.push_back({iface.name, InterfaceLimitOf(iface)});
     }
     return chosen;
 }
@@ -196,24 +157,6 @@ std::vector<ChosenInterface> ChosenInterfaceLimits(const InterfaceChoice& choice
     return ChosenInterfaceLimits(all, choice);
 }
 
-std::string InterfaceLimitText(const std::string& name, InterfaceLimit limit)
-{
-    switch (limit)
-    {
-    case InterfaceLimit::None:
-        break;
-    case InterfaceLimit::Loopback:
-        return "interface " + name + " is a loopback interface: no search runs there";
-    case InterfaceLimit::Down:
-        return "interface " + name + " is down: no search runs there";
-    case InterfaceLimit::NoAddress:
-        return "interface " + name + " has no IPv4 address: no search runs there";
-    case InterfaceLimit::NoBroadcast:
-        return "interface " + name + " has no broadcast: only the SSDP search runs there";
-    }
-    return std::string();
-}
-
 bool AnyChosenInterfaceSearches(const std::vector<ChosenInterface>& chosen)
 {
     return chosen.empty() || std::any_of(chosen.begin(), chosen.end(),
@@ -221,37 +164,6 @@ bool AnyChosenInterfaceSearches(const std::vector<ChosenInterface>& chosen)
                                              return iface.limit == InterfaceLimit::None ||
                                                     iface.limit == InterfaceLimit::NoBroadcast;
                                          });
-}
-
-std::string NoSearchInterfaceReason(const std::vector<LocalInterface>& all, const InterfaceChoice& choice)
-{
-    std::string reason;
-    for (const LocalInterface& iface : all)
-    {
-        std::string why;
-        switch (LimitOf(iface))
-        {
-        case InterfaceLimit::Loopback:
-            why = " is a loopback interface";
-            break;
-        case InterfaceLimit::Down:
-            why = " is down";
-            break;
-        case InterfaceLimit::NoAddress:
-            why = " has no IPv4 address";
-            break;
-        case InterfaceLimit::None:
-        case InterfaceLimit::NoBroadcast:
-            if (AnyMatches(iface, choice.exclude))
-                why = " is excluded";
-            else if (!InterfaceChosen(iface, choice))
-                why = " is not chosen";
-            break;
-        }
-        if (!why.empty())
-            reason += (reason.empty() ? "" : ", ") + iface.name + why;
-    }
-    return all.empty() ? "no interface is listed here" : reason;
 }
 
 void CArrivalFilter::Restrict(std::vector<unsigned int> indices)

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "InterfaceSend.h"
 #include "protocol/BroadcastProtocol.h"
 
 // A UDP socket over IPv4, close-on-exec so that no program the process starts
@@ -37,13 +38,6 @@ int OpenBroadcastSearchSocket(unsigned short port = kBroadcastPort);
 // logged and gives 0, and a channel whose helper has ended gives -1 (ECONNRESET).
 long ReceiveWithInterface(int fd, void* buffer, std::size_t size, std::uint32_t& sender,
                           std::uint16_t& senderPort, unsigned int& ifindex);
-
-// Sends one datagram to address:port (host byte order) out of the interface
-// ifindex, whatever the routes say, or as the routes say with ifindex 0. False
-// with errno set on failure. On a helper channel the helper sends it, after its
-// own checks; a refusal or failure there comes back as a logged message.
-bool SendOnInterface(int fd, const void* data, std::size_t size, std::uint32_t address, std::uint16_t port,
-                     unsigned int ifindex);
 
 // Whether the system has a route that takes a datagram to address (host byte
 // order) out of this host, by an interface other than loopback. Nothing is sent.

@@ -1,4 +1,4 @@
-#include "net/UnicastAddress.h"
+#include "NetworkInterfaces.h"
 
 bool IsDeviceUnicastIPv4(std::uint32_t address)
 {

@@ -7,12 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "protocol/SearchDeviceInfo.h"
-
-// The search leaves from port 67 to 255.255.255.255 port 68, and the devices
-// answer to port 67: DHCP's two ports, though not its layout.
-constexpr unsigned short kBroadcastPort = 67;
-constexpr unsigned short kBroadcastDevicePort = 68;
+#include "SearchDeviceInfo.h"
+#include "SearchProtocol.h"
 
 constexpr std::uint8_t kSearchRequestCode = 11;
 constexpr std::uint8_t kSearchReplyCode = 12;

@@ -6,20 +6,8 @@
 
 #include <cstddef>
 
-#include "protocol/SearchDeviceInfo.h"
-
-// The devices listen on their own group, not on SSDP's usual 239.255.255.250.
-constexpr char kSsdpGroup[] = "239.143.255.250";
-constexpr unsigned short kSsdpPort = 1900;
-
-// The search request, sent without its terminating NUL (129 bytes).
-constexpr char upnp_searchfmt[] = "M-SEARCH * HTTP/1.1\r\n"
-                                  "HOST: 239.143.255.250:1900\r\n"
-                                  "ST: urn:schemas-upnp-org:device:HomeNasDevice:1\r\n"
-                                  "MAN: \"ssdp:discover\"\r\n"
-                                  "MX: 3\r\n"
-                                  "\r\n";
-static_assert(sizeof(upnp_searchfmt) - 1 == 129, "the SSDP search request is 129 bytes");
+#include "SearchDeviceInfo.h"
+#include "SearchProtocol.h"
 
 // Each per-address command thread sends the search from its own port: the first
 // from 1530, each further one 20 higher, as far apart as a thread's set-up may

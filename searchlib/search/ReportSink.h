@@ -6,7 +6,7 @@
 
 #include <boost/asio/ip/address_v4.hpp>
 
-#include "protocol/SearchDeviceInfo.h"
+#include "SearchDeviceInfo.h"
 
 class ReportSink
 {

@@ -14,7 +14,7 @@
 #include <boost/asio.hpp>
 
 #include "net/LocalInterfaces.h"
-#include "protocol/SearchDeviceInfo.h"
+#include "SearchDeviceInfo.h"
 #include "search/ReportSink.h"
 
 class CSearchDeviceThread

@@ -5,9 +5,66 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <iterator>
+
+#include "NetworkInterfaces.h"
+#include "SearchDeviceOpt.h"
 
 namespace nasfinder
 {
+namespace
+{
+// Whether the resolver reads text as a number ("010.0.0.1", "0x7f.1", "1.2.3"),
+// which would name another host than the one the user sees.
+bool ReadsAsNumber(const std::string& text)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_flags = AI_NUMERICHOST;
+    addrinfo* list = nullptr;
+    if (getaddrinfo(text.c_str(), nullptr, &hints, &list) != 0)
+        return false;
+    freeaddrinfo(list);
+    return true;
+}
+
+// The device addresses one --address text stands for; error says why none.
+std::vector<std::uint32_t> DeviceAddressesOf(const std::string& text,
+                                             const std::vector<LocalInterface>& local, std::string& error)
+{
+    const std::string option = "--address '" + text + "'";
+    if (const std::optional<std::uint32_t> address = ParseCanonicalIPv4(text))
+    {
+        if (!IsDeviceUnicastIPv4(*address))
+            error =
+                option + " is no device's address (multicast, broadcast, 0.0.0.0/8, 127.0.0.0/8 or reserved)";
+        else if (IsLocalSubnetEdge(*address, local))
+            error = option + " is the network or broadcast address of a local subnet, no device's address";
+        else
+            return {*address};
+        return {};
+    }
+    if (ReadsAsNumber(text))
+    {
+        error = option +
+                " is not an IPv4 address in dotted decimal form (four numbers 0 to 255, no leading zero)";
+        return {};
+    }
+    const ResolvedName resolved = ResolveIPv4(text);
+    if (!resolved.error.empty())
+    {
+        error = option + ": the name cannot be resolved (" + resolved.error + ")";
+        return {};
+    }
+    std::vector<std::uint32_t> devices;
+    std::copy_if(resolved.addresses.begin(), resolved.addresses.end(), std::back_inserter(devices),
+                 [&local](std::uint32_t address) { return IsSearchableUnicastAddress(address, local); });
+    if (devices.empty())
+        error = option + " resolves to no device's address (" + IPv4Text(resolved.addresses.front()) + ")";
+    return devices;
+}
+} // namespace
+
 std::optional<std::uint32_t> ParseCanonicalIPv4(const std::string& text)
 {
     std::uint32_t address = 0;
@@ -68,5 +125,36 @@ ResolvedName ResolveIPv4(const std::string& name)
     if (resolved.addresses.empty())
         resolved.error = "no IPv4 address";
     return resolved;
+}
+SearchAddresses ResolveSearchAddresses(const std::vector<std::string>& texts)
+{
+    SearchAddresses result;
+    std::vector<LocalInterface> local;
+    if (!texts.empty())
+        ListLocalInterfaces(local);
+    for (const std::string& text : texts)
+    {
+        const std::vector<std::uint32_t> found = DeviceAddressesOf(text, local, result.error);
+        if (found.empty())
+        {
+            result.addresses.clear();
+            return result;
+        }
+        for (std::uint32_t address : found)
+        {
+            const std::string dotted = IPv4Text(address);
+            if (std::find(result.addresses.begin(), result.addresses.end(), dotted) == result.addresses.end())
+                result.addresses.push_back(dotted);
+        }
+    }
+    return result;
+}
+
+void SearchTheseAddresses(const std::vector<std::string>& addresses)
+{
+    std::vector<const char*> texts;
+    for (const std::string& address : addresses)
+        texts.push_back(address.c_str());
+    search_dll_set_unicast_addresses(texts.data(), static_cast<int>(texts.size()));
 }
 } // namespace nasfinder

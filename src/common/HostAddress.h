@@ -1,7 +1,7 @@
-// IPv4 addresses as users write them, and the one look-up of a name: plain
-// functions shared by both programs, for the addresses a user names and the
-// ones a device announces. Which addresses may be a device's is the library's
-// rule (net/UnicastAddress.h).
+// IPv4 addresses as users write them, the one look-up of a name, and the
+// addresses searched beyond the local network: shared by both programs, for
+// the addresses a user names and the ones a device announces. Which addresses
+// may be a device's is the library's rule (NetworkInterfaces.h).
 #ifndef NASFINDER_HOSTADDRESS_H
 #define NASFINDER_HOSTADDRESS_H
 
@@ -29,6 +29,21 @@ struct ResolvedName
 // Every IPv4 address the system's resolver gives for a name (hosts file, DNS),
 // asked once.
 ResolvedName ResolveIPv4(const std::string& name);
+
+// What --address texts stand for: the dotted IPv4 addresses, in order and
+// without repeats (an address as it is, a name as the resolver answers it,
+// asked once, now; the answers that are no device's address are left out), or
+// one line about the first text that gives none.
+struct SearchAddresses
+{
+    std::vector<std::string> addresses;
+    std::string error; // empty when every text gave an address
+};
+SearchAddresses ResolveSearchAddresses(const std::vector<std::string>& texts);
+
+// Every search from now on also reaches these dotted IPv4 addresses by unicast
+// (devices beyond the local network); replaces the last list.
+void SearchTheseAddresses(const std::vector<std::string>& addresses);
 } // namespace nasfinder
 
 #endif

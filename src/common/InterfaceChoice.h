@@ -6,7 +6,28 @@
 #include <string>
 #include <vector>
 
-#include "net/LocalInterfaces.h"
+#include "NetworkInterfaces.h"
+
+// The texts both programs say of a choice of interfaces.
+
+// Empty when every item names an interface of `all`; otherwise one line that
+// names the first unknown item and every interface there is, sorted by name.
+std::string UnknownInterfaceError(const std::vector<LocalInterface>& all,
+                                  const std::vector<std::string>& items);
+
+// Empty when no interface is both chosen and excluded; otherwise one line that
+// names the first such interface and the two items that name it.
+std::string ContradictoryInterfaceError(const std::vector<LocalInterface>& all,
+                                        const InterfaceChoice& choice);
+
+// One line saying which search cannot run on the interface and why; empty for
+// InterfaceLimit::None.
+std::string InterfaceLimitText(const std::string& name, InterfaceLimit limit);
+
+// What keeps each interface of all that carries no search out of it, in the
+// host's order ("lo is a loopback interface, eth0 is excluded"), or that there
+// is no interface at all: why a search has nowhere to go.
+std::string NoSearchInterfaceReason(const std::vector<LocalInterface>& all, const InterfaceChoice& choice);
 
 // Empty when every item of both lists names an interface the host has now and
 // no interface is both chosen and excluded; otherwise one line that names the

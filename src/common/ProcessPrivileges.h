@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "Capabilities.h"
 #include "SearchDeviceOpt.h"
 
 namespace nasfinder
@@ -32,15 +33,6 @@ struct PortCheckResult
 PortCheckResult PortCheckFromErrno(int error);
 // What the library's status says of the broadcast search's port.
 PortCheckResult BroadcastPortCheck(const search_dll_status& status);
-
-// Gives up every capability: the permitted, effective and inheritable sets with
-// one capset, and the ambient set; as root also the bounding set, and root's
-// right to regain them at exec (the NOROOT security bits), so that a program
-// started afterwards gets none either. Capabilities belong to each thread, so
-// this must run while the process has no other thread. Then asks the kernel
-// (capget, not /proc, which may be hidden) whether any is left: false when one
-// is, with why in *why when given.
-bool DropAllCapabilities(std::string* why = nullptr);
 
 // The broadcast helper's file: beside the running program in a build tree,
 // else where the installation put it. Never looked up through PATH.

@@ -1,6 +1,6 @@
 #include "KnownDevices.h"
 
-#include "protocol/SearchDeviceInfo.h"
+#include "SearchDeviceInfo.h"
 
 #include <algorithm>
 #include <cstring>

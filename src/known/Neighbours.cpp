@@ -2,7 +2,7 @@
 
 #include "HostAddress.h"
 #include "WakeOnLan.h"
-#include "protocol/SsdpProtocol.h"
+#include "SearchProtocol.h"
 
 #include <arpa/inet.h>
 #include <net/if.h>

@@ -6,7 +6,7 @@
 #define NASFINDER_NEIGHBOURS_H
 
 #include "KnownDevices.h"
-#include "net/LocalInterfaces.h"
+#include "NetworkInterfaces.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "WakeOnLan.h"
 
-#include "net/SearchSockets.h"
+#include "InterfaceSend.h"
 
 #include <arpa/inet.h>
 #include <net/if.h>

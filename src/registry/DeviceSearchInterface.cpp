@@ -122,14 +122,6 @@ int CDeviceSearchInterface::SendSearchDeviceCommand(dhcppacket* packet)
     return SendMessageToDevice(packet);
 }
 
-void CDeviceSearchInterface::SetSearchAddresses(const std::vector<std::string>& addresses)
-{
-    std::vector<const char*> texts;
-    for (const std::string& address : addresses)
-        texts.push_back(address.c_str());
-    search_dll_set_unicast_addresses(texts.data(), static_cast<int>(texts.size()));
-}
-
 void CDeviceSearchInterface::GetSearchStatus(search_dll_status& status) const
 {
     search_dll_get_status(&status);

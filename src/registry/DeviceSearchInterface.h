@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "SearchDeviceOpt.h"
-#include "protocol/SearchDeviceInfo.h"
+#include "SearchDeviceInfo.h"
 
 typedef int (*DeviceCallback)(void* record, int nPort);
 
@@ -29,9 +29,6 @@ public:
     int DeviceSearchDllInit(DeviceCallback pCallback, bool bLogEnable, const char* logDir, bool bMultiIP);
     void DeviceSearchDllExit();
     int SendSearchDeviceCommand(dhcppacket* packet);
-    // The dotted IPv4 addresses that every search from now on also reaches by
-    // unicast (devices beyond the local network); replaces the last list.
-    void SetSearchAddresses(const std::vector<std::string>& addresses);
     // What the library bound once it started, and why a search has no socket.
     void GetSearchStatus(search_dll_status& status) const;
     void GetDeviceList(std::vector<deviceinfo>& vDeviceList);

@@ -12,7 +12,7 @@
 #include "KnownStore.h"
 #include "Neighbours.h"
 #include "WakeOnLan.h"
-#include "protocol/SearchDeviceInfo.h"
+#include "SearchDeviceInfo.h"
 
 namespace nasscan
 {

@@ -22,12 +22,6 @@ namespace nasscan
 int StartLibrary(const ScanOptions& opts, DeviceCallback rawReport,
                  const std::vector<std::string>& searchAddresses = {});
 
-// The dotted IPv4 addresses that --address texts stand for, in order and without
-// repeats: an address as it is, a name as the resolver answers it (asked once,
-// now; the answers that are no device's address are left out). Empty when every
-// text gives one; otherwise one line about the first text that gives none.
-std::string ResolveSearchAddresses(const std::vector<std::string>& texts,
-                                   std::vector<std::string>& addresses);
 } // namespace nasscan
 
 #endif

@@ -1,6 +1,6 @@
 #include "ScanOptions.h"
 
-#include "protocol/BroadcastProtocol.h"
+#include "SearchProtocol.h"
 
 namespace nasscan
 {

@@ -10,7 +10,7 @@
 
 #include "JsonText.h"
 #include "KnownDevices.h"
-#include "protocol/SearchDeviceInfo.h"
+#include "SearchDeviceInfo.h"
 
 namespace nasscan
 {

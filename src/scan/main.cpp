@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "DeviceSearchInterface.h"
+#include "HostAddress.h"
 #include "InterfaceChoice.h"
 #include "Neighbours.h"
 #include "ProcessPrivileges.h"
@@ -30,7 +31,7 @@
 #include "SearchPorts.h"
 #include "SearchSchedule.h"
 #include "TerminalText.h"
-#include "log/ShowLog.h"
+#include "SearchLog.h"
 
 #ifndef NASFINDER_VERSION
 #error "NASFINDER_VERSION must be defined by the build"
@@ -502,10 +503,10 @@ int main(int argc, char** argv)
     }
 
     // Names are looked up once, here, while Ctrl-C still ends a slow resolver.
-    std::vector<std::string> searchAddresses;
-    const std::string notSearchable = nasscan::ResolveSearchAddresses(opts.addresses, searchAddresses);
-    if (!notSearchable.empty())
-        return UsageError(notSearchable);
+    const nasfinder::SearchAddresses beyond = nasfinder::ResolveSearchAddresses(opts.addresses);
+    if (!beyond.error.empty())
+        return UsageError(beyond.error);
+    const std::vector<std::string>& searchAddresses = beyond.addresses;
 
     if (!opts.logDir.empty())
     {

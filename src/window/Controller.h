@@ -12,11 +12,11 @@
 #include "DeviceOpener.h"
 #include "DeviceTable.h"
 #include "FontNode.h"
-#include "protocol/SearchDeviceInfo.h"
+#include "SearchDeviceInfo.h"
 #include "KnownDevices.h"
 #include "KnownStore.h"
 #include "Neighbours.h"
-#include "net/LocalInterfaces.h"
+#include "NetworkInterfaces.h"
 #include "SearchSchedule.h"
 #include "WakeOnLan.h"
 

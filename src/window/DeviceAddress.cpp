@@ -3,8 +3,8 @@
 #include <QStringList>
 
 #include "HostAddress.h"
-#include "net/LocalInterfaces.h"
-#include "net/UnicastAddress.h"
+#include "NetworkInterfaces.h"
+#include "NetworkInterfaces.h"
 
 #include <algorithm>
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "HostAddress.h"
-#include "net/LocalInterfaces.h"
+#include "NetworkInterfaces.h"
 
 // True for a text that can follow "http://" or "smb://" and name exactly the
 // host shown: a dotted IPv4 address in canonical form, or a host name of

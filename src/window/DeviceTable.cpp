@@ -1,6 +1,6 @@
 #include "DeviceTable.h"
 
-#include "protocol/SearchDeviceInfo.h"
+#include "SearchDeviceInfo.h"
 
 #include <QGuiApplication>
 #include <QPalette>

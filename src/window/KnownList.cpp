@@ -2,7 +2,7 @@
 
 #include "Captions.h"
 #include "SearchAddresses.h"
-#include "protocol/SearchDeviceInfo.h"
+#include "SearchDeviceInfo.h"
 
 #include <QSettings>
 

@@ -1,10 +1,9 @@
 #include "SearchAddresses.h"
 
 #include "Captions.h"
-#include "DeviceSearchInterface.h"
 #include "DeviceAddress.h"
 #include "HostAddress.h"
-#include "net/UnicastAddress.h"
+#include "NetworkInterfaces.h"
 
 #include <QDialogButtonBox>
 #include <QEvent>
@@ -117,7 +116,7 @@ void UseSearchAddresses(const QStringList& addresses)
     std::vector<std::string> texts;
     for (const QString& address : addresses)
         texts.push_back(address.toStdString());
-    CDeviceSearchInterface::GetInstance()->SetSearchAddresses(texts);
+    nasfinder::SearchTheseAddresses(texts);
 }
 
 SearchAddressesDialog::SearchAddressesDialog(const QStringList& addresses, const Caption& caption,

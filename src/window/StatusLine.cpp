@@ -1,6 +1,7 @@
 #include "StatusLine.h"
 
 #include "Captions.h"
+#include "InterfaceChoice.h"
 #include "ProcessPrivileges.h"
 
 #include <QStringList>

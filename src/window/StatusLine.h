@@ -5,7 +5,7 @@
 #ifndef NASFINDER_STATUSLINE_H
 #define NASFINDER_STATUSLINE_H
 
-#include "net/LocalInterfaces.h"
+#include "NetworkInterfaces.h"
 #include "SearchDeviceOpt.h"
 
 #include <QString>

@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "DeviceRecord.h"
-#include "protocol/SearchDeviceInfo.h"
+#include "SearchDeviceInfo.h"
 
 #define FUZZ_CHECK(cond, what)                                                                               \
     do                                                                                                       \

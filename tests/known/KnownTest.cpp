@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <net/if.h>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>

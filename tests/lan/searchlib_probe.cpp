@@ -26,7 +26,7 @@
 #include "DeviceRecord.h"
 #include "Library.h"
 #include "Searcher.h"
-#include "protocol/SearchDeviceInfo.h"
+#include "SearchDeviceInfo.h"
 #include "SearchDeviceOpt.h"
 #include "search/SearchDeviceThread.h"
 #include "log/ShowLog.h"

@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "DeviceRecord.h"
+#include "HostAddress.h"
 #include "FakeSearchLib.h"
 #include "ScanLibrary.h"
 #include "ScanOptions.h"
@@ -168,9 +169,9 @@ TEST(ScanStartTest, TheOptionsReachTheLibrary)
         const auto r = ParseScanOptions(c.args);
         ASSERT_EQ(r.status, ParseStatus::Run) << r.error;
         g_fakeSearchLib = FakeSearchLib{};
-        std::vector<std::string> unicast;
-        ASSERT_EQ(nasscan::ResolveSearchAddresses(r.options.addresses, unicast), "");
-        nasscan::StartLibrary(r.options, &NoReport, unicast);
+        const nasfinder::SearchAddresses beyond = nasfinder::ResolveSearchAddresses(r.options.addresses);
+        ASSERT_EQ(beyond.error, "");
+        nasscan::StartLibrary(r.options, &NoReport, beyond.addresses);
         const std::string what = c.args.empty() ? "no arguments" : c.args[0];
         EXPECT_EQ(g_fakeSearchLib.unicast, c.unicast) << what;
         EXPECT_EQ(g_fakeSearchLib.initCalls, 1) << what;
@@ -211,9 +212,10 @@ TEST(ScanStartTest, AnAddressThatNamesNoDeviceIsRefusedWithAReason)
     };
     for (const auto& row : rows)
     {
-        std::vector<std::string> addresses{"stale"};
-        const std::string error = nasscan::ResolveSearchAddresses(row.texts, addresses);
+        const nasfinder::SearchAddresses beyond = nasfinder::ResolveSearchAddresses(row.texts);
+        const std::string& error = beyond.error;
         EXPECT_NE(error.find(row.reason), std::string::npos) << error;
+        EXPECT_TRUE(beyond.addresses.empty()) << "no address of a refused list is searched";
         EXPECT_EQ(error.find('\n'), std::string::npos) << "reason must be one line";
     }
 }

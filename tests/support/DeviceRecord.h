@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "protocol/SearchDeviceInfo.h"
+#include "SearchDeviceInfo.h"
 
 namespace testsupport
 {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "protocol/BroadcastProtocol.h"
-#include "protocol/SearchDeviceInfo.h"
+#include "SearchDeviceInfo.h"
 
 #include "DeviceRecord.h"
 

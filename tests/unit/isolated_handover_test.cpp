@@ -61,7 +61,7 @@ std::vector<std::string> IdsSince(std::size_t first)
 
 TEST(LibraryRegistry, BroadcastAndSsdpThreadsWithoutMultiAddressMode)
 {
-    const std::vector<Searcher::Worker>& threads = LibrarySearcher().Workers();
+    const std::vector<Searcher::Worker> threads = LibrarySearcher().Workers();
     ASSERT_EQ(threads.size(), 2u);
     EXPECT_FALSE(LibrarySearcher().MultiAddress());
 
@@ -95,7 +95,7 @@ TEST(LibraryRegistry, BroadcastAndSsdpThreadsWithoutMultiAddressMode)
     LogMark mark;
     testsupport::TempDir otherLogDir;
     EXPECT_EQ(search_dll_init(nullptr, true, otherLogDir.WithSlash().c_str(), true), 0);
-    EXPECT_EQ(threads.size(), 2u);
+    EXPECT_EQ(LibrarySearcher().Workers().size(), 2u);
     EXPECT_FALSE(LibrarySearcher().MultiAddress());
     EXPECT_TRUE(testsupport::ListDir(otherLogDir.path()).empty());
     EXPECT_EQ(mark.Count("------Start Log System-------"), 0u);

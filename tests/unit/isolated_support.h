@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/SearchDeviceInfo.h"
+#include "SearchDeviceInfo.h"
 #include "search/SearchDeviceThread.h"
 
 namespace isolated

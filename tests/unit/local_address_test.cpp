@@ -5,8 +5,9 @@
 #include <arpa/inet.h>
 #include <net/if.h>
 
+#include "InterfaceChoice.h"
 #include "net/LocalInterfaces.h"
-#include "net/UnicastAddress.h"
+#include "NetworkInterfaces.h"
 #include "Searcher.h"
 
 namespace

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "DeviceRecord.h"
-#include "protocol/SearchDeviceInfo.h"
+#include "SearchDeviceInfo.h"
 #include "protocol/SsdpProtocol.h"
 
 namespace ssdptest

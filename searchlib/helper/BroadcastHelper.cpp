@@ -29,7 +29,7 @@
 #include <string>
 #include <vector>
 
-#include "ProcessPrivileges.h"
+#include "Capabilities.h"
 #include "net/HelperChannel.h"
 #include "net/LocalInterfaces.h"
 #include "net/SearchSockets.h"
@@ -229,7 +229,7 @@ int main()
     hello.error = udp >= 0 ? 0 : errno;
 
     std::string why;
-    if (!nasfinder::DropAllCapabilities(&why) || ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
+    if (!DropAllCapabilities(&why) || ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
     {
         std::fprintf(stderr, "%s: cannot give up the privileges it was started with (%s); not going on\n",
                      kProgram, why.empty() ? std::strerror(errno) : why.c_str());
