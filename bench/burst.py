@@ -88,14 +88,18 @@ def stock_rmem():
 
 @contextlib.contextmanager
 def user_copy(scan):
-    """A copy of the scan that uid 65534 can read and run (the build tree may
-    not be), removed afterwards."""
+    """A copy of the scan, with the broadcast helper it starts from beside
+    itself where the build has one, that uid 65534 can read and run (the build
+    tree may not be), removed afterwards."""
     folder = tempfile.mkdtemp(prefix='nasfinder-burst-bin-')
     try:
         os.chmod(folder, 0o755)
+        helper = os.path.join(os.path.dirname(scan), 'nasfinder-broadcast')
+        for program in [scan] + ([helper] if os.path.exists(helper) else []):
+            copy = os.path.join(folder, os.path.basename(program))
+            shutil.copy(program, copy)
+            os.chmod(copy, 0o755)
         copy = os.path.join(folder, os.path.basename(scan))
-        shutil.copy(scan, copy)
-        os.chmod(copy, 0o755)
         yield copy
     finally:
         shutil.rmtree(folder, ignore_errors=True)
