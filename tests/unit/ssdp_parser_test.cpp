@@ -120,31 +120,31 @@ TEST(SsdpParse, AnnouncementsThatAreDropped)
 
 TEST(SsdpParse, ServerDescriptionItems)
 {
+    // The reference reply's record before the SERVER line adds to it.
+    const auto record = [] { return testsupport::MakeRecord().Id("abcd").Ip("192.168.1.20"); };
     const struct
     {
         const char* server;
         const char* usn;
-        const char* factory;
-        const char* host;
-        const char* product;
-        const char* extra;
-        const char* osversion;
+        deviceinfo expected;
     } rows[] = {
-        {"SERVER: VEXA/2.1, UPnP/1.0, V1/nas1", kUsn, "V1", "", "", "", "2.1"},
-        {"SERVER: VEXA/2.1, UPnP/1.0, V1/nas1/N2", kUsn, "V1", "nas1", "N2", "", "2.1"},
-        {"SERVER: VEXA/2.1, UPnP/1.0, V1/nas1/N2/r5/x", kUsn, "V1", "nas1", "N2", "r5/x", "2.1"},
-        {"SERVER: VEXA/2.1, UPnP/1.0, plainserver", kUsn, "", "", "", "", "2.1"},
+        {"SERVER: VEXA/2.1, UPnP/1.0, V1/nas1", kUsn, record().OsVersion("2.1").Factory("V1")},
+        {"SERVER: VEXA/2.1, UPnP/1.0, V1/nas1/N2", kUsn,
+         record().OsVersion("2.1").Factory("V1").Host("nas1").Product("N2")},
+        {"SERVER: VEXA/2.1, UPnP/1.0, V1/nas1/N2/r5/x", kUsn,
+         record().OsVersion("2.1").Factory("V1").Host("nas1").Product("N2").Extra("r5/x")},
+        {"SERVER: VEXA/2.1, UPnP/1.0, plainserver", kUsn, record().OsVersion("2.1")},
         // A missing SERVER costs its fields, never the report.
-        {"", "USN: uuid:abcd::VEXA", "", "", "", "", ""},
+        {"", "USN: uuid:abcd::VEXA", record()},
     };
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.server);
         Parsed p = Parse(Reply(kLocation, row.server, row.usn));
         ASSERT_EQ(p.status, SsdpParseStatus::Accepted);
-        ExpectServerFields(p, row.factory, row.host, row.product, row.extra);
-        EXPECT_STREQ(p.info.osversion, row.osversion);
-        EXPECT_STREQ(p.info.id, "abcd");
+        for (const testsupport::TextField& field : testsupport::kTextFields)
+            EXPECT_STREQ(p.info.*field.member, row.expected.*field.member) << field.name;
+        EXPECT_EQ(p.info.type, row.expected.type);
     }
 }
 
