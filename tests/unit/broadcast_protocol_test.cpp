@@ -45,45 +45,42 @@ TEST(BroadcastReply, RecordIsRebuiltForEveryReply)
     EXPECT_EQ(std::memcmp(&info, &expected, sizeof(info)), 0);
 }
 
-TEST(FindStringValue, CopiesUpToTheNextAmpersandOrMaxlen)
+TEST(FindStringValue, CopiesTheValueWithinTheTextAndMaxlen)
 {
-    const char text[] = "id=0A1B&host=nas1&vendor=V1";
-    char dest[32] = {0};
-    EXPECT_EQ(FindStringValue(text, sizeof(text), dest, 31, "host=", 5), 1);
-    EXPECT_STREQ(dest, "nas1");
-
-    char shortDest[32] = {0};
-    EXPECT_EQ(FindStringValue(text, sizeof(text), shortDest, 2, "id=", 3), 1);
-    EXPECT_STREQ(shortDest, "0A");
-
-    char emptyValue[32] = {0};
-    const char empty[] = "id=&host=x";
-    EXPECT_EQ(FindStringValue(empty, sizeof(empty), emptyValue, 31, "id=", 3), 1);
-    EXPECT_STREQ(emptyValue, "");
-}
-
-TEST(FindStringValue, MissingKeyLeavesDestinationUntouched)
-{
-    const char text[] = "id=0A1B&host=nas1";
-    char dest[8] = {'k', 'e', 'e', 'p', '\0', 0, 0, 0};
-    EXPECT_EQ(FindStringValue(text, sizeof(text), dest, 7, "vendor=", 7), 0);
-    EXPECT_STREQ(dest, "keep");
-}
-
-TEST(FindStringValue, StopsAtTheTextLengthAndAtANul)
-{
-    // The key lies past the given length: not found.
-    const char text[] = "host=nas1&id=0A1B";
-    char dest[32] = {0};
-    EXPECT_EQ(FindStringValue(text, 10, dest, 31, "id=", 3), 0);
-
-    // The value is cut where the given length ends.
-    std::vector<char> noNul = {'i', 'd', '=', 'A', 'B', 'C', 'D'};
-    EXPECT_EQ(FindStringValue(noNul.data(), 5, dest, 31, "id=", 3), 1);
-    EXPECT_STREQ(dest, "AB");
-
-    // A NUL ends the text before the given length.
-    const char withNul[] = "id=AB\0host=h";
-    char hostDest[32] = {0};
-    EXPECT_EQ(FindStringValue(withNul, sizeof(withNul), hostDest, 31, "host=", 5), 0);
+    // The bytes past a given length are in the text's block: there, and not
+    // to be read.
+    constexpr std::size_t kAll = std::string::npos;
+    const struct
+    {
+        const char* what;
+        std::string text;
+        std::size_t length; // kAll: the whole text
+        const char* key;
+        int maxlen;
+        const char* before; // what the destination holds before the call
+        int found;
+        const char* after;
+    } rows[] = {
+        {"up to the next ampersand", "id=0A1B&host=nas1&vendor=V1", kAll, "host=", 31, "", 1, "nas1"},
+        {"cut to maxlen", "id=0A1B&host=nas1&vendor=V1", kAll, "id=", 2, "", 1, "0A"},
+        {"an empty value", "id=&host=x", kAll, "id=", 31, "", 1, ""},
+        {"a missing key leaves the destination untouched", "id=0A1B&host=nas1", kAll, "vendor=", 7, "keep", 0,
+         "keep"},
+        {"the key lies past the given length", "host=nas1&id=0A1B", 10, "id=", 31, "keep", 0, "keep"},
+        {"the value is cut where the given length ends", "id=ABCD", 5, "id=", 31, "", 1, "AB"},
+        {"a NUL ends the text before the given length", std::string("id=AB\0host=h", 12), kAll, "host=", 31,
+         "keep", 0, "keep"},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.what);
+        std::vector<char> text(row.text.begin(), row.text.end());
+        char dest[32] = {0};
+        std::strcpy(dest, row.before);
+        const int keylen = static_cast<int>(std::strlen(row.key));
+        EXPECT_EQ(FindStringValue(text.data(), row.length == kAll ? text.size() : row.length, dest,
+                                  row.maxlen, row.key, keylen),
+                  row.found);
+        EXPECT_STREQ(dest, row.after);
+    }
 }

@@ -27,38 +27,42 @@ std::string TestLine(int port, int count)
 }
 } // namespace
 
-TEST(PortRetry, SsdpThreadMovesToTheNextFreePort)
+// With the retry flag a thread whose port is taken moves to the next one;
+// without it, it stays where it failed and no worker runs.
+TEST(PortRetry, SsdpThreadOnATakenPortRetriesOnlyWithTheFlag)
 {
-    const int port = 42010;
-    PortHolder holder(port);
-    LogMark mark;
-    CSearchDeviceMulticastThread* thread = new CSearchDeviceMulticastThread(LibrarySearcher());
-    KeepForever(thread);
-    thread->InitSearchThread(nullptr, port, true);
+    const struct
+    {
+        int port;
+        bool retry;
+        int boundPort;
+        bool running;
+        std::size_t handled; // "Handle ... Error" lines at the taken port
+        std::size_t triedNext;
+    } rows[] = {
+        {42010, true, 42011, true, 1, 1},
+        {42020, false, 42020, false, 0, 0},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.port);
+        PortHolder holder(row.port);
+        LogMark mark;
+        CSearchDeviceMulticastThread* thread = new CSearchDeviceMulticastThread(LibrarySearcher());
+        KeepForever(thread);
+        thread->InitSearchThread(nullptr, row.port, row.retry);
 
-    EXPECT_EQ(thread->GetPort(), port + 1);
-    EXPECT_TRUE(thread->IsWorkerRunning());
-    EXPECT_EQ(mark.Count(Line(port, "Create Search Device Work Thread Error : "), true), 1u);
-    EXPECT_EQ(mark.Count(Line(port, "Handle Create Search Device Work Thread Error  ")), 1u);
-    EXPECT_EQ(mark.Count(TestLine(port + 1, 1)), 1u);
-    EXPECT_EQ(mark.Count(Line(port + 1, "Create Search Device Work Thread Error : "), true), 0u);
-    EXPECT_TRUE(StopAndWait(*thread));
-}
-
-TEST(PortRetry, WithoutTheFlagThereIsNoRetry)
-{
-    const int port = 42020;
-    PortHolder holder(port);
-    LogMark mark;
-    CSearchDeviceMulticastThread* thread = new CSearchDeviceMulticastThread(LibrarySearcher());
-    KeepForever(thread);
-    thread->InitSearchThread(nullptr, port, false);
-
-    EXPECT_EQ(thread->GetPort(), port);
-    EXPECT_FALSE(thread->IsWorkerRunning());
-    EXPECT_EQ(mark.Count(Line(port, "Create Search Device Work Thread Error : "), true), 1u);
-    EXPECT_EQ(mark.Count(Line(port, "Handle Create Search Device Work Thread Error  ")), 0u);
-    EXPECT_EQ(mark.Count(TestLine(port + 1, 1)), 0u);
+        EXPECT_EQ(thread->GetPort(), row.boundPort);
+        EXPECT_EQ(thread->IsWorkerRunning(), row.running);
+        EXPECT_EQ(mark.Count(Line(row.port, "Create Search Device Work Thread Error : "), true), 1u);
+        EXPECT_EQ(mark.Count(Line(row.port, "Handle Create Search Device Work Thread Error  ")), row.handled);
+        EXPECT_EQ(mark.Count(TestLine(row.port + 1, 1)), row.triedNext);
+        EXPECT_EQ(mark.Count(Line(row.port + 1, "Create Search Device Work Thread Error : "), true), 0u);
+        if (row.running)
+        {
+            EXPECT_TRUE(StopAndWait(*thread));
+        }
+    }
 }
 
 TEST(PortRetry, CommandThreadOnAForeignAddressGivesUpAfter20Retries)

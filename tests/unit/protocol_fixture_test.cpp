@@ -209,7 +209,7 @@ std::vector<fs::path> Cases(const fs::path& dir, const std::string& extension)
 TEST(SsdpFixtures, EveryMessageParsesAsExpected)
 {
     std::vector<fs::path> cases = Cases(fs::path(FIXTURE_DIR) / "ssdp", ".msg");
-    ASSERT_GE(cases.size(), 40u) << "the SSDP fixture folder looks incomplete";
+    ASSERT_GE(cases.size(), 38u) << "the SSDP fixture folder looks incomplete";
     for (const fs::path& file : cases)
     {
         SCOPED_TRACE(file.filename().string());

@@ -120,30 +120,32 @@ TEST(SsdpParse, AnnouncementsThatAreDropped)
 
 TEST(SsdpParse, ServerDescriptionItems)
 {
-    Parsed two = Parse(Reply(kLocation, "SERVER: VEXA/2.1, UPnP/1.0, V1/nas1"));
-    ASSERT_EQ(two.status, SsdpParseStatus::Accepted);
-    ExpectServerFields(two, "V1", "", "", "");
-    EXPECT_STREQ(two.info.osversion, "2.1");
-
-    Parsed three = Parse(Reply(kLocation, "SERVER: VEXA/2.1, UPnP/1.0, V1/nas1/N2"));
-    ASSERT_EQ(three.status, SsdpParseStatus::Accepted);
-    ExpectServerFields(three, "V1", "nas1", "N2", "");
-
-    Parsed five = Parse(Reply(kLocation, "SERVER: VEXA/2.1, UPnP/1.0, V1/nas1/N2/r5/x"));
-    ASSERT_EQ(five.status, SsdpParseStatus::Accepted);
-    ExpectServerFields(five, "V1", "nas1", "N2", "r5/x");
-
-    Parsed noSlash = Parse(Reply(kLocation, "SERVER: VEXA/2.1, UPnP/1.0, plainserver"));
-    ASSERT_EQ(noSlash.status, SsdpParseStatus::Accepted);
-    ExpectServerFields(noSlash, "", "", "", "");
-    EXPECT_STREQ(noSlash.info.osversion, "2.1");
-
-    // A missing SERVER costs its fields, never the report.
-    Parsed noServer = Parse(Reply(kLocation, "", "USN: uuid:abcd::VEXA"));
-    ASSERT_EQ(noServer.status, SsdpParseStatus::Accepted);
-    ExpectServerFields(noServer, "", "", "", "");
-    EXPECT_STREQ(noServer.info.osversion, "");
-    EXPECT_STREQ(noServer.info.id, "abcd");
+    // The reference reply's record before the SERVER line adds to it.
+    const auto record = [] { return testsupport::MakeRecord().Id("abcd").Ip("192.168.1.20"); };
+    const struct
+    {
+        const char* server;
+        const char* usn;
+        deviceinfo expected;
+    } rows[] = {
+        {"SERVER: VEXA/2.1, UPnP/1.0, V1/nas1", kUsn, record().OsVersion("2.1").Factory("V1")},
+        {"SERVER: VEXA/2.1, UPnP/1.0, V1/nas1/N2", kUsn,
+         record().OsVersion("2.1").Factory("V1").Host("nas1").Product("N2")},
+        {"SERVER: VEXA/2.1, UPnP/1.0, V1/nas1/N2/r5/x", kUsn,
+         record().OsVersion("2.1").Factory("V1").Host("nas1").Product("N2").Extra("r5/x")},
+        {"SERVER: VEXA/2.1, UPnP/1.0, plainserver", kUsn, record().OsVersion("2.1")},
+        // A missing SERVER costs its fields, never the report.
+        {"", "USN: uuid:abcd::VEXA", record()},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.server);
+        Parsed p = Parse(Reply(kLocation, row.server, row.usn));
+        ASSERT_EQ(p.status, SsdpParseStatus::Accepted);
+        for (const testsupport::TextField& field : testsupport::kTextFields)
+            EXPECT_STREQ(p.info.*field.member, row.expected.*field.member) << field.name;
+        EXPECT_EQ(p.info.type, row.expected.type);
+    }
 }
 
 // Regression: the SERVER fields were once searched for across the whole message,

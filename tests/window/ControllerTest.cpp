@@ -215,8 +215,8 @@ TEST_F(ControllerTest, CountdownThenIdle)
     EXPECT_FALSE(ButtonsEnabled());
 
     Tick();
-    EXPECT_EQ(c->countdownField->text(), caption + " 10");
-    Tick(9);
+    EXPECT_EQ(c->countdownField->text(), caption + " " + QString::number(nasfinder::kSearchSeconds - 1));
+    Tick(nasfinder::kSearchSeconds - 2);
     EXPECT_EQ(c->countdownField->text(), caption + " 1");
     EXPECT_FALSE(ButtonsEnabled());
     Tick();
@@ -255,8 +255,8 @@ TEST_F(ControllerTest, RowsFollowTheRegistryDuringTheCountdownThenFreeze)
     EXPECT_TRUE(log.lines().contains("vListDevice.size() = 2"));
     EXPECT_EQ(c->statusField->text(), RowCount(2));
 
-    Tick(9);
-    EXPECT_EQ(c->counter, 11);
+    Tick(nasfinder::kSearchSeconds - 2);
+    EXPECT_EQ(c->counter, nasfinder::kSearchSeconds);
     Add(Device().Id("id-late").Ip("198.18.1.3").Host("late").Product("NAS-1"));
     Tick();
     EXPECT_EQ(Shown().size(), 2);
@@ -316,7 +316,7 @@ TEST_F(ControllerTest, StartAndRefreshEachSendTheSearchWithItsRepeats)
     EXPECT_EQ(Shown(), QStringList({"one|198.18.1.1|P"}));
     EXPECT_EQ(rebuilt.size(), 1);
 
-    Tick(12);
+    Tick(nasfinder::kSearchSeconds + 1);
     EXPECT_EQ(g_fakeSearchLib.sendCalls, static_cast<int>(times.size())) << "ticks only read the list";
     c->refreshbutton->click();
     EXPECT_EQ(g_fakeSearchLib.sendCalls, static_cast<int>(times.size()) + 1);
@@ -333,7 +333,7 @@ TEST_F(ControllerTest, StartAndRefreshEachSendTheSearchWithItsRepeats)
         const int before = g_fakeSearchLib.sendCalls;
         QTest::keyClick(delegate.window, key.key(), key.keyboardModifiers());
         EXPECT_EQ(g_fakeSearchLib.sendCalls, before) << "the countdown runs";
-        Tick(12);
+        Tick(nasfinder::kSearchSeconds + 1);
         QTest::keyClick(delegate.window, key.key(), key.keyboardModifiers());
         EXPECT_EQ(g_fakeSearchLib.sendCalls, before + 1);
         EXPECT_FALSE(ButtonsEnabled());
@@ -421,7 +421,7 @@ TEST_F(ControllerTest, SearchAddressesRoundTripThroughTheSettings)
 TEST_F(ControllerTest, RefreshEmptiesAtOnceAndRestartsTheCountdown)
 {
     Add(Device().Id("id-1").Ip("198.18.1.1").Host("one").Product("P"));
-    Tick(12);
+    Tick(nasfinder::kSearchSeconds + 1);
     ASSERT_TRUE(ButtonsEnabled());
     ASSERT_EQ(Shown().size(), 1);
 
@@ -438,7 +438,7 @@ TEST_F(ControllerTest, RefreshEmptiesAtOnceAndRestartsTheCountdown)
 
     Add(Device().Id("id-2").Ip("198.18.1.2").Host("two").Product("P"));
     Tick();
-    EXPECT_TRUE(c->countdownField->text().endsWith(" 10"));
+    EXPECT_TRUE(c->countdownField->text().endsWith(" " + QString::number(nasfinder::kSearchSeconds - 1)));
     EXPECT_EQ(Shown(), QStringList({"two|198.18.1.2|P"}));
 }
 
@@ -461,7 +461,7 @@ TEST_F(ControllerTest, LogInAndMyStorageOpenTheSelectedAddress)
         resolved.addresses.push_back(name == "lan-nas" ? 0xC6120505u : 0x7F000001u);
         return resolved;
     };
-    Tick(12);
+    Tick(nasfinder::kSearchSeconds + 1);
 
     c->onLogin();
     c->onGotoStorage();
@@ -596,7 +596,7 @@ TEST_F(ControllerTest, RowMenuSelectsTheRowAndActsLikeTheButtons)
     EXPECT_FALSE(itemsEnabled()) << "the buttons are off while the countdown runs";
     c->rowMenu->hide();
 
-    Tick(11);
+    Tick(nasfinder::kSearchSeconds);
     rightClickRow(0);
     EXPECT_EQ(selectedRow(), 0);
     rightClickRow(1);
@@ -638,7 +638,7 @@ TEST_F(ControllerTest, KnownDevicesThatDidNotAnswerFollowTheCountdown)
                     .ok);
     Add(Device().Id("id-a").Ip("198.18.1.1").Host("alpha").Product("P"));
     Add(Device().Id("id-b").Ip("198.18.1.2").Host("beta").Product("Q"));
-    Tick(11);
+    Tick(nasfinder::kSearchSeconds);
     EXPECT_EQ(ShownWithLastSeen(), QStringList({"alpha|198.18.1.1|P|" + Text("Seen Now"),
                                                 "beta|198.18.1.2|Q|" + Text("Seen Now")}))
         << "the countdown shows what answers";
@@ -652,7 +652,7 @@ TEST_F(ControllerTest, KnownDevicesThatDidNotAnswerFollowTheCountdown)
     c->refreshbutton->click();
     Add(Device().Id("id-a").Ip("198.18.1.1").Host("alpha").Product("P"));
     CapturedLog log;
-    Tick(12);
+    Tick(nasfinder::kSearchSeconds + 1);
     EXPECT_TRUE(log.lines().contains("vListDevice.size() = 1"));
     ASSERT_EQ(ShownWithLastSeen(), QStringList({"alpha|198.18.1.1|P|" + Text("Seen Now"),
                                                 "beta|198.18.1.2|Q|" + Text("Under A Minute"),
@@ -689,7 +689,7 @@ TEST_F(ControllerTest, KnownDevicesThatDidNotAnswerFollowTheCountdown)
 
     // The setting hides them, and is kept.
     c->refreshbutton->click();
-    Tick(12);
+    Tick(nasfinder::kSearchSeconds + 1);
     EXPECT_EQ(ShownWithLastSeen().size(), 2);
     c->showNotAnsweringBox->setChecked(false);
     EXPECT_TRUE(ShownWithLastSeen().isEmpty());

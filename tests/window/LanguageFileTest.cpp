@@ -10,6 +10,7 @@
 #include "LanguageFile.h"
 #include "NotificationCenter.h"
 #include "ParseOperation.h"
+#include "SearchSchedule.h"
 #include "WindowTestSupport.h"
 
 #include <QAction>
@@ -501,7 +502,7 @@ TEST_F(CaptionTest, NoRootElementNoCaptionStepButEntriesVisible)
     EXPECT_EQ(c->loginbutton->text(), "Log In");
     EXPECT_TRUE(OpenAlerts().isEmpty());
     c->getDeviceList(); // the countdown reads its caption all the same
-    EXPECT_EQ(c->countdownField->text(), "Seconds 10");
+    EXPECT_EQ(c->countdownField->text(), "Seconds " + QString::number(nasfinder::kSearchSeconds - 1));
 }
 
 TEST_F(CaptionTest, MalformedFilePostsTheFailureNotice)
@@ -600,5 +601,5 @@ TEST_F(CaptionTest, MissingFileMeansNoParse)
     EXPECT_TRUE(log.lines().contains("current=en-US"));
     EXPECT_TRUE(log.lines().contains("fileToOpen = (null)"));
     c->getDeviceList();
-    EXPECT_EQ(c->countdownField->text(), " 10");
+    EXPECT_EQ(c->countdownField->text(), " " + QString::number(nasfinder::kSearchSeconds - 1));
 }

@@ -49,14 +49,20 @@ def png_size(path):
     return struct.unpack('>II', head[16:24])
 
 
+def search_seconds():
+    """How long one search lasts: the window's countdown, in one-second ticks."""
+    with open(os.path.join(HERE, '..', '..', 'src', 'common', 'SearchSchedule.h')) as f:
+        return int(re.search(r'constexpr int kSearchSeconds = (\d+);', f.read()).group(1))
+
+
 def drive(app, shot, log_path):
     """Under Xvfb: start the window, wait until a tick has listed every
     accepted device, let it paint, grab the screen, stop the window."""
     with open(log_path, 'w') as log:
         proc = subprocess.Popen([app], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
         seen = threading.Event()
-        # At rest: the eleventh tick is the last one of the countdown.
-        ticks_needed = 11 if os.environ.get('NASFINDER_SCREENSHOT_IDLE') == '1' else 1
+        # At rest: up to the countdown's last tick, one per second of the search.
+        ticks_needed = search_seconds() if os.environ.get('NASFINDER_SCREENSHOT_IDLE') == '1' else 1
         ticks = []
 
         def read():
