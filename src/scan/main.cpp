@@ -475,10 +475,8 @@ int main(int argc, char** argv)
     InterfaceChoice choice;
     choice.include = opts.interfaces;
     choice.exclude = opts.excludedInterfaces;
-    std::vector<ChosenInterface> chosen;
-    const std::string refused = RefuseInterfaceChoice(kProgram, choice, chosen);
-    if (!refused.empty())
-        return UsageError(refused);
+    if (const InterfaceChoiceCheck check = RefuseInterfaceChoice(kProgram, choice); check.refusal)
+        return UsageError(*check.refusal);
 
     if (!opts.forget.empty())
         return ForgetKnown(opts.forget);

@@ -206,9 +206,13 @@ int ApplicationMain(int argc, char** argv)
     if (invocation == Invocation::Run)
     {
         // Said on standard error here; the status line says it again.
-        refusal = RefuseInterfaceChoice("nasfinder", choice, chosen);
-        if (!refusal.empty())
+        InterfaceChoiceCheck check = RefuseInterfaceChoice("nasfinder", choice);
+        chosen = std::move(check.chosen);
+        if (check.refusal)
+        {
+            refusal = *check.refusal;
             invocation = Invocation::Refused;
+        }
     }
     switch (invocation)
     {
