@@ -39,7 +39,7 @@ int StartLibrary(const ScanOptions& opts, DeviceCallback rawReport,
     ChooseSearchInterfaces(choice);
     nasfinder::SearchTheseAddresses(searchAddresses);
     return CDeviceSearchInterface::GetInstance()->DeviceSearchDllInit(
-        opts.raw ? rawReport : nullptr, !opts.logDir.empty(),
+        PrintsEachReport(opts.format) ? rawReport : nullptr, !opts.logDir.empty(),
         opts.logDir.empty() ? nullptr : opts.logDir.c_str(), opts.multiIP);
 }
 } // namespace nasscan

@@ -48,6 +48,8 @@ ParseResult ParseScanOptions(const std::vector<std::string>& args)
 {
     ParseResult result;
     ScanOptions& opts = result.options;
+    bool json = false;
+    bool raw = false;
 
     for (std::size_t i = 0; i < args.size(); ++i)
     {
@@ -97,9 +99,9 @@ ParseResult ParseScanOptions(const std::vector<std::string>& args)
             return result;
         }
         if (name == "--json")
-            opts.json = true;
+            json = true;
         else if (name == "--raw")
-            opts.raw = true;
+            raw = true;
         else if (name == "--watch")
             opts.watch = true;
         else if (name == "--no-multi")
@@ -164,7 +166,7 @@ ParseResult ParseScanOptions(const std::vector<std::string>& args)
                                      {"--forget", opts.forget.empty() ? nullptr : "--forget"},
                                      {"--known", opts.known ? "--known" : nullptr},
                                      {"--watch", opts.watch ? "--watch" : nullptr},
-                                     {"--raw", opts.raw ? "--raw" : nullptr}};
+                                     {"--raw", raw ? "--raw" : nullptr}};
     const char* first = nullptr;
     for (const auto& option : ending)
     {
@@ -179,9 +181,10 @@ ParseResult ParseScanOptions(const std::vector<std::string>& args)
         return Fail("--forget cannot be combined with --no-remember (forgetting changes the known devices)");
     if (!opts.wake.empty() && !opts.secondsGiven)
         opts.seconds = kDefaultWakeSeconds;
-    if (opts.raw && opts.json)
+    if (raw && json)
         return Fail("--raw cannot be combined with --json (--raw prints each report as a JSON line, "
                     "not the list)");
+    opts.format = raw ? Format::Raw : json ? Format::Json : Format::Table;
     return result;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "ScanOutput.h"
 #include "SearchSchedule.h"
 
 namespace nasscan
@@ -21,8 +22,8 @@ struct ScanOptions
 {
     int seconds = kDefaultSeconds;
     bool secondsGiven = false;
-    bool json = false;
-    bool raw = false;
+    // --json, --raw: one of OutputFormats().
+    Format format = Format::Table;
     bool watch = false;
     bool multiIP = true;
     // The registry's trace and, with logDir, the log's echo on standard error.

@@ -25,8 +25,7 @@ TEST(ScanOptionsTest, NoArgumentsGiveTheDefaults)
     ASSERT_EQ(r.status, ParseStatus::Run);
     EXPECT_EQ(r.options.seconds, 11);
     EXPECT_TRUE(r.options.multiIP);
-    EXPECT_FALSE(r.options.json);
-    EXPECT_FALSE(r.options.raw);
+    EXPECT_EQ(r.options.format, nasscan::Format::Table);
     EXPECT_FALSE(r.options.watch);
     EXPECT_TRUE(r.options.logDir.empty());
 }
@@ -36,7 +35,7 @@ TEST(ScanOptionsTest, FlagsAndValuesInBothForms)
     auto r = Parse({"--verbose", "--raw", "--no-multi", "--seconds", "3600", "--log-dir", "/var/tmp/x"});
     ASSERT_EQ(r.status, ParseStatus::Run) << r.error;
     EXPECT_TRUE(r.options.verbose);
-    EXPECT_TRUE(r.options.raw);
+    EXPECT_EQ(r.options.format, nasscan::Format::Raw);
     EXPECT_FALSE(r.options.multiIP);
     EXPECT_EQ(r.options.seconds, 3600);
     EXPECT_EQ(r.options.logDir, "/var/tmp/x/"); // the final slash is added
@@ -49,7 +48,7 @@ TEST(ScanOptionsTest, FlagsAndValuesInBothForms)
     r = Parse({"--watch", "--json"});
     ASSERT_EQ(r.status, ParseStatus::Run) << r.error;
     EXPECT_TRUE(r.options.watch);
-    EXPECT_TRUE(r.options.json);
+    EXPECT_EQ(r.options.format, nasscan::Format::Json);
 
     EXPECT_EQ(Parse({"--seconds", "007"}).options.seconds, 7);
 
