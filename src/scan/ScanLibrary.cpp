@@ -33,10 +33,7 @@ int StartLibrary(const ScanOptions& opts, DeviceCallback rawReport,
 {
     SearchDeviceShowLog::io_set_echo_sink(opts.verbose ? &InertLineToStderr : &DropLine);
     CDeviceSearchInterface::SetTraceSink(opts.verbose ? &InertLineToStderr : &DropLine);
-    InterfaceChoice choice;
-    choice.include = opts.interfaces;
-    choice.exclude = opts.excludedInterfaces;
-    ChooseSearchInterfaces(choice);
+    ChooseSearchInterfaces(opts.interfaces);
     nasfinder::SearchTheseAddresses(searchAddresses);
     return CDeviceSearchInterface::GetInstance()->DeviceSearchDllInit(
         PrintsEachReport(opts.format) ? rawReport : nullptr, !opts.logDir.empty(),

@@ -462,9 +462,7 @@ int main(int argc, char** argv)
     }
     const nasscan::ScanOptions& opts = parsed.options;
 
-    InterfaceChoice choice;
-    choice.include = opts.interfaces;
-    choice.exclude = opts.excludedInterfaces;
+    const InterfaceChoice& choice = opts.interfaces;
     if (const InterfaceChoiceCheck check = RefuseInterfaceChoice(kProgram, choice); check.refusal)
         return UsageError(*check.refusal);
 

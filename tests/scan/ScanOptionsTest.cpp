@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <set>
+#include <sstream>
 
 #include "DeviceRecord.h"
 #include "HostAddress.h"
@@ -87,6 +89,8 @@ TEST(ScanOptionsTest, BadArgumentsGiveAnErrorWithAReason)
         {{"-x"}, "unknown option"},
         {{"eth0"}, "unexpected argument 'eth0'"},
         {{"--json=yes"}, "takes no value"},
+        {{"-"}, "unknown option '-'"},
+        {{"--seconds="}, "invalid --seconds ''"},
         {{"--watch", "--seconds", "5"}, "--watch"},
         // Contradictory: --json would be silently ignored.
         {{"--raw", "--json"}, "--raw cannot be combined with --json"},
@@ -124,6 +128,23 @@ TEST(ScanOptionsTest, HelpAndVersionStopParsing)
                                "--verbose", "--version", "--interface", "--exclude-interface", "--address",
                                "--known", "--wake", "--forget", "--no-remember"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
+    // The usage is written from the table the parse reads: each option it
+    // lists is read, and listed once, and no line is wider than a terminal.
+    std::set<std::string> listed;
+    std::istringstream lines(usage);
+    for (std::string line; std::getline(lines, line);)
+    {
+        EXPECT_LE(nasscan::DisplayWidth(line), 80u) << line;
+        std::istringstream words(line.rfind("  -", 0) == 0 ? line.substr(0, line.find("   ")) : "");
+        for (std::string name; words >> name && name[0] == '-';)
+        {
+            if (name.back() == ',')
+                name.pop_back();
+            EXPECT_TRUE(listed.insert(name).second) << name << " is listed twice";
+            const auto r = Parse({name.c_str(), "1"});
+            EXPECT_EQ(r.error.find("unknown option"), std::string::npos) << r.error;
+        }
+    }
 }
 
 int NoReport(void*, int)

@@ -1010,6 +1010,14 @@ TEST(WindowEntry, ArgumentsAreAnsweredWithoutStartingTheWindow)
          "",
          "nasfinder: unknown option '-x'; try 'nasfinder --help'\n"},
         {{"search"}, 2, "", "nasfinder: unexpected argument 'search'; try 'nasfinder --help'\n"},
+        // Read as Qt reads its own options: a value is the next argument,
+        // whatever it looks like, and only an option with a value takes "=".
+        {{"-"}, 2, "", "nasfinder: unexpected argument '-'; try 'nasfinder --help'\n"},
+        {{"--version=1"}, 2, "", "nasfinder: unknown option '--version=1'; try 'nasfinder --help'\n"},
+        {{"--interface", "--version"},
+         2,
+         "",
+         "nasfinder: unknown interface '--version'; the interfaces here are: lo; try 'nasfinder --help'\n"},
         // The interfaces to search: checked against the ones there are (only lo
         // in the empty namespace) before anything starts.
         {{"--interface", "nosuch0"},
