@@ -30,6 +30,18 @@ std::string Needs(const OptionSpec& spec)
     return std::string("option ") + spec.name + " needs " + spec.needs;
 }
 
+// A repeatable option: each value joins the list.
+Option<CommonOptions> Collected(const char* name, const char* argument, const char* needs, std::string help,
+                                std::vector<std::string>& (*list)(CommonOptions&))
+{
+    return Valued<CommonOptions>(name, argument, needs, std::move(help),
+                                 [list](CommonOptions& options, const std::string& value)
+                                 {
+                                     list(options).push_back(value);
+                                     return Refusal();
+                                 });
+}
+
 std::string Label(const OptionSpec& spec)
 {
     std::string label = spec.alias != nullptr ? std::string(spec.alias) + ", " : std::string();
@@ -116,34 +128,22 @@ std::string UsageText(const std::string& program, const std::string& summary,
 
 Option<CommonOptions> InterfaceOption(std::string help)
 {
-    return Valued<CommonOptions>("--interface", "NAME|ADDRESS", "an interface name or address",
-                                 std::move(help),
-                                 [](CommonOptions& options, const std::string& value)
-                                 {
-                                     options.interfaces.include.push_back(value);
-                                     return Refusal();
-                                 });
+    return Collected("--interface", "NAME|ADDRESS", "an interface name or address", std::move(help),
+                     [](CommonOptions& options) -> std::vector<std::string>&
+                     { return options.interfaces.include; });
 }
 
 Option<CommonOptions> ExcludeInterfaceOption(std::string help)
 {
-    return Valued<CommonOptions>("--exclude-interface", "NAME|ADDRESS", "an interface name or address",
-                                 std::move(help),
-                                 [](CommonOptions& options, const std::string& value)
-                                 {
-                                     options.interfaces.exclude.push_back(value);
-                                     return Refusal();
-                                 });
+    return Collected("--exclude-interface", "NAME|ADDRESS", "an interface name or address", std::move(help),
+                     [](CommonOptions& options) -> std::vector<std::string>&
+                     { return options.interfaces.exclude; });
 }
 
 Option<CommonOptions> AddressOption(std::string help)
 {
-    return Valued<CommonOptions>("--address", "ADDRESS", "an IPv4 address or a host name", std::move(help),
-                                 [](CommonOptions& options, const std::string& value)
-                                 {
-                                     options.addresses.push_back(value);
-                                     return Refusal();
-                                 });
+    return Collected("--address", "ADDRESS", "an IPv4 address or a host name", std::move(help),
+                     [](CommonOptions& options) -> std::vector<std::string>& { return options.addresses; });
 }
 
 Option<CommonOptions> HelpOption(std::string help)
