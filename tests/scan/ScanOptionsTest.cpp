@@ -128,6 +128,13 @@ TEST(ScanOptionsTest, HelpAndVersionStopParsing)
                                "--verbose", "--version", "--interface", "--exclude-interface", "--address",
                                "--known", "--wake", "--forget", "--no-remember"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
+    // A name of up to 14 columns has its help beside it, a longer one above
+    // it; the help's further lines are indented as far.
+    for (const char* lines :
+         {"\n  --wake ID|MAC   send the Wake-on-LAN packet",
+          "\n  --address ADDRESS\n                  also search this device",
+          "\n                  --seconds run out (default 180);\n", "\n  -h, --help      show this help\n"})
+        EXPECT_NE(usage.find(lines), std::string::npos) << lines;
     // The usage is written from the table the parse reads: each option it
     // lists is read, and listed once, and no line is wider than a terminal.
     std::set<std::string> listed;

@@ -984,7 +984,11 @@ TEST(WindowEntry, ArgumentsAreAnsweredWithoutStartingTheWindow)
     const std::string runSh = runFolder.filePath("run.sh").toStdString();
     ASSERT_TRUE(QFile::copy(QStringLiteral(RUN_SH), QString::fromStdString(runSh)));
 
-    const std::string usage = "Usage: nasfinder [OPTIONS]\n";
+    const std::string usage = "Usage: nasfinder [OPTIONS]\n"
+                              "Find the storage devices on the local network and list them in a window.\n"
+                              "\n"
+                              "  --interface NAME|ADDRESS\n"
+                              "                  search only on this interface, given by name (eth0) or\n";
     const std::string version = "nasfinder " NASFINDER_VERSION "\n";
     const auto noSession = [](const std::string& why)
     {
