@@ -155,17 +155,19 @@ Sheet SheetOf(const std::vector<Record>& records, const Column<Record> (&columns
     return sheet;
 }
 
-// One record as a JSON object; `more` goes after its last member.
-std::string ObjectText(const Sheet& sheet, std::size_t record, const std::string& more = std::string())
+// Appends one record as a JSON object; `more` goes after its last member.
+void AppendObject(std::string& out, const Sheet& sheet, std::size_t record,
+                  const std::string& more = std::string())
 {
-    std::string out = "{";
     for (std::size_t key = 0; key < sheet.keys.size(); ++key)
     {
-        out += key == 0 ? "\"" : ",\"";
+        out += key == 0 ? "{\"" : ",\"";
         out += sheet.keys[key];
-        out += "\":" + sheet.json(record, key);
+        out += "\":";
+        out += sheet.json(record, key);
     }
-    return out + more + '}';
+    out += more;
+    out += '}';
 }
 
 std::string PrintTable(const Sheet& sheet)
@@ -176,6 +178,7 @@ std::string PrintTable(const Sheet& sheet)
     for (std::size_t record = 0; record < sheet.records; ++record)
     {
         std::vector<std::string>& row = rows.emplace_back();
+        row.reserve(sheet.captions.size());
         for (std::size_t column = 0; column < sheet.captions.size(); ++column)
             row.push_back(sheet.text(record, column));
     }
@@ -186,8 +189,13 @@ std::string PrintJson(const Sheet& sheet)
 {
     std::string out = "[";
     for (std::size_t record = 0; record < sheet.records; ++record)
-        out += (record == 0 ? "" : ",") + ObjectText(sheet, record);
-    return out + "]\n";
+    {
+        if (record != 0)
+            out += ',';
+        AppendObject(out, sheet, record);
+    }
+    out += "]\n";
+    return out;
 }
 } // namespace
 
@@ -256,8 +264,10 @@ bool FoldSnapshot(std::vector<deviceinfo>& shown, const std::vector<deviceinfo>&
 std::string RecordToJson(const deviceinfo& record, bool withPort, int port)
 {
     const std::vector<deviceinfo> one{record};
-    return ObjectText(SheetOf(one, kDeviceColumns, kDeviceFields), 0,
-                      withPort ? ",\"port\":" + std::to_string(port) : std::string());
+    std::string out;
+    AppendObject(out, SheetOf(one, kDeviceColumns, kDeviceFields), 0,
+                 withPort ? ",\"port\":" + std::to_string(port) : std::string());
+    return out;
 }
 
 std::vector<KnownRow> KnownRows(const std::vector<nasknown::KnownDevice>& known,
