@@ -15,8 +15,8 @@ bool AnyMatches(const LocalInterface& iface, const std::vector<std::string>& ite
 }
 } // namespace
 
-std::string UnknownInterfaceError(const std::vector<LocalInterface>& all,
-                                  const std::vector<std::string>& items)
+std::optional<std::string> UnknownInterfaceError(const std::vector<LocalInterface>& all,
+                                                 const std::vector<std::string>& items)
 {
     for (const std::string& item : items)
     {
@@ -34,10 +34,11 @@ std::string UnknownInterfaceError(const std::vector<LocalInterface>& all,
             text += (i == 0 ? "" : ", ") + names[i];
         return names.empty() ? "unknown interface '" + item + "'; no interface is listed here" : text;
     }
-    return std::string();
+    return std::nullopt;
 }
 
-std::string ContradictoryInterfaceError(const std::vector<LocalInterface>& all, const InterfaceChoice& choice)
+std::optional<std::string> ContradictoryInterfaceError(const std::vector<LocalInterface>& all,
+                                                       const InterfaceChoice& choice)
 {
     for (const std::string& chosen : choice.include)
     {
@@ -51,7 +52,7 @@ std::string ContradictoryInterfaceError(const std::vector<LocalInterface>& all, 
             }
         }
     }
-    return std::string();
+    return std::nullopt;
 }
 
 std::string InterfaceLimitText(const std::string& name, InterfaceLimit limit)
@@ -103,30 +104,32 @@ std::string NoSearchInterfaceReason(const std::vector<LocalInterface>& all, cons
     return all.empty() ? "no interface is listed here" : reason;
 }
 
-std::string CheckInterfaceChoice(const InterfaceChoice& choice)
+std::optional<std::string> CheckInterfaceChoice(const InterfaceChoice& choice)
 {
     std::vector<LocalInterface> all;
     ListLocalInterfaces(all);
-    std::string error = UnknownInterfaceError(all, choice.include);
-    if (error.empty())
-        error = UnknownInterfaceError(all, choice.exclude);
-    return error.empty() ? ContradictoryInterfaceError(all, choice) : error;
+    if (std::optional<std::string> unknown = UnknownInterfaceError(all, choice.include))
+        return unknown;
+    if (std::optional<std::string> unknown = UnknownInterfaceError(all, choice.exclude))
+        return unknown;
+    return ContradictoryInterfaceError(all, choice);
 }
 
-std::string RefuseInterfaceChoice(const char* program, const InterfaceChoice& choice,
-                                  std::vector<ChosenInterface>& chosen)
+InterfaceChoiceCheck RefuseInterfaceChoice(const char* program, const InterfaceChoice& choice)
 {
-    chosen.clear();
-    const std::string error = CheckInterfaceChoice(choice);
-    if (!error.empty())
-        return error;
-    chosen = ChosenInterfaceLimits(choice);
-    for (const ChosenInterface& iface : chosen)
+    InterfaceChoiceCheck check;
+    check.refusal = CheckInterfaceChoice(choice);
+    if (check.refusal)
+        return check;
+    check.chosen = ChosenInterfaceLimits(choice);
+    for (const ChosenInterface& iface : check.chosen)
     {
         if (iface.limit != InterfaceLimit::None)
             std::fprintf(stderr, "%s: %s\n", program, InterfaceLimitText(iface.name, iface.limit).c_str());
     }
-    return AnyChosenInterfaceSearches(chosen) ? std::string() : "no chosen interface can carry a search";
+    if (!AnyChosenInterfaceSearches(check.chosen))
+        check.refusal = "no chosen interface can carry a search";
+    return check;
 }
 
 void ChooseSearchInterfaces(const InterfaceChoice& choice)

@@ -3,6 +3,7 @@
 #ifndef NASFINDER_INTERFACECHOICE_H
 #define NASFINDER_INTERFACECHOICE_H
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,15 +11,18 @@
 
 // The texts both programs say of a choice of interfaces.
 
-// Empty when every item names an interface of `all`; otherwise one line that
-// names the first unknown item and every interface there is, sorted by name.
-std::string UnknownInterfaceError(const std::vector<LocalInterface>& all,
-                                  const std::vector<std::string>& items);
+// Each refusal below is one line about the first problem met; nothing when
+// there is none.
 
-// Empty when no interface is both chosen and excluded; otherwise one line that
-// names the first such interface and the two items that name it.
-std::string ContradictoryInterfaceError(const std::vector<LocalInterface>& all,
-                                        const InterfaceChoice& choice);
+// An item that names no interface of `all`: the line names it and every
+// interface there is, sorted by name.
+std::optional<std::string> UnknownInterfaceError(const std::vector<LocalInterface>& all,
+                                                 const std::vector<std::string>& items);
+
+// An interface both chosen and excluded: the line names it and the two items
+// that name it.
+std::optional<std::string> ContradictoryInterfaceError(const std::vector<LocalInterface>& all,
+                                                       const InterfaceChoice& choice);
 
 // One line saying which search cannot run on the interface and why; empty for
 // InterfaceLimit::None.
@@ -29,18 +33,23 @@ std::string InterfaceLimitText(const std::string& name, InterfaceLimit limit);
 // is no interface at all: why a search has nowhere to go.
 std::string NoSearchInterfaceReason(const std::vector<LocalInterface>& all, const InterfaceChoice& choice);
 
-// Empty when every item of both lists names an interface the host has now and
-// no interface is both chosen and excluded; otherwise one line that names the
-// first unknown item and every interface there is, or the contradiction.
-std::string CheckInterfaceChoice(const InterfaceChoice& choice);
+// Either of the above against the interfaces the host has now: an unknown
+// item of either list first.
+std::optional<std::string> CheckInterfaceChoice(const InterfaceChoice& choice);
 
-// Everything both programs check of a choice before anything starts: the above,
-// then each chosen interface that cannot carry a search, said once on standard
-// error after the program's name. The refusal for a bad argument, or empty when
-// the search may go on; chosen gets each chosen interface and what it cannot
-// carry.
-std::string RefuseInterfaceChoice(const char* program, const InterfaceChoice& choice,
-                                  std::vector<ChosenInterface>& chosen);
+struct InterfaceChoiceCheck
+{
+    // Why the search may not go on: the above, or that no chosen interface
+    // can carry a search. A bad argument.
+    std::optional<std::string> refusal;
+    // Each chosen interface and what it cannot carry.
+    std::vector<ChosenInterface> chosen;
+};
+
+// Everything both programs check of a choice before anything starts: the
+// above, then each chosen interface that cannot carry a search, said once on
+// standard error after the program's name.
+InterfaceChoiceCheck RefuseInterfaceChoice(const char* program, const InterfaceChoice& choice);
 
 // Hands the choice to the library (search_dll_set_interfaces); before its start.
 void ChooseSearchInterfaces(const InterfaceChoice& choice);

@@ -33,13 +33,10 @@ int StartLibrary(const ScanOptions& opts, DeviceCallback rawReport,
 {
     SearchDeviceShowLog::io_set_echo_sink(opts.verbose ? &InertLineToStderr : &DropLine);
     CDeviceSearchInterface::SetTraceSink(opts.verbose ? &InertLineToStderr : &DropLine);
-    InterfaceChoice choice;
-    choice.include = opts.interfaces;
-    choice.exclude = opts.excludedInterfaces;
-    ChooseSearchInterfaces(choice);
+    ChooseSearchInterfaces(opts.interfaces);
     nasfinder::SearchTheseAddresses(searchAddresses);
     return CDeviceSearchInterface::GetInstance()->DeviceSearchDllInit(
-        opts.raw ? rawReport : nullptr, !opts.logDir.empty(),
+        PrintsEachReport(opts.format) ? rawReport : nullptr, !opts.logDir.empty(),
         opts.logDir.empty() ? nullptr : opts.logDir.c_str(), opts.multiIP);
 }
 } // namespace nasscan

@@ -15,10 +15,10 @@ namespace nasscan
 // Starts the library through the registry, on the interfaces chosen with
 // --interface and --exclude-interface: multi-address mode unless --no-multi,
 // the log file in opts.logDir when given, and rawReport as the application's
-// callback with --raw. Standard error gets the registry's vendor trace and the
-// log's echo only with --verbose, every line made inert; otherwise both stay
-// quiet (the log file is written all the same). searchAddresses (dotted IPv4)
-// are searched by unicast at every search. Returns the library's result.
+// callback with a format that prints each report (--raw). Standard error gets
+// the registry's vendor trace and the log's echo only with --verbose, every
+// line made inert; otherwise both stay quiet (the log file is written all the
+// same). searchAddresses (dotted IPv4) are searched by unicast at every search. Returns the library's result.
 int StartLibrary(const ScanOptions& opts, DeviceCallback rawReport,
                  const std::vector<std::string>& searchAddresses = {});
 

@@ -1,11 +1,14 @@
-// Command line of nasfinder-scan. Parsing is a pure function of the arguments so
-// that every rule can be tested without starting anything.
+// Command line of nasfinder-scan: its table of options. Parsing is a pure
+// function of the arguments so that every rule can be tested without starting
+// anything.
 #ifndef NASFINDER_SCAN_SCANOPTIONS_H
 #define NASFINDER_SCAN_SCANOPTIONS_H
 
 #include <string>
 #include <vector>
 
+#include "CommandLine.h"
+#include "ScanOutput.h"
 #include "SearchSchedule.h"
 
 namespace nasscan
@@ -17,25 +20,18 @@ constexpr int kMaxSeconds = 3600;
 // minute or two to start.
 constexpr int kDefaultWakeSeconds = 180;
 
-struct ScanOptions
+struct ScanOptions : nasfinder::CommonOptions
 {
     int seconds = kDefaultSeconds;
     bool secondsGiven = false;
-    bool json = false;
-    bool raw = false;
+    // --json, --raw: one of OutputFormats().
+    Format format = Format::Table;
     bool watch = false;
     bool multiIP = true;
     // The registry's trace and, with logDir, the log's echo on standard error.
     bool verbose = false;
     // Empty: diagnostic log off. Otherwise the directory, always ending in '/'.
     std::string logDir;
-    // --interface and --exclude-interface, names or addresses as given; whether
-    // they name interfaces of this host is for the caller to check.
-    std::vector<std::string> interfaces;
-    std::vector<std::string> excludedInterfaces;
-    // --address: IPv4 addresses or host names as given, searched by unicast;
-    // the caller resolves them (ResolveSearchAddresses).
-    std::vector<std::string> addresses;
     // --known: after the search, the known devices, each answering or not.
     bool known = false;
     // --no-remember: the store of known devices is left as it is.
@@ -45,20 +41,8 @@ struct ScanOptions
     std::string forget;
 };
 
-enum class ParseStatus
-{
-    Run,     // options are valid: scan
-    Help,    // print the usage on standard output, exit 0
-    Version, // print the version, exit 0
-    Error,   // print `error` and a pointer to --help on standard error, exit 2
-};
-
-struct ParseResult
-{
-    ParseStatus status = ParseStatus::Run;
-    ScanOptions options;
-    std::string error;
-};
+using nasfinder::ParseStatus;
+using ParseResult = nasfinder::Parsed<ScanOptions>;
 
 // args excludes the program name.
 ParseResult ParseScanOptions(const std::vector<std::string>& args);

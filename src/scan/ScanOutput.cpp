@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -61,6 +62,139 @@ std::string AlignedTable(const std::vector<std::vector<std::string>>& rows)
         out += row[columns - 1];
         out += '\n';
     }
+    return out;
+}
+
+template <class Record> struct Column
+{
+    const char* caption;
+    std::string (*text)(const Record&); // inert
+};
+
+template <class Record> struct Field
+{
+    const char* key;
+    std::string (*json)(const Record&); // a JSON literal
+};
+
+// A device as the table shows it and as JSON carries it.
+const Column<deviceinfo> kDeviceColumns[] = {
+    {"HOST", [](const deviceinfo& d) { return FieldText(d.host); }},
+    {"IP", [](const deviceinfo& d) { return FieldText(d.ip); }},
+    {"PRODUCT", [](const deviceinfo& d) { return FieldText(d.product); }},
+    {"VENDOR", [](const deviceinfo& d) { return FieldText(d.factory); }},
+    {"ID", [](const deviceinfo& d) { return FieldText(d.id); }},
+};
+const Field<deviceinfo> kDeviceFields[] = {
+    {"id", [](const deviceinfo& d) { return FieldJson(d.id); }},
+    {"ip", [](const deviceinfo& d) { return FieldJson(d.ip); }},
+    {"host", [](const deviceinfo& d) { return FieldJson(d.host); }},
+    {"product", [](const deviceinfo& d) { return FieldJson(d.product); }},
+    {"extra", [](const deviceinfo& d) { return FieldJson(d.extra); }},
+    {"osversion", [](const deviceinfo& d) { return FieldJson(d.osversion); }},
+    {"vendor", [](const deviceinfo& d) { return FieldJson(d.factory); }},
+    {"type", [](const deviceinfo& d) { return std::to_string(d.type); }},
+};
+
+std::string Inert(const std::string& text)
+{
+    return TerminalText(text.data(), text.size());
+}
+
+// A known device as the table shows it and as JSON carries it.
+const Column<KnownRow> kKnownColumns[] = {
+    {"HOST", [](const KnownRow& r) { return Inert(r.device.host); }},
+    {"IP", [](const KnownRow& r) { return Inert(r.device.address); }},
+    {"PRODUCT", [](const KnownRow& r) { return Inert(r.device.product); }},
+    {"VENDOR", [](const KnownRow& r) { return Inert(r.device.vendor); }},
+    {"ID", [](const KnownRow& r) { return Inert(r.device.id); }},
+    {"MAC", [](const KnownRow& r) { return r.device.mac.empty() ? std::string("-") : Inert(r.device.mac); }},
+    {"LAST SEEN", [](const KnownRow& r) { return nasknown::IsoTimeText(r.device.lastSeen); }},
+    {"STATE", [](const KnownRow& r) { return std::string(r.answering ? "answering" : "not answering"); }},
+};
+const Field<KnownRow> kKnownFields[] = {
+    {"id", [](const KnownRow& r) { return JsonEscape(r.device.id); }},
+    {"ip", [](const KnownRow& r) { return JsonEscape(r.device.address); }},
+    {"host", [](const KnownRow& r) { return JsonEscape(r.device.host); }},
+    {"product", [](const KnownRow& r) { return JsonEscape(r.device.product); }},
+    {"vendor", [](const KnownRow& r) { return JsonEscape(r.device.vendor); }},
+    {"mac", [](const KnownRow& r) { return JsonEscape(r.device.mac); }},
+    {"interface", [](const KnownRow& r) { return JsonEscape(r.device.interfaceName); }},
+    {"first_seen", [](const KnownRow& r) { return JsonEscape(nasknown::IsoTimeText(r.device.firstSeen)); }},
+    {"last_seen", [](const KnownRow& r) { return JsonEscape(nasknown::IsoTimeText(r.device.lastSeen)); }},
+    {"answering", [](const KnownRow& r) { return std::string(r.answering ? "true" : "false"); }},
+};
+} // namespace
+
+struct Sheet
+{
+    std::size_t records = 0;
+    std::vector<const char*> captions;
+    std::vector<const char*> keys;
+    std::function<std::string(std::size_t record, std::size_t column)> text;
+    std::function<std::string(std::size_t record, std::size_t key)> json;
+};
+
+namespace
+{
+// The records, which must outlive the sheet, through the columns and fields.
+template <class Record, std::size_t C, std::size_t F>
+Sheet SheetOf(const std::vector<Record>& records, const Column<Record> (&columns)[C],
+              const Field<Record> (&fields)[F])
+{
+    Sheet sheet;
+    sheet.records = records.size();
+    for (const Column<Record>& column : columns)
+        sheet.captions.push_back(column.caption);
+    for (const Field<Record>& field : fields)
+        sheet.keys.push_back(field.key);
+    sheet.text = [&records, &columns](std::size_t record, std::size_t column)
+    { return columns[column].text(records[record]); };
+    sheet.json = [&records, &fields](std::size_t record, std::size_t key)
+    { return fields[key].json(records[record]); };
+    return sheet;
+}
+
+// Appends one record as a JSON object; `more` goes after its last member.
+void AppendObject(std::string& out, const Sheet& sheet, std::size_t record,
+                  const std::string& more = std::string())
+{
+    for (std::size_t key = 0; key < sheet.keys.size(); ++key)
+    {
+        out += key == 0 ? "{\"" : ",\"";
+        out += sheet.keys[key];
+        out += "\":";
+        out += sheet.json(record, key);
+    }
+    out += more;
+    out += '}';
+}
+
+std::string PrintTable(const Sheet& sheet)
+{
+    std::vector<std::vector<std::string>> rows;
+    rows.reserve(sheet.records + 1);
+    rows.emplace_back(sheet.captions.begin(), sheet.captions.end());
+    for (std::size_t record = 0; record < sheet.records; ++record)
+    {
+        std::vector<std::string>& row = rows.emplace_back();
+        row.reserve(sheet.captions.size());
+        for (std::size_t column = 0; column < sheet.captions.size(); ++column)
+            row.push_back(sheet.text(record, column));
+    }
+    return AlignedTable(rows);
+}
+
+std::string PrintJson(const Sheet& sheet)
+{
+    std::string out = "[";
+    for (std::size_t record = 0; record < sheet.records; ++record)
+    {
+        if (record != 0)
+            out += ',';
+        AppendObject(out, sheet, record);
+    }
+    out += "]\n";
     return out;
 }
 } // namespace
@@ -129,42 +263,11 @@ bool FoldSnapshot(std::vector<deviceinfo>& shown, const std::vector<deviceinfo>&
 
 std::string RecordToJson(const deviceinfo& record, bool withPort, int port)
 {
-    std::string out = "{\"id\":" + FieldJson(record.id);
-    out += ",\"ip\":" + FieldJson(record.ip);
-    out += ",\"host\":" + FieldJson(record.host);
-    out += ",\"product\":" + FieldJson(record.product);
-    out += ",\"extra\":" + FieldJson(record.extra);
-    out += ",\"osversion\":" + FieldJson(record.osversion);
-    out += ",\"vendor\":" + FieldJson(record.factory);
-    out += ",\"type\":" + std::to_string(record.type);
-    if (withPort)
-        out += ",\"port\":" + std::to_string(port);
-    out += '}';
+    const std::vector<deviceinfo> one{record};
+    std::string out;
+    AppendObject(out, SheetOf(one, kDeviceColumns, kDeviceFields), 0,
+                 withPort ? ",\"port\":" + std::to_string(port) : std::string());
     return out;
-}
-
-std::string ListToJson(const std::vector<deviceinfo>& list)
-{
-    std::string out = "[";
-    for (std::size_t i = 0; i < list.size(); ++i)
-    {
-        if (i != 0)
-            out += ',';
-        out += RecordToJson(list[i]);
-    }
-    out += ']';
-    return out;
-}
-
-std::string ListToTable(const std::vector<deviceinfo>& list)
-{
-    std::vector<std::vector<std::string>> rows;
-    rows.reserve(list.size() + 1);
-    rows.push_back({"HOST", "IP", "PRODUCT", "VENDOR", "ID"});
-    for (const deviceinfo& d : list)
-        rows.push_back({FieldText(d.host), FieldText(d.ip), FieldText(d.product), FieldText(d.factory),
-                        FieldText(d.id)});
-    return AlignedTable(rows);
 }
 
 std::vector<KnownRow> KnownRows(const std::vector<nasknown::KnownDevice>& known,
@@ -187,42 +290,44 @@ std::vector<KnownRow> KnownRows(const std::vector<nasknown::KnownDevice>& known,
     return answering;
 }
 
-std::string KnownToTable(const std::vector<KnownRow>& known)
+const std::vector<OutputFormat>& OutputFormats()
 {
-    std::vector<std::vector<std::string>> rows;
-    rows.reserve(known.size() + 1);
-    rows.push_back({"HOST", "IP", "PRODUCT", "VENDOR", "ID", "MAC", "LAST SEEN", "STATE"});
-    const auto text = [](const std::string& s) { return TerminalText(s.data(), s.size()); };
-    for (const KnownRow& row : known)
-    {
-        const nasknown::KnownDevice& d = row.device;
-        rows.push_back({text(d.host), text(d.address), text(d.product), text(d.vendor), text(d.id),
-                        d.mac.empty() ? "-" : text(d.mac), nasknown::IsoTimeText(d.lastSeen),
-                        row.answering ? "answering" : "not answering"});
-    }
-    return AlignedTable(rows);
+    static const std::vector<OutputFormat> formats = {
+        {Format::Table, nullptr, nullptr, nullptr, &PrintTable, true},
+        {Format::Json, "--json", "print the list as one JSON array", nullptr, &PrintJson, false},
+        {Format::Raw, "--raw",
+         "print every report as it arrives, one JSON object per line,\n"
+         "before filtering and merging, the answers to every repeat\n"
+         "of a search included (not with --json)",
+         "--raw prints each report as a JSON line, not the list", nullptr, false},
+    };
+    return formats;
 }
 
-std::string KnownToJson(const std::vector<KnownRow>& known)
+const OutputFormat& FormatOf(Format format)
 {
-    std::string out = "[";
-    for (const KnownRow& row : known)
+    for (const OutputFormat& row : OutputFormats())
     {
-        const nasknown::KnownDevice& d = row.device;
-        out += out.size() > 1 ? ",{" : "{";
-        out += "\"id\":" + JsonEscape(d.id);
-        out += ",\"ip\":" + JsonEscape(d.address);
-        out += ",\"host\":" + JsonEscape(d.host);
-        out += ",\"product\":" + JsonEscape(d.product);
-        out += ",\"vendor\":" + JsonEscape(d.vendor);
-        out += ",\"mac\":" + JsonEscape(d.mac);
-        out += ",\"interface\":" + JsonEscape(d.interfaceName);
-        out += ",\"first_seen\":" + JsonEscape(nasknown::IsoTimeText(d.firstSeen));
-        out += ",\"last_seen\":" + JsonEscape(nasknown::IsoTimeText(d.lastSeen));
-        out += std::string(",\"answering\":") + (row.answering ? "true" : "false");
-        out += '}';
+        if (row.format == format)
+            return row;
     }
-    out += ']';
-    return out;
+    return OutputFormats().front();
+}
+
+bool PrintsEachReport(Format format)
+{
+    return FormatOf(format).print == nullptr;
+}
+
+std::string PrintedList(Format format, const std::vector<deviceinfo>& list)
+{
+    const OutputFormat& row = FormatOf(format);
+    return row.print != nullptr ? row.print(SheetOf(list, kDeviceColumns, kDeviceFields)) : std::string();
+}
+
+std::string PrintedKnown(Format format, const std::vector<KnownRow>& rows)
+{
+    const OutputFormat& row = FormatOf(format);
+    return row.print != nullptr ? row.print(SheetOf(rows, kKnownColumns, kKnownFields)) : std::string();
 }
 } // namespace nasscan

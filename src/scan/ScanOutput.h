@@ -1,6 +1,7 @@
-// Output of nasfinder-scan: JSON and an aligned text table. Every device text
-// comes from the network unauthenticated, so both forms pass it through
-// escaping that keeps the output well-formed whatever the bytes are.
+// Output of nasfinder-scan: its formats (an aligned text table, JSON, the raw
+// reports), each a row of one table. Every device text comes from the network
+// unauthenticated, so every format passes it through escaping that keeps the
+// output well-formed whatever the bytes are.
 #ifndef NASFINDER_SCAN_SCANOUTPUT_H
 #define NASFINDER_SCAN_SCANOUTPUT_H
 
@@ -32,15 +33,9 @@ std::size_t DisplayWidth(const std::string& text);
 bool FoldSnapshot(std::vector<deviceinfo>& shown, const std::vector<deviceinfo>& snapshot);
 
 // One record as a JSON object with the keys id, ip, host, product, extra,
-// osversion, vendor (the record's factory) and type, and port when withPort.
+// osversion, vendor (the record's factory) and type, and port when withPort:
+// what --raw prints of each report.
 std::string RecordToJson(const deviceinfo& record, bool withPort = false, int port = 0);
-
-// The list as one JSON array in list order, without a line end.
-std::string ListToJson(const std::vector<deviceinfo>& list);
-
-// The list as a table with the columns HOST, IP, PRODUCT, VENDOR, ID, aligned,
-// one line per device after the header line, each line ending in '\n'.
-std::string ListToTable(const std::vector<deviceinfo>& list);
 
 // A known device and whether it answered this search.
 struct KnownRow
@@ -54,14 +49,52 @@ struct KnownRow
 std::vector<KnownRow> KnownRows(const std::vector<nasknown::KnownDevice>& known,
                                 const std::vector<deviceinfo>& live);
 
-// The known devices as a table: HOST, IP, PRODUCT, VENDOR, ID, MAC, LAST SEEN
-// (UTC), STATE ("answering" or "not answering"); an unknown MAC shows as "-".
-std::string KnownToTable(const std::vector<KnownRow>& rows);
+// The forms the scan prints in, one row each in OutputFormats().
+enum class Format
+{
+    Table, // the default: an aligned table with a header line
+    Json,  // one JSON array
+    Raw,   // each report as it arrives, one JSON object per line, and no list
+};
 
-// As one JSON array of objects with the texts id, ip, host, product, vendor,
-// mac (empty when unknown), interface, first_seen and last_seen (ISO 8601,
-// UTC) and the boolean answering.
-std::string KnownToJson(const std::vector<KnownRow>& rows);
+// A list as every format sees it: what the table shows of each record and
+// what JSON carries.
+struct Sheet;
+
+struct OutputFormat
+{
+    Format format;
+    const char* option; // the option that chooses it; nullptr for the default
+    const char* help;   // its lines in the usage
+    // Why it goes with no other format, when there is more to say than that.
+    const char* clash;
+    // A list as printed, every line ending in '\n'; nullptr for a format that
+    // prints each report as it arrives instead of any list.
+    std::string (*print)(const Sheet&);
+    // Each list of a watch starts with the local date and time, so that a log
+    // of the output shows when a device came or went, and ends with a blank
+    // line.
+    bool datedInWatch;
+};
+
+// Every format, in the order of their options in the usage.
+const std::vector<OutputFormat>& OutputFormats();
+const OutputFormat& FormatOf(Format format);
+
+// Whether the format prints each report as it arrives, and no list.
+bool PrintsEachReport(Format format);
+
+// The devices as the format prints them: the table has the columns HOST, IP,
+// PRODUCT, VENDOR, ID; JSON has each as RecordToJson does without the port.
+// Nothing for a format that prints each report instead.
+std::string PrintedList(Format format, const std::vector<deviceinfo>& list);
+
+// The known devices as the format prints them. The table: HOST, IP, PRODUCT,
+// VENDOR, ID, MAC, LAST SEEN (UTC), STATE ("answering" or "not answering"),
+// an unknown MAC shown as "-". JSON: objects with the texts id, ip, host,
+// product, vendor, mac (empty when unknown), interface, first_seen and
+// last_seen (ISO 8601, UTC) and the boolean answering.
+std::string PrintedKnown(Format format, const std::vector<KnownRow>& rows);
 } // namespace nasscan
 
 #endif

@@ -218,11 +218,6 @@ void SearchAndWait(CDeviceSearchInterface& registry, int seconds)
         std::fprintf(stderr, "\r%*s\r", 24, "");
 }
 
-std::string RenderList(const std::vector<deviceinfo>& list, bool json)
-{
-    return json ? nasscan::ListToJson(list) + "\n" : nasscan::ListToTable(list);
-}
-
 // A flood of forged devices fills the registry to its limit; the user learns
 // once that the list stopped growing.
 void SayOnceIfTheListIsFull(const CDeviceSearchInterface& registry)
@@ -235,8 +230,7 @@ void SayOnceIfTheListIsFull(const CDeviceSearchInterface& registry)
                  kProgram, CDeviceSearchInterface::kMaxDevices);
 }
 
-// Each table of --watch starts with the local date and time, so that a log of
-// the output shows when a device came or went.
+// The local date and time, for the lists of --watch.
 std::string LocalTimeLine()
 {
     const std::time_t now = std::time(nullptr);
@@ -283,11 +277,6 @@ std::vector<nasknown::KnownDevice> Remember(const nasscan::ScanOptions& opts,
     return known;
 }
 
-std::string RenderKnown(const std::vector<nasscan::KnownRow>& rows, bool json)
-{
-    return json ? nasscan::KnownToJson(rows) + "\n" : nasscan::KnownToTable(rows);
-}
-
 [[noreturn]] void RunWatch(const nasscan::ScanOptions& opts)
 {
     CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
@@ -298,7 +287,7 @@ std::string RenderKnown(const std::vector<nasscan::KnownRow>& rows, bool json)
     std::vector<deviceinfo> snapshot;
     do
     {
-        if (!opts.raw)
+        if (!nasscan::PrintsEachReport(opts.format))
         {
             registry->GetDeviceList(snapshot);
             SayOnceIfTheListIsFull(*registry);
@@ -306,9 +295,9 @@ std::string RenderKnown(const std::vector<nasscan::KnownRow>& rows, bool json)
             {
                 if (opts.remember && !shown.empty())
                     Remember(opts, nasscan::SightingsOf(shown, Now()));
-                std::string text = RenderList(shown, opts.json);
-                if (!opts.json)
-                    text = LocalTimeLine() + text + '\n'; // a blank line between two tables
+                std::string text = nasscan::PrintedList(opts.format, shown);
+                if (nasscan::FormatOf(opts.format).datedInWatch)
+                    text = LocalTimeLine() + text + '\n';
                 if (!WriteOutput(text))
                     Finish(1);
                 printed = true;
@@ -339,11 +328,12 @@ std::string RenderKnown(const std::vector<nasscan::KnownRow>& rows, bool json)
         known = Remember(opts, nasscan::SightingsOf(list, Now(), resolveFor));
 
     auto lock = CloseOutput();
-    if (!opts.raw)
+    if (!nasscan::PrintsEachReport(opts.format))
     {
         SayOnceIfTheListIsFull(*registry);
-        const std::string text = opts.known ? RenderKnown(nasscan::KnownRows(known, list), opts.json)
-                                            : RenderList(list, opts.json);
+        const std::string text = opts.known
+                                     ? nasscan::PrintedKnown(opts.format, nasscan::KnownRows(known, list))
+                                     : nasscan::PrintedList(opts.format, list);
         std::fwrite(text.data(), 1, text.size(), stdout);
         if (list.empty())
             std::fprintf(stderr, "%s: no devices found. %s\n", kProgram, kFirewallHint);
@@ -404,7 +394,7 @@ std::string RenderKnown(const std::vector<nasscan::KnownRow>& rows, bool json)
                         rows.push_back(row);
                 }
                 auto lock = CloseOutput();
-                const std::string text = RenderKnown(rows, opts.json);
+                const std::string text = nasscan::PrintedKnown(opts.format, rows);
                 std::fwrite(text.data(), 1, text.size(), stdout);
                 Finish(0);
             }
@@ -472,13 +462,9 @@ int main(int argc, char** argv)
     }
     const nasscan::ScanOptions& opts = parsed.options;
 
-    InterfaceChoice choice;
-    choice.include = opts.interfaces;
-    choice.exclude = opts.excludedInterfaces;
-    std::vector<ChosenInterface> chosen;
-    const std::string refused = RefuseInterfaceChoice(kProgram, choice, chosen);
-    if (!refused.empty())
-        return UsageError(refused);
+    const InterfaceChoice& choice = opts.interfaces;
+    if (const InterfaceChoiceCheck check = RefuseInterfaceChoice(kProgram, choice); check.refusal)
+        return UsageError(*check.refusal);
 
     if (!opts.forget.empty())
         return ForgetKnown(opts.forget);

@@ -1,5 +1,6 @@
 #include "AppDelegate.h"
 
+#include "CommandLine.h"
 #include "Controller.h"
 #include "GraphicalSession.h"
 #include "InterfaceChoice.h"
@@ -70,28 +71,6 @@ void AppDelegate::applicationDidFinishLaunching()
 
 namespace
 {
-
-const char kUsage[] = "Usage: nasfinder [OPTIONS]\n"
-                      "Find the storage devices on the local network and list them in a window.\n"
-                      "\n"
-                      "  --interface NAME|ADDRESS\n"
-                      "                  search only on this interface, given by name (eth0) or\n"
-                      "                  by one of its IPv4 addresses; repeat it for more than one\n"
-                      "  --exclude-interface NAME|ADDRESS\n"
-                      "                  do not search on this interface; repeatable. Answers that\n"
-                      "                  arrive on an interface not searched are ignored\n"
-                      "  -h, --help      show this help and exit\n"
-                      "  --version       show the version and exit\n"
-                      "\n"
-                      "Qt's own options (-platform NAME, -display DISPLAY, -style STYLE,\n"
-                      "-qwindowgeometry WxH+X+Y, -reverse, -session ID, ...) are passed to Qt.\n"
-                      "Closing the window ends the program with exit status 1; a bad argument\n"
-                      "gives exit status 2, and so does an interface both chosen and excluded or\n"
-                      "a choice of interfaces where no search can run. Without a graphical\n"
-                      "session to open on (no DISPLAY, no WAYLAND_DISPLAY) it ends with exit\n"
-                      "status 3: nasfinder-scan searches without one.\n"
-                      "Diagnostic lines go to standard error.\n";
-
 // Options QApplication and its platform plugins take out of argv themselves,
 // each also with two dashes; "-style=NAME" and the like come with the value.
 const char* const kQtOptionsWithValue[] = {"platform",        "platformpluginpath",
@@ -104,14 +83,6 @@ const char* const kQtOptionsWithValue[] = {"platform",        "platformpluginpat
                                            "stylesheet"};
 const char* const kQtFlags[] = {"reverse", "widgetcount", "testability", "sync", "nograb", "dograb"};
 const char* const kQtInlineValue[] = {"style=", "stylesheet=", "qmljsdebugger="};
-
-enum class Invocation
-{
-    Run,
-    Help,
-    Version,
-    Refused,
-};
 
 template <std::size_t N> bool IsOneOf(const char* name, const char* const (&names)[N])
 {
@@ -133,62 +104,47 @@ template <std::size_t N> bool StartsWithOneOf(const char* name, const char* cons
     return false;
 }
 
-// --interface NAME, --interface=NAME and the same for --exclude-interface: adds
-// the value to `into` and steps over it. False when the argument is neither;
-// a missing or empty value is a refusal.
-bool ReadInterfaceOption(int argc, char** argv, int& i, InterfaceChoice& choice, std::string& refusal)
+// Qt's own options, left in argv for Qt: how many arguments from args[i] on
+// one takes, or 0 when args[i] is none.
+std::size_t QtOption(const std::vector<std::string>& args, std::size_t i)
 {
-    for (const char* option : {"--interface", "--exclude-interface"})
-    {
-        std::vector<std::string>& into = option[2] == 'i' ? choice.include : choice.exclude;
-        const std::size_t length = std::strlen(option);
-        const char* arg = argv[i];
-        if (std::strncmp(arg, option, length) != 0 || (arg[length] != '\0' && arg[length] != '='))
-            continue;
-        const char* value = arg[length] == '=' ? arg + length + 1 : (i + 1 < argc ? argv[++i] : "");
-        if (*value == '\0')
-            refusal = std::string("option ") + option + " needs an interface name or address";
-        else
-            into.emplace_back(value);
-        return true;
-    }
-    return false;
+    const std::string& arg = args[i];
+    if (arg.size() < 2 || arg[0] != '-')
+        return 0;
+    const char* name = arg.c_str() + (arg[1] == '-' ? 2 : 1);
+    if (IsOneOf(name, kQtOptionsWithValue))
+        return 2; // Qt's value, whatever it looks like
+    return IsOneOf(name, kQtFlags) || StartsWithOneOf(name, kQtInlineValue) ? 1 : 0;
 }
 
-// Read before anything of Qt exists: --help and --version must answer without
-// a display, and no argument may start a search the user did not ask for.
-Invocation ReadArguments(int argc, char** argv, InterfaceChoice& choice, std::string& refusal)
+const nasfinder::OptionTable<nasfinder::CommonOptions>& WindowOptions()
 {
-    for (int i = 1; i < argc; ++i)
-    {
-        const char* arg = argv[i];
-        if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0)
-            return Invocation::Help;
-        if (std::strcmp(arg, "--version") == 0)
-            return Invocation::Version;
-        if (ReadInterfaceOption(argc, argv, i, choice, refusal))
-        {
-            if (!refusal.empty())
-                return Invocation::Refused;
-            continue;
-        }
-        if (arg[0] != '-' || arg[1] == '\0')
-        {
-            refusal = std::string("unexpected argument '") + arg + "'";
-            return Invocation::Refused;
-        }
-        const char* name = arg[1] == '-' ? arg + 2 : arg + 1;
-        if (IsOneOf(name, kQtOptionsWithValue))
-            ++i; // Qt's value, whatever it looks like
-        else if (!IsOneOf(name, kQtFlags) && !StartsWithOneOf(name, kQtInlineValue))
-        {
-            refusal = std::string("unknown option '") + arg + "'";
-            return Invocation::Refused;
-        }
-    }
-    return Invocation::Run;
+    static const nasfinder::OptionTable<nasfinder::CommonOptions> table{
+        {nasfinder::InterfaceOption("search only on this interface, given by name (eth0) or\n"
+                                    "by one of its IPv4 addresses; repeat it for more than one"),
+         nasfinder::ExcludeInterfaceOption("do not search on this interface; repeatable. Answers that\n"
+                                           "arrive on an interface not searched are ignored"),
+         nasfinder::HelpOption("show this help and exit"),
+         nasfinder::VersionOption("show the version and exit")},
+        nasfinder::Syntax::Lenient,
+        &QtOption};
+    return table;
 }
 
+std::string WindowUsage()
+{
+    return nasfinder::UsageText("nasfinder",
+                                "Find the storage devices on the local network and list them in a window.",
+                                nasfinder::SpecsOf(WindowOptions()),
+                                "Qt's own options (-platform NAME, -display DISPLAY, -style STYLE,\n"
+                                "-qwindowgeometry WxH+X+Y, -reverse, -session ID, ...) are passed to Qt.\n"
+                                "Closing the window ends the program with exit status 1; a bad argument\n"
+                                "gives exit status 2, and so does an interface both chosen and excluded or\n"
+                                "a choice of interfaces where no search can run. Without a graphical\n"
+                                "session to open on (no DISPLAY, no WAYLAND_DISPLAY) it ends with exit\n"
+                                "status 3: nasfinder-scan searches without one.\n"
+                                "Diagnostic lines go to standard error.\n");
+}
 } // namespace
 
 int ApplicationMain(int argc, char** argv)
@@ -199,34 +155,39 @@ int ApplicationMain(int argc, char** argv)
     if (!nasfinder::StartBroadcastHelperThenDropPrivileges("nasfinder"))
         return 1;
 
-    std::string refusal;
-    InterfaceChoice choice;
-    Invocation invocation = ReadArguments(argc, argv, choice, refusal);
-    std::vector<ChosenInterface> chosen;
-    if (invocation == Invocation::Run)
+    // Read before anything of Qt exists: --help and --version must answer
+    // without a display, and no argument may start a search the user did not
+    // ask for.
+    const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    nasfinder::Parsed<nasfinder::CommonOptions> parsed = nasfinder::ParseArguments(WindowOptions(), args);
+    const InterfaceChoice& choice = parsed.options.interfaces;
+    InterfaceChoiceCheck check;
+    if (parsed.status == nasfinder::ParseStatus::Run)
     {
         // Said on standard error here; the status line says it again.
-        refusal = RefuseInterfaceChoice("nasfinder", choice, chosen);
-        if (!refusal.empty())
-            invocation = Invocation::Refused;
+        check = RefuseInterfaceChoice("nasfinder", choice);
+        if (check.refusal)
+        {
+            parsed.status = nasfinder::ParseStatus::Error;
+            parsed.error = *check.refusal;
+        }
     }
-    switch (invocation)
+    switch (parsed.status)
     {
-    case Invocation::Help:
-        std::fputs(kUsage, stdout);
+    case nasfinder::ParseStatus::Help:
+        std::fputs(WindowUsage().c_str(), stdout);
         return 0;
-    case Invocation::Version:
+    case nasfinder::ParseStatus::Version:
         std::puts("nasfinder " NASFINDER_VERSION);
         return 0;
-    case Invocation::Refused:
-        std::fprintf(stderr, "nasfinder: %s; try 'nasfinder --help'\n", refusal.c_str());
+    case nasfinder::ParseStatus::Error:
+        std::fprintf(stderr, "nasfinder: %s; try 'nasfinder --help'\n", parsed.error.c_str());
         return 2;
-    case Invocation::Run:
+    case nasfinder::ParseStatus::Run:
         break;
     }
 
-    const std::string noSession =
-        MissingGraphicalSession(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+    const std::string noSession = MissingGraphicalSession(args);
     if (!noSession.empty())
     {
         std::fprintf(stderr, "%s\n", NoGraphicalSessionLine(noSession).c_str());
@@ -244,7 +205,7 @@ int ApplicationMain(int argc, char** argv)
 
     AppDelegate delegate;
     delegate.loadWindowLayout();
-    delegate.controller->chosenInterfaces = chosen;
+    delegate.controller->chosenInterfaces = check.chosen;
     delegate.awakeFromNib();
     delegate.controller->awakeFromNib();
     delegate.window->show();

@@ -1,13 +1,14 @@
 #include "Captions.h"
 
+#include "DeviceTable.h"
 #include "ParseOperation.h"
 
 #include <iterator>
 
-const char* const kWindowCaptionKeys[] = {
-    "List1",
-    "List2",
-    "List3",
+namespace
+{
+// The keys of everything but the table's columns.
+const char* const kControlCaptionKeys[] = {
     "Log In",
     "Refresh",
     "My storage",
@@ -36,7 +37,6 @@ const char* const kWindowCaptionKeys[] = {
     "Firewall Hint",
     "No Interface",
     "Language File Incomplete",
-    "Last Seen",
     "Seen Now",
     "Under A Minute",
     "Minute Ago",
@@ -57,7 +57,20 @@ const char* const kWindowCaptionKeys[] = {
     "Looking Up",
     "Name Not Resolved",
 };
-const std::size_t kWindowCaptionKeyCount = std::size(kWindowCaptionKeys);
+} // namespace
+
+const std::vector<const char*>& WindowCaptionKeys()
+{
+    static const std::vector<const char*> keys = []
+    {
+        std::vector<const char*> all;
+        for (const DeviceColumn& column : kDeviceColumns)
+            all.push_back(column.captionKey);
+        all.insert(all.end(), std::begin(kControlCaptionKeys), std::end(kControlCaptionKeys));
+        return all;
+    }();
+    return keys;
+}
 
 std::optional<FontNode> Captions::Entry(const QString& key) const
 {
@@ -79,7 +92,7 @@ std::optional<QFont> Captions::Font(const char* key) const
 std::size_t Captions::KeysFound() const
 {
     std::size_t found = 0;
-    for (const char* key : kWindowCaptionKeys)
+    for (const char* key : WindowCaptionKeys())
         found += Entry(QString::fromLatin1(key)) ? 1 : 0;
     return found;
 }
@@ -115,5 +128,5 @@ QString IncompleteLanguageFileText(const Captions& captions)
         captions.Text("Language File Incomplete",
                       "The language file lacks captions: it has %1 of the %2 that the window shows. The "
                       "missing ones are shown in English or left as they are.");
-    return Filled(text, {QString::number(captions.KeysFound()), QString::number(kWindowCaptionKeyCount)});
+    return Filled(text, {QString::number(captions.KeysFound()), QString::number(WindowCaptionKeys().size())});
 }

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <functional>
 #include <optional>
+#include <vector>
 
 class ParseOperation;
 
@@ -34,9 +35,9 @@ private:
     const ParseOperation* m_parse;
 };
 
-// Every key the window asks the language file for.
-extern const char* const kWindowCaptionKeys[];
-extern const std::size_t kWindowCaptionKeyCount;
+// Every key the window asks the language file for: the table's columns'
+// captions, then those of its other controls and texts.
+const std::vector<const char*>& WindowCaptionKeys();
 
 // The entry's text and font through the two setters; nothing without an entry.
 void ApplyCaption(const std::optional<FontNode>& entry, const std::function<void(const QString&)>& setText,

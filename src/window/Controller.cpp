@@ -564,7 +564,7 @@ void Controller::ReflashLanguage()
     {
         const int logical = header->logicalIndex(visual);
         ApplyCaption(
-            captions.Entry(QString::fromLatin1(kColumnCaptionKeys[visual])),
+            captions.Entry(QString::fromLatin1(kDeviceColumns[visual].captionKey)),
             [this, logical](const QString& text) { rowModel->setHeaderData(logical, Qt::Horizontal, text); },
             [this, logical](const QFont& font)
             { rowModel->setHeaderData(logical, Qt::Horizontal, font, Qt::FontRole); });

@@ -16,13 +16,19 @@ const QString kRowVendor = QStringLiteral("Vendor");
 const QString kRowId = QStringLiteral("Id");
 const QString kRowMac = QStringLiteral("Mac");
 
-const char* const kColumnCaptionKeys[kColumnCount] = {"List1", "List2", "List3", "Last Seen"};
+const std::vector<DeviceColumn> kDeviceColumns = {
+    {&kRowHomeHost, "List1", QT_TRANSLATE_NOOP("DeviceRowModel", "Host Name"), &deviceinfo::host,
+     &nasknown::KnownDevice::host},
+    {&kRowIP, "List2", QT_TRANSLATE_NOOP("DeviceRowModel", "IP Address"), &deviceinfo::ip,
+     &nasknown::KnownDevice::address},
+    {&kRowDeviceType, "List3", QT_TRANSLATE_NOOP("DeviceRowModel", "Product"), &deviceinfo::product,
+     &nasknown::KnownDevice::product},
+    {&kRowLastSeen, "Last Seen", QT_TRANSLATE_NOOP("DeviceRowModel", "Last seen"), nullptr, nullptr},
+};
+const int kColumnCount = static_cast<int>(kDeviceColumns.size());
 
 namespace
 {
-// The row keys in column order.
-const QString* const kColumnKeys[kColumnCount] = {&kRowHomeHost, &kRowIP, &kRowDeviceType, &kRowLastSeen};
-
 QString FieldText(const char (&field)[kDeviceFieldSize])
 {
     return QString::fromUtf8(field, static_cast<qsizetype>(strnlen(field, kDeviceFieldSize)));
@@ -37,9 +43,11 @@ bool IsNotAnsweringRow(const DeviceRow& row)
 DeviceRow RowFromDevice(const deviceinfo& info, const QString& now)
 {
     DeviceRow row;
-    row.insert(kRowHomeHost, FieldText(info.host));
-    row.insert(kRowIP, FieldText(info.ip));
-    row.insert(kRowDeviceType, FieldText(info.product));
+    for (const DeviceColumn& column : kDeviceColumns)
+    {
+        if (column.recordText != nullptr)
+            row.insert(*column.key, FieldText(info.*column.recordText));
+    }
     row.insert(kRowLastSeen, now);
     return row;
 }
@@ -55,9 +63,8 @@ QList<DeviceRow> RowsFromDevices(const std::vector<deviceinfo>& devices, const Q
 
 DeviceRowModel::DeviceRowModel(QObject* parent) : QAbstractTableModel(parent)
 {
-    const QString english[kColumnCount] = {tr("Host Name"), tr("IP Address"), tr("Product"), tr("Last seen")};
-    for (int column = 0; column < kColumnCount; ++column)
-        m_headers[column].insert(Qt::DisplayRole, english[column]);
+    for (const DeviceColumn& column : kDeviceColumns)
+        m_headers.emplace_back().insert(Qt::DisplayRole, tr(column.english));
 }
 
 void DeviceRowModel::setRows(const QList<DeviceRow>& rows)
@@ -85,7 +92,7 @@ QVariant DeviceRowModel::data(const QModelIndex& index, int role) const
     switch (role)
     {
     case Qt::DisplayRole:
-        return row.value(*kColumnKeys[index.column()]);
+        return row.value(*kDeviceColumns[index.column()].key);
     case Qt::ForegroundRole:
         if (IsNotAnsweringRow(row))
             return QGuiApplication::palette().brush(QPalette::Disabled, QPalette::Text);

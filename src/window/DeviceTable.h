@@ -9,9 +9,11 @@
 #include <QString>
 #include <QVariant>
 
+#include <string>
 #include <vector>
 
-struct deviceinfo;
+#include "KnownDevices.h"
+#include "SearchDeviceInfo.h"
 
 // One table row: "HomeHost", "IP", "DeviceType" and "LastSeen" of one device;
 // a known device that did not answer this search also carries "Known" ("1"),
@@ -29,17 +31,29 @@ extern const QString kRowMac;
 // Whether the row is a known device that did not answer.
 bool IsNotAnsweringRow(const DeviceRow& row);
 
-// The table's columns: host name, address, product, last seen.
-constexpr int kColumnCount = 4;
-// The language keys of the columns' captions, in column order.
-extern const char* const kColumnCaptionKeys[kColumnCount];
+// A column of the table: the row's key it shows, the language key of its
+// caption and the English caption, and the text it shows of an answering
+// device's record and of a known device. A column without them is filled by
+// whoever builds the row (Last seen: "now", or how long ago).
+struct DeviceColumn
+{
+    const QString* key;
+    const char* captionKey;
+    const char* english;
+    char (deviceinfo::*recordText)[kDeviceFieldSize];
+    std::string nasknown::KnownDevice::*knownText;
+};
+
+// The table's columns in order: host name, address, product, last seen.
+extern const std::vector<DeviceColumn> kDeviceColumns;
+extern const int kColumnCount;
 
 // An answering device's row; its last seen text is `now`.
 DeviceRow RowFromDevice(const deviceinfo& info, const QString& now = QString());
 QList<DeviceRow> RowsFromDevices(const std::vector<deviceinfo>& devices, const QString& now = QString());
 
-// The table's model: the rows themselves, read-only, one column per key of
-// kColumnKeys; a row of a device that did not answer is drawn as disabled
+// The table's model: the rows themselves, read-only, one column per entry of
+// kDeviceColumns; a row of a device that did not answer is drawn as disabled
 // text is, but stays selectable (its menu wakes or forgets it). It holds no
 // copy of its own per cell: a list of a thousand known devices costs the
 // rows and nothing more.
@@ -63,7 +77,7 @@ public:
 
 private:
     QList<DeviceRow> m_rows;
-    QMap<int, QVariant> m_headers[kColumnCount]; // by role
+    std::vector<QMap<int, QVariant>> m_headers; // by column, then by role
 };
 
 #endif

@@ -101,9 +101,11 @@ QList<DeviceRow> NotAnsweringRows(const std::vector<nasknown::KnownDevice>& know
     {
         const nasknown::KnownDevice& device = *entry;
         DeviceRow row;
-        row.insert(kRowHomeHost, Utf8(device.host));
-        row.insert(kRowIP, Utf8(device.address));
-        row.insert(kRowDeviceType, Utf8(device.product));
+        for (const DeviceColumn& column : kDeviceColumns)
+        {
+            if (column.knownText != nullptr)
+                row.insert(*column.key, Utf8(device.*column.knownText));
+        }
         row.insert(kRowLastSeen, LastSeenText(captions, device.lastSeen, now));
         row.insert(kRowKnown, QStringLiteral("1"));
         row.insert(kRowVendor, Utf8(device.vendor));

@@ -132,9 +132,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size > 1)
         std::memcpy(static_cast<void*>(&list[2]), RecordFrom(data + 1, size - 1).id, 7 * kDeviceFieldSize);
     jsoncheck::Value array;
-    if (!jsoncheck::Parse(nasscan::ListToJson(list), array, &error))
+    const std::string printed = nasscan::PrintedList(nasscan::Format::Json, list);
+    FUZZ_CHECK(!printed.empty() && printed.back() == '\n', "the JSON list is one line");
+    if (!jsoncheck::Parse(printed.substr(0, printed.size() - 1), array, &error))
     {
-        std::fprintf(stderr, "ListToJson gave invalid JSON: %s\n", error.c_str());
+        std::fprintf(stderr, "the JSON list is invalid JSON: %s\n", error.c_str());
         std::abort();
     }
     FUZZ_CHECK(array.kind == jsoncheck::Value::Array && array.items.size() == list.size(),
@@ -142,7 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < list.size(); ++i)
         CheckRecordObject(array.items[i], list[i], false, 0);
 
-    std::string table = nasscan::ListToTable(list);
+    std::string table = nasscan::PrintedList(nasscan::Format::Table, list);
     CheckTerminalText(table, true);
     std::size_t lines = 0;
     for (char c : table)

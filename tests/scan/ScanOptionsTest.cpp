@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <set>
+#include <sstream>
 
 #include "DeviceRecord.h"
 #include "HostAddress.h"
@@ -24,7 +26,7 @@ TEST(ScanOptionsTest, FlagsAndValuesInBothForms)
     auto r = Parse({"--verbose", "--raw", "--no-multi", "--seconds", "3600", "--log-dir", "/var/tmp/x"});
     ASSERT_EQ(r.status, ParseStatus::Run) << r.error;
     EXPECT_TRUE(r.options.verbose);
-    EXPECT_TRUE(r.options.raw);
+    EXPECT_EQ(r.options.format, nasscan::Format::Raw);
     EXPECT_FALSE(r.options.multiIP);
     EXPECT_EQ(r.options.seconds, 3600);
     EXPECT_EQ(r.options.logDir, "/var/tmp/x/"); // the final slash is added
@@ -37,7 +39,7 @@ TEST(ScanOptionsTest, FlagsAndValuesInBothForms)
     r = Parse({"--watch", "--json"});
     ASSERT_EQ(r.status, ParseStatus::Run) << r.error;
     EXPECT_TRUE(r.options.watch);
-    EXPECT_TRUE(r.options.json);
+    EXPECT_EQ(r.options.format, nasscan::Format::Json);
 
     EXPECT_EQ(Parse({"--seconds", "007"}).options.seconds, 7);
 
@@ -78,6 +80,8 @@ TEST(ScanOptionsTest, BadArgumentsGiveAnErrorWithAReason)
         {{"-x"}, "unknown option"},
         {{"eth0"}, "unexpected argument 'eth0'"},
         {{"--json=yes"}, "takes no value"},
+        {{"-"}, "unknown option '-'"},
+        {{"--seconds="}, "invalid --seconds ''"},
         {{"--watch", "--seconds", "5"}, "--watch"},
         // Contradictory: --json would be silently ignored.
         {{"--raw", "--json"}, "--raw cannot be combined with --json"},
@@ -115,6 +119,30 @@ TEST(ScanOptionsTest, HelpAndVersionStopParsing)
                                "--verbose", "--version", "--interface", "--exclude-interface", "--address",
                                "--known", "--wake", "--forget", "--no-remember"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
+    // A name of up to 14 columns has its help beside it, a longer one above
+    // it; the help's further lines are indented as far.
+    for (const char* lines :
+         {"\n  --wake ID|MAC   send the Wake-on-LAN packet",
+          "\n  --address ADDRESS\n                  also search this device",
+          "\n                  --seconds run out (default 180);\n", "\n  -h, --help      show this help\n"})
+        EXPECT_NE(usage.find(lines), std::string::npos) << lines;
+    // The usage is written from the table the parse reads: each option it
+    // lists is read, and listed once, and no line is wider than a terminal.
+    std::set<std::string> listed;
+    std::istringstream lines(usage);
+    for (std::string line; std::getline(lines, line);)
+    {
+        EXPECT_LE(nasscan::DisplayWidth(line), 80u) << line;
+        std::istringstream words(line.rfind("  -", 0) == 0 ? line.substr(0, line.find("   ")) : "");
+        for (std::string name; words >> name && name[0] == '-';)
+        {
+            if (name.back() == ',')
+                name.pop_back();
+            EXPECT_TRUE(listed.insert(name).second) << name << " is listed twice";
+            const auto r = Parse({name.c_str(), "1"});
+            EXPECT_EQ(r.error.find("unknown option"), std::string::npos) << r.error;
+        }
+    }
 }
 
 int NoReport(void*, int)

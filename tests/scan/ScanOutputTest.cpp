@@ -8,12 +8,10 @@
 #include "ScanOutput.h"
 #include "TerminalText.h"
 
+using nasfinder::TerminalText;
 using nasscan::DisplayWidth;
 using nasscan::JsonEscape;
-using nasscan::ListToJson;
-using nasscan::ListToTable;
 using nasscan::RecordToJson;
-using nasfinder::TerminalText;
 using testsupport::MakeRecord;
 
 namespace
@@ -23,6 +21,16 @@ const std::string kFFFD = "\xEF\xBF\xBD";
 std::string Json(const std::string& bytes)
 {
     return JsonEscape(bytes.data(), bytes.size());
+}
+
+std::string ListToJson(const std::vector<deviceinfo>& list)
+{
+    return nasscan::PrintedList(nasscan::Format::Json, list);
+}
+
+std::string ListToTable(const std::vector<deviceinfo>& list)
+{
+    return nasscan::PrintedList(nasscan::Format::Table, list);
 }
 
 TEST(JsonEscapeTest, EscapesQuotesBackslashesAndControlCharacters)
@@ -192,10 +200,10 @@ TEST(RecordToJsonTest, FieldWithoutTerminatorIsReadAsItsThirtyTwoBytes)
 
 TEST(ListToJsonTest, KeepsListOrder)
 {
-    EXPECT_EQ(ListToJson({}), "[]");
+    EXPECT_EQ(ListToJson({}), "[]\n");
     const auto json = ListToJson({MakeRecord().Id("1").Ip("a"), MakeRecord().Id("2").Ip("b")});
     EXPECT_EQ(json.front(), '[');
-    EXPECT_EQ(json.back(), ']');
+    EXPECT_EQ(json.substr(json.size() - 2), "]\n");
     EXPECT_LT(json.find("\"id\":\"1\""), json.find("\"id\":\"2\""));
     EXPECT_NE(json.find("},{"), std::string::npos);
 }
@@ -227,3 +235,46 @@ TEST(ListToTableTest, HostileTextCannotBreakTheTable)
     EXPECT_NE(table.find("a" + kFFFD + "b" + kFFFD + "[2J"), std::string::npos);
 }
 } // namespace
+
+// The known devices in every format: the table's columns and the JSON keys in
+// their order, an unknown MAC as "-" in the table, the state as a word there
+// and a boolean in JSON; the raw reports print no list.
+TEST(PrintedKnownTest, EachFormatHasItsColumnsOrKeys)
+{
+    nasknown::KnownDevice a;
+    a.vendor = "TAVIK";
+    a.id = "DEV0";
+    a.host = "nas-one";
+    a.address = "198.18.1.1";
+    a.product = "P\"1";
+    a.mac = "02:00:5e:10:00:01";
+    a.interfaceName = "eth0";
+    a.firstSeen = 1700000000;
+    a.lastSeen = 1700003600;
+    nasknown::KnownDevice b;
+    b.vendor = "ESKAL";
+    b.id = "DEV22";
+    b.address = "198.18.1.200";
+    b.lastSeen = 86400;
+    const std::vector<nasscan::KnownRow> rows = {{a, true}, {b, false}};
+    const struct
+    {
+        nasscan::Format format;
+        std::string printed;
+    } cases[] = {
+        {nasscan::Format::Table,
+         "HOST     IP            PRODUCT  VENDOR  ID     MAC                LAST SEEN             STATE\n"
+         "nas-one  198.18.1.1    P\"1      TAVIK   DEV0   02:00:5e:10:00:01  2023-11-14T23:13:20Z  answering\n"
+         "         198.18.1.200           ESKAL   DEV22  -                  1970-01-02T00:00:00Z  not answering\n"},
+        {nasscan::Format::Json,
+         "[{\"id\":\"DEV0\",\"ip\":\"198.18.1.1\",\"host\":\"nas-one\",\"product\":\"P\\\"1\",\"vendor\":\"TAVIK\","
+         "\"mac\":\"02:00:5e:10:00:01\",\"interface\":\"eth0\",\"first_seen\":\"2023-11-14T22:13:20Z\","
+         "\"last_seen\":\"2023-11-14T23:13:20Z\",\"answering\":true},"
+         "{\"id\":\"DEV22\",\"ip\":\"198.18.1.200\",\"host\":\"\",\"product\":\"\",\"vendor\":\"ESKAL\",\"mac\":\"\","
+         "\"interface\":\"\",\"first_seen\":\"1970-01-01T00:00:00Z\",\"last_seen\":\"1970-01-02T00:00:00Z\","
+         "\"answering\":false}]\n"},
+        {nasscan::Format::Raw, ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(nasscan::PrintedKnown(c.format, rows), c.printed);
+}

@@ -86,7 +86,7 @@ TEST(LocalAddress, ChosenInterfacesAreSearchedOnlyWhenUsable)
         EXPECT_EQ(names, c.searched) << ::testing::PrintToString(c.choice.include) << " minus "
                                      << ::testing::PrintToString(c.choice.exclude);
     }
-    EXPECT_EQ(UnknownInterfaceError(all, {"eth1", "198.18.0.1"}), "");
+    EXPECT_EQ(UnknownInterfaceError(all, {"eth1", "198.18.0.1"}), std::nullopt);
     EXPECT_EQ(UnknownInterfaceError(all, {"eth1", "eth9"}),
               "unknown interface 'eth9'; the interfaces here are: br0, eth0, eth1, lo, tun0, wlan0");
 
@@ -95,15 +95,15 @@ TEST(LocalAddress, ChosenInterfacesAreSearchedOnlyWhenUsable)
     const struct
     {
         InterfaceChoice choice;
-        std::string error;
+        std::optional<std::string> error;
     } contradictions[] = {
         {{{"eth0"}, {"eth0"}},
          "interface eth0 is both chosen (--interface eth0) and excluded (--exclude-interface eth0)"},
         {{{"eth0", "198.19.0.2"}, {"198.19.0.1"}},
          "interface eth1 is both chosen (--interface 198.19.0.2) and excluded (--exclude-interface "
          "198.19.0.1)"},
-        {{{"eth0"}, {"eth1"}}, ""},
-        {{{}, {"eth0"}}, ""},
+        {{{"eth0"}, {"eth1"}}, std::nullopt},
+        {{{}, {"eth0"}}, std::nullopt},
     };
     for (const auto& row : contradictions)
         EXPECT_EQ(ContradictoryInterfaceError(all, row.choice), row.error);

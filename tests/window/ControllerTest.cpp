@@ -984,7 +984,11 @@ TEST(WindowEntry, ArgumentsAreAnsweredWithoutStartingTheWindow)
     const std::string runSh = runFolder.filePath("run.sh").toStdString();
     ASSERT_TRUE(QFile::copy(QStringLiteral(RUN_SH), QString::fromStdString(runSh)));
 
-    const std::string usage = "Usage: nasfinder [OPTIONS]\n";
+    const std::string usage = "Usage: nasfinder [OPTIONS]\n"
+                              "Find the storage devices on the local network and list them in a window.\n"
+                              "\n"
+                              "  --interface NAME|ADDRESS\n"
+                              "                  search only on this interface, given by name (eth0) or\n";
     const std::string version = "nasfinder " NASFINDER_VERSION "\n";
     const auto noSession = [](const std::string& why)
     {
@@ -1010,6 +1014,14 @@ TEST(WindowEntry, ArgumentsAreAnsweredWithoutStartingTheWindow)
          "",
          "nasfinder: unknown option '-x'; try 'nasfinder --help'\n"},
         {{"search"}, 2, "", "nasfinder: unexpected argument 'search'; try 'nasfinder --help'\n"},
+        // Read as Qt reads its own options: a value is the next argument,
+        // whatever it looks like, and only an option with a value takes "=".
+        {{"-"}, 2, "", "nasfinder: unexpected argument '-'; try 'nasfinder --help'\n"},
+        {{"--version=1"}, 2, "", "nasfinder: unknown option '--version=1'; try 'nasfinder --help'\n"},
+        {{"--interface", "--version"},
+         2,
+         "",
+         "nasfinder: unknown interface '--version'; the interfaces here are: lo; try 'nasfinder --help'\n"},
         // The interfaces to search: checked against the ones there are (only lo
         // in the empty namespace) before anything starts.
         {{"--interface", "nosuch0"},

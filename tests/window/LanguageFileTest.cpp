@@ -212,9 +212,8 @@ TEST(LanguageChoice, ShippedFilesAreComplete)
         // shapes, or as boxes.
         ASSERT_TRUE(QFontDatabase::hasFamily(*family)) << family->toStdString() << " is not installed";
         const QRawFont font = QRawFont::fromFont(QFont(*family));
-        for (std::size_t k = 0; k < kWindowCaptionKeyCount; ++k)
+        for (const char* key : WindowCaptionKeys())
         {
-            const char* key = kWindowCaptionKeys[k];
             const auto it = result.table.find(key);
             ASSERT_NE(it, result.table.end()) << key;
             const QString text = it->second.String.value_or("");
@@ -464,7 +463,7 @@ TEST_F(CaptionTest, FourEntriesShowTheAlertAndStillApply)
     EXPECT_EQ(alerts[0]->text(),
               QString("The language file lacks captions: it has 4 of the %1 that the window "
                       "shows. The missing ones are shown in English or left as they are.")
-                  .arg(kWindowCaptionKeyCount));
+                  .arg(WindowCaptionKeys().size()));
     ASSERT_EQ(alerts[0]->buttons().size(), 1);
     EXPECT_EQ(alerts[0]->buttons()[0]->text(), "OK");
     EXPECT_FALSE(alerts[0]->isModal());
@@ -476,7 +475,7 @@ TEST_F(CaptionTest, FourEntriesShowTheAlertAndStillApply)
     CloseAlerts();
     Load(Document(Node("List1", "H") + Node("Log In", "L") + Node("Language File Incomplete", "%1/%2 ?")));
     ASSERT_FALSE(OpenAlerts().isEmpty());
-    EXPECT_EQ(OpenAlerts().last()->text(), QString("3/%1 ?").arg(kWindowCaptionKeyCount));
+    EXPECT_EQ(OpenAlerts().last()->text(), QString("3/%1 ?").arg(WindowCaptionKeys().size()));
     // Entries that are missing leave the layout's captions.
     EXPECT_EQ(c->storagebutton->text(), "My storage");
     EXPECT_EQ(Header(1), "IP Address");
