@@ -31,6 +31,17 @@ constexpr std::array<std::chrono::milliseconds, 5> kSearchSendTimes{
     std::chrono::milliseconds(0), std::chrono::milliseconds(500), std::chrono::milliseconds(1500),
     std::chrono::milliseconds(3000), std::chrono::milliseconds(5000)};
 
+// The watch's round: a search with its repeats, then an ageing step of the
+// list at its end, again and again; a device that answers none of a round's
+// sends leaves the list at that step. A wake searches again at this rhythm.
+constexpr int kWatchSeconds = 10;
+
+static_assert(kSearchSendTimes.front().count() == 0, "the first send of a search goes out at once");
+static_assert(kSearchSendTimes.back() < std::chrono::seconds(kWatchSeconds),
+              "every send of a round goes out before the round's ageing step");
+static_assert(kSearchSendTimes.back() < std::chrono::seconds(kSearchSeconds),
+              "every send of a search goes out before its countdown ends");
+
 // Steps through the sends of one search. Not thread-safe: one owner, the
 // thread that sends.
 class SearchSchedule
