@@ -2,15 +2,13 @@
 // device or the answer on its way back, and a device whose one chance is lost
 // is missing from the list: both programs therefore send each search several
 // times within its first seconds, the first at once. The library sends once
-// per call; the repeats are the programs' own, driven by each from the thread
-// that owns the library's entry points.
+// per call; the repeats are the programs' own, and SearchDriver says when each
+// falls due.
 #ifndef NASFINDER_SEARCHSCHEDULE_H
 #define NASFINDER_SEARCHSCHEDULE_H
 
 #include <array>
 #include <chrono>
-#include <cstddef>
-#include <optional>
 
 namespace nasfinder
 {
@@ -41,26 +39,6 @@ static_assert(kSearchSendTimes.back() < std::chrono::seconds(kWatchSeconds),
               "every send of a round goes out before the round's ageing step");
 static_assert(kSearchSendTimes.back() < std::chrono::seconds(kSearchSeconds),
               "every send of a search goes out before its countdown ends");
-
-// Steps through the sends of one search. Not thread-safe: one owner, the
-// thread that sends.
-class SearchSchedule
-{
-public:
-    // A new search: the next send is the first one, due at once.
-    void Restart() { m_sent = 0; }
-
-    // The time from the search's start at which the next send is due; nullopt
-    // once every send of the search has been made.
-    std::optional<std::chrono::milliseconds> NextSendAt() const;
-
-    // Counts the next send as made. Returns the pause from it to the following
-    // one, or nullopt when it was the last.
-    std::optional<std::chrono::milliseconds> Sent();
-
-private:
-    std::size_t m_sent = kSearchSendTimes.size();
-};
 } // namespace nasfinder
 
 #endif

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "SearchDeviceOpt.h"
-#include "SearchSchedule.h"
+#include "SearchDriver.h"
 
 namespace
 {
@@ -18,9 +18,6 @@ const char* const kAcceptedVendors[] = {"TAVIK", "VORAN5", "ESKAL", "MIRDO", "TE
 
 constexpr std::int64_t kLifeStep = 10;
 constexpr std::int64_t kLifeMinimum = 46;
-constexpr int kRefreshSeconds = 10;
-static_assert(nasfinder::kSearchSendTimes.back() < std::chrono::seconds(kRefreshSeconds),
-              "every send of a search goes out before the cycle's ageing step");
 
 // Null stands for standard output: `stdout` is not a constant, so it cannot be
 // the static initialiser, and reading it at each print also follows a freopen.
@@ -170,21 +167,19 @@ void CDeviceSearchInterface::RefreshDeviceList()
 void* CDeviceSearchInterface::RefreshDeviceList(void* /*pParam*/)
 {
     CDeviceSearchInterface* self = GetInstance();
-    nasfinder::SearchSchedule schedule;
+    nasfinder::SearchDriver watch = nasfinder::SearchDriver::Watch();
+    const auto start = std::chrono::steady_clock::now();
     for (;;)
     {
-        // Every search with its repeats, all within the cycle, then the ageing
-        // step at its end: a device keeps its entry while it answers any send.
-        const auto start = std::chrono::steady_clock::now();
-        schedule.Restart();
-        while (const auto at = schedule.NextSendAt())
-        {
-            std::this_thread::sleep_until(start + *at);
+        // Every search with its repeats within a round, then the ageing step
+        // at its end: a device keeps its entry while it answers any send.
+        const auto now = std::chrono::steady_clock::now() - start;
+        const nasfinder::SearchStep step = watch.Take(now);
+        if (step.roundEnded)
+            self->RefreshDeviceList();
+        if (step.send)
             self->SendSearchDeviceCommand(nullptr);
-            schedule.Sent();
-        }
-        std::this_thread::sleep_until(start + std::chrono::seconds(kRefreshSeconds));
-        self->RefreshDeviceList();
+        std::this_thread::sleep_until(start + watch.NextAt(now));
     }
 }
 

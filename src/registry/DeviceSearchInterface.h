@@ -34,8 +34,9 @@ public:
     void GetDeviceList(std::vector<deviceinfo>& vDeviceList);
     void ClearDeviceList();
 
-    // One ageing step, and the refresh loop (a search every 10 seconds followed by
-    // an ageing step) as a thread body that never returns.
+    // One ageing step, and the refresh loop (the watch's rounds, as
+    // SearchDriver times them: a search with its repeats, then an ageing step)
+    // as a thread body that never returns.
     void RefreshDeviceList();
     static void* RefreshDeviceList(void* pParam);
 

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -29,7 +30,7 @@
 #include "ScanOptions.h"
 #include "ScanOutput.h"
 #include "SearchPorts.h"
-#include "SearchSchedule.h"
+#include "SearchDriver.h"
 #include "TerminalText.h"
 #include "SearchLog.h"
 
@@ -177,41 +178,45 @@ bool WaitForSignal(std::chrono::milliseconds timeout)
     return g_signalled.wait_for(lock, timeout, [] { return g_signal != 0; });
 }
 
-// The scan's wait, with a countdown on standard error when that is a terminal,
-// and the search with its repeats, sent from this thread as they fall due.
-void SearchAndWait(CDeviceSearchInterface& registry, int seconds)
+// How often a wake looks for the device's answer.
+constexpr std::chrono::milliseconds kWakeLookEvery{500};
+
+// The scan's wait: drives the search from this thread, which owns the
+// library's entry points here, until the search is over or an ending signal
+// comes. Each send goes out as it falls due, the list takes its ageing step at
+// a round's end, the countdown goes to standard error when asked for and that
+// is a terminal, and `look`, when given, runs every kWakeLookEvery.
+void SearchAndWait(CDeviceSearchInterface& registry, nasfinder::SearchDriver driver, bool countdown,
+                   const std::function<void()>& look = nullptr)
 {
     using namespace std::chrono;
-    const bool countdown = isatty(STDERR_FILENO) == 1;
+    countdown = countdown && isatty(STDERR_FILENO) == 1;
     const auto start = steady_clock::now();
-    const auto deadline = start + std::chrono::seconds(seconds);
-    nasfinder::SearchSchedule schedule;
-    schedule.Restart();
     for (;;)
     {
-        auto now = steady_clock::now();
-        // A send due before the wait ends goes out; one due after it is dropped.
-        if (const auto at = schedule.NextSendAt(); at && start + *at <= now && start + *at < deadline)
+        const auto now = steady_clock::now() - start;
+        const nasfinder::SearchStep step = driver.Take(now);
+        if (step.roundEnded)
+            registry.RefreshDeviceList();
+        if (step.send)
         {
             registry.SendSearchDeviceCommand(nullptr);
-            schedule.Sent();
-            now = steady_clock::now();
+            continue;
         }
-        const auto left = duration_cast<milliseconds>(deadline - now);
-        if (left.count() <= 0)
+        if (step.over)
             break;
         if (countdown)
         {
-            std::fprintf(stderr, "\rSearching... %lld s ",
-                         static_cast<long long>((left.count() + 999) / 1000));
+            std::fprintf(stderr, "\rSearching... %d s ", driver.SecondsLeft(now));
             std::fflush(stderr);
         }
-        // Wake on the next whole second so the countdown steps evenly, or at
-        // the next send when that comes first.
-        milliseconds step = left.count() % 1000 == 0 ? milliseconds(1000) : milliseconds(left.count() % 1000);
-        if (const auto at = schedule.NextSendAt())
-            step = std::min(step, std::max(milliseconds(0), duration_cast<milliseconds>(start + *at - now)));
-        if (WaitForSignal(step))
+        if (look)
+            look();
+        // Woken when the countdown steps, at the next send, or to look again.
+        milliseconds wait = std::max(milliseconds(0), ceil<milliseconds>(driver.NextAt(now) - now));
+        if (look)
+            wait = std::min(wait, kWakeLookEvery);
+        if (WaitForSignal(wait))
             break;
     }
     if (countdown)
@@ -242,8 +247,8 @@ std::string LocalTimeLine()
     return std::string(text) + "\n";
 }
 
-// The refresh loop sends every search (the first one at once, then every 10
-// seconds) and ages the list; it owns the library's entry points from here
+// The refresh loop sends every search (the first one at once, then one each
+// watch round) and ages the list; it owns the library's entry points from here
 // on, which must never run on two threads at once.
 void StartRefreshThread()
 {
@@ -314,7 +319,7 @@ std::vector<nasknown::KnownDevice> Remember(const nasscan::ScanOptions& opts,
 [[noreturn]] void RunScan(const nasscan::ScanOptions& opts)
 {
     CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
-    SearchAndWait(*registry, opts.seconds);
+    SearchAndWait(*registry, nasfinder::SearchDriver::Search(std::chrono::seconds(opts.seconds)), true);
     registry->DeviceSearchDllExit();
 
     std::vector<deviceinfo> list;
@@ -363,13 +368,12 @@ std::vector<nasknown::KnownDevice> Remember(const nasscan::ScanOptions& opts,
                  kProgram, nasknown::MacText(plan.mac).c_str(),
                  nasfinder::TerminalText(name.data(), name.size()).c_str(), opts.seconds);
 
+    // The usual search again every watch round, sent from this thread, until
+    // the device answers or the time runs out.
     CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
-    StartRefreshThread();
-
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(opts.seconds);
     std::vector<deviceinfo> seen;
     std::vector<deviceinfo> snapshot;
-    while (std::chrono::steady_clock::now() < deadline)
+    const auto lookForTheDevice = [&]
     {
         registry->GetDeviceList(snapshot);
         if (nasscan::FoldSnapshot(seen, snapshot) && !seen.empty())
@@ -399,11 +403,9 @@ std::vector<nasknown::KnownDevice> Remember(const nasscan::ScanOptions& opts,
                 Finish(0);
             }
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (WaitForSignal(std::min(left, std::chrono::milliseconds(500))))
-            break;
-    }
+    };
+    SearchAndWait(*registry, nasfinder::SearchDriver::Watch(std::chrono::seconds(opts.seconds)), false,
+                  lookForTheDevice);
     auto lock = CloseOutput();
     std::fprintf(stderr, "%s: %s did not answer within %d s\n", kProgram,
                  nasfinder::TerminalText(name.data(), name.size()).c_str(), opts.seconds);

@@ -47,8 +47,7 @@
 
 namespace
 {
-// A search follows the registry for this many one-second ticks, counting down to 0.
-constexpr qint32 kCountdownTicks = nasfinder::kSearchSeconds;
+// A search follows the registry at each one-second tick of its countdown.
 constexpr int kTickMilliseconds = 1000;
 // The row menu's entries; the English text is the key itself.
 const char kOpenWebPageKey[] = "Open Web Page";
@@ -60,9 +59,8 @@ const char kForgetKey[] = "Forget";
 const char kShowNotAnsweringKey[] = "Show Not Answering";
 const char kKnownNotKeptKey[] = "Known Not Kept";
 const char kKnownNotKeptText[] = "The list of known devices cannot be kept: %1";
-// A woken device is searched for every 10 s, for up to 3 minutes: storage
-// devices take a minute or two to start.
-constexpr int kWakeSearchMilliseconds = 10000;
+// A woken device is searched for every watch round, for up to 3 minutes:
+// storage devices take a minute or two to start.
 constexpr qint64 kWakeWaitMilliseconds = 180000;
 
 std::int64_t Now()
@@ -123,7 +121,7 @@ Controller::Controller(QMainWindow* window, const Ui::MainWindow& ui, QObject* p
         return nasknown::BroadcastLinks(interfaces);
     };
     connect(showNotAnsweringBox, &QCheckBox::toggled, this, &Controller::onShowNotAnswering);
-    wakeSearchTimer.setInterval(kWakeSearchMilliseconds);
+    wakeSearchTimer.setInterval(std::chrono::seconds(nasfinder::kWatchSeconds));
     connect(&wakeSearchTimer, &QTimer::timeout, this, &Controller::startSearch);
     tableview->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(tableview, &QWidget::customContextMenuRequested, this, &Controller::onTableviewContextMenu);
@@ -202,12 +200,12 @@ void Controller::getDeviceList()
     if (waking)
         followWake(vListDevice);
 
-    if (counter < kCountdownTicks)
+    if (!searchDriver.Over(std::chrono::seconds(counter)))
     {
         ++counter;
         const QString captionText = captions().Text("Search Time", "");
-        countdownField->setText(
-            QStringLiteral("%1 %2").arg(captionText, QString::number(kCountdownTicks - counter)));
+        countdownField->setText(QStringLiteral("%1 %2").arg(
+            captionText, QString::number(searchDriver.SecondsLeft(std::chrono::seconds(counter)))));
         qInfo("vListDevice.size() = %ld", static_cast<long>(vListDevice.size()));
 
         // Rebuilt whenever what the rows show differs, not only when the
@@ -233,7 +231,7 @@ void Controller::getDeviceList()
 
 bool Controller::searchIsOver() const
 {
-    return counter >= kCountdownTicks && refreshbutton->isEnabled();
+    return searchDriver.Over(std::chrono::seconds(counter)) && refreshbutton->isEnabled();
 }
 
 QList<DeviceRow> Controller::rowsAfterSearch(const std::vector<deviceinfo>& live) const
@@ -350,18 +348,22 @@ void Controller::followWake(const std::vector<deviceinfo>& live)
 
 void Controller::sendSearch()
 {
-    if (!searchSchedule.NextSendAt())
+    // repeatTimer was armed for the next send, so its time is the search's
+    // now; the pauses between sends are the schedule's own, as a timer that
+    // fires late delays what follows rather than crowding it.
+    const std::optional<nasfinder::SearchDriver::Time> now = searchDriver.NextSendAt();
+    if (!now || !searchDriver.Take(*now).send)
         return;
     CDeviceSearchInterface::GetInstance()->SendSearchDeviceCommand(nullptr);
-    if (const std::optional<std::chrono::milliseconds> pause = searchSchedule.Sent())
-        repeatTimer.start(*pause);
+    if (const std::optional<nasfinder::SearchDriver::Time> next = searchDriver.NextSendAt())
+        repeatTimer.start(std::chrono::duration_cast<std::chrono::milliseconds>(*next - *now));
     else
         repeatTimer.stop();
 }
 
 void Controller::startSearch()
 {
-    searchSchedule.Restart();
+    searchDriver.Start();
     sendSearch();
 }
 
@@ -460,7 +462,7 @@ void Controller::onWake()
     waking = Waking{vendor, id, name, QElapsedTimer()};
     waking->since.start();
     wakeNotice.clear();
-    // The usual search, again every 10 s until the device answers.
+    // The usual search, again every watch round until the device answers.
     startSearch();
     wakeSearchTimer.start();
     showRowsAfterSearch();
@@ -593,7 +595,7 @@ void Controller::showStatusLine()
     CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
     registry->GetSearchStatus(state.search);
     state.chosenInterfaces = chosenInterfaces;
-    state.searchEndedEmpty = counter >= kCountdownTicks && refreshbutton->isEnabled() && state.rowsShown == 0;
+    state.searchEndedEmpty = searchIsOver() && state.rowsShown == 0;
     state.searchesAddresses = !searchAddresses.isEmpty();
     state.listFull = registry->RefusedForFullList() > 0;
     state.maxDevices = CDeviceSearchInterface::kMaxDevices;

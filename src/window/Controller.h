@@ -17,7 +17,7 @@
 #include "KnownStore.h"
 #include "Neighbours.h"
 #include "NetworkInterfaces.h"
-#include "SearchSchedule.h"
+#include "SearchDriver.h"
 #include "WakeOnLan.h"
 
 #include <QList>
@@ -85,7 +85,7 @@ public slots:
     void onTableviewContextMenu(const QPoint& pos);
     void onCopyAddress();
     // A device that did not answer: send its magic packet and search for it
-    // every 10 s for up to 3 minutes; or drop it from the known devices.
+    // every watch round for up to 3 minutes; or drop it from the known devices.
     void onWake();
     void onForget();
     void onShowNotAnswering(bool show);
@@ -151,7 +151,7 @@ public:
         QElapsedTimer since;
     };
     std::optional<Waking> waking;
-    // Searches again every 10 s while a device is being woken.
+    // Searches again every watch round while a device is being woken.
     QTimer wakeSearchTimer;
     // What answered the search shown: the countdown's last list, and a woken
     // device once it answers.
@@ -171,7 +171,9 @@ public:
     QTimer mytimer;
     // Single-shot: due at the next send of the running search.
     QTimer repeatTimer;
-    nasfinder::SearchSchedule searchSchedule;
+    // The running search: its sends, timed by repeatTimer, and its countdown,
+    // whose time is `counter` seconds, one per tick of mytimer.
+    nasfinder::SearchDriver searchDriver = nasfinder::SearchDriver::Search();
     qint32 counter = 0;
     // The addresses searched beyond the local network, and their dialog while open.
     QStringList searchAddresses;
@@ -192,6 +194,7 @@ private:
     void openSelectedDevice(const QString& scheme);
     void updateRowActions();
     void showStatusLine();
+    // A new search: the sends start again, the countdown does not.
     void startSearch();
     // The countdown has ended and the buttons are on.
     bool searchIsOver() const;
