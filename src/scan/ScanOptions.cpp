@@ -94,8 +94,9 @@ const nasfinder::OptionTable<Draft>& Table()
         }
         const Row rest[] = {
             Flag<Draft>("--watch",
-                        "search every 10 seconds and print the list whenever it\n"
-                        "changes, until Ctrl-C or SIGTERM (not with --seconds)",
+                        "search every " + std::to_string(nasfinder::kWatchSeconds) +
+                            " seconds and print the list whenever it\n"
+                            "changes, until Ctrl-C or SIGTERM (not with --seconds)",
                         [](Draft& opts) { opts.watch = true; }),
             Flag<Draft>("--no-multi", "do not search from every local address separately",
                         [](Draft& opts) { opts.multiIP = false; }),
