@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 #include <numeric>
+#include <string>
+#include <unordered_map>
 
 namespace nasknown
 {
@@ -35,17 +37,27 @@ KnownDevice SightingFromRecord(const deviceinfo& record, std::int64_t now)
 
 void Remember(std::vector<KnownDevice>& known, const std::vector<KnownDevice>& sightings)
 {
+    // Looked up by key: a watch over a flood of forged devices hands tens of
+    // thousands of sightings at once, and a walk of the list for each would
+    // hold the watch for seconds.
+    std::unordered_map<std::string, std::size_t> byKey;
+    byKey.reserve(known.size() + sightings.size());
+    // The vendor's length first: no two keys of different vendor and id read alike.
+    const auto key = [](const KnownDevice& d)
+    { return std::to_string(d.vendor.size()) + ':' + d.vendor + d.id; };
+    for (std::size_t i = 0; i < known.size(); ++i)
+        byKey.emplace(key(known[i]), i);
     for (const KnownDevice& seen : sightings)
     {
         if (seen.vendor.empty() || seen.id.empty())
             continue;
-        const auto entry = std::find_if(known.begin(), known.end(),
-                                        [&seen](const KnownDevice& k) { return k.SameKey(seen); });
-        if (entry == known.end())
+        const auto found = byKey.emplace(key(seen), known.size());
+        if (found.second)
         {
             known.push_back(seen);
             continue;
         }
+        KnownDevice* const entry = &known[found.first->second];
         // A broadcast reply and an SSDP reply of one device fill different
         // fields: an empty one keeps what was known.
         if (!seen.host.empty())
