@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <thread>
 
@@ -24,15 +25,20 @@ constexpr unsigned long kArpComplete = 0x2;
 // How often the table is read again while the kernel resolves.
 constexpr std::chrono::milliseconds kResolvePoll{50};
 
+// At most this many addresses are remembered as nudged; past it, those
+// nudged long enough ago are forgotten, and if that is not enough, all are.
+constexpr std::size_t kNudgeMemory = 4096;
+
+std::string IndexKey(const std::string& address, const std::string& interfaceName)
+{
+    return address + '\n' + interfaceName;
+}
+
 bool AllInTable(const std::vector<Neighbour>& table, const std::vector<std::string>& addresses)
 {
+    const NeighbourIndex index(table);
     return std::all_of(addresses.begin(), addresses.end(),
-                       [&table](const std::string& address)
-                       {
-                           return std::any_of(table.begin(), table.end(),
-                                              [&address](const Neighbour& n)
-                                              { return n.address == address; });
-                       });
+                       [&index](const std::string& address) { return index.Holds(address); });
 }
 
 void SendNudge(const std::string& address)
@@ -82,15 +88,48 @@ std::vector<Neighbour> ParseArpTable(const std::string& text)
     return table;
 }
 
-std::string MacIn(const std::vector<Neighbour>& table, const std::string& address,
-                  const std::string& interfaceName)
+NeighbourIndex::NeighbourIndex(const std::vector<Neighbour>& table)
 {
     for (const Neighbour& n : table)
     {
-        if (n.address == address && n.interfaceName == interfaceName)
-            return n.mac;
+        m_macs.emplace(IndexKey(n.address, n.interfaceName), n.mac);
+        m_addresses.insert(n.address);
     }
-    return std::string();
+}
+
+std::string NeighbourIndex::MacOf(const std::string& address, const std::string& interfaceName) const
+{
+    const auto found = m_macs.find(IndexKey(address, interfaceName));
+    return found == m_macs.end() ? std::string() : found->second;
+}
+
+bool NeighbourIndex::Holds(const std::string& address) const
+{
+    return m_addresses.count(address) != 0;
+}
+
+std::vector<std::string> NudgeLimiter::Choose(const std::vector<std::string>& missing, Clock::time_point now)
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_nudged.size() > kNudgeMemory)
+    {
+        for (auto it = m_nudged.begin(); it != m_nudged.end();)
+            it = now - it->second >= kNudgeAgainAfter ? m_nudged.erase(it) : std::next(it);
+        if (m_nudged.size() > kNudgeMemory)
+            m_nudged.clear();
+    }
+    std::vector<std::string> chosen;
+    for (const std::string& address : missing)
+    {
+        if (chosen.size() == kNudgesAtOnce)
+            break;
+        const auto last = m_nudged.find(address);
+        if (last != m_nudged.end() && now - last->second < kNudgeAgainAfter)
+            continue;
+        m_nudged[address] = now;
+        chosen.push_back(address);
+    }
+    return chosen;
 }
 
 std::vector<Link> BroadcastLinks(const std::vector<LocalInterface>& interfaces)
@@ -137,23 +176,28 @@ std::vector<Neighbour> ReadNeighbourTable()
 std::vector<Neighbour> ResolveNeighbours(const std::vector<std::string>& addresses,
                                          std::chrono::milliseconds deadline)
 {
+    static NudgeLimiter limiter;
     std::vector<Neighbour> table = ReadNeighbourTable();
     std::vector<std::string> missing;
-    for (const std::string& address : addresses)
     {
-        if (!AllInTable(table, {address}))
-            missing.push_back(address);
+        const NeighbourIndex index(table);
+        for (const std::string& address : addresses)
+        {
+            if (!index.Holds(address))
+                missing.push_back(address);
+        }
     }
-    if (missing.empty())
+    const std::vector<std::string> nudged = limiter.Choose(missing, NudgeLimiter::Clock::now());
+    if (nudged.empty())
         return table;
-    for (const std::string& address : missing)
+    for (const std::string& address : nudged)
         SendNudge(address);
     const auto until = std::chrono::steady_clock::now() + deadline;
     while (std::chrono::steady_clock::now() < until)
     {
         std::this_thread::sleep_for(kResolvePoll);
         table = ReadNeighbourTable();
-        if (AllInTable(table, missing))
+        if (AllInTable(table, nudged))
             break;
     }
     return table;
@@ -179,11 +223,11 @@ void FindLinksAndMacs(std::vector<KnownDevice>& sightings, std::chrono::millisec
     }
     if (onLink.empty())
         return;
-    const std::vector<Neighbour> table = ResolveNeighbours(onLink, resolveFor);
+    const NeighbourIndex index(ResolveNeighbours(onLink, resolveFor));
     for (KnownDevice& seen : sightings)
     {
         if (!seen.interfaceName.empty())
-            seen.mac = MacIn(table, seen.address, seen.interfaceName);
+            seen.mac = index.MacOf(seen.address, seen.interfaceName);
     }
 }
 } // namespace nasknown

@@ -9,9 +9,13 @@
 #include "NetworkInterfaces.h"
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace nasknown
@@ -27,9 +31,38 @@ struct Neighbour
 // than all zeros); the header, incomplete and malformed lines are skipped.
 std::vector<Neighbour> ParseArpTable(const std::string& text);
 
-// The MAC of `address` on `interfaceName` in the table, or empty.
-std::string MacIn(const std::vector<Neighbour>& table, const std::string& address,
-                  const std::string& interfaceName);
+// The table looked up by address: a flood of forged devices brings tens of
+// thousands of addresses to look up at once.
+class NeighbourIndex
+{
+public:
+    explicit NeighbourIndex(const std::vector<Neighbour>& table);
+    // The MAC of `address` on `interfaceName`, or empty.
+    std::string MacOf(const std::string& address, const std::string& interfaceName) const;
+    // Whether the table holds `address` on any link.
+    bool Holds(const std::string& address) const;
+
+private:
+    std::unordered_map<std::string, std::string> m_macs; // address, '\n', interface
+    std::unordered_set<std::string> m_addresses;
+};
+
+// Which of the addresses missing from the table get a nudge now: at most
+// kNudgesAtOnce, and none nudged within kNudgeAgainAfter. Without it, every
+// look at a flood of forged devices would send a datagram (and make the
+// kernel send an ARP request) to each forged address. Thread-safe.
+constexpr std::size_t kNudgesAtOnce = 64;
+constexpr std::chrono::seconds kNudgeAgainAfter{60};
+class NudgeLimiter
+{
+public:
+    using Clock = std::chrono::steady_clock;
+    std::vector<std::string> Choose(const std::vector<std::string>& missing, Clock::time_point now);
+
+private:
+    std::mutex m_mutex;
+    std::unordered_map<std::string, Clock::time_point> m_nudged; // the last nudge of each
+};
 
 // A local link that holds a device's address.
 struct Link
@@ -52,10 +85,10 @@ std::vector<Link> BroadcastLinks(const std::vector<LocalInterface>& interfaces);
 // The kernel's table now (empty when it cannot be read).
 std::vector<Neighbour> ReadNeighbourTable();
 
-// Sends one unicast datagram to each address (an SSDP search to its port
-// 1900, from an ordinary socket), which makes the kernel resolve it, and
-// waits until every one is in the table or the deadline passes. The table
-// as read last.
+// Sends one unicast datagram to each address the process's NudgeLimiter
+// lets through (an SSDP search to its port 1900, from an ordinary socket),
+// which makes the kernel resolve it, and waits until every one nudged is in
+// the table or the deadline passes. The table as read last.
 std::vector<Neighbour> ResolveNeighbours(const std::vector<std::string>& addresses,
                                          std::chrono::milliseconds deadline);
 

@@ -16,6 +16,7 @@
 #include <ctime>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -290,16 +291,20 @@ std::vector<nasknown::KnownDevice> Remember(const nasscan::ScanOptions& opts,
     bool printed = false;
     std::vector<deviceinfo> shown;
     std::vector<deviceinfo> snapshot;
+    std::optional<std::chrono::steady_clock::time_point> remembered;
+    // A look every second on the clock, however long printing and
+    // remembering a large list took.
+    auto nextLook = std::chrono::steady_clock::now();
     do
     {
+        nextLook += std::chrono::seconds(1);
         if (!nasscan::PrintsEachReport(opts.format))
         {
             registry->GetDeviceList(snapshot);
             SayOnceIfTheListIsFull(*registry);
-            if (nasscan::FoldSnapshot(shown, snapshot) || !printed)
+            const bool changed = nasscan::FoldSnapshot(shown, snapshot) || !printed;
+            if (changed)
             {
-                if (opts.remember && !shown.empty())
-                    Remember(opts, nasscan::SightingsOf(shown, Now()));
                 std::string text = nasscan::PrintedList(opts.format, shown);
                 if (nasscan::FormatOf(opts.format).datedInWatch)
                     text = LocalTimeLine() + text + '\n';
@@ -307,8 +312,22 @@ std::vector<nasknown::KnownDevice> Remember(const nasscan::ScanOptions& opts,
                     Finish(1);
                 printed = true;
             }
+            // Remembered after the list is out, at each change and once a
+            // round besides (the devices still there were seen again). The
+            // kernel is not waited for: a MAC it learns meanwhile is kept the
+            // next time.
+            const auto now = std::chrono::steady_clock::now();
+            if (opts.remember && !shown.empty() &&
+                (changed || !remembered ||
+                 now - *remembered >= std::chrono::seconds(nasfinder::kWatchSeconds)))
+            {
+                Remember(opts, nasscan::SightingsOf(shown, Now(), std::chrono::milliseconds(0)));
+                remembered = now;
+            }
         }
-    } while (!WaitForSignal(std::chrono::milliseconds(1000)));
+    } while (!WaitForSignal(std::max(
+        std::chrono::duration_cast<std::chrono::milliseconds>(nextLook - std::chrono::steady_clock::now()),
+        std::chrono::milliseconds(0))));
 
     // The library is left running: stopping it here would call its entry points
     // beside the refresh thread. The process ends at once instead.

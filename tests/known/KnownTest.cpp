@@ -225,9 +225,31 @@ TEST(NeighboursTest, OnlyCompleteEntriesOfTheArpTableCount)
         "198.18.1.5 0x1\n";
     const std::vector<Neighbour> table = ParseArpTable(text);
     ASSERT_EQ(table.size(), 2u);
-    EXPECT_EQ(MacIn(table, "198.18.1.1", "eth0"), "02:00:5e:10:00:01");
-    EXPECT_EQ(MacIn(table, "198.18.1.3", "eth0"), ""); // learned on another link
-    EXPECT_EQ(MacIn(table, "198.18.1.3", "eth1"), "02:00:5e:10:00:03");
+    const NeighbourIndex index(table);
+    EXPECT_EQ(index.MacOf("198.18.1.1", "eth0"), "02:00:5e:10:00:01");
+    EXPECT_EQ(index.MacOf("198.18.1.3", "eth0"), ""); // learned on another link
+    EXPECT_EQ(index.MacOf("198.18.1.3", "eth1"), "02:00:5e:10:00:03");
+    EXPECT_FALSE(index.Holds("198.18.1.2"));
+}
+
+// A flood of forged devices must not turn into a datagram and an ARP request
+// to every forged address at every look.
+TEST(NeighboursTest, NudgesAreFewAtOnceAndNotRepeatedSoon)
+{
+    NudgeLimiter limiter;
+    const NudgeLimiter::Clock::time_point start{};
+    std::vector<std::string> flood;
+    for (int i = 0; i < 10000; ++i)
+        flood.push_back("198.19." + std::to_string(i / 250) + "." + std::to_string(1 + i % 250));
+    const std::vector<std::string> first = limiter.Choose(flood, start);
+    ASSERT_EQ(first.size(), kNudgesAtOnce);
+    EXPECT_EQ(first.front(), flood.front());
+    // The next look goes on with the next ones, not those just nudged.
+    const std::vector<std::string> second = limiter.Choose(flood, start + std::chrono::seconds(1));
+    ASSERT_EQ(second.size(), kNudgesAtOnce);
+    EXPECT_EQ(second.front(), flood[kNudgesAtOnce]);
+    EXPECT_TRUE(limiter.Choose({first.front()}, start + kNudgeAgainAfter - std::chrono::seconds(1)).empty());
+    EXPECT_EQ(limiter.Choose({first.front()}, start + kNudgeAgainAfter).size(), 1u);
 }
 
 TEST(NeighboursTest, TheLinkIsTheMostSpecificSubnetHoldingTheAddress)
