@@ -264,13 +264,17 @@ TEST(PrintedKnownTest, EachFormatHasItsColumnsOrKeys)
     } cases[] = {
         {nasscan::Format::Table,
          "HOST     IP            PRODUCT  VENDOR  ID     MAC                LAST SEEN             STATE\n"
-         "nas-one  198.18.1.1    P\"1      TAVIK   DEV0   02:00:5e:10:00:01  2023-11-14T23:13:20Z  answering\n"
-         "         198.18.1.200           ESKAL   DEV22  -                  1970-01-02T00:00:00Z  not answering\n"},
+         "nas-one  198.18.1.1    P\"1      TAVIK   DEV0   02:00:5e:10:00:01  2023-11-14T23:13:20Z  "
+         "answering\n"
+         "         198.18.1.200           ESKAL   DEV22  -                  1970-01-02T00:00:00Z  not "
+         "answering\n"},
         {nasscan::Format::Json,
-         "[{\"id\":\"DEV0\",\"ip\":\"198.18.1.1\",\"host\":\"nas-one\",\"product\":\"P\\\"1\",\"vendor\":\"TAVIK\","
+         "[{\"id\":\"DEV0\",\"ip\":\"198.18.1.1\",\"host\":\"nas-one\",\"product\":\"P\\\"1\",\"vendor\":"
+         "\"TAVIK\","
          "\"mac\":\"02:00:5e:10:00:01\",\"interface\":\"eth0\",\"first_seen\":\"2023-11-14T22:13:20Z\","
          "\"last_seen\":\"2023-11-14T23:13:20Z\",\"answering\":true},"
-         "{\"id\":\"DEV22\",\"ip\":\"198.18.1.200\",\"host\":\"\",\"product\":\"\",\"vendor\":\"ESKAL\",\"mac\":\"\","
+         "{\"id\":\"DEV22\",\"ip\":\"198.18.1.200\",\"host\":\"\",\"product\":\"\",\"vendor\":\"ESKAL\","
+         "\"mac\":\"\","
          "\"interface\":\"\",\"first_seen\":\"1970-01-01T00:00:00Z\",\"last_seen\":\"1970-01-02T00:00:00Z\","
          "\"answering\":false}]\n"},
         {nasscan::Format::Raw, ""},
