@@ -138,12 +138,8 @@ bool ForwardReplies(int udp)
         // stays here.
         if (CheckBroadcastReply(datagram, static_cast<std::size_t>(count)) != BroadcastReplyStatus::Accepted)
             continue;
-        HelperMessageHeader reply;
-        reply.kind = HelperMessageKind::Datagram;
-        reply.version = kHelperChannelVersion;
-        reply.address = sender;
-        reply.port = senderPort;
-        reply.ifindex = ifindex;
+        const HelperMessageHeader reply =
+            PeerHeader(HelperMessageKind::Datagram, sender, senderPort, ifindex);
         if (!Tell(reply, datagram, static_cast<std::size_t>(count)))
             return false;
     }
@@ -224,7 +220,6 @@ int main()
     const int udp = OpenBroadcastSearchSocket();
     HelperMessageHeader hello;
     hello.kind = HelperMessageKind::Hello;
-    hello.version = kHelperChannelVersion;
     hello.port = kBroadcastPort;
     hello.error = udp >= 0 ? 0 : errno;
 

@@ -34,18 +34,31 @@ enum class HelperMessageKind : std::uint8_t
     Send = 4,
 };
 
+constexpr std::uint8_t kHelperChannelVersion = 1;
+
 struct HelperMessageHeader
 {
     HelperMessageKind kind = HelperMessageKind::Hello;
-    std::uint8_t version = 0;
+    std::uint8_t version = kHelperChannelVersion;
     std::uint16_t port = 0;    // Hello: the port bound; otherwise the peer's port
     std::uint32_t address = 0; // the peer's IPv4 address
     std::uint32_t ifindex = 0; // arrival or departure interface; 0: not named
     std::int32_t error = 0;    // Hello and SendFailed: an errno, 0 for none
 };
 
-constexpr std::uint8_t kHelperChannelVersion = 1;
 constexpr std::size_t kHelperHeaderBytes = 16;
+
+// A header of this version about a peer: a send to it, or a datagram from it.
+inline HelperMessageHeader PeerHeader(HelperMessageKind kind, std::uint32_t address, std::uint16_t port,
+                                      std::uint32_t ifindex)
+{
+    HelperMessageHeader header;
+    header.kind = kind;
+    header.address = address;
+    header.port = port;
+    header.ifindex = ifindex;
+    return header;
+}
 // The largest message: a header and a datagram of the broadcast protocol.
 constexpr std::size_t kHelperMaxMessage = kHelperHeaderBytes + 148;
 

@@ -77,12 +77,7 @@ long TakeHelperMessage(const char* message, std::size_t size, void* buffer, std:
 bool SendThroughHelper(int fd, const void* data, std::size_t size, std::uint32_t address, std::uint16_t port,
                        unsigned int ifindex)
 {
-    HelperMessageHeader header;
-    header.kind = HelperMessageKind::Send;
-    header.version = kHelperChannelVersion;
-    header.address = address;
-    header.port = port;
-    header.ifindex = ifindex;
+    const HelperMessageHeader header = PeerHeader(HelperMessageKind::Send, address, port, ifindex);
     char message[kHelperMaxMessage];
     const std::size_t length = EncodeHelperMessage(header, data, size, message, sizeof(message));
     if (length == 0)

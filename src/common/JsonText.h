@@ -1,6 +1,7 @@
-// UTF-8 decoding and JSON string literals: what the scan's output and the
-// store of known devices both write, so that whatever bytes a device sent,
-// every JSON text this program writes is valid JSON in valid UTF-8.
+// UTF-8 decoding and encoding, hexadecimal digits and JSON string literals:
+// what the scan's output and the store of known devices both write and read,
+// so that whatever bytes a device sent, every JSON text this program writes
+// is valid JSON in valid UTF-8.
 #ifndef NASFINDER_JSONTEXT_H
 #define NASFINDER_JSONTEXT_H
 
@@ -17,6 +18,21 @@ inline constexpr char kUtf8Replacement[] = "\xEF\xBF\xBD";
 // or 0 when the byte there does not start one. Overlong forms, surrogates and
 // values above U+10FFFF are invalid.
 std::size_t DecodeUtf8(const unsigned char* data, std::size_t len, std::size_t i, std::uint32_t& cp);
+
+// `cp` (at most U+10FFFF, not a surrogate) in UTF-8 at the end of `out`.
+void AppendUtf8(std::string& out, std::uint32_t cp);
+
+// The value of a hexadecimal digit of either case, or -1.
+inline int HexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
 
 // C0 controls, DEL and the C1 controls.
 inline bool IsControlCharacter(std::uint32_t cp)

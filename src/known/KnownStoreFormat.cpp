@@ -214,16 +214,10 @@ private:
         unit = 0;
         for (int i = 0; i < 4; ++i)
         {
-            const char c = m_text[m_at++];
-            unit <<= 4;
-            if (c >= '0' && c <= '9')
-                unit |= static_cast<std::uint32_t>(c - '0');
-            else if (c >= 'a' && c <= 'f')
-                unit |= static_cast<std::uint32_t>(c - 'a' + 10);
-            else if (c >= 'A' && c <= 'F')
-                unit |= static_cast<std::uint32_t>(c - 'A' + 10);
-            else
+            const int digit = nasfinder::HexDigitValue(m_text[m_at++]);
+            if (digit < 0)
                 return Fail("bad \\u escape");
+            unit = (unit << 4) | static_cast<std::uint32_t>(digit);
         }
         return true;
     }
@@ -278,32 +272,8 @@ private:
                 return Fail("lone surrogate");
             cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
         }
-        AppendUtf8(out, cp);
+        nasfinder::AppendUtf8(out, cp);
         return true;
-    }
-
-    static void AppendUtf8(std::string& out, std::uint32_t cp)
-    {
-        if (cp < 0x80)
-            out += static_cast<char>(cp);
-        else if (cp < 0x800)
-        {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-        else if (cp < 0x10000)
-        {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-        else
-        {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
     }
 
     const std::string& m_text;

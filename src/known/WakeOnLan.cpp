@@ -1,6 +1,7 @@
 #include "WakeOnLan.h"
 
 #include "InterfaceSend.h"
+#include "JsonText.h"
 
 #include <arpa/inet.h>
 #include <net/if.h>
@@ -13,20 +14,6 @@
 
 namespace nasknown
 {
-namespace
-{
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-} // namespace
-
 std::optional<MacAddress> ParseMac(const std::string& text)
 {
     // "aa:bb:cc:dd:ee:ff": 17 characters, one separator kind throughout.
@@ -35,8 +22,8 @@ std::optional<MacAddress> ParseMac(const std::string& text)
     MacAddress mac{};
     for (std::size_t i = 0; i < 6; ++i)
     {
-        const int hi = HexDigit(text[i * 3]);
-        const int lo = HexDigit(text[i * 3 + 1]);
+        const int hi = nasfinder::HexDigitValue(text[i * 3]);
+        const int lo = nasfinder::HexDigitValue(text[i * 3 + 1]);
         if (hi < 0 || lo < 0 || (i < 5 && text[i * 3 + 2] != text[2]))
             return std::nullopt;
         mac[i] = static_cast<std::uint8_t>(hi * 16 + lo);

@@ -11,6 +11,7 @@
 //                      expected empty, type 0. Values take \r, \n, \t, \\ and \xHH.
 // Lines starting with '#' say what the case is about. Adding a case means
 // adding two files; the fuzz targets take the same messages as their seeds.
+#include <cctype>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -34,17 +35,6 @@ namespace fs = std::filesystem;
 
 using Expected = std::map<std::string, std::string>;
 
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 std::string Unescape(const std::string& value)
 {
     std::string out;
@@ -56,9 +46,10 @@ std::string Unescape(const std::string& value)
             continue;
         }
         char c = value[++i];
-        if (c == 'x' && i + 2 < value.size() && HexDigit(value[i + 1]) >= 0 && HexDigit(value[i + 2]) >= 0)
+        if (c == 'x' && i + 2 < value.size() && std::isxdigit(static_cast<unsigned char>(value[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(value[i + 2])))
         {
-            out += static_cast<char>(HexDigit(value[i + 1]) * 16 + HexDigit(value[i + 2]));
+            out += static_cast<char>(std::stoi(value.substr(i + 1, 2), nullptr, 16));
             i += 2;
             continue;
         }

@@ -62,6 +62,19 @@ def missing():
     return None
 
 
+def stop(proc, grace=10):
+    """Ends a program as a user would (SIGTERM), killing it when it does not
+    end within `grace` seconds."""
+    if proc.poll() is not None:
+        return
+    proc.send_signal(signal.SIGTERM)
+    try:
+        proc.wait(grace)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
+
+
 def _netns_popen(argv, **kw):
     return subprocess.Popen(['sh', NETNS_RUN] + argv, **kw)
 
@@ -366,13 +379,8 @@ def serve(log_path, argv):
                 reply(False, error='%s: %s' % (type(e).__name__, e))
     finally:
         for proc in (app, launcher):
-            if proc is not None and proc.poll() is None:
-                proc.send_signal(signal.SIGTERM)
-                try:
-                    proc.wait(10)
-                except subprocess.TimeoutExpired:
-                    proc.kill()
-                    proc.wait()
+            if proc is not None:
+                stop(proc)
 
 
 if __name__ == '__main__':

@@ -13,7 +13,6 @@ runs the window, waits for its rows and grabs the screen."""
 import os
 import re
 import shutil
-import signal
 import struct
 import subprocess
 import sys
@@ -89,12 +88,7 @@ def drive(app, shot, log_path):
             if grab.returncode != 0:
                 log.write('import failed: %s\n' % grab.stderr)
                 ok = False
-        proc.send_signal(signal.SIGTERM)
-        try:
-            proc.wait(10)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.wait()
+        atspi_window.stop(proc)
         reader.join(5)
     return 0 if ok else 1
 
