@@ -34,6 +34,11 @@ constexpr std::array<std::chrono::milliseconds, 5> kSearchSendTimes{
 // sends leaves the list at that step. A wake searches again at this rhythm.
 constexpr int kWatchSeconds = 10;
 
+// How long a woken device is searched for, a watch round at a time (the
+// scan's --wake by default, the window's Wake): storage devices take a
+// minute or two to start.
+constexpr int kWakeSeconds = 180;
+
 static_assert(kSearchSendTimes.front().count() == 0, "the first send of a search goes out at once");
 static_assert(kSearchSendTimes.back() < std::chrono::seconds(kWatchSeconds),
               "every send of a round goes out before the round's ageing step");

@@ -16,9 +16,7 @@ namespace nasscan
 constexpr int kDefaultSeconds = nasfinder::kSearchSeconds;
 constexpr int kMinSeconds = 1;
 constexpr int kMaxSeconds = 3600;
-// How long --wake searches for the device by default: storage devices take a
-// minute or two to start.
-constexpr int kDefaultWakeSeconds = 180;
+constexpr int kDefaultWakeSeconds = nasfinder::kWakeSeconds;
 
 struct ScanOptions : nasfinder::CommonOptions
 {

@@ -59,9 +59,7 @@ const char kForgetKey[] = "Forget";
 const char kShowNotAnsweringKey[] = "Show Not Answering";
 const char kKnownNotKeptKey[] = "Known Not Kept";
 const char kKnownNotKeptText[] = "The list of known devices cannot be kept: %1";
-// A woken device is searched for every watch round, for up to 3 minutes:
-// storage devices take a minute or two to start.
-constexpr qint64 kWakeWaitMilliseconds = 180000;
+constexpr qint64 kWakeWaitMilliseconds = qint64(nasfinder::kWakeSeconds) * 1000;
 
 std::int64_t Now()
 {
