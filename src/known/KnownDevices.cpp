@@ -41,23 +41,34 @@ void Remember(std::vector<KnownDevice>& known, const std::vector<KnownDevice>& s
     // thousands of sightings at once, and a walk of the list for each would
     // hold the watch for seconds.
     std::unordered_map<std::string, std::size_t> byKey;
-    byKey.reserve(known.size() + sightings.size());
+    byKey.reserve(known.size() + std::min(sightings.size(), kMaxKnownDevices));
     // The vendor's length first: no two keys of different vendor and id read alike.
     const auto key = [](const KnownDevice& d)
     { return std::to_string(d.vendor.size()) + ':' + d.vendor + d.id; };
     for (std::size_t i = 0; i < known.size(); ++i)
         byKey.emplace(key(known[i]), i);
+    // Once kMaxKnownDevices new devices seen at least as late are in, a later
+    // new one could never stay: it is not even copied (a flood's tens of
+    // thousands would be, only to be dropped). Known ones are still refreshed.
+    std::size_t added = 0;
+    std::int64_t earliestAdded = 0;
     for (const KnownDevice& seen : sightings)
     {
         if (seen.vendor.empty() || seen.id.empty())
             continue;
-        const auto found = byKey.emplace(key(seen), known.size());
-        if (found.second)
+        std::string seenKey = key(seen);
+        const auto found = byKey.find(seenKey);
+        if (found == byKey.end())
         {
+            if (added >= kMaxKnownDevices && seen.lastSeen <= earliestAdded)
+                continue;
+            earliestAdded = added == 0 ? seen.lastSeen : std::min(earliestAdded, seen.lastSeen);
+            ++added;
+            byKey.emplace(std::move(seenKey), known.size());
             known.push_back(seen);
             continue;
         }
-        KnownDevice* const entry = &known[found.first->second];
+        KnownDevice* const entry = &known[found->second];
         // A broadcast reply and an SSDP reply of one device fill different
         // fields: an empty one keeps what was known.
         if (!seen.host.empty())

@@ -373,13 +373,13 @@ void Controller::onRefresh()
         wakeNotice.clear();
     counter = 0;
     setButtonsEnabled(false);
-    answered.clear();
+    std::vector<deviceinfo>().swap(answered);
     setRows({});
     CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
     registry->ClearDeviceList();
 #ifdef __GLIBC__
-    // The rows and the list of a large list (a flood of forged devices) are
-    // freed above, but the C library keeps the freed pages for later; hand
+    // The rows, the devices that answered and the list of a large list (a
+    // flood of forged devices) are freed above, but the C library keeps the freed pages for later; hand
     // them back so that the window shrinks again.
     malloc_trim(0);
 #endif

@@ -170,6 +170,18 @@ TEST(KnownDevicesTest, TheCapDropsTheDeviceSeenLongestAgo)
     EXPECT_EQ(FindById(known, "D7"), nullptr);
     EXPECT_NE(FindById(known, "NEW"), nullptr);
     EXPECT_EQ(known[7].id, "D8"); // the others keep their order
+
+    // A flood of new devices at once: the first to come fill the room left by
+    // those not seen again, and a known one among the last is still refreshed.
+    std::vector<KnownDevice> flood;
+    for (std::size_t i = 0; i < 3 * kMaxKnownDevices; ++i)
+        flood.push_back(Device("F" + std::to_string(i), 6000));
+    flood.push_back(Device("NEW", 6000));
+    Remember(known, flood);
+    ASSERT_EQ(known.size(), kMaxKnownDevices);
+    EXPECT_EQ(known[0].id, "NEW");
+    EXPECT_EQ(known[0].lastSeen, 6000);
+    EXPECT_EQ(known.back().id, "F" + std::to_string(kMaxKnownDevices - 2));
 }
 
 TEST(KnownDevicesTest, ElapsedTimeInTheLargestWholeUnit)
