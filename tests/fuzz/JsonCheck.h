@@ -74,30 +74,15 @@ inline bool ValidUtf8(const std::string& s)
     return true;
 }
 
+// Written apart from the program's encoder too, and differently: a lead byte
+// by the number of continuation bytes, then those from the highest bits down.
 inline void AppendUtf8(std::string& out, std::uint32_t cp)
 {
-    if (cp < 0x80)
-    {
-        out += static_cast<char>(cp);
-    }
-    else if (cp < 0x800)
-    {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-    else if (cp < 0x10000)
-    {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-    else
-    {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
+    const int more = cp < 0x80 ? 0 : cp < 0x800 ? 1 : cp < 0x10000 ? 2 : 3;
+    static const unsigned char kLead[] = {0x00, 0xC0, 0xE0, 0xF0};
+    out += static_cast<char>(kLead[more] | (cp >> (6 * more)));
+    for (int i = more - 1; i >= 0; --i)
+        out += static_cast<char>(0x80 | ((cp >> (6 * i)) & 0x3F));
 }
 
 struct Value
