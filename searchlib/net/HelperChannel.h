@@ -59,6 +59,7 @@ inline HelperMessageHeader PeerHeader(HelperMessageKind kind, std::uint32_t addr
     header.ifindex = ifindex;
     return header;
 }
+
 // The largest message: a header and a datagram of the broadcast protocol.
 constexpr std::size_t kHelperMaxMessage = kHelperHeaderBytes + 148;
 

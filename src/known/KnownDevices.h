@@ -38,8 +38,6 @@ struct KnownDevice
     std::int64_t firstSeen = 0;
     std::int64_t lastSeen = 0;
     UnknownMembers unknown;
-
-    bool SameKey(const KnownDevice& other) const { return vendor == other.vendor && id == other.id; }
 };
 
 // The most devices kept: the one seen longest ago goes first.
