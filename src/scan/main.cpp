@@ -293,11 +293,14 @@ std::vector<nasknown::KnownDevice> Remember(const nasscan::ScanOptions& opts,
     std::vector<deviceinfo> snapshot;
     std::optional<std::chrono::steady_clock::time_point> remembered;
     // A look every second on the clock, however long printing and
-    // remembering a large list took.
+    // remembering a large list took; one that fell behind (a suspended
+    // machine) goes on from now rather than catching up.
     auto nextLook = std::chrono::steady_clock::now();
     do
     {
         nextLook += std::chrono::seconds(1);
+        if (nextLook <= std::chrono::steady_clock::now())
+            nextLook = std::chrono::steady_clock::now() + std::chrono::seconds(1);
         if (!nasscan::PrintsEachReport(opts.format))
         {
             registry->GetDeviceList(snapshot);

@@ -378,9 +378,10 @@ void Controller::onRefresh()
     CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
     registry->ClearDeviceList();
 #ifdef __GLIBC__
-    // The rows, the devices that answered and the list of a large list (a
-    // flood of forged devices) are freed above, but the C library keeps the freed pages for later; hand
-    // them back so that the window shrinks again.
+    // The rows, the devices that answered and the registry's list of a large
+    // list (a flood of forged devices) are freed above, but the C library
+    // keeps the freed pages for later; hand them back so that the window
+    // shrinks again.
     malloc_trim(0);
 #endif
     startSearch();
