@@ -60,6 +60,7 @@ const char kShowNotAnsweringKey[] = "Show Not Answering";
 const char kKnownNotKeptKey[] = "Known Not Kept";
 const char kKnownNotKeptText[] = "The list of known devices cannot be kept: %1";
 constexpr qint64 kWakeWaitMilliseconds = qint64(nasfinder::kWakeSeconds) * 1000;
+static_assert(nasfinder::kWakeSeconds == 180, "the \"Not Woken\" caption says 3 minutes, in every language");
 
 std::int64_t Now()
 {
