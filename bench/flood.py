@@ -381,8 +381,16 @@ class Window:
         self.log = LineCollector(self.proc.stderr)
         self.log.start()
         self.pid = self.proc.pid  # `ip netns exec` execs the program in its place
-        self.wid = lanbed.wait_until(lambda: self.xdotool(['search', '--onlyvisible', '--pid', str(self.pid)]),
-                                     timeout=30, interval=0.2, message='the window to show').split()[0]
+        try:
+            self.wid = lanbed.wait_until(
+                lambda: self.xdotool(['search', '--onlyvisible', '--pid', str(self.pid)]),
+                timeout=30, interval=0.2, message='the window to show').split()[0]
+        except lanbed.WaitTimeout:
+            state = 'ended with status %s' % self.proc.poll() if self.proc.poll() is not None else 'running'
+            print('the window did not show (%s); its last lines:' % state, file=sys.stderr)
+            for _, line in self.log.snapshot()[-20:]:
+                print('  ' + line, file=sys.stderr)
+            raise
 
     def xdotool(self, argv):
         r = self.lan.client_run(['xdotool'] + argv, env=self.env, capture_output=True, text=True)
