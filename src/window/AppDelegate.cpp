@@ -7,6 +7,9 @@
 #include "ProcessPrivileges.h"
 #include "ui_MainWindow.h"
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <QApplication>
 #include <QColor>
 #include <QIcon>
@@ -186,6 +189,15 @@ int ApplicationMain(int argc, char** argv)
     case nasfinder::ParseStatus::Run:
         break;
     }
+
+#ifdef __GLIBC__
+    // Large blocks (the copies of a flooded list) come from the kernel and go
+    // back to it when freed. Left to itself, the C library raises this
+    // threshold after the first such block is freed, and then keeps tens of
+    // megabytes at the top of the library threads' heaps, which malloc_trim
+    // does not reach: the window would stay large after a flood and Refresh.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+#endif
 
     const std::string noSession = MissingGraphicalSession(args);
     if (!noSession.empty())
