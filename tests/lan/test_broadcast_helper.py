@@ -43,9 +43,9 @@ DHCP_DISCOVER = (bytes([1, 1, 6, 0]) + b'\x12\x34\x56\x78' + bytes(20) + bytes.f
 class Helper:
     """The helper started as the library starts it, with its channel on 3."""
 
-    def __init__(self, lan, prefix=()):
+    def __init__(self, lan, prefix=(), program=HELPER):
         self.channel, theirs = socket.socketpair(socket.AF_UNIX, socket.SOCK_SEQPACKET)
-        argv = list(prefix) + ['/bin/sh', '-c', 'exec "$0" 3<&"$1"', HELPER, str(theirs.fileno())]
+        argv = list(prefix) + ['/bin/sh', '-c', 'exec "$0" 3<&"$1"', program, str(theirs.fileno())]
         self.proc = lan.client_popen(argv, pass_fds=(theirs.fileno(),), stdin=subprocess.DEVNULL,
                                      stderr=subprocess.DEVNULL, env={})
         theirs.close()
@@ -132,7 +132,8 @@ class BroadcastHelperContract(unittest.TestCase):
         setpriv = shutil.which('setpriv')
         if setpriv is None:
             self.skipTest('setpriv (util-linux) is not installed')
-        helper = Helper(self.lan, [setpriv, '--reuid=65534', '--regid=65534', '--clear-groups'])
+        helper = Helper(self.lan, [setpriv, '--reuid=65534', '--regid=65534', '--clear-groups'],
+                        lanbed.copies_for_any_user(HELPER)[0])
         hello = helper.receive()
         self.assertEqual((hello[0], hello[4]), (HELLO, EACCES), hello)
         self.assertTrue(helper.ended())

@@ -9,10 +9,10 @@ import json
 import os
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
-import struct
 import termios
 import threading
 import time
@@ -38,18 +38,6 @@ def setUpModule():
 def strict_json(data):
     """Standard output as a script reads it: strict UTF-8, then JSON."""
     return json.loads(data.decode('utf-8', 'strict'))
-
-
-def holds_net_bind_service(path):
-    """Whether the file carries cap_net_bind_service in its permitted file
-    capabilities (the security.capability attribute that setcap writes)."""
-    try:
-        data = os.getxattr(path, 'security.capability')
-    except OSError:
-        return False
-    cap_net_bind_service = 10
-    # vfs_cap_data: a magic word, then the permitted word of the low 32 capabilities.
-    return len(data) >= 8 and bool(struct.unpack_from('<I', data, 4)[0] & (1 << cap_net_bind_service))
 
 
 # Runs its arguments under a seccomp filter that fails every capset with EPERM
@@ -131,9 +119,9 @@ class ScanCase(unittest.TestCase):
         with open(path) as f:
             return {d['id']: d for d in json.load(f)['devices']}
 
-    def scan(self, *args, timeout=60, preexec=()):
+    def scan(self, *args, timeout=60, preexec=(), program=SCAN):
         env = dict(os.environ, XDG_STATE_HOME=self.state_home())
-        r = self.lan.client_run(list(preexec) + [SCAN] + list(args), capture_output=True, timeout=timeout,
+        r = self.lan.client_run(list(preexec) + [program] + list(args), capture_output=True, timeout=timeout,
                                 env=env)
         self.assertNoSanitizerReport(r.stderr)
         return r
@@ -735,16 +723,25 @@ class Arguments(ScanCase):
 class Unprivileged(ScanCase):
     devices = 2
 
+    scan_copy = None
+
+    def scan_for_another_user(self):
+        """The scan as another user runs from copies that user can reach, with
+        its broadcast helper beside it as in the build tree."""
+        if Unprivileged.scan_copy is None:
+            Unprivileged.scan_copy = lanbed.copies_for_any_user(
+                SCAN, os.path.join(os.path.dirname(SCAN), 'nasfinder-broadcast'))[0]
+        return Unprivileged.scan_copy
+
     def test_without_port_67_it_says_so_once_and_finds_ssdp_devices(self):
         setpriv = shutil.which('setpriv')
         if setpriv is None:
             self.skipTest('setpriv (util-linux) is not installed')
-        if holds_net_bind_service(SCAN):
-            self.skipTest('%s holds the file capability cap_net_bind_service, so an unprivileged run can bind '
-                          'port 67 and this case cannot be made; setcap -r removes it' % SCAN)
-        # A new namespace keeps ports below 1024 for root; nobody cannot bind 67.
+        # A new namespace keeps ports below 1024 for root; nobody cannot bind 67
+        # (the copies carry no file capability).
         r = self.scan('--json', '--seconds', '2',
-                      preexec=[setpriv, '--reuid=65534', '--regid=65534', '--clear-groups'])
+                      preexec=[setpriv, '--reuid=65534', '--regid=65534', '--clear-groups'],
+                      program=self.scan_for_another_user())
         err = r.stderr.decode('utf-8', 'replace')
         if r.returncode in (126, 127) or ('Permission denied' in err and 'port 67' not in err):
             self.skipTest('the built binary is not executable by an unprivileged user here: %s' % err.strip())
@@ -776,7 +773,7 @@ class Unprivileged(ScanCase):
                 self.assertHoldsNoCapabilityOnceRunning(prefix)
 
     def assertHoldsNoCapabilityOnceRunning(self, prefix):
-        proc = self.lan.client_popen(prefix + [SCAN, '--raw', '--seconds', '60'],
+        proc = self.lan.client_popen(prefix + [self.scan_for_another_user(), '--raw', '--seconds', '60'],
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.addCleanup(lambda: proc.poll() is None and proc.kill())
         out = LineReader(proc.stdout)

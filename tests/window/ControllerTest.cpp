@@ -826,16 +826,21 @@ TEST(WindowEntry, StatusLineSaysWhyTheBroadcastSearchIsOff)
     // the package grants, in a folder every user can read (not /tmp, which may
     // ignore file capabilities), with a plugin folder of the user's choosing
     // beside them and a toolkit module that the user's settings name. A second
-    // folder holds the window alone.
+    // folder holds the window alone, a third the window and a helper without
+    // the capability: what another user runs must be in that user's reach,
+    // which a build tree in root's home is not.
     char folder[] = "/var/tmp/nasfinder-cap-XXXXXX";
     ASSERT_NE(mkdtemp(folder), nullptr);
     chmod(folder, 0755);
     const std::string capable = std::string(folder) + "/window_close_child";
     const std::string helper = std::string(folder) + "/nasfinder-broadcast";
     const std::string alone = std::string(folder) + "/alone/window_close_child";
+    const std::string plain = std::string(folder) + "/plain/window_close_child";
+    const std::string plainHelper = std::string(folder) + "/plain/nasfinder-broadcast";
     const std::string plugins = std::string(folder) + "/plugins";
     mkdir(plugins.c_str(), 0755);
     mkdir((std::string(folder) + "/alone").c_str(), 0755);
+    mkdir((std::string(folder) + "/plain").c_str(), 0755);
     const std::string moduleDir = std::string(folder) + "/gtk";
     mkdir(moduleDir.c_str(), 0777);
     chmod(moduleDir.c_str(), 0777);
@@ -849,9 +854,11 @@ TEST(WindowEntry, StatusLineSaysWhyTheBroadcastSearchIsOff)
     const bool copied =
         QFile::copy(QString::fromLocal8Bit(WINDOW_CLOSE_CHILD), QString::fromStdString(capable)) &&
         QFile::copy(QString::fromLocal8Bit(BROADCAST_HELPER), QString::fromStdString(helper)) &&
-        QFile::copy(QString::fromLocal8Bit(WINDOW_CLOSE_CHILD), QString::fromStdString(alone));
-    const ChildRun granted =
-        copied ? RunChild({"/sbin/setcap", "cap_net_bind_service=+ep", helper}, environ) : ChildRun{};
+        QFile::copy(QString::fromLocal8Bit(WINDOW_CLOSE_CHILD), QString::fromStdString(alone)) &&
+        QFile::copy(QString::fromLocal8Bit(WINDOW_CLOSE_CHILD), QString::fromStdString(plain)) &&
+        QFile::copy(QString::fromLocal8Bit(BROADCAST_HELPER), QString::fromStdString(plainHelper));
+    ASSERT_TRUE(copied) << "cannot copy the window and its helper to " << folder;
+    const ChildRun granted = RunChild({"/sbin/setcap", "cap_net_bind_service=+ep", helper}, environ);
     const bool withCapability =
         granted.ended && WIFEXITED(granted.status) && WEXITSTATUS(granted.status) == 0;
     // A desktop session as the user has it: Qt takes the toolkit's platform
@@ -895,8 +902,8 @@ TEST(WindowEntry, StatusLineSaysWhyTheBroadcastSearchIsOff)
         {"unprivileged",
          asNobody,
          {},
-         WINDOW_CLOSE_CHILD,
-         "Restore it: sudo setcap cap_net_bind_service=+ep " BROADCAST_HELPER},
+         plain,
+         "Restore it: sudo setcap cap_net_bind_service=+ep " + plainHelper},
         {"missing", {}, {}, alone, "is missing. Install the nasfinder-common package."},
     };
     for (const auto& row : rows)

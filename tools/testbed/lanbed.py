@@ -112,6 +112,24 @@ class WaitTimeout(AssertionError):
     does not get what it waited for fails rather than errors."""
 
 
+def copies_for_any_user(*programs):
+    """Copies of built programs, side by side in one folder that every user
+    can reach (mode 0755 under /var/tmp), for runs as another user: a build
+    tree in root's home (mode 0700) is out of that user's reach, and so are a
+    program's neighbours there (the broadcast helper beside the scan). No file
+    capability is copied. Their paths, in order; the folder goes at exit."""
+    folder = tempfile.mkdtemp(prefix='nasfinder-user-', dir='/var/tmp')
+    os.chmod(folder, 0o755)
+    atexit.register(shutil.rmtree, folder, True)
+    copies = []
+    for program in programs:
+        copy = os.path.join(folder, os.path.basename(program))
+        shutil.copyfile(program, copy)
+        os.chmod(copy, 0o755)
+        copies.append(copy)
+    return copies
+
+
 def wait_until(condition, timeout=10.0, interval=0.01, message='condition'):
     """Polls `condition()` until it returns a true value and returns that
     value; raises WaitTimeout after `timeout` seconds."""
