@@ -51,6 +51,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -832,6 +833,9 @@ TEST(WindowEntry, StatusLineSaysWhyTheBroadcastSearchIsOff)
     char folder[] = "/var/tmp/nasfinder-cap-XXXXXX";
     ASSERT_NE(mkdtemp(folder), nullptr);
     chmod(folder, 0755);
+    // Gone however the test ends: a skip or a failed assertion returns early.
+    const std::unique_ptr<char, void (*)(char*)> removeFolder(
+        folder, [](char* path) { QDir(QString::fromLocal8Bit(path)).removeRecursively(); });
     const std::string capable = std::string(folder) + "/window_close_child";
     const std::string helper = std::string(folder) + "/nasfinder-broadcast";
     const std::string alone = std::string(folder) + "/alone/window_close_child";
@@ -961,7 +965,6 @@ TEST(WindowEntry, StatusLineSaysWhyTheBroadcastSearchIsOff)
             EXPECT_EQ(recorded.find("port 67"), std::string::npos) << recorded << run.err;
         }
     }
-    QDir(QString::fromLocal8Bit(folder)).removeRecursively();
 }
 
 // --help, --version and bad arguments are answered before anything of Qt or
