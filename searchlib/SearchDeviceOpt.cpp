@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -172,29 +174,63 @@ extern "C" int search_dll_get_status(struct search_dll_status* status)
     return 0;
 }
 
+namespace
+{
+// An address a caller names, in the form it came in: the text (for the log)
+// and its value, none when the text is no dotted IPv4 address.
+struct NamedAddress
+{
+    std::string text;
+    std::optional<std::uint32_t> value;
+};
+
+// The one check of the addresses a caller names, whichever form they came in:
+// such a search must reach one device, and a group or a broadcast would reach
+// many, from a socket that may broadcast.
+void SetUnicastTargets(const std::vector<NamedAddress>& named)
+{
+    std::vector<LocalInterface> interfaces;
+    ListLocalInterfaces(interfaces);
+    std::vector<boost::asio::ip::address_v4> targets;
+    for (const NamedAddress& item : named)
+    {
+        if (!item.value || !IsSearchableUnicastAddress(*item.value, interfaces))
+        {
+            io_printf("Unicast Search : '%s' is not a device's unicast IPv4 address; ignored ", item.text.c_str());
+            continue;
+        }
+        const boost::asio::ip::address_v4 address(*item.value);
+        if (std::find(targets.begin(), targets.end(), address) == targets.end())
+            targets.push_back(address);
+    }
+    LibrarySearcher().SetUnicastTargets(std::move(targets));
+}
+} // namespace
+
 extern "C" int search_dll_set_unicast_addresses(const char* const* addresses, int nAddresses)
 {
     // Before the start the list waits for the first search; once stopped there
     // is no search left to send it.
     if (g_state.load() == LibraryState::Stopped)
         return 0;
-    std::vector<LocalInterface> interfaces;
-    ListLocalInterfaces(interfaces);
-    std::vector<boost::asio::ip::address_v4> targets;
+    std::vector<NamedAddress> named;
     for (const std::string& text : Texts(addresses, nAddresses))
     {
         boost::system::error_code ec;
         const boost::asio::ip::address_v4 address = boost::asio::ip::make_address_v4(text, ec);
-        // Such a search must reach one device: a group or a broadcast would
-        // reach many, from a socket that may broadcast.
-        if (ec || !IsSearchableUnicastAddress(address.to_uint(), interfaces))
-        {
-            io_printf("Unicast Search : '%s' is not a device's unicast IPv4 address; ignored ", text.c_str());
-            continue;
-        }
-        if (std::find(targets.begin(), targets.end(), address) == targets.end())
-            targets.push_back(address);
+        named.push_back({text, ec ? std::nullopt : std::optional<std::uint32_t>(address.to_uint())});
     }
-    LibrarySearcher().SetUnicastTargets(std::move(targets));
+    SetUnicastTargets(named);
+    return 0;
+}
+
+extern "C" int search_dll_set_unicast_ipv4(const uint32_t* addresses, int nAddresses)
+{
+    if (g_state.load() == LibraryState::Stopped)
+        return 0;
+    std::vector<NamedAddress> named;
+    for (int i = 0; addresses != nullptr && i < nAddresses; ++i)
+        named.push_back({boost::asio::ip::address_v4(addresses[i]).to_string(), addresses[i]});
+    SetUnicastTargets(named);
     return 0;
 }

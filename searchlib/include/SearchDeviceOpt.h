@@ -26,6 +26,9 @@
  *                   broadcast or unspecified address, is left out (and logged).
  *                   Callable before search_dll_init and while the library runs;
  *                   after search_dll_exit it changes nothing.
+ * search_dll_set_unicast_ipv4  the same for addresses given as numbers in host
+ *                   byte order (198.18.0.5 is 0xC6120005), for a caller that has
+ *                   already read and checked them: no text goes back and forth.
  * search_dll_set_broadcast_socket  hands the broadcast search a UDP socket that
  *                   is already bound to port 67 on every local address, so that
  *                   a program may bind that privileged port first and give up its
@@ -70,6 +73,7 @@
 #ifndef __cplusplus
 #include <stdbool.h>
 #endif
+#include <stdint.h>
 
 #include "SearchStatus.h"
 
@@ -86,6 +90,7 @@ extern "C"
     int search_dll_set_interfaces(const char* const* include, int nInclude, const char* const* exclude,
                                   int nExclude);
     int search_dll_set_unicast_addresses(const char* const* addresses, int nAddresses);
+    int search_dll_set_unicast_ipv4(const uint32_t* addresses, int nAddresses);
     int search_dll_set_broadcast_socket(int fd, int bindError);
     int search_dll_start_broadcast_helper(const char* helperPath);
     int search_dll_get_status(struct search_dll_status* status);

@@ -8,16 +8,19 @@
 #include <iterator>
 
 #include "NetworkInterfaces.h"
-#include "SearchDeviceOpt.h"
 
 namespace nasfinder
 {
 namespace
 {
 // Whether the resolver reads text as a number ("010.0.0.1", "0x7f.1", "1.2.3"),
-// which would name another host than the one the user sees.
+// which would name another host than the one the user sees, or the text is
+// meant as one though no resolver reads it so ("999.1.1.1": no name is all
+// digits and dots, since no top-level domain is a number).
 bool ReadsAsNumber(const std::string& text)
 {
+    if (!text.empty() && text.find_first_not_of("0123456789.") == std::string::npos)
+        return true;
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_flags = AI_NUMERICHOST;
@@ -142,19 +145,11 @@ SearchAddresses ResolveSearchAddresses(const std::vector<std::string>& texts)
         }
         for (std::uint32_t address : found)
         {
-            const std::string dotted = IPv4Text(address);
-            if (std::find(result.addresses.begin(), result.addresses.end(), dotted) == result.addresses.end())
-                result.addresses.push_back(dotted);
+            if (std::find(result.addresses.begin(), result.addresses.end(), address) ==
+                result.addresses.end())
+                result.addresses.push_back(address);
         }
     }
     return result;
-}
-
-void SearchTheseAddresses(const std::vector<std::string>& addresses)
-{
-    std::vector<const char*> texts;
-    for (const std::string& address : addresses)
-        texts.push_back(address.c_str());
-    search_dll_set_unicast_addresses(texts.data(), static_cast<int>(texts.size()));
 }
 } // namespace nasfinder

@@ -30,20 +30,16 @@ struct ResolvedName
 // asked once.
 ResolvedName ResolveIPv4(const std::string& name);
 
-// What --address texts stand for: the dotted IPv4 addresses, in order and
-// without repeats (an address as it is, a name as the resolver answers it,
-// asked once, now; the answers that are no device's address are left out), or
-// one line about the first text that gives none.
+// What --address texts stand for: the device addresses (host byte order), in
+// order and without repeats (an address as it is, a name as the resolver
+// answers it, asked once, now; the answers that are no device's address are
+// left out), or one line about the first text that gives none.
 struct SearchAddresses
 {
-    std::vector<std::string> addresses;
+    std::vector<std::uint32_t> addresses;
     std::string error; // empty when every text gave an address
 };
 SearchAddresses ResolveSearchAddresses(const std::vector<std::string>& texts);
-
-// Every search from now on also reaches these dotted IPv4 addresses by unicast
-// (devices beyond the local network); replaces the last list.
-void SearchTheseAddresses(const std::vector<std::string>& addresses);
 } // namespace nasfinder
 
 #endif

@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <vector>
 
-#include "SearchDeviceOpt.h"
-
 namespace
 {
 bool AnyMatches(const LocalInterface& iface, const std::vector<std::string>& items)
@@ -130,15 +128,4 @@ InterfaceChoiceCheck RefuseInterfaceChoice(const char* program, const InterfaceC
     if (!AnyChosenInterfaceSearches(check.chosen))
         check.refusal = "no chosen interface can carry a search";
     return check;
-}
-
-void ChooseSearchInterfaces(const InterfaceChoice& choice)
-{
-    std::vector<const char*> include, exclude;
-    for (const std::string& item : choice.include)
-        include.push_back(item.c_str());
-    for (const std::string& item : choice.exclude)
-        exclude.push_back(item.c_str());
-    search_dll_set_interfaces(include.data(), static_cast<int>(include.size()), exclude.data(),
-                              static_cast<int>(exclude.size()));
 }

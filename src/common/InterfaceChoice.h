@@ -51,7 +51,4 @@ struct InterfaceChoiceCheck
 // standard error after the program's name.
 InterfaceChoiceCheck RefuseInterfaceChoice(const char* program, const InterfaceChoice& choice);
 
-// Hands the choice to the library (search_dll_set_interfaces); before its start.
-void ChooseSearchInterfaces(const InterfaceChoice& choice);
-
 #endif

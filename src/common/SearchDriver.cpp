@@ -9,15 +9,17 @@ SearchDriver SearchDriver::Search(std::chrono::seconds wait)
     return SearchDriver(wait, std::nullopt);
 }
 
-SearchDriver SearchDriver::Watch(std::optional<std::chrono::seconds> wait)
+SearchDriver SearchDriver::Watch(std::optional<std::chrono::seconds> wait, std::chrono::seconds round)
 {
-    return SearchDriver(wait, std::chrono::seconds(kWatchSeconds));
+    // Every send of a round goes out before its ageing step (SearchSchedule.h).
+    return SearchDriver(wait, std::max(round, std::chrono::seconds(kWatchSeconds)));
 }
 
 void SearchDriver::Start()
 {
     m_roundStart = Time::zero();
     m_sent = 0;
+    m_late = Time::zero();
 }
 
 SearchStep SearchDriver::Take(Time now)
@@ -29,6 +31,7 @@ SearchStep SearchDriver::Take(Time now)
         if (at && *at <= now)
         {
             ++m_sent;
+            m_late += now - *at;
             step.send = true;
         }
     };
@@ -48,6 +51,7 @@ SearchStep SearchDriver::Take(Time now)
         step.roundEnded = true;
         m_roundStart = now;
         m_sent = 0;
+        m_late = Time::zero();
         takeSend();
     }
     return step;
@@ -57,9 +61,10 @@ std::optional<SearchDriver::Time> SearchDriver::NextSendAt() const
 {
     if (m_sent >= kSearchSendTimes.size())
         return std::nullopt;
-    // Every send falls before a round's end (SearchSchedule.h), but not
-    // necessarily before the end of a short wait.
-    const Time at = m_roundStart + kSearchSendTimes[m_sent];
+    // Every send falls before a round's end (SearchSchedule.h) unless the
+    // sends went out late, and not necessarily before the end of a short
+    // wait: the round's end or the wait's drops what is left.
+    const Time at = m_roundStart + kSearchSendTimes[m_sent] + m_late;
     if (m_wait && at >= *m_wait)
         return std::nullopt;
     return at;

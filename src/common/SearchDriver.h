@@ -35,15 +35,19 @@ public:
     // One search that lasts `wait`, counted down; a send that would fall due
     // at or after its end is dropped.
     static SearchDriver Search(std::chrono::seconds wait = std::chrono::seconds(kSearchSeconds));
-    // A search every kWatchSeconds, each round ending in the list's ageing
-    // step; for `wait`, or without end.
-    static SearchDriver Watch(std::optional<std::chrono::seconds> wait = std::nullopt);
+    // A search every `round` (at least kWatchSeconds), each round ending in
+    // the list's ageing step; for `wait`, or without end.
+    static SearchDriver Watch(std::optional<std::chrono::seconds> wait = std::nullopt,
+                              std::chrono::seconds round = std::chrono::seconds(kWatchSeconds));
 
     // Back to the start: the first send is due at once.
     void Start();
 
-    // What is due at `now`, taken. At most one send per call: a user that fell
-    // behind makes the sends it missed one by one, asking again at once.
+    // What is due at `now`, taken. At most one send per call. A send taken
+    // late moves the rest of its round's sends as much later, so that the
+    // gaps between them stay the schedule's: a user held up (a busy window, a
+    // large list printed) does not crowd the sends it missed, whose answers
+    // would then arrive in one burst.
     SearchStep Take(Time now);
 
     // When the next send of the running round falls due; nullopt when it has
@@ -67,6 +71,7 @@ private:
     std::optional<Time> m_round; // the length of a watch round
     Time m_roundStart{};
     std::size_t m_sent = 0; // of the running round
+    Time m_late{};          // how much later than scheduled its sends go out
 };
 } // namespace nasfinder
 

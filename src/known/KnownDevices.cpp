@@ -112,12 +112,13 @@ void KeepNewest(std::vector<KnownDevice>& known, std::size_t limit)
     known.swap(kept);
 }
 
-std::size_t Forget(std::vector<KnownDevice>& known, const std::string& id)
+std::size_t Forget(std::vector<KnownDevice>& known, const std::string& id, const std::string& vendor)
 {
     const std::size_t before = known.size();
-    known.erase(
-        std::remove_if(known.begin(), known.end(), [&id](const KnownDevice& k) { return k.id == id; }),
-        known.end());
+    known.erase(std::remove_if(known.begin(), known.end(),
+                               [&](const KnownDevice& k)
+                               { return k.id == id && (vendor.empty() || k.vendor == vendor); }),
+                known.end());
     return before - known.size();
 }
 

@@ -57,8 +57,9 @@ void Remember(std::vector<KnownDevice>& known, const std::vector<KnownDevice>& s
 // order of those kept does not change.
 void KeepNewest(std::vector<KnownDevice>& known, std::size_t limit = kMaxKnownDevices);
 
-// Removes every entry with this id (of any vendor); how many went.
-std::size_t Forget(std::vector<KnownDevice>& known, const std::string& id);
+// Removes every entry with this id, of this vendor or of any when `vendor` is
+// empty; how many went.
+std::size_t Forget(std::vector<KnownDevice>& known, const std::string& id, const std::string& vendor = {});
 
 // The entry with this id, or nullptr. With several vendors using one id, the
 // one seen last.

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "ProcessPrivileges.h"
+#include "SessionStatus.h"
 
 namespace nasscan
 {
@@ -20,7 +20,7 @@ std::string CannotBind(int port, int error)
 }
 } // namespace
 
-SearchPortVerdict JudgeSearchPorts(const search_dll_status& status, const std::string& helperPath)
+SearchPortVerdict JudgeSearchPorts(const nasfinder::LibraryStatus& status, const std::string& helperPath)
 {
     using nasfinder::PortCheck;
     SearchPortVerdict verdict;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "SearchDeviceOpt.h"
+#include "SessionStatus.h"
 
 namespace nasscan
 {
@@ -18,7 +18,7 @@ struct SearchPortVerdict
 
 // helperPath, the broadcast helper's file, goes into the broadcast search's
 // warning.
-SearchPortVerdict JudgeSearchPorts(const search_dll_status& status, const std::string& helperPath);
+SearchPortVerdict JudgeSearchPorts(const nasfinder::LibraryStatus& status, const std::string& helperPath);
 } // namespace nasscan
 
 #endif

@@ -1,11 +1,11 @@
 #include "AppDelegate.h"
 
 #include "CommandLine.h"
-#include "Controller.h"
 #include "GraphicalSession.h"
-#include "InterfaceChoice.h"
-#include "ProcessPrivileges.h"
-#include "ui_MainWindow.h"
+#include "HostAddress.h"
+#include "LanguageFile.h"
+#include "MainWindow.h"
+#include "SearchAddresses.h"
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -15,6 +15,7 @@
 #include <QIcon>
 #include <QMainWindow>
 #include <QPalette>
+#include <QProcessEnvironment>
 #include <QTimer>
 
 #include <cstdio>
@@ -35,28 +36,31 @@ static void InitApplicationResources()
     Q_INIT_RESOURCE(nasfinder);
 }
 
+nasfinder::SessionSettings WindowSessionSettings(const InterfaceChoice& choice)
+{
+    nasfinder::SessionSettings settings;
+    settings.interfaces = choice;
+    for (const QString& address : LoadSearchAddresses())
+    {
+        if (const std::optional<std::uint32_t> number = nasfinder::ParseCanonicalIPv4(address.toStdString()))
+            settings.addresses.push_back(*number);
+    }
+    return settings;
+}
+
 AppDelegate::AppDelegate() = default;
 
-AppDelegate::~AppDelegate()
-{
-    // The controller watches the window, so it goes first.
-    ownedController.reset();
-    ownedWindow.reset();
-}
+AppDelegate::~AppDelegate() = default;
 
-void AppDelegate::loadWindowLayout()
+void AppDelegate::loadWindow(nasfinder::SessionSettings settings, nasfinder::SessionHooks hooks)
 {
     InitApplicationResources();
-    ownedWindow = std::make_unique<QMainWindow>();
+    ownedWindow = std::make_unique<MainWindow>(std::move(settings), std::move(hooks));
     window = ownedWindow.get();
-    Ui::MainWindow ui;
-    ui.setupUi(window);
     window->setWindowIcon(QIcon(QStringLiteral(":/nasfinder.png")));
-    ownedController = std::make_unique<Controller>(window, ui);
-    controller = ownedController.get();
 }
 
-void AppDelegate::awakeFromNib()
+void AppDelegate::windowLoaded()
 {
     QPalette palette = window->palette();
     palette.setColor(QPalette::Window, QColor::fromRgbF(0.13f, 0.29f, 0.67f, 1.0f));
@@ -155,7 +159,7 @@ int ApplicationMain(int argc, char** argv)
     // Before anything else runs, above all before QApplication loads the
     // platform theme and whatever toolkit modules the user's settings name:
     // the helper that holds port 67, then no privilege.
-    if (!nasfinder::StartBroadcastHelperThenDropPrivileges("nasfinder"))
+    if (!nasfinder::SearchSession::StartBroadcastHelperThenDropPrivileges("nasfinder"))
         return 1;
 
     // Read before anything of Qt exists: --help and --version must answer
@@ -212,14 +216,10 @@ int ApplicationMain(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("nasfinder"));
     QApplication::setDesktopFileName(QStringLiteral("nasfinder"));
 
-    // Before the controller starts the library, which reads the choice once.
-    ChooseSearchInterfaces(choice);
-
     AppDelegate delegate;
-    delegate.loadWindowLayout();
-    delegate.controller->chosenInterfaces = check.chosen;
-    delegate.awakeFromNib();
-    delegate.controller->awakeFromNib();
+    delegate.loadWindow(WindowSessionSettings(choice));
+    delegate.windowLoaded();
+    delegate.window->start(PreferredLanguages(QProcessEnvironment::systemEnvironment()), QStringLiteral(":"));
     delegate.window->show();
     QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);
     return app.exec();

@@ -1,14 +1,20 @@
-// The application delegate: loads the window layout with its controller, and
+// The application delegate: builds the window with the search it shows, and
 // runs the event loop.
 #ifndef NASFINDER_APPDELEGATE_H
 #define NASFINDER_APPDELEGATE_H
+
+#include "InterfaceChoice.h"
+#include "SearchSession.h"
 
 #include <QObject>
 
 #include <memory>
 
-class Controller;
-class QMainWindow;
+class MainWindow;
+
+// The window's search: on the interfaces chosen, with the addresses kept in
+// the user's settings, remembering what answers.
+nasfinder::SessionSettings WindowSessionSettings(const InterfaceChoice& choice);
 
 class AppDelegate : public QObject
 {
@@ -17,29 +23,26 @@ public:
     AppDelegate();
     ~AppDelegate() override;
 
-    // Builds the window from its layout and the controller that owns its
-    // outlets and actions; nothing is started yet.
-    void loadWindowLayout();
+    // Builds the window and its search; nothing is started yet.
+    void loadWindow(nasfinder::SessionSettings settings,
+                    nasfinder::SessionHooks hooks = nasfinder::SessionHooks());
 
     // The window is loaded: paints its background and says so.
-    void awakeFromNib();
+    void windowLoaded();
     void applicationDidFinishLaunching();
 
-    QMainWindow* window = nullptr;
-    Controller* controller = nullptr;
+    MainWindow* window = nullptr;
 
 private:
-    std::unique_ptr<QMainWindow> ownedWindow;
-    std::unique_ptr<Controller> ownedController;
+    std::unique_ptr<MainWindow> ownedWindow;
 };
 
-// The process's entry: first binds the broadcast search's port and gives up
-// every capability (status 1 when one is left), then answers -h/--help and
+// The process's entry: first starts the broadcast helper and gives up every
+// capability (status 1 when one is left), then answers -h/--help and
 // --version and refuses unknown arguments (status 2) before anything else
 // starts, and ends with status 3 when there is no graphical session to open
-// on; otherwise creates the
-// application with the process arguments, loads and wakes the window and its
-// controller, shows the window and runs until the window closes.
+// on; otherwise creates the application with the process arguments, builds
+// the window, starts its search, shows it and runs until it closes.
 int ApplicationMain(int argc, char** argv);
 
 #endif

@@ -1,7 +1,7 @@
 #include "Captions.h"
 
 #include "DeviceTable.h"
-#include "ParseOperation.h"
+#include "LanguageLoad.h"
 
 #include <iterator>
 
@@ -74,7 +74,7 @@ const std::vector<const char*>& WindowCaptionKeys()
 
 std::optional<FontNode> Captions::Entry(const QString& key) const
 {
-    return m_parse != nullptr ? m_parse->entry(key) : std::nullopt;
+    return m_language != nullptr ? m_language->entry(key) : std::nullopt;
 }
 
 QString Captions::Text(const char* key, const char* english) const

@@ -15,13 +15,13 @@
 #include <optional>
 #include <vector>
 
-class ParseOperation;
+class LanguageLoad;
 
 class Captions
 {
 public:
     // Nothing is found until the parse has ended; without one, never.
-    explicit Captions(const ParseOperation* parse) : m_parse(parse) {}
+    explicit Captions(const LanguageLoad* language) : m_language(language) {}
 
     std::optional<FontNode> Entry(const QString& key) const;
     // The entry's text in the file's language, or the English text.
@@ -32,7 +32,7 @@ public:
     std::size_t KeysFound() const;
 
 private:
-    const ParseOperation* m_parse;
+    const LanguageLoad* m_language;
 };
 
 // Every key the window asks the language file for: the table's columns'

@@ -1,62 +1,80 @@
-// The table's rows: what one device shows in each column, and the model that
-// holds them.
+// The table: one row per device, its columns, and the model that shows the
+// rows to the view.
 #ifndef NASFINDER_DEVICETABLE_H
 #define NASFINDER_DEVICETABLE_H
 
 #include <QAbstractTableModel>
 #include <QList>
-#include <QMap>
 #include <QString>
 #include <QVariant>
 
-#include <string>
+#include <cstdint>
+#include <map>
+#include <optional>
 #include <vector>
 
+#include "Captions.h"
 #include "KnownDevices.h"
 #include "SearchDeviceInfo.h"
 
-// One table row: "HomeHost", "IP", "DeviceType" and "LastSeen" of one device;
-// a known device that did not answer this search also carries "Known" ("1"),
-// with its "Vendor", "Id" and "Mac" (empty when unknown), and is greyed.
-using DeviceRow = QMap<QString, QString>;
-extern const QString kRowHomeHost;
-extern const QString kRowIP;
-extern const QString kRowDeviceType;
-extern const QString kRowLastSeen;
-extern const QString kRowKnown;
-extern const QString kRowVendor;
-extern const QString kRowId;
-extern const QString kRowMac;
+// One device: one that answered this search, or a known one that did not,
+// which is greyed and can be woken or forgotten.
+struct DeviceRow
+{
+    bool answering = true;
+    QString host;
+    QString address;
+    QString product;
+    QString vendor;
+    QString id;
+    QString version;
+    // What the store of known devices knows of it: empty or 0 where nothing.
+    QString mac;
+    QString interfaceName;
+    std::int64_t firstSeen = 0;
+    std::int64_t lastSeen = 0;
+    // Seconds since its wake-up packet went out, while it is being woken.
+    std::optional<std::int64_t> wakingFor;
 
-// Whether the row is a known device that did not answer.
-bool IsNotAnsweringRow(const DeviceRow& row);
+    bool operator==(const DeviceRow& other) const;
+    bool operator!=(const DeviceRow& other) const { return !(*this == other); }
+};
 
-// A column of the table: the row's key it shows, the language key of its
-// caption and the English caption, and the text it shows of an answering
-// device's record and of a known device. A column without them is filled by
-// whoever builds the row (Last seen: "now", or how long ago).
+// A column: the language key of its caption, the English caption, and the
+// text a row shows in it; `now` is the time the rows were made, for "Last
+// seen".
 struct DeviceColumn
 {
-    const QString* key;
     const char* captionKey;
     const char* english;
-    char (deviceinfo::*recordText)[kDeviceFieldSize];
-    std::string nasknown::KnownDevice::*knownText;
+    QString (*text)(const DeviceRow& row, const Captions& captions, std::int64_t now);
 };
 
 // The table's columns in order: host name, address, product, last seen.
 extern const std::vector<DeviceColumn> kDeviceColumns;
 extern const int kColumnCount;
 
-// An answering device's row; its last seen text is `now`.
-DeviceRow RowFromDevice(const deviceinfo& info, const QString& now = QString());
-QList<DeviceRow> RowsFromDevices(const std::vector<deviceinfo>& devices, const QString& now = QString());
+// The rows of the devices that answered, in their order, each with what the
+// store knows of it.
+QList<DeviceRow> AnsweringRows(const std::vector<deviceinfo>& answering,
+                               const std::vector<nasknown::KnownDevice>& known);
 
-// The table's model: the rows themselves, read-only, one column per entry of
-// kDeviceColumns; a row of a device that did not answer is drawn as disabled
-// text is, but stays selectable (its menu wakes or forgets it). It holds no
-// copy of its own per cell: a list of a thousand known devices costs the
-// rows and nothing more.
+// The known devices that are not among those that answered (matched by
+// vendor and id), the one seen last first; the one being woken, as the
+// session says (its vendor and id), counts its seconds.
+struct Waking
+{
+    std::string vendor;
+    std::string id;
+    std::int64_t seconds = 0;
+};
+QList<DeviceRow> NotAnsweringRows(const std::vector<nasknown::KnownDevice>& known,
+                                  const std::vector<deviceinfo>& answering,
+                                  const std::optional<Waking>& waking = std::nullopt);
+
+// The model over the rows: read-only, one column per entry of kDeviceColumns;
+// a row of a device that did not answer is drawn as disabled text is, but
+// stays selectable (its menu wakes or forgets it).
 class DeviceRowModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -64,8 +82,11 @@ public:
     // English captions until the language file says otherwise.
     explicit DeviceRowModel(QObject* parent = nullptr);
 
-    // The rows become these, in one reset.
-    void setRows(const QList<DeviceRow>& rows);
+    // The rows become these, made at `now`, in one reset.
+    void setRows(const QList<DeviceRow>& rows, std::int64_t now);
+    const QList<DeviceRow>& rows() const { return m_rows; }
+    // The texts of "Last seen", in the language file's words.
+    void setCaptions(const Captions& captions);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -77,7 +98,9 @@ public:
 
 private:
     QList<DeviceRow> m_rows;
-    std::vector<QMap<int, QVariant>> m_headers; // by column, then by role
+    std::int64_t m_now = 0;
+    Captions m_captions{nullptr};
+    std::vector<std::map<int, QVariant>> m_headers; // by column, then by role
 };
 
 #endif

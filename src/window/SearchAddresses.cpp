@@ -111,14 +111,6 @@ void SaveSearchAddressNames(const QMap<QString, QString>& names)
     settings.sync();
 }
 
-void UseSearchAddresses(const QStringList& addresses)
-{
-    std::vector<std::string> texts;
-    for (const QString& address : addresses)
-        texts.push_back(address.toStdString());
-    nasfinder::SearchTheseAddresses(texts);
-}
-
 SearchAddressesDialog::SearchAddressesDialog(const QStringList& addresses, const Caption& caption,
                                              QWidget* parent, const QMap<QString, QString>& names)
     : QDialog(parent), list(new QListWidget(this)), entry(new QLineEdit(this)),

@@ -41,9 +41,6 @@ void SaveSearchAddresses(const QStringList& addresses);
 QMap<QString, QString> LoadSearchAddressNames();
 void SaveSearchAddressNames(const QMap<QString, QString>& names);
 
-// The library searches these at every search from now on.
-void UseSearchAddresses(const QStringList& addresses);
-
 class SearchAddressesDialog : public QDialog
 {
     Q_OBJECT

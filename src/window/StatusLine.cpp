@@ -2,7 +2,6 @@
 
 #include "Captions.h"
 #include "InterfaceChoice.h"
-#include "ProcessPrivileges.h"
 
 #include <QStringList>
 
@@ -60,26 +59,28 @@ QString StatusLineText(const StatusLineState& state, const Captions& captions)
 {
     QStringList parts{
         Filled(captions.Text(kStatusLineFontKey, kRowsShownText), QString::number(state.rowsShown))};
-    switch (nasfinder::BroadcastPortCheck(state.search).state)
+    const nasfinder::SessionStatus& session = state.session;
+    const QString helperPath = QString::fromStdString(session.helperPath);
+    switch (session.Broadcast().state)
     {
     case nasfinder::PortCheck::Available:
         break;
     case nasfinder::PortCheck::HelperMissing:
         parts.append(
-            Filled(captions.Text(kBroadcastHelperMissingKey, kBroadcastHelperMissingText), state.helperPath));
+            Filled(captions.Text(kBroadcastHelperMissingKey, kBroadcastHelperMissingText), helperPath));
         break;
     case nasfinder::PortCheck::NoPrivilege:
         parts.append(Filled(captions.Text(kBroadcastUnavailableKey, kBroadcastUnavailableText),
-                            {state.helperPath, QString::number(state.search.broadcast_port)}));
+                            {helperPath, QString::number(session.library.broadcast_port)}));
         break;
     case nasfinder::PortCheck::InUse:
     case nasfinder::PortCheck::Failed:
         parts.append(Filled(captions.Text(kBroadcastPortBusyKey, kBroadcastPortBusyText),
-                            {QString::number(state.search.broadcast_port),
-                             QString::number(state.search.broadcast_device_port)}));
+                            {QString::number(session.library.broadcast_port),
+                             QString::number(session.library.broadcast_device_port)}));
         break;
     }
-    for (const ChosenInterface& iface : state.chosenInterfaces)
+    for (const ChosenInterface& iface : session.chosenInterfaces)
     {
         if (const char* key = InterfaceLimitKey(iface.limit))
             parts.append(Filled(captions.Text(key, InterfaceLimitText("%1", iface.limit).c_str()),
@@ -87,12 +88,12 @@ QString StatusLineText(const StatusLineState& state, const Captions& captions)
     }
     // Once a search is over and nothing was found: the commonest cause, or
     // that no interface could carry the search at all.
-    if (state.searchEndedEmpty && state.search.search_interfaces == 0 && !state.searchesAddresses)
+    if (state.searchEndedEmpty && session.NowhereToSearch())
         parts.append(captions.Text(kNoInterfaceKey, kNoInterfaceText));
     else if (state.searchEndedEmpty)
         parts.append(captions.Text(kFirewallHintKey, kFirewallHintText));
-    if (state.listFull)
-        parts.append(Filled(captions.Text(kListFullKey, kListFullText), QString::number(state.maxDevices)));
+    if (session.refusedForFullList > 0)
+        parts.append(Filled(captions.Text(kListFullKey, kListFullText), QString::number(session.maxDevices)));
     for (const QString* notice : {&state.openNotice, &state.knownNotice, &state.wakeNotice})
     {
         if (!notice->isEmpty())

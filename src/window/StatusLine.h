@@ -5,34 +5,21 @@
 #ifndef NASFINDER_STATUSLINE_H
 #define NASFINDER_STATUSLINE_H
 
-#include "NetworkInterfaces.h"
-#include "SearchDeviceOpt.h"
+#include "SessionStatus.h"
 
 #include <QString>
-
-#include <cstddef>
-#include <vector>
 
 class Captions;
 
 struct StatusLineState
 {
     int rowsShown = 0;
-    // What the library says runs.
-    search_dll_status search{};
-    // The interfaces chosen with --interface and what each cannot carry.
-    std::vector<ChosenInterface> chosenInterfaces;
+    // What the search session runs.
+    nasfinder::SessionStatus session;
     bool searchEndedEmpty = false;
-    // Devices are also searched by their addresses, whatever the interfaces.
-    bool searchesAddresses = false;
-    // The registry turned a new device away: it holds maxDevices.
-    bool listFull = false;
-    std::size_t maxDevices = 0;
-    // Already in the window's language.
+    // Already in the window's language: an address not opened, the known
+    // devices that cannot be kept, what came of the last wake.
     QString openNotice;
-    // The broadcast helper's file, named by the broadcast search's notices.
-    QString helperPath;
-    // The known devices cannot be kept; what came of the last wake.
     QString knownNotice;
     QString wakeNotice;
 };

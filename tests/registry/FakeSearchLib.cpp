@@ -76,3 +76,15 @@ extern "C" int search_dll_set_unicast_addresses(const char* const* addresses, in
     g_fakeSearchLib.unicast.assign(addresses, addresses + (nAddresses > 0 ? nAddresses : 0));
     return 0;
 }
+
+extern "C" int search_dll_set_unicast_ipv4(const uint32_t* addresses, int nAddresses)
+{
+    ++g_fakeSearchLib.unicastCalls;
+    g_fakeSearchLib.unicast.clear();
+    for (int i = 0; i < nAddresses; ++i)
+        g_fakeSearchLib.unicast.push_back(std::to_string(addresses[i] >> 24) + "." +
+                                          std::to_string((addresses[i] >> 16) & 0xFF) + "." +
+                                          std::to_string((addresses[i] >> 8) & 0xFF) + "." +
+                                          std::to_string(addresses[i] & 0xFF));
+    return 0;
+}

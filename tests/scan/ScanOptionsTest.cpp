@@ -7,7 +7,7 @@
 #include "DeviceRecord.h"
 #include "HostAddress.h"
 #include "FakeSearchLib.h"
-#include "ScanLibrary.h"
+#include "ScanSession.h"
 #include "ScanOptions.h"
 #include "SearchPorts.h"
 
@@ -189,7 +189,7 @@ TEST(ScanStartTest, TheOptionsReachTheLibrary)
         g_fakeSearchLib = FakeSearchLib{};
         const nasfinder::SearchAddresses beyond = nasfinder::ResolveSearchAddresses(r.options.addresses);
         ASSERT_EQ(beyond.error, "");
-        nasscan::StartLibrary(r.options, &NoReport, beyond.addresses);
+        nasfinder::SearchSession(nasscan::ScanSessionSettings(r.options, &NoReport, beyond.addresses)).Start();
         const std::string what = c.args.empty() ? "no arguments" : c.args[0];
         EXPECT_EQ(g_fakeSearchLib.unicast, c.unicast) << what;
         EXPECT_EQ(g_fakeSearchLib.initCalls, 1) << what;
@@ -225,6 +225,7 @@ TEST(ScanStartTest, AnAddressThatNamesNoDeviceIsRefusedWithAReason)
         {{"010.0.0.1"}, "'010.0.0.1' is not an IPv4 address in dotted decimal form"},
         {{"0x7f.1"}, "dotted decimal form"},
         {{"3323073546"}, "dotted decimal form"},
+        {{"999.1.1.1"}, "'999.1.1.1' is not an IPv4 address in dotted decimal form"},
         // From the hosts file: no query leaves the machine.
         {{"localhost"}, "'localhost' resolves to no device's address (127.0.0.1)"},
     };
@@ -249,7 +250,8 @@ TEST(ScanStartTest, DeviceTextReachesStandardErrorOnlyWithVerboseAndInert)
         nasscan::ScanOptions opts;
         opts.verbose = verbose;
         g_fakeSearchLib = FakeSearchLib{};
-        nasscan::StartLibrary(opts, &NoReport);
+        nasfinder::SearchSession session(nasscan::ScanSessionSettings(opts, &NoReport));
+        session.Start();
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
         deviceinfo copy = record;
@@ -270,7 +272,7 @@ TEST(SearchPorts, WarningsNameExactlyTheSearchesThatCannotRun)
     // errno of the refused bind.
     const auto status = [](int broadcastError, int groupError, bool multi, int addresses, int bound)
     {
-        search_dll_status s{};
+        nasfinder::LibraryStatus s{};
         s.multi_address = multi ? 1 : 0;
         s.broadcast_port = 67;
         s.broadcast_device_port = 68;
@@ -286,7 +288,7 @@ TEST(SearchPorts, WarningsNameExactlyTheSearchesThatCannotRun)
     };
     const struct
     {
-        search_dll_status status;
+        nasfinder::LibraryStatus status;
         std::vector<std::string> starts; // each warning's beginning, in order
         bool anyRuns;
     } rows[] = {

@@ -3,14 +3,13 @@
 // starts the discovery library, so these tests run anywhere.
 #include "AppDelegate.h"
 #include "Captions.h"
-#include "Controller.h"
-#include "FakeSearchLib.h"
 #include "DeviceRecord.h"
 #include "DeviceSearchInterface.h"
+#include "FakeSearchLib.h"
 #include "LanguageFile.h"
-#include "NotificationCenter.h"
-#include "ParseOperation.h"
+#include "MainWindow.h"
 #include "SearchSchedule.h"
+#include "StatusLine.h"
 #include "WindowTestSupport.h"
 
 #include <QAction>
@@ -27,6 +26,7 @@
 #include <QRawFont>
 #include <QRegularExpression>
 #include <QSet>
+#include <QSignalSpy>
 #include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -177,7 +177,7 @@ TEST(LanguageChoice, ShippedFilesAreComplete)
 {
     TestApplication();
     AppDelegate delegate; // registers the compiled-in resources
-    delegate.loadWindowLayout();
+    delegate.loadWindow(WindowSessionSettings({}));
     const LanguageTable english = ParseResource(":/XML_en.xml").table;
     // Kept as they are in every language.
     const std::pair<const char*, const char*> literals[] = {
@@ -389,8 +389,8 @@ TEST(LanguageParse, FontSizeText)
     EXPECT_EQ(ReadFontSize(QString::fromUtf8("\u0661\u0662")), 0.0);
 }
 
-// Drives the caption step through a real controller and window whose
-// language file comes from a temporary folder; the library is never started.
+// Drives the caption step through a real window whose language file comes
+// from a temporary folder; the library is the recording stand-in.
 class CaptionTest : public ::testing::Test
 {
 protected:
@@ -398,59 +398,68 @@ protected:
     {
         TestApplication();
         ASSERT_TRUE(dir.isValid());
-        delegate.loadWindowLayout();
-        c = delegate.controller;
+        g_fakeSearchLib = FakeSearchLib{};
+        delegate.loadWindow(WindowSessionSettings({}));
+        w = delegate.window;
+        w->controller->clock = [this] { return now; };
     }
     void TearDown() override { CloseAlerts(); }
 
     // Writes the file as the simplified Chinese file, parses it and waits
-    // until every notice of the parse has been handled.
+    // until its captions are on.
     void Load(const QByteArray& contents)
     {
         QFile file(dir.filePath("XML_ch.xml"));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(contents);
         file.close();
-        c->startLanguageFile({"zh-CN"}, dir.path());
-        ASSERT_TRUE(c->parseOperation);
-        WaitForParse(*c);
+        w->language.start({"zh-CN"}, dir.path());
+        ASSERT_TRUE(w->language.started());
+        WaitForParse(*w);
     }
 
-    QString Header(int column) const
+    // The search's first second, on the test's clock.
+    void FirstTick()
     {
-        return c->array_controller->headerData(column, Qt::Horizontal).toString();
+        w->controller->start();
+        now += std::chrono::seconds(1);
+        w->controller->tick();
+        w->controller->tickTimer.stop();
     }
+
+    QString Header(int column) const { return w->sorted->headerData(column, Qt::Horizontal).toString(); }
 
     QTemporaryDir dir;
     AppDelegate delegate;
-    Controller* c = nullptr;
+    MainWindow* w = nullptr;
+    nasfinder::SearchSession::TimePoint now{};
 };
 
 TEST_F(CaptionTest, EightEntriesCaptionEveryControlWithoutAlert)
 {
-    const QFont buttonFontBefore = c->refreshbutton->font();
+    const QFont buttonFontBefore = w->ui.refreshbutton->font();
     Load(Document(AllEightEntries() + Node("Copy Address", "Copy IP", "Font=\"DejaVu Sans\" Size=\"13.5\"")));
     EXPECT_EQ(Header(0), "Host");
     EXPECT_EQ(Header(1), "Address");
     EXPECT_EQ(Header(2), "Model");
-    EXPECT_EQ(c->loginbutton->text(), "Open web page");
-    EXPECT_EQ(c->refreshbutton->text(), "Search again");
-    EXPECT_EQ(c->storagebutton->text(), "Open share");
-    EXPECT_EQ(c->deviceListField->text(), "Devices");
-    EXPECT_EQ(c->copyAddressAction->text(), "Copy IP");
-    EXPECT_DOUBLE_EQ(c->copyAddressAction->font().pointSizeF(), 13.5);
-    EXPECT_EQ(c->openWebPageAction->text(), "Open Web Page"); // no entry: English
+    EXPECT_EQ(w->ui.loginbutton->text(), "Open web page");
+    EXPECT_EQ(w->ui.refreshbutton->text(), "Search again");
+    EXPECT_EQ(w->ui.storagebutton->text(), "Open share");
+    EXPECT_EQ(w->ui.deviceListField->text(), "Devices");
+    EXPECT_EQ(w->actions->copyAddressAction->text(), "Copy IP");
+    EXPECT_DOUBLE_EQ(w->actions->copyAddressAction->font().pointSizeF(), 13.5);
+    EXPECT_EQ(w->actions->openWebPageAction->text(), "Open Web Page"); // no entry: English
     EXPECT_TRUE(OpenAlerts().isEmpty());
 
     // Fonts: named family at the given size; no "Font" leaves the font alone.
-    EXPECT_EQ(c->loginbutton->font().family(), "DejaVu Sans");
-    EXPECT_DOUBLE_EQ(c->loginbutton->font().pointSizeF(), 13.5);
-    EXPECT_DOUBLE_EQ(c->deviceListField->font().pointSizeF(), 17.0);
-    EXPECT_EQ(c->refreshbutton->font(), buttonFontBefore);
-    const QFont headerFont = c->array_controller->headerData(0, Qt::Horizontal, Qt::FontRole).value<QFont>();
+    EXPECT_EQ(w->ui.loginbutton->font().family(), "DejaVu Sans");
+    EXPECT_DOUBLE_EQ(w->ui.loginbutton->font().pointSizeF(), 13.5);
+    EXPECT_DOUBLE_EQ(w->ui.deviceListField->font().pointSizeF(), 17.0);
+    EXPECT_EQ(w->ui.refreshbutton->font(), buttonFontBefore);
+    const QFont headerFont = w->sorted->headerData(0, Qt::Horizontal, Qt::FontRole).value<QFont>();
     EXPECT_EQ(headerFont.family(), "DejaVu Sans");
-    EXPECT_FALSE(c->array_controller->headerData(1, Qt::Horizontal, Qt::FontRole).isValid());
-    EXPECT_EQ(c->tableview->editTriggers(), QAbstractItemView::NoEditTriggers);
+    EXPECT_FALSE(w->sorted->headerData(1, Qt::Horizontal, Qt::FontRole).isValid());
+    EXPECT_EQ(w->ui.tableview->editTriggers(), QAbstractItemView::NoEditTriggers);
 }
 
 TEST_F(CaptionTest, FourEntriesShowTheAlertAndStillApply)
@@ -468,56 +477,53 @@ TEST_F(CaptionTest, FourEntriesShowTheAlertAndStillApply)
     EXPECT_EQ(alerts[0]->buttons()[0]->text(), "OK");
     EXPECT_FALSE(alerts[0]->isModal());
     EXPECT_EQ(Header(0), "H");
-    EXPECT_EQ(c->loginbutton->text(), "L");
-    EXPECT_EQ(c->refreshbutton->text(), "R");
-    EXPECT_EQ(c->deviceListField->text(), "D");
+    EXPECT_EQ(w->ui.loginbutton->text(), "L");
+    EXPECT_EQ(w->ui.refreshbutton->text(), "R");
+    EXPECT_EQ(w->ui.deviceListField->text(), "D");
     // ... and in the file's language where it has one.
     CloseAlerts();
     Load(Document(Node("List1", "H") + Node("Log In", "L") + Node("Language File Incomplete", "%1/%2 ?")));
     ASSERT_FALSE(OpenAlerts().isEmpty());
     EXPECT_EQ(OpenAlerts().last()->text(), QString("3/%1 ?").arg(WindowCaptionKeys().size()));
     // Entries that are missing leave the layout's captions.
-    EXPECT_EQ(c->storagebutton->text(), "My storage");
+    EXPECT_EQ(w->ui.storagebutton->text(), "My storage");
     EXPECT_EQ(Header(1), "IP Address");
 }
 
 TEST_F(CaptionTest, UnknownFontOrOddSizeStillSetsTheCaption)
 {
-    const QFont before = c->loginbutton->font();
+    const QFont before = w->ui.loginbutton->font();
     Load(Document(AllEightEntries().replace("Open web page\" Font=\"DejaVu Sans\" Size=\"13.5\"",
                                             "Open web page\" Font=\"No Such Family 42\" Size=\"20\"") +
                   Node("Refresh", "Again", "Font=\"DejaVu Sans\" Size=\"big\"") +
                   Node("My storage", "Share", "Font=\"DejaVu Sans\" Size=\"1e999\"")));
-    EXPECT_EQ(c->loginbutton->text(), "Open web page");
-    EXPECT_EQ(c->loginbutton->font(), before);
-    EXPECT_EQ(c->refreshbutton->font().family(), "DejaVu Sans");
-    EXPECT_DOUBLE_EQ(c->refreshbutton->font().pointSizeF(), QApplication::font().pointSizeF());
-    EXPECT_DOUBLE_EQ(c->storagebutton->font().pointSizeF(), kMaxFontPoints);
+    EXPECT_EQ(w->ui.loginbutton->text(), "Open web page");
+    EXPECT_EQ(w->ui.loginbutton->font(), before);
+    EXPECT_EQ(w->ui.refreshbutton->font().family(), "DejaVu Sans");
+    EXPECT_DOUBLE_EQ(w->ui.refreshbutton->font().pointSizeF(), QApplication::font().pointSizeF());
+    EXPECT_DOUBLE_EQ(w->ui.storagebutton->font().pointSizeF(), kMaxFontPoints);
 }
 
 TEST_F(CaptionTest, NoRootElementNoCaptionStepButEntriesVisible)
 {
     Load("<Other>" + AllEightEntries() + "</Other>");
-    EXPECT_EQ(c->loginbutton->text(), "Log In");
+    EXPECT_EQ(w->ui.loginbutton->text(), "Log In");
     EXPECT_TRUE(OpenAlerts().isEmpty());
-    c->getDeviceList(); // the countdown reads its caption all the same
-    EXPECT_EQ(c->countdownField->text(), "Seconds " + QString::number(nasfinder::kSearchSeconds - 1));
+    FirstTick(); // the countdown reads its caption all the same
+    EXPECT_EQ(w->ui.countdownField->text(), "Seconds " + QString::number(nasfinder::kSearchSeconds - 1));
 }
 
-TEST_F(CaptionTest, MalformedFilePostsTheFailureNotice)
+TEST_F(CaptionTest, MalformedFileSaysWhyItFailed)
 {
-    QVariantMap userInfo;
-    QObject observer;
-    NotificationCenter::defaultCenter()->addObserver(
-        &observer, kLanguageErrorNotice, [&](QObject*, const QVariantMap& info) { userInfo = info; });
+    QSignalSpy failed(&w->language, &LanguageLoad::failed);
     Load("<LanguageCFG>" + Node("Log In", "L") + "<NODE");
-    ASSERT_TRUE(WaitUntil([&] { return !userInfo.isEmpty(); }));
-    const auto error = userInfo.value(kLanguageErrorKey).value<LanguageParseError>();
+    ASSERT_EQ(failed.size(), 1);
+    const auto error = failed.first().first().value<LanguageParseError>();
     EXPECT_NE(error.code, 0);
     EXPECT_FALSE(error.message.isEmpty());
     // No caption step, but the entry before the error is there.
-    EXPECT_EQ(c->loginbutton->text(), "Log In");
-    ASSERT_TRUE(c->parseOperation->entry("Log In"));
+    EXPECT_EQ(w->ui.loginbutton->text(), "Log In");
+    ASSERT_TRUE(w->language.entry("Log In"));
 }
 
 // The line below the table: the number of rows shown, then why the broadcast
@@ -527,49 +533,50 @@ TEST_F(CaptionTest, StatusLineCountsRowsThenGivesThePortNotice)
     g_fakeSearchLib.status.broadcast_bound = 0;
     g_fakeSearchLib.status.broadcast_error = EACCES;
     Load(Document(AllEightEntries()));
-    EXPECT_TRUE(c->statusField->text().startsWith(
+    EXPECT_TRUE(w->ui.statusField->text().startsWith(
         QString::fromUtf8("Devices shown: 0  \u00b7  Only the SSDP search is running")))
-        << c->statusField->text().toStdString();
-    EXPECT_TRUE(c->statusField->text().contains("sudo setcap cap_net_bind_service=+ep /"))
-        << c->statusField->text().toStdString();
+        << w->ui.statusField->text().toStdString();
+    EXPECT_TRUE(w->ui.statusField->text().contains("sudo setcap cap_net_bind_service=+ep /"))
+        << w->ui.statusField->text().toStdString();
     // The port is the one the library names.
     EXPECT_TRUE(
-        c->statusField->text().contains("lacks the privilege to use UDP port 67 for the broadcast search"))
-        << c->statusField->text().toStdString();
+        w->ui.statusField->text().contains("lacks the privilege to use UDP port 67 for the broadcast search"))
+        << w->ui.statusField->text().toStdString();
     // A helper that could not be started: the package that holds it.
     g_fakeSearchLib.status.broadcast_helper = -1;
     g_fakeSearchLib.status.broadcast_error = ENOENT;
     Load(Document(AllEightEntries()));
-    EXPECT_TRUE(c->statusField->text().endsWith("is missing. Install the nasfinder-common package."))
-        << c->statusField->text().toStdString();
+    EXPECT_TRUE(w->ui.statusField->text().endsWith("is missing. Install the nasfinder-common package."))
+        << w->ui.statusField->text().toStdString();
     g_fakeSearchLib.status.broadcast_helper = 1;
 
     g_fakeSearchLib.status.broadcast_error = EADDRINUSE;
     Load(Document(AllEightEntries() + Node("Broadcast Port Busy", "port 67 taken") +
                   Node("Rows Shown", "%1 rows")));
-    EXPECT_EQ(c->statusField->text(), QString::fromUtf8("0 rows  \u00b7  port 67 taken"));
+    EXPECT_EQ(w->ui.statusField->text(), QString::fromUtf8("0 rows  \u00b7  port 67 taken"));
     // Ports 67 and 68 are DHCP's: the likely holder is named.
     Load(Document(AllEightEntries() + Node("Rows Shown", "%1 rows")));
-    EXPECT_TRUE(c->statusField->text().endsWith("a DHCP server on this computer (such as dnsmasq, or a "
-                                                "virtual-machine network) may hold it."))
-        << c->statusField->text().toStdString();
+    EXPECT_TRUE(w->ui.statusField->text().endsWith("a DHCP server on this computer (such as dnsmasq, or a "
+                                                   "virtual-machine network) may hold it."))
+        << w->ui.statusField->text().toStdString();
 
     // A chosen interface that cannot carry every search says which, by name.
     g_fakeSearchLib.status = AllSearchesRun();
-    c->chosenInterfaces = {{"eth0", InterfaceLimit::None},
-                           {"tun0", InterfaceLimit::NoBroadcast},
-                           {"lo", InterfaceLimit::Loopback}};
     Load(Document(AllEightEntries() + Node("Rows Shown", "%1 rows") +
                   Node("Interface Loopback", "%1: loopback, nothing there")));
-    EXPECT_EQ(c->statusField->text(),
+    StatusLineState state;
+    state.session.library = AllSearchesRun();
+    state.session.chosenInterfaces = {{"eth0", InterfaceLimit::None},
+                                      {"tun0", InterfaceLimit::NoBroadcast},
+                                      {"lo", InterfaceLimit::Loopback}};
+    EXPECT_EQ(StatusLineText(state, Captions(&w->language)),
               QString::fromUtf8("0 rows  \u00b7  interface tun0 has no broadcast: only the SSDP search runs "
                                 "there  \u00b7  lo: loopback, nothing there"));
-    c->chosenInterfaces.clear();
 
     g_fakeSearchLib.status = AllSearchesRun();
     Load(Document(AllEightEntries() + Node("Rows Shown", "%1 rows")));
-    EXPECT_EQ(c->statusField->text(), "0 rows");
-    EXPECT_FALSE(c->statusField->isHidden());
+    EXPECT_EQ(w->ui.statusField->text(), "0 rows");
+    EXPECT_FALSE(w->ui.statusField->isHidden());
 
     // A registry that turned a new device away says so, until it is emptied.
     CDeviceSearchInterface* registry = CDeviceSearchInterface::GetInstance();
@@ -583,22 +590,22 @@ TEST_F(CaptionTest, StatusLineCountsRowsThenGivesThePortNotice)
     }
     Load(Document(AllEightEntries() + Node("Rows Shown", "%1 rows")));
     EXPECT_EQ(
-        c->statusField->text(),
+        w->ui.statusField->text(),
         QString::fromUtf8("0 rows  \u00b7  The list is full: it holds 65536 devices, and further new devices "
                           "are not added."));
     registry->ClearDeviceList();
     CDeviceSearchInterface::SetTraceSink(nullptr);
     Load(Document(AllEightEntries() + Node("Rows Shown", "%1 rows")));
-    EXPECT_EQ(c->statusField->text(), "0 rows");
+    EXPECT_EQ(w->ui.statusField->text(), "0 rows");
 }
 
 TEST_F(CaptionTest, MissingFileMeansNoParse)
 {
     CapturedLog log;
-    c->startLanguageFile({"en-US"}, dir.path());
-    EXPECT_FALSE(c->parseOperation);
+    w->language.start({"en-US"}, dir.path());
+    EXPECT_FALSE(w->language.started());
     EXPECT_TRUE(log.lines().contains("current=en-US"));
     EXPECT_TRUE(log.lines().contains("fileToOpen = (null)"));
-    c->getDeviceList();
-    EXPECT_EQ(c->countdownField->text(), " " + QString::number(nasfinder::kSearchSeconds - 1));
+    FirstTick();
+    EXPECT_EQ(w->ui.countdownField->text(), " " + QString::number(nasfinder::kSearchSeconds - 1));
 }

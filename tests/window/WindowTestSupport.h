@@ -12,8 +12,8 @@
 #include <QMutex>
 #include <QStringList>
 
-#include "Controller.h"
-#include "OperationQueue.h"
+#include "MainWindow.h"
+#include "test_support.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -33,24 +33,21 @@ inline void PrintTo(const QString& text, std::ostream* os)
 }
 
 // The window reads and writes the user's settings and known devices, which no
-// test may touch:
-// every test process, and the programs it starts, get a settings folder of
-// their own, removed at exit. Set before Qt first looks for the folder.
+// test may touch: every test process, and the programs it starts, get a
+// settings folder of their own, removed at exit. Set before Qt first looks
+// for the folder.
 inline QString TestConfigHome()
 {
-    // A plain buffer: the removal at exit runs after static objects are gone.
-    static char folder[] = "/tmp/nasfinder-window-test-XXXXXX";
-    static const bool made = []
+    // Removed by a handler at exit, after the tests' own objects are gone.
+    static testsupport::TempDir* folder = []
     {
-        if (mkdtemp(folder) == nullptr)
-            std::abort();
-        qputenv("XDG_CONFIG_HOME", folder);
-        qputenv("XDG_STATE_HOME", folder);
-        std::atexit([] { QDir(QString::fromLocal8Bit(folder)).removeRecursively(); });
-        return true;
+        auto* made = new testsupport::TempDir;
+        qputenv("XDG_CONFIG_HOME", made->path().c_str());
+        qputenv("XDG_STATE_HOME", made->path().c_str());
+        std::atexit([] { delete folder; });
+        return made;
     }();
-    (void)made;
-    return QString::fromLocal8Bit(folder);
+    return QString::fromStdString(folder->path().string());
 }
 
 inline QApplication& TestApplication()
@@ -78,13 +75,10 @@ inline bool WaitUntil(const std::function<bool()>& done, int milliseconds = 1000
     return true;
 }
 
-// Waits until the controller's language parse has ended and every notice it
-// posted to the UI thread has been handled.
-inline void WaitForParse(Controller& controller)
+// Waits until the window's language parse has ended and its captions are on.
+inline void WaitForParse(MainWindow& window)
 {
-    if (controller.parseQueue)
-        controller.parseQueue->waitUntilAllOperationsAreFinished();
-    QCoreApplication::processEvents();
+    window.language.waitForFinished();
     QCoreApplication::processEvents();
 }
 

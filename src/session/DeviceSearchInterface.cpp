@@ -4,12 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 #include "SearchDeviceOpt.h"
-#include "SearchDriver.h"
 
 namespace
 {
@@ -164,23 +161,13 @@ void CDeviceSearchInterface::RefreshDeviceList()
         entry.life -= kLifeStep;
 }
 
-void* CDeviceSearchInterface::RefreshDeviceList(void* /*pParam*/)
+void* CDeviceSearchInterface::RefreshDeviceList(void* pParam)
 {
-    CDeviceSearchInterface* self = GetInstance();
-    nasfinder::SearchDriver watch = nasfinder::SearchDriver::Watch();
-    const auto start = std::chrono::steady_clock::now();
-    for (;;)
-    {
-        // Every search with its repeats within a round, then the ageing step
-        // at its end: a device keeps its entry while it answers any send.
-        const auto now = std::chrono::steady_clock::now() - start;
-        const nasfinder::SearchStep step = watch.Take(now);
-        if (step.roundEnded)
-            self->RefreshDeviceList();
-        if (step.send)
-            self->SendSearchDeviceCommand(nullptr);
-        std::this_thread::sleep_until(start + watch.NextAt(now));
-    }
+    // The rounds are timed and the list aged by the loop's owner, which
+    // drives every search of its program in one place.
+    if (pParam != nullptr)
+        static_cast<CRefreshLoop*>(pParam)->RunRefreshLoop();
+    return nullptr;
 }
 
 int CDeviceSearchInterface::SearchDeviceRecallHandle(void* record, int nPort)

@@ -18,6 +18,16 @@
 
 typedef int (*DeviceCallback)(void* record, int nPort);
 
+// What the refresh loop runs on its thread: the searches and ageing steps of a
+// watch, driven by the registry's owner (the search session). It returns once
+// the library has stopped.
+class CRefreshLoop
+{
+public:
+    virtual ~CRefreshLoop() = default;
+    virtual void RunRefreshLoop() = 0;
+};
+
 // Upper-cases the ASCII letters a to z of a NUL-terminated text in place.
 void ToUpper(char* text);
 
@@ -34,9 +44,9 @@ public:
     void GetDeviceList(std::vector<deviceinfo>& vDeviceList);
     void ClearDeviceList();
 
-    // One ageing step, and the refresh loop (the watch's rounds, as
-    // SearchDriver times them: a search with its repeats, then an ageing step)
-    // as a thread body that never returns.
+    // One ageing step, and the refresh loop as a thread body: pParam is the
+    // CRefreshLoop that drives the watch's rounds (a search with its repeats,
+    // then an ageing step); it runs until the library stops.
     void RefreshDeviceList();
     static void* RefreshDeviceList(void* pParam);
 

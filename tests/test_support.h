@@ -1,7 +1,7 @@
 // Small helpers shared by the unit test binaries: a temporary directory that is
 // removed again, and whole-file reads.
-#ifndef NASFINDER_TESTS_UNIT_TEST_SUPPORT_H
-#define NASFINDER_TESTS_UNIT_TEST_SUPPORT_H
+#ifndef NASFINDER_TESTS_TEST_SUPPORT_H
+#define NASFINDER_TESTS_TEST_SUPPORT_H
 
 #include <cstdlib>
 #include <filesystem>

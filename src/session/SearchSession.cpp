@@ -1,0 +1,305 @@
+#include "SearchSession.h"
+
+#include "SessionRecords.h"
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
+#include <algorithm>
+#include <ctime>
+#include <utility>
+
+namespace nasfinder
+{
+using std::chrono::milliseconds;
+
+bool SameRecords(const std::vector<deviceinfo>& a, const std::vector<deviceinfo>& b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const deviceinfo& x, const deviceinfo& y) { return x.compare(y); });
+}
+
+std::vector<nasknown::KnownDevice> SightingsOf(const std::vector<deviceinfo>& records, std::int64_t now)
+{
+    std::vector<nasknown::KnownDevice> sightings;
+    sightings.reserve(records.size());
+    for (const deviceinfo& record : records)
+        sightings.push_back(nasknown::SightingFromRecord(record, now));
+    return sightings;
+}
+
+namespace
+{
+// What a sighting tells the store, apart from when.
+bool SameSightings(const std::vector<nasknown::KnownDevice>& a, const std::vector<nasknown::KnownDevice>& b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const nasknown::KnownDevice& x, const nasknown::KnownDevice& y)
+                      {
+                          return x.vendor == y.vendor && x.id == y.id && x.host == y.host &&
+                                 x.product == y.product && x.address == y.address;
+                      });
+}
+
+void GiveBackFreedMemory()
+{
+#ifdef __GLIBC__
+    // A flood of forged devices may have filled the lists with tens of
+    // thousands of entries; the C library keeps freed pages for later unless
+    // asked to hand them back.
+    malloc_trim(0);
+#endif
+}
+} // namespace
+
+SearchSession::SearchSession(SessionSettings settings, SessionHooks hooks)
+    : m_settings(std::move(settings)), m_hooks(std::move(hooks)),
+      m_registry(*CDeviceSearchInterface::GetInstance()),
+      m_remembering(nasknown::KnownStore(m_settings.storePath), m_settings.writeStore, m_hooks.findLinks)
+{
+}
+
+SearchSession::~SearchSession() = default;
+
+nasknown::StoreResult SearchSession::LoadKnown()
+{
+    m_known.clear();
+    if (!m_settings.readStore)
+        return {};
+    return nasknown::KnownStore(m_settings.storePath).Load(m_known);
+}
+
+void SearchSession::BeginSearch(TimePoint now, std::chrono::seconds wait)
+{
+    m_registry.ClearDeviceList();
+    std::vector<deviceinfo>().swap(m_live);
+    m_answered.reset();
+    GiveBackFreedMemory();
+    m_search = SearchDriver::Search(wait);
+    m_searchStart = now;
+    m_secondsShown = 0;
+    m_watch = false;
+}
+
+void SearchSession::BeginWatch(TimePoint now, std::optional<std::chrono::seconds> wait,
+                               std::chrono::seconds round)
+{
+    m_answered.reset();
+    m_search = SearchDriver::Watch(wait, round);
+    m_searchStart = now;
+    m_secondsShown = 0;
+    m_watch = true;
+    m_lastRemembered.reset();
+}
+
+void SearchSession::EndSearch(milliseconds resolveFor)
+{
+    if (!m_search)
+        return;
+    m_search.reset();
+    if (!m_watch)
+        m_answered = m_live;
+    RememberAnswers(resolveFor);
+}
+
+SessionTick SearchSession::Tick(TimePoint now)
+{
+    SessionTick tick;
+    TakeMemory(tick);
+    bool over = false;
+    if (m_search)
+    {
+        const SearchDriver::Time since = now - m_searchStart;
+        for (;;)
+        {
+            const SearchStep step = m_search->Take(since);
+            if (step.roundEnded)
+            {
+                m_registry.RefreshDeviceList();
+                tick.roundEnded = true;
+            }
+            if (step.send)
+            {
+                Send(tick);
+                continue;
+            }
+            over = step.over;
+            break;
+        }
+    }
+    if (m_wake)
+    {
+        // A wake's rounds only search again: the list it looks at is not aged.
+        for (;;)
+        {
+            const SearchStep step = m_wake->driver.Take(now - m_wake->start);
+            if (!step.send)
+                break;
+            Send(tick);
+        }
+    }
+    if (m_search || m_wake)
+        CopyList(tick);
+    if ((m_search && !m_watch) || m_answered)
+    {
+        // The countdown's seconds, and the window's one-second tick after it.
+        const int seconds =
+            static_cast<int>(std::chrono::floor<std::chrono::seconds>(now - m_searchStart).count());
+        if (seconds > m_secondsShown)
+            tick.secondStepped = m_secondsShown = seconds;
+    }
+    if (m_wake)
+        FollowWake(now, tick);
+    if (over)
+    {
+        tick.searchEnded = true;
+        EndSearch(nasknown::kResolveTime);
+    }
+    else if (m_watch && m_settings.writeStore && !m_live.empty())
+    {
+        // At each change, and once a round besides so that the devices still
+        // there are seen again; the kernel is not waited for, and a MAC it
+        // learns meanwhile is kept the next time.
+        const std::vector<nasknown::KnownDevice> sightings = SightingsOf(m_live, 0);
+        if (!SameSightings(sightings, m_rememberedSightings) || !m_lastRemembered ||
+            now - *m_lastRemembered >= std::chrono::seconds(kWatchSeconds))
+        {
+            m_rememberedSightings = sightings;
+            m_lastRemembered = now;
+            RememberAnswers(milliseconds(0));
+        }
+    }
+    return tick;
+}
+
+SearchSession::TimePoint SearchSession::NextAt(TimePoint now) const
+{
+    TimePoint next = TimePoint::max();
+    if (m_search)
+        next = std::min(next, m_searchStart + m_search->NextAt(now - m_searchStart));
+    if ((m_search && !m_watch) || m_answered)
+        next = std::min(next, m_searchStart + std::chrono::seconds(m_secondsShown + 1));
+    if (m_wake)
+        next = std::min(next, m_wake->start + m_wake->driver.NextAt(now - m_wake->start));
+    return next;
+}
+
+void SearchSession::Run(Clock::duration lookEvery, const std::function<bool(TimePoint until)>& wait,
+                        const std::function<bool(const SessionTick& tick, TimePoint now)>& step)
+{
+    TimePoint nextLook = m_hooks.clock();
+    for (;;)
+    {
+        const TimePoint now = m_hooks.clock();
+        if (now >= nextLook)
+        {
+            nextLook += lookEvery;
+            if (nextLook <= now)
+                nextLook = now + lookEvery;
+        }
+        const SessionTick tick = Tick(now);
+        if (!step(tick, now))
+            return;
+        if (wait(std::min(NextAt(now), nextLook)))
+            return;
+    }
+}
+
+void SearchSession::RunRefreshLoop()
+{
+    BeginWatch(m_hooks.clock());
+    Run(
+        std::chrono::hours(24),
+        [this](TimePoint until)
+        {
+            m_hooks.sleepUntil(until);
+            return m_stopped.load();
+        },
+        [this](const SessionTick&, TimePoint) { return !m_stopped.load(); });
+}
+
+const std::vector<deviceinfo>& SearchSession::Answering() const
+{
+    return m_answered ? *m_answered : m_live;
+}
+
+int SearchSession::SecondsLeft(TimePoint now) const
+{
+    return m_search ? m_search->SecondsLeft(now - m_searchStart) : 0;
+}
+
+std::vector<nasknown::KnownDevice> SearchSession::Forget(const std::string& id, const std::string& vendor,
+                                                         nasknown::StoreResult& result)
+{
+    std::vector<nasknown::KnownDevice> removed;
+    result =
+        nasknown::KnownStore(m_settings.storePath)
+            .Update(
+                [&](std::vector<nasknown::KnownDevice>& list)
+                {
+                    std::vector<nasknown::KnownDevice> kept = list;
+                    nasknown::Forget(kept, id, vendor);
+                    // What went is what is no longer there; the list's
+                    // order is kept in both.
+                    std::size_t k = 0;
+                    for (nasknown::KnownDevice& device : list)
+                    {
+                        if (k < kept.size() && kept[k].vendor == device.vendor && kept[k].id == device.id)
+                            ++k;
+                        else
+                            removed.push_back(std::move(device));
+                    }
+                    list = std::move(kept);
+                },
+                &m_known);
+    return removed;
+}
+
+nasknown::StoreResult SearchSession::WaitForMemory()
+{
+    m_remembering.Wait();
+    SessionTick tick;
+    TakeMemory(tick);
+    return tick.remembered.value_or(nasknown::StoreResult());
+}
+
+void SearchSession::Send(SessionTick& tick)
+{
+    // Sends due from the search and from a wake at one moment go out once.
+    if (tick.sent == 0)
+        m_registry.SendSearchDeviceCommand(nullptr);
+    ++tick.sent;
+}
+
+void SearchSession::CopyList(SessionTick& tick)
+{
+    std::vector<deviceinfo> list;
+    m_registry.GetDeviceList(list);
+    tick.listChanged = !SameRecords(list, m_live);
+    if (tick.listChanged)
+        m_live.swap(list);
+}
+
+void SearchSession::RememberAnswers(milliseconds resolveFor)
+{
+    if (!m_settings.readStore && !m_settings.writeStore)
+        return;
+    m_remembering.Submit(SightingsOf(Answering(), WallNow()), resolveFor);
+}
+
+void SearchSession::TakeMemory(SessionTick& tick)
+{
+    if (std::optional<Memory> memory = m_remembering.Take())
+    {
+        m_known = std::move(memory->known);
+        tick.remembered = std::move(memory->store);
+        GiveBackFreedMemory();
+    }
+}
+
+std::int64_t SearchSession::WallNow() const
+{
+    return m_hooks.wallClock ? m_hooks.wallClock() : static_cast<std::int64_t>(std::time(nullptr));
+}
+} // namespace nasfinder
