@@ -1,4 +1,4 @@
-// Small helpers shared by the unit test binaries: a temporary directory that is
+// Small helpers shared by the test binaries: a temporary directory that is
 // removed again, and whole-file reads.
 #ifndef NASFINDER_TESTS_TEST_SUPPORT_H
 #define NASFINDER_TESTS_TEST_SUPPORT_H
@@ -13,14 +13,15 @@
 
 namespace testsupport
 {
-// A fresh directory under the system's temporary directory, removed with all it
-// holds when the object goes.
+// A fresh directory under the system's temporary directory (or `under`),
+// removed with all it holds when the object goes, whatever a test made
+// read-only in it.
 class TempDir
 {
 public:
-    TempDir()
+    explicit TempDir(const std::filesystem::path& under = std::filesystem::temp_directory_path())
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "nasfinder-test-XXXXXX").string();
+        std::string pattern = (under / "nasfinder-test-XXXXXX").string();
         std::vector<char> buf(pattern.begin(), pattern.end());
         buf.push_back('\0');
         if (::mkdtemp(buf.data()) == nullptr)
@@ -30,12 +31,22 @@ public:
     ~TempDir()
     {
         std::error_code ignored;
+        for (auto it = std::filesystem::recursive_directory_iterator(m_path, ignored);
+             it != std::filesystem::recursive_directory_iterator(); it.increment(ignored))
+        {
+            if (it->is_directory(ignored) && !it->is_symlink(ignored))
+                std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                             std::filesystem::perm_options::add, ignored);
+        }
+        std::filesystem::permissions(m_path, std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
+                                     ignored);
         std::filesystem::remove_all(m_path, ignored);
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
     const std::filesystem::path& path() const { return m_path; }
+    std::string str() const { return m_path.string(); }
     // The directory as the log wants it: with its final slash.
     std::string WithSlash() const { return m_path.string() + "/"; }
 

@@ -1,6 +1,8 @@
 // Which device addresses the window puts into a URL for the desktop to open.
 #include "DeviceAddress.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <sched.h>
@@ -40,10 +42,9 @@ TEST(DeviceAddress, NamesOpenOnlyAsTheAddressTheyResolveToWhenThatIsADevice)
 {
     char hostName[256] = {};
     gethostname(hostName, sizeof(hostName) - 1);
-    char folder[] = "/tmp/nasfinder-hosts-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    const std::string hosts = std::string(folder) + "/hosts";
-    const std::string nsswitch = std::string(folder) + "/nsswitch.conf";
+    const testsupport::TempDir folder;
+    const std::string hosts = folder.str() + "/hosts";
+    const std::string nsswitch = folder.str() + "/nsswitch.conf";
     std::ofstream(hosts) << "127.0.0.1 localhost localhost.localdomain\n"
                          << "127.0.1.1 " << hostName << "\n"
                          << "::1 localhost ip6-localhost ip6-loopback\n"
@@ -58,7 +59,6 @@ TEST(DeviceAddress, NamesOpenOnlyAsTheAddressTheyResolveToWhenThatIsADevice)
         mount(nsswitch.c_str(), "/etc/nsswitch.conf", nullptr, MS_BIND, nullptr) != 0)
     {
         const std::string why = std::strerror(errno);
-        std::filesystem::remove_all(folder);
         GTEST_SKIP() << "a private mount namespace needs root here: " << why;
     }
     std::vector<LocalInterface> local(1);
@@ -89,5 +89,4 @@ TEST(DeviceAddress, NamesOpenOnlyAsTheAddressTheyResolveToWhenThatIsADevice)
     }
     umount("/etc/nsswitch.conf");
     umount("/etc/hosts");
-    std::filesystem::remove_all(folder);
 }

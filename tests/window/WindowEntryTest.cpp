@@ -135,28 +135,26 @@ TEST(WindowEntry, StatusLineSaysWhyTheBroadcastSearchIsOff)
     // folder holds the window alone, a third the window and a helper without
     // the capability: what another user runs must be in that user's reach,
     // which a build tree in root's home is not.
-    char folder[] = "/var/tmp/nasfinder-cap-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    chmod(folder, 0755);
     // Gone however the test ends: a skip or a failed assertion returns early.
-    const std::unique_ptr<char, void (*)(char*)> removeFolder(
-        folder, [](char* path) { QDir(QString::fromLocal8Bit(path)).removeRecursively(); });
-    const std::string capable = std::string(folder) + "/window_close_child";
-    const std::string helper = std::string(folder) + "/nasfinder-broadcast";
-    const std::string alone = std::string(folder) + "/alone/window_close_child";
-    const std::string plain = std::string(folder) + "/plain/window_close_child";
-    const std::string plainHelper = std::string(folder) + "/plain/nasfinder-broadcast";
-    const std::string plugins = std::string(folder) + "/plugins";
+    const testsupport::TempDir copies("/var/tmp");
+    const std::string folder = copies.str();
+    chmod(folder.c_str(), 0755);
+    const std::string capable = folder + "/window_close_child";
+    const std::string helper = folder + "/nasfinder-broadcast";
+    const std::string alone = folder + "/alone/window_close_child";
+    const std::string plain = folder + "/plain/window_close_child";
+    const std::string plainHelper = folder + "/plain/nasfinder-broadcast";
+    const std::string plugins = folder + "/plugins";
     mkdir(plugins.c_str(), 0755);
-    mkdir((std::string(folder) + "/alone").c_str(), 0755);
-    mkdir((std::string(folder) + "/plain").c_str(), 0755);
-    const std::string moduleDir = std::string(folder) + "/gtk";
+    mkdir((folder + "/alone").c_str(), 0755);
+    mkdir((folder + "/plain").c_str(), 0755);
+    const std::string moduleDir = folder + "/gtk";
     mkdir(moduleDir.c_str(), 0777);
     chmod(moduleDir.c_str(), 0777);
     const std::string module = moduleDir + "/libmarker.so";
     const std::string marker = moduleDir + "/marker";
     QFile::copy(QString::fromLocal8Bit(GTK_MARKER_MODULE), QString::fromStdString(module));
-    const std::string config = std::string(folder) + "/config";
+    const std::string config = folder + "/config";
     mkdir(config.c_str(), 0755);
     mkdir((config + "/gtk-3.0").c_str(), 0755);
     std::ofstream(config + "/gtk-3.0/settings.ini") << "[Settings]\ngtk-modules=" << module << "\n";
@@ -174,7 +172,7 @@ TEST(WindowEntry, StatusLineSaysWhyTheBroadcastSearchIsOff)
     // theme for GNOME, and the toolkit loads the modules of the user's settings.
     const std::vector<std::string> desktop{"QT_PLUGIN_PATH=" + plugins, "QT_QPA_PLATFORM=xcb",
                                            "XDG_CURRENT_DESKTOP=GNOME", "XDG_CONFIG_HOME=" + config,
-                                           "HOME=" + std::string(folder)};
+                                           "HOME=" + folder};
     const std::vector<std::string> asNobody{"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
                                             "--clear-groups"};
     // One device of an accepted vendor that answers the broadcast search only.
