@@ -5,8 +5,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <ctime>
 #include <set>
+#include <vector>
 
 namespace nasknown
 {
@@ -39,61 +41,12 @@ const TimeMember kTimeMembers[] = {
     {"last_seen", &KnownDevice::lastSeen},
 };
 
-// What the parse is watched for as it goes, before any value is built: a
-// file nested deeper than the members kept unknown may be, and a member
-// given twice in the store or in a device, where the library would keep the
-// last one silently (deeper down, inside a value kept unknown, it does).
-// Depth counts the containers around: the store is at 0, its list at 1, a
-// device at 2.
-class ShapeCheck
+// A key of the file in a reason: short, and inert on a terminal.
+std::string ShownKey(const std::string& key)
 {
-public:
-    bool See(int depth, Json::parse_event_t event, const Json& parsed)
-    {
-        const bool inDevices = m_topKey == "devices";
-        switch (event)
-        {
-        case Json::parse_event_t::object_start:
-        case Json::parse_event_t::array_start:
-            if (depth > kMaxJsonDepth + (inDevices ? 2 : 0))
-            {
-                Fail("nested more than " + std::to_string(kMaxJsonDepth) + " deep");
-                return false; // not built
-            }
-            if (depth == 2 && inDevices)
-                m_deviceKeys.clear();
-            return true;
-        case Json::parse_event_t::key:
-            if (depth == 1)
-            {
-                m_topKey = parsed.get<std::string>();
-                if (!m_topKeys.insert(m_topKey).second)
-                    Fail("member \"" + m_topKey + "\" twice");
-            }
-            else if (depth == 3 && inDevices && !m_deviceKeys.insert(parsed.get<std::string>()).second)
-            {
-                Fail("device member \"" + parsed.get<std::string>() + "\" twice");
-            }
-            return true;
-        default:
-            return true;
-        }
-    }
-
-    const std::string& Error() const { return m_error; }
-
-private:
-    void Fail(const std::string& why)
-    {
-        if (m_error.empty())
-            m_error = why;
-    }
-
-    std::string m_topKey;
-    std::set<std::string> m_topKeys;
-    std::set<std::string> m_deviceKeys;
-    std::string m_error;
-};
+    constexpr std::size_t kLongest = 64;
+    return "\"" + nasfinder::TerminalText(key.substr(0, kLongest)) + (key.size() > kLongest ? "...\"" : "\"");
+}
 
 // The library's reason for refusing the text, in one line a terminal can
 // show. The token it read last is the file's own bytes, possibly a whole long
@@ -116,6 +69,108 @@ std::string ParseErrorText(const Json::exception& e)
         what.resize(kLongest);
     return nasfinder::TerminalText(what);
 }
+
+// The store's text read into a value by nlohmann-json's own builder, the one
+// Json::parse uses, with what the store needs checked as the parse goes and
+// before anything is built: a file nested deeper than the members kept
+// unknown may be; an object with more members than any store has, which
+// would cost the builder a walk of the object for each member it adds
+// (hostile text of a few MiB would take minutes); and a member given twice in
+// the store or in a device, where the library would keep the last one
+// silently (deeper down, inside a value kept unknown, it does). The first
+// fault ends the parse. (The library's parse with a callback would do the
+// checks too, but walks a list again at the end of each object in it.)
+class StoreReader
+{
+public:
+    explicit StoreReader(Json& root) : m_builder(root, false) {}
+
+    const std::string& Error() const { return m_error; }
+
+    bool null() { return m_builder.null(); }
+    bool boolean(bool value) { return m_builder.boolean(value); }
+    bool number_integer(Json::number_integer_t value) { return m_builder.number_integer(value); }
+    bool number_unsigned(Json::number_unsigned_t value) { return m_builder.number_unsigned(value); }
+    bool number_float(Json::number_float_t value, const std::string& text)
+    {
+        return m_builder.number_float(value, text);
+    }
+    bool string(std::string& value) { return m_builder.string(value); }
+    bool binary(Json::binary_t& value) { return m_builder.binary(value); }
+    bool start_object(std::size_t size) { return Open() && m_builder.start_object(size); }
+    bool start_array(std::size_t size) { return Open() && m_builder.start_array(size); }
+    bool end_object() { return Close() && m_builder.end_object(); }
+    bool end_array() { return Close() && m_builder.end_array(); }
+
+    bool key(std::string& key)
+    {
+        // The object the key is in was opened at depth m_depth - 1.
+        if (++m_members.back() > kMaxMembers)
+            return Fail("an object with more than " + std::to_string(kMaxMembers) + " members");
+        if (m_depth == 1)
+        {
+            m_inDevices = key == "devices";
+            if (Again(m_topKeys, key))
+                return Fail("member " + ShownKey(key) + " twice");
+        }
+        else if (m_depth == 3 && m_inDevices && Again(m_deviceKeys, key))
+        {
+            return Fail("device member " + ShownKey(key) + " twice");
+        }
+        return m_builder.key(key);
+    }
+
+    template <class Exception> bool parse_error(std::size_t, const std::string&, const Exception& e)
+    {
+        return Fail(ParseErrorText(e));
+    }
+
+private:
+    // Depth counts the containers around: the store is at 0, its list at 1,
+    // a device at 2.
+    bool Open()
+    {
+        if (m_depth > kMaxJsonDepth + (m_inDevices ? 2 : 0))
+            return Fail("nested more than " + std::to_string(kMaxJsonDepth) + " deep");
+        if (m_depth == 2 && m_inDevices)
+            m_deviceKeys.clear();
+        ++m_depth;
+        m_members.push_back(0);
+        return true;
+    }
+
+    bool Close()
+    {
+        --m_depth;
+        m_members.pop_back();
+        return true;
+    }
+
+    bool Fail(const std::string& why)
+    {
+        if (m_error.empty())
+            m_error = why;
+        return false;
+    }
+
+    // Whether the key was among the keys, which it joins; there are at most
+    // kMaxMembers of them.
+    static bool Again(std::vector<std::string>& keys, const std::string& key)
+    {
+        if (std::find(keys.begin(), keys.end(), key) != keys.end())
+            return true;
+        keys.push_back(key);
+        return false;
+    }
+
+    nlohmann::detail::json_sax_dom_parser<Json> m_builder;
+    int m_depth = 0;
+    bool m_inDevices = false;
+    std::vector<std::size_t> m_members; // of the object open at each depth
+    std::vector<std::string> m_topKeys;
+    std::vector<std::string> m_deviceKeys;
+    std::string m_error;
+};
 
 bool ReadDevice(const Json& value, KnownDevice& device, std::string& error)
 {
@@ -260,22 +315,15 @@ DecodeResult DecodeStore(const std::string& text)
         result.error = "larger than " + std::to_string(kMaxStoreBytes) + " bytes";
         return result;
     }
-    ShapeCheck shape;
     Json root;
-    try
+    StoreReader reader(root);
+    if (!Json::sax_parse(text, &reader))
     {
-        root = Json::parse(text, [&shape](int depth, Json::parse_event_t event, Json& parsed)
-                           { return shape.See(depth, event, parsed); });
-    }
-    catch (const Json::exception& e)
-    {
-        result.error = shape.Error().empty() ? ParseErrorText(e) : shape.Error();
+        result.error = reader.Error();
         return result;
     }
     StoreContents contents;
-    if (!shape.Error().empty())
-        result.error = shape.Error();
-    else if (ReadContents(root, contents, result.error))
+    if (ReadContents(root, contents, result.error))
         result.contents = std::move(contents);
     return result;
 }

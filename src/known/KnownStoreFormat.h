@@ -21,6 +21,9 @@ constexpr std::size_t kMaxStoreBytes = 4u << 20;
 // Nesting of the values kept unknown, within a device or beside the list;
 // a file nested deeper is refused before the value is built.
 constexpr int kMaxJsonDepth = 32;
+// Members of one object, the store's, a device's or one kept unknown: far
+// above the members a device has, with room for those a newer version adds.
+constexpr std::size_t kMaxMembers = 256;
 // Longest text of a known member.
 constexpr std::size_t kMaxFieldBytes = 255;
 

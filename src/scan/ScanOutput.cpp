@@ -163,6 +163,7 @@ Sheet SheetOf(const std::vector<Record>& records, const Column<Record> (&columns
 Json ObjectOf(const Sheet& sheet, std::size_t record)
 {
     Json object = Json::object();
+    object.get_ref<Json::object_t&>().reserve(sheet.keys.size() + 1);
     for (std::size_t key = 0; key < sheet.keys.size(); ++key)
         object[sheet.keys[key]] = sheet.value(record, key);
     return object;
@@ -183,12 +184,19 @@ std::string PrintTable(const Sheet& sheet)
     return AlignedTable(rows);
 }
 
+// An object at a time, joined: a flood lists tens of thousands of devices,
+// and the whole list as one value would hold many times the text's memory.
 std::string PrintJson(const Sheet& sheet)
 {
-    Json list = Json::array();
+    std::string out = "[";
     for (std::size_t record = 0; record < sheet.records; ++record)
-        list.push_back(ObjectOf(sheet, record));
-    return nasfinder::JsonText(list) + "\n";
+    {
+        if (record != 0)
+            out += ',';
+        out += nasfinder::JsonText(ObjectOf(sheet, record));
+    }
+    out += "]\n";
+    return out;
 }
 
 // The JSON fields as text: a string as it is, a number or a boolean as JSON

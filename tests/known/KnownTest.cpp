@@ -41,6 +41,24 @@ KnownDevice Device(const std::string& id, std::int64_t lastSeen, const std::stri
     return d;
 }
 
+std::string Repeated(const std::string& text, std::size_t times)
+{
+    std::string out;
+    out.reserve(text.size() * times);
+    for (std::size_t i = 0; i < times; ++i)
+        out += text;
+    return out;
+}
+
+// ",\"k0\":0,\"k1\":0,...": `count` members for an object.
+std::string ManyMembers(std::size_t count)
+{
+    std::string out;
+    for (std::size_t i = 0; i < count; ++i)
+        out += ",\"k" + std::to_string(i) + "\":0";
+    return out;
+}
+
 std::string ReadText(const std::string& path)
 {
     std::ifstream in(path);
@@ -164,6 +182,12 @@ TEST(KnownStoreFormatTest, TextThatIsNoStoreIsRefusedWithAReason)
         // reader's stack.
         {"{\"devices\":[" + dev + ",\"x\":" + std::string(33, '[') + std::string(33, ']') + "}]}", "nested"},
         {"{\"devices\":[],\"x\":" + std::string(1 << 20, '['), "nested"},
+        // What the library would take minutes over: an object of many members
+        // (each added after a walk of the others), and, parsed with a
+        // callback, a list of many objects.
+        {"{\"devices\":[]" + ManyMembers(300000) + "}", "more than 256 members"},
+        {"{\"devices\":[{\"vendor\":\"V\",\"id\":\"I\"" + ManyMembers(300) + "}]}", "more than 256 members"},
+        {"{\"devices\":[],\"x\":[" + Repeated("{},", 1000000) + "{}]} x", "expected end of input"},
         {"{\"devices\":[],\"x\":01}", "expected '}'"},
         {"{\"devices\":[],\"x\":1e400}", "number overflow"},
         {"{\"version\":0,\"devices\":[]}", "version below 1"},
