@@ -1,18 +1,11 @@
 #include "JsonText.h"
 
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+
 namespace nasfinder
 {
-namespace
-{
-void AppendHexEscape(std::string& out, std::uint32_t cp)
-{
-    static const char kHex[] = "0123456789abcdef";
-    out += "\\u00";
-    out += kHex[(cp >> 4) & 0xF];
-    out += kHex[cp & 0xF];
-}
-} // namespace
-
 std::size_t DecodeUtf8(const unsigned char* data, std::size_t len, std::size_t i, std::uint32_t& cp)
 {
     const unsigned char b0 = data[i];
@@ -64,36 +57,11 @@ std::size_t DecodeUtf8(const unsigned char* data, std::size_t len, std::size_t i
     return need + 1;
 }
 
-void AppendUtf8(std::string& out, std::uint32_t cp)
-{
-    if (cp < 0x80)
-        out += static_cast<char>(cp);
-    else if (cp < 0x800)
-    {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-    else if (cp < 0x10000)
-    {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-    else
-    {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-std::string JsonEscape(const char* data, std::size_t len)
+std::string ValidUtf8(const char* data, std::size_t len)
 {
     const auto* bytes = reinterpret_cast<const unsigned char*>(data);
     std::string out;
-    out.reserve(len + 2);
-    out += '"';
+    out.reserve(len);
     for (std::size_t i = 0; i < len;)
     {
         std::uint32_t cp = 0;
@@ -104,39 +72,46 @@ std::string JsonEscape(const char* data, std::size_t len)
             ++i;
             continue;
         }
-        switch (cp)
-        {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\b':
-            out += "\\b";
-            break;
-        case '\f':
-            out += "\\f";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (IsControlCharacter(cp))
-                AppendHexEscape(out, cp);
-            else
-                out.append(data + i, n);
-            break;
-        }
+        out.append(data + i, n);
         i += n;
     }
-    out += '"';
+    return out;
+}
+
+std::string JsonText(const Json& value)
+{
+    std::string text = value.dump(-1, ' ', false, Json::error_handler_t::replace);
+    // The library writes every character from DEL up as it is. Outside its
+    // strings JSON text is ASCII, so each such character found is inside one,
+    // and an escape in its place keeps the string's value.
+    const auto plain = [](char c) { return static_cast<unsigned char>(c) < 0x7F; };
+    if (std::all_of(text.begin(), text.end(), plain))
+        return text;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    std::string out;
+    out.reserve(text.size() + 16);
+    for (std::size_t i = 0; i < text.size();)
+    {
+        if (plain(text[i]))
+        {
+            out += text[i++];
+            continue;
+        }
+        std::uint32_t cp = 0;
+        const std::size_t n = DecodeUtf8(bytes, text.size(), i, cp);
+        if (n != 0 && (IsControlCharacter(cp) || IsBidiControl(cp)))
+        {
+            static const char kHex[] = "0123456789abcdef";
+            out += "\\u";
+            for (int shift = 12; shift >= 0; shift -= 4)
+                out += kHex[(cp >> shift) & 0xF];
+        }
+        else
+        {
+            out.append(text, i, std::max<std::size_t>(n, 1));
+        }
+        i += std::max<std::size_t>(n, 1);
+    }
     return out;
 }
 } // namespace nasfinder

@@ -1,7 +1,8 @@
-// UTF-8 decoding and encoding, hexadecimal digits and JSON string literals:
-// what the scan's output and the store of known devices both write and read,
-// so that whatever bytes a device sent, every JSON text this program writes
-// is valid JSON in valid UTF-8.
+// UTF-8 as this program takes it from devices, and the one way it writes JSON:
+// the scan's outputs and the store of known devices are built as values of
+// nlohmann-json and written by JsonText, so that whatever bytes a device sent,
+// every JSON text this program writes is valid JSON in valid UTF-8 that shows
+// on a terminal as it is.
 #ifndef NASFINDER_JSONTEXT_H
 #define NASFINDER_JSONTEXT_H
 
@@ -9,8 +10,15 @@
 #include <cstdint>
 #include <string>
 
+#include <nlohmann/json_fwd.hpp>
+
 namespace nasfinder
 {
+// A JSON value whose objects keep their members in the order they were
+// added or read: the outputs' keys come in a fixed order, and a store's
+// members a newer version added are written back where they stood.
+using Json = nlohmann::ordered_json;
+
 // U+FFFD in UTF-8: what stands for a byte or character that is not shown.
 inline constexpr char kUtf8Replacement[] = "\xEF\xBF\xBD";
 
@@ -18,9 +26,6 @@ inline constexpr char kUtf8Replacement[] = "\xEF\xBF\xBD";
 // or 0 when the byte there does not start one. Overlong forms, surrogates and
 // values above U+10FFFF are invalid.
 std::size_t DecodeUtf8(const unsigned char* data, std::size_t len, std::size_t i, std::uint32_t& cp);
-
-// `cp` (at most U+10FFFF, not a surrogate) in UTF-8 at the end of `out`.
-void AppendUtf8(std::string& out, std::uint32_t cp);
 
 // The value of a hexadecimal digit of either case, or -1.
 inline int HexDigitValue(char c)
@@ -40,16 +45,33 @@ inline bool IsControlCharacter(std::uint32_t cp)
     return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F);
 }
 
-// The bytes data[0..len) as a JSON string literal, quotes included. Quotes,
-// backslashes and control characters (C0, DEL, C1) are escaped; each byte that is
-// not part of a valid UTF-8 sequence becomes U+FFFD. NUL bytes are data here
-// and come out as \u0000. The result is always valid UTF-8 and valid JSON.
-std::string JsonEscape(const char* data, std::size_t len);
-
-inline std::string JsonEscape(const std::string& text)
+// Characters that reorder the text around them on a terminal, so that a
+// device name could make another column or value read differently from what
+// it holds: the embeddings, overrides and isolates, and the marks.
+inline bool IsBidiControl(std::uint32_t cp)
 {
-    return JsonEscape(text.data(), text.size());
+    return (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069) || cp == 0x200E || cp == 0x200F ||
+           cp == 0x061C;
 }
+
+// The bytes data[0..len) as UTF-8: each byte that is not part of a valid
+// sequence becomes U+FFFD, one for each, so that a sequence cut short shows
+// how many bytes it lost. NUL bytes are kept. What every format takes of a
+// device's text.
+std::string ValidUtf8(const char* data, std::size_t len);
+
+inline std::string ValidUtf8(const std::string& text)
+{
+    return ValidUtf8(text.data(), text.size());
+}
+
+// The value as compact JSON text. Quotes, backslashes and C0 controls are
+// escaped as JSON has them; DEL, the C1 controls and the bidirectional
+// controls are written as \u escapes too, so that a file shown with cat
+// neither drives the terminal nor reorders its text; a string that is not
+// valid UTF-8 (it should have gone through ValidUtf8) has U+FFFD for what is
+// invalid, never an exception.
+std::string JsonText(const Json& value);
 } // namespace nasfinder
 
 #endif

@@ -4,17 +4,6 @@
 
 namespace nasfinder
 {
-namespace
-{
-// Characters that reorder the text around them on a terminal, so a device name
-// could make another column read differently from what it holds.
-bool IsBidiControl(std::uint32_t cp)
-{
-    return (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069) || cp == 0x200E || cp == 0x200F ||
-           cp == 0x061C;
-}
-} // namespace
-
 std::string TerminalText(const char* data, std::size_t len)
 {
     const auto* bytes = reinterpret_cast<const unsigned char*>(data);

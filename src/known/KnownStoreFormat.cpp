@@ -1,285 +1,22 @@
 #include "KnownStoreFormat.h"
 
 #include "JsonText.h"
+#include "TerminalText.h"
 
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
 #include <ctime>
+#include <set>
+#include <vector>
 
 namespace nasknown
 {
 namespace
 {
-// Reads the JSON this format writes, strictly (RFC 8259, UTF-8, no duplicate
-// keys among the known members). Each step either advances or records the
-// first error and stops; nothing reads past the end.
-class Reader
-{
-public:
-    explicit Reader(const std::string& text) : m_text(text) {}
-
-    bool Failed() const { return !m_error.empty(); }
-    const std::string& Error() const { return m_error; }
-
-    bool Fail(const std::string& why)
-    {
-        if (m_error.empty())
-            m_error = why + " at byte " + std::to_string(m_at);
-        return false;
-    }
-
-    void SkipSpace()
-    {
-        while (m_at < m_text.size() &&
-               (m_text[m_at] == ' ' || m_text[m_at] == '\t' || m_text[m_at] == '\n' || m_text[m_at] == '\r'))
-            ++m_at;
-    }
-
-    bool AtEnd()
-    {
-        SkipSpace();
-        return m_at == m_text.size();
-    }
-
-    bool Take(char c)
-    {
-        SkipSpace();
-        if (m_at < m_text.size() && m_text[m_at] == c)
-        {
-            ++m_at;
-            return true;
-        }
-        return false;
-    }
-
-    bool Expect(char c) { return Take(c) || Fail(std::string("expected '") + c + "'"); }
-
-    char Peek()
-    {
-        SkipSpace();
-        return m_at < m_text.size() ? m_text[m_at] : '\0';
-    }
-
-    // A string literal, decoded to UTF-8.
-    bool String(std::string& out)
-    {
-        out.clear();
-        if (!Expect('"'))
-            return false;
-        const auto* bytes = reinterpret_cast<const unsigned char*>(m_text.data());
-        while (m_at < m_text.size())
-        {
-            const unsigned char c = bytes[m_at];
-            if (c == '"')
-            {
-                ++m_at;
-                return true;
-            }
-            if (c < 0x20)
-                return Fail("control character in a string");
-            if (c == '\\')
-            {
-                if (!Escape(out))
-                    return false;
-                continue;
-            }
-            // A run of plain characters is taken in one piece.
-            std::size_t end = m_at;
-            while (end < m_text.size() && bytes[end] >= 0x20 && bytes[end] < 0x80 && bytes[end] != '"' &&
-                   bytes[end] != '\\')
-                ++end;
-            if (end > m_at)
-            {
-                out.append(m_text, m_at, end - m_at);
-                m_at = end;
-                continue;
-            }
-            std::uint32_t cp = 0;
-            const std::size_t n = nasfinder::DecodeUtf8(bytes, m_text.size(), m_at, cp);
-            if (n == 0)
-                return Fail("invalid UTF-8");
-            out.append(m_text, m_at, n);
-            m_at += n;
-        }
-        return Fail("unterminated string");
-    }
-
-    // Any value, skipped; its exact text is what was passed over.
-    bool SkipValue(int depth)
-    {
-        if (depth > kMaxJsonDepth)
-            return Fail("nested too deeply");
-        std::string scratch;
-        switch (Peek())
-        {
-        case '"':
-            return String(scratch);
-        case '{':
-            ++m_at;
-            if (Take('}'))
-                return true;
-            do
-            {
-                if (!String(scratch) || !Expect(':') || !SkipValue(depth + 1))
-                    return false;
-            } while (Take(','));
-            return Expect('}');
-        case '[':
-            ++m_at;
-            if (Take(']'))
-                return true;
-            do
-            {
-                if (!SkipValue(depth + 1))
-                    return false;
-            } while (Take(','));
-            return Expect(']');
-        case 't':
-            return Word("true");
-        case 'f':
-            return Word("false");
-        case 'n':
-            return Word("null");
-        default:
-            return Number(nullptr);
-        }
-    }
-
-    // A number; with `value`, it must be a whole number within int64.
-    bool Number(std::int64_t* value)
-    {
-        SkipSpace();
-        const std::size_t start = m_at;
-        if (m_at < m_text.size() && m_text[m_at] == '-')
-            ++m_at;
-        if (m_at >= m_text.size() || !IsDigit(m_text[m_at]))
-            return Fail("expected a value");
-        if (m_text[m_at] == '0')
-            ++m_at;
-        else
-            while (m_at < m_text.size() && IsDigit(m_text[m_at]))
-                ++m_at;
-        bool whole = true;
-        if (m_at < m_text.size() && m_text[m_at] == '.')
-        {
-            whole = false;
-            ++m_at;
-            if (!Digits())
-                return false;
-        }
-        if (m_at < m_text.size() && (m_text[m_at] == 'e' || m_text[m_at] == 'E'))
-        {
-            whole = false;
-            ++m_at;
-            if (m_at < m_text.size() && (m_text[m_at] == '+' || m_text[m_at] == '-'))
-                ++m_at;
-            if (!Digits())
-                return false;
-        }
-        if (value == nullptr)
-            return true;
-        const std::string digits = m_text.substr(start, m_at - start);
-        if (!whole || digits.size() > 18)
-            return Fail("expected a whole number");
-        *value = std::stoll(digits);
-        return true;
-    }
-
-    std::size_t Offset() const { return m_at; }
-    std::string Slice(std::size_t from) const { return m_text.substr(from, m_at - from); }
-
-private:
-    static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-    bool Digits()
-    {
-        if (m_at >= m_text.size() || !IsDigit(m_text[m_at]))
-            return Fail("expected a digit");
-        while (m_at < m_text.size() && IsDigit(m_text[m_at]))
-            ++m_at;
-        return true;
-    }
-
-    bool Word(const char* word)
-    {
-        const std::string w(word);
-        if (m_text.compare(m_at, w.size(), w) != 0)
-            return Fail("expected a value");
-        m_at += w.size();
-        return true;
-    }
-
-    bool Hex4(std::uint32_t& unit)
-    {
-        if (m_text.size() - m_at < 4)
-            return Fail("short \\u escape");
-        unit = 0;
-        for (int i = 0; i < 4; ++i)
-        {
-            const int digit = nasfinder::HexDigitValue(m_text[m_at++]);
-            if (digit < 0)
-                return Fail("bad \\u escape");
-            unit = (unit << 4) | static_cast<std::uint32_t>(digit);
-        }
-        return true;
-    }
-
-    bool Escape(std::string& out)
-    {
-        ++m_at; // the backslash
-        if (m_at >= m_text.size())
-            return Fail("unterminated string");
-        const char c = m_text[m_at++];
-        switch (c)
-        {
-        case '"':
-        case '\\':
-        case '/':
-            out += c;
-            return true;
-        case 'b':
-            out += '\b';
-            return true;
-        case 'f':
-            out += '\f';
-            return true;
-        case 'n':
-            out += '\n';
-            return true;
-        case 'r':
-            out += '\r';
-            return true;
-        case 't':
-            out += '\t';
-            return true;
-        case 'u':
-            break;
-        default:
-            return Fail("bad escape");
-        }
-        std::uint32_t cp = 0;
-        if (!Hex4(cp))
-            return false;
-        if (cp >= 0xDC00 && cp <= 0xDFFF)
-            return Fail("lone surrogate");
-        if (cp >= 0xD800 && cp <= 0xDBFF)
-        {
-            std::uint32_t low = 0;
-            if (m_text.compare(m_at, 2, "\\u") != 0)
-                return Fail("lone surrogate");
-            m_at += 2;
-            if (!Hex4(low))
-                return false;
-            if (low < 0xDC00 || low > 0xDFFF)
-                return Fail("lone surrogate");
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-        }
-        nasfinder::AppendUtf8(out, cp);
-        return true;
-    }
-
-    const std::string& m_text;
-    std::size_t m_at = 0;
-    std::string m_error;
-};
+using nasfinder::Json;
+using nasfinder::JsonText;
+using nasfinder::ValidUtf8;
 
 // The text members of a device, in the order they are written.
 struct TextMember
@@ -304,71 +41,269 @@ const TimeMember kTimeMembers[] = {
     {"last_seen", &KnownDevice::lastSeen},
 };
 
-bool ReadDevice(Reader& in, KnownDevice& device)
+// A key of the file in a reason: short, and inert on a terminal.
+std::string ShownKey(const std::string& key)
 {
-    if (!in.Expect('{'))
-        return false;
-    std::vector<std::string> seen;
-    std::string key;
-    std::string text;
-    if (!in.Take('}'))
+    constexpr std::size_t kLongest = 64;
+    return "\"" + nasfinder::TerminalText(key.substr(0, kLongest)) + (key.size() > kLongest ? "...\"" : "\"");
+}
+
+// The library's reason for refusing the text, in one line a terminal can
+// show. The token it read last is the file's own bytes, possibly a whole long
+// string, and goes; the position and what was expected stay.
+std::string ParseErrorText(const Json::exception& e)
+{
+    std::string what = e.what();
+    const std::size_t kind = what.find("] ");
+    if (kind != std::string::npos)
+        what.erase(0, kind + 2);
+    const std::size_t token = what.find("; last read: '");
+    if (token != std::string::npos)
     {
-        do
+        const std::size_t expected = what.rfind("'; expected");
+        what.erase(token, expected != std::string::npos && expected > token ? expected + 1 - token
+                                                                            : std::string::npos);
+    }
+    constexpr std::size_t kLongest = 200;
+    if (what.size() > kLongest)
+        what.resize(kLongest);
+    return nasfinder::TerminalText(what);
+}
+
+// The store's text read into a value by nlohmann-json's own builder, the one
+// Json::parse uses, with what the store needs checked as the parse goes and
+// before anything is built: a file nested deeper than the members kept
+// unknown may be; an object with more members than any store has, which
+// would cost the builder a walk of the object for each member it adds
+// (hostile text of a few MiB would take minutes); and a member given twice in
+// the store or in a device, where the library would keep the last one
+// silently (deeper down, inside a value kept unknown, it does). The first
+// fault ends the parse. (The library's parse with a callback would do the
+// checks too, but walks a list again at the end of each object in it.)
+class StoreReader
+{
+public:
+    explicit StoreReader(Json& root) : m_builder(root, false) {}
+
+    const std::string& Error() const { return m_error; }
+
+    bool null() { return m_builder.null(); }
+    bool boolean(bool value) { return m_builder.boolean(value); }
+    bool number_integer(Json::number_integer_t value) { return m_builder.number_integer(value); }
+    bool number_unsigned(Json::number_unsigned_t value) { return m_builder.number_unsigned(value); }
+    bool number_float(Json::number_float_t value, const std::string& text)
+    {
+        return m_builder.number_float(value, text);
+    }
+    bool string(std::string& value) { return m_builder.string(value); }
+    bool binary(Json::binary_t& value) { return m_builder.binary(value); }
+    bool start_object(std::size_t size) { return Open() && m_builder.start_object(size); }
+    bool start_array(std::size_t size) { return Open() && m_builder.start_array(size); }
+    bool end_object() { return Close() && m_builder.end_object(); }
+    bool end_array() { return Close() && m_builder.end_array(); }
+
+    bool key(std::string& key)
+    {
+        // The object the key is in was opened at depth m_depth - 1.
+        if (++m_members.back() > kMaxMembers)
+            return Fail("an object with more than " + std::to_string(kMaxMembers) + " members");
+        if (m_depth == 1)
         {
-            if (!in.String(key) || !in.Expect(':'))
+            m_inDevices = key == "devices";
+            if (Again(m_topKeys, key))
+                return Fail("member " + ShownKey(key) + " twice");
+        }
+        else if (m_depth == 3 && m_inDevices && Again(m_deviceKeys, key))
+        {
+            return Fail("device member " + ShownKey(key) + " twice");
+        }
+        return m_builder.key(key);
+    }
+
+    template <class Exception> bool parse_error(std::size_t, const std::string&, const Exception& e)
+    {
+        return Fail(ParseErrorText(e));
+    }
+
+private:
+    // Depth counts the containers around: the store is at 0, its list at 1,
+    // a device at 2.
+    bool Open()
+    {
+        if (m_depth > kMaxJsonDepth + (m_inDevices ? 2 : 0))
+            return Fail("nested more than " + std::to_string(kMaxJsonDepth) + " deep");
+        if (m_depth == 2 && m_inDevices)
+            m_deviceKeys.clear();
+        ++m_depth;
+        m_members.push_back(0);
+        return true;
+    }
+
+    bool Close()
+    {
+        --m_depth;
+        m_members.pop_back();
+        return true;
+    }
+
+    bool Fail(const std::string& why)
+    {
+        if (m_error.empty())
+            m_error = why;
+        return false;
+    }
+
+    // Whether the key was among the keys, which it joins; there are at most
+    // kMaxMembers of them.
+    static bool Again(std::vector<std::string>& keys, const std::string& key)
+    {
+        if (std::find(keys.begin(), keys.end(), key) != keys.end())
+            return true;
+        keys.push_back(key);
+        return false;
+    }
+
+    nlohmann::detail::json_sax_dom_parser<Json> m_builder;
+    int m_depth = 0;
+    bool m_inDevices = false;
+    std::vector<std::size_t> m_members; // of the object open at each depth
+    std::vector<std::string> m_topKeys;
+    std::vector<std::string> m_deviceKeys;
+    std::string m_error;
+};
+
+bool ReadDevice(const Json& value, KnownDevice& device, std::string& error)
+{
+    if (!value.is_object())
+    {
+        error = "not an object";
+        return false;
+    }
+    for (const auto& member : value.items())
+    {
+        const std::string& key = member.key();
+        bool known = false;
+        for (const TextMember& m : kTextMembers)
+        {
+            if (key != m.key)
+                continue;
+            known = true;
+            if (!member.value().is_string())
+            {
+                error = "member \"" + key + "\" is not a text";
                 return false;
-            for (const std::string& earlier : seen)
-                if (earlier == key)
-                    return in.Fail("member \"" + key + "\" twice");
-            seen.push_back(key);
-            bool known = false;
-            for (const TextMember& m : kTextMembers)
-            {
-                if (key != m.key)
-                    continue;
-                known = true;
-                if (!in.String(device.*m.member))
-                    return false;
-                if ((device.*m.member).size() > kMaxFieldBytes)
-                    return in.Fail("member \"" + key + "\" too long");
             }
-            for (const TimeMember& m : kTimeMembers)
+            device.*m.member = member.value().get<std::string>();
+            if ((device.*m.member).size() > kMaxFieldBytes)
             {
-                if (key != m.key)
-                    continue;
-                known = true;
-                if (!in.String(text))
-                    return false;
-                const std::optional<std::int64_t> time = ParseIsoTime(text);
-                if (!time)
-                    return in.Fail("member \"" + key + "\" is not a UTC time");
-                device.*m.member = *time;
+                error = "member \"" + key + "\" too long";
+                return false;
             }
-            if (!known)
+        }
+        for (const TimeMember& m : kTimeMembers)
+        {
+            if (key != m.key)
+                continue;
+            known = true;
+            const std::optional<std::int64_t> time =
+                member.value().is_string() ? ParseIsoTime(member.value().get<std::string>()) : std::nullopt;
+            if (!time)
             {
-                const std::size_t from = (in.SkipSpace(), in.Offset());
-                if (!in.SkipValue(1))
-                    return false;
-                device.unknown.emplace_back(key, in.Slice(from));
+                error = "member \"" + key + "\" is not a UTC time";
+                return false;
             }
-        } while (in.Take(','));
-        if (!in.Expect('}'))
-            return false;
+            device.*m.member = *time;
+        }
+        if (!known)
+            device.unknown.emplace_back(key, JsonText(member.value()));
     }
     for (const TextMember& m : kTextMembers)
+    {
         if (m.required && (device.*m.member).empty())
-            return in.Fail(std::string("a device without \"") + m.key + "\"");
+        {
+            error = std::string("a device without \"") + m.key + "\"";
+            return false;
+        }
+    }
     return true;
 }
 
-void AppendMember(std::string& out, const std::string& key, const std::string& jsonValue, bool& first)
+bool ReadContents(const Json& root, StoreContents& contents, std::string& error)
 {
-    if (!first)
-        out += ", ";
-    first = false;
-    out += nasfinder::JsonEscape(key);
-    out += ": ";
-    out += jsonValue;
+    if (!root.is_object())
+    {
+        error = "not a JSON object";
+        return false;
+    }
+    bool haveDevices = false;
+    for (const auto& member : root.items())
+    {
+        const std::string& key = member.key();
+        const Json& value = member.value();
+        if (key == "version")
+        {
+            const bool whole = value.is_number_integer();
+            if (!whole || (!value.is_number_unsigned() && value.get<std::int64_t>() < 1) ||
+                (value.is_number_unsigned() && value.get<std::uint64_t>() < 1))
+            {
+                error = whole ? "version below 1" : "member \"version\" is not a whole number";
+                return false;
+            }
+        }
+        else if (key == "devices")
+        {
+            if (!value.is_array())
+            {
+                error = "member \"devices\" is not a list";
+                return false;
+            }
+            haveDevices = true;
+            for (std::size_t i = 0; i < value.size(); ++i)
+            {
+                KnownDevice device;
+                if (!ReadDevice(value[i], device, error))
+                {
+                    error = "device " + std::to_string(i + 1) + ": " + error;
+                    return false;
+                }
+                contents.devices.push_back(std::move(device));
+            }
+        }
+        else
+        {
+            contents.unknown.emplace_back(key, JsonText(value));
+        }
+    }
+    if (!haveDevices)
+        error = "no \"devices\" list";
+    return haveDevices;
+}
+
+// A member kept unknown, as a value again; nothing when its text is not
+// JSON (a caller's mistake: it is left out rather than written broken).
+std::optional<Json> UnknownValue(const std::string& text)
+{
+    Json value = Json::parse(text, nullptr, false);
+    if (value.is_discarded())
+        return std::nullopt;
+    return value;
+}
+
+Json DeviceValue(const KnownDevice& device)
+{
+    Json object = Json::object();
+    for (const TextMember& m : kTextMembers)
+        object[m.key] = ValidUtf8(device.*m.member);
+    for (const TimeMember& m : kTimeMembers)
+        object[m.key] = IsoTimeText(device.*m.member);
+    for (const auto& member : device.unknown)
+    {
+        const std::string key = ValidUtf8(member.first);
+        std::optional<Json> value = UnknownValue(member.second);
+        if (value && !object.contains(key))
+            object[key] = std::move(*value);
+    }
+    return object;
 }
 } // namespace
 
@@ -380,88 +315,36 @@ DecodeResult DecodeStore(const std::string& text)
         result.error = "larger than " + std::to_string(kMaxStoreBytes) + " bytes";
         return result;
     }
-    Reader in(text);
-    StoreContents contents;
-    bool haveDevices = false;
-    bool haveVersion = false;
-    std::string key;
-    if (in.Expect('{') && !in.Take('}'))
+    Json root;
+    StoreReader reader(root);
+    if (!Json::sax_parse(text, &reader))
     {
-        do
-        {
-            if (!in.String(key) || !in.Expect(':'))
-                break;
-            if (key == "version")
-            {
-                std::int64_t version = 0;
-                if (haveVersion)
-                    in.Fail("member \"version\" twice");
-                else if (in.Number(&version) && version < 1)
-                    in.Fail("version below 1");
-                haveVersion = true;
-            }
-            else if (key == "devices")
-            {
-                if (haveDevices)
-                {
-                    in.Fail("member \"devices\" twice");
-                    break;
-                }
-                haveDevices = true;
-                if (!in.Expect('['))
-                    break;
-                if (in.Take(']'))
-                    continue;
-                do
-                {
-                    KnownDevice device;
-                    if (!ReadDevice(in, device))
-                        break;
-                    contents.devices.push_back(std::move(device));
-                } while (in.Take(','));
-                in.Expect(']');
-            }
-            else
-            {
-                const std::size_t from = (in.SkipSpace(), in.Offset());
-                if (in.SkipValue(1))
-                    contents.unknown.emplace_back(key, in.Slice(from));
-            }
-        } while (!in.Failed() && in.Take(','));
-        if (!in.Failed())
-            in.Expect('}');
-    }
-    if (!in.Failed() && !in.AtEnd())
-        in.Fail("text after the end");
-    if (!in.Failed() && !haveDevices)
-        in.Fail("no \"devices\" list");
-    if (in.Failed())
-    {
-        result.error = in.Error();
+        result.error = reader.Error();
         return result;
     }
-    result.contents = std::move(contents);
+    StoreContents contents;
+    if (ReadContents(root, contents, result.error))
+        result.contents = std::move(contents);
     return result;
 }
 
 std::string EncodeStore(const StoreContents& contents)
 {
     std::string out = "{\n  \"version\": " + std::to_string(kStoreFormatVersion) + ",\n";
+    // Each key once: a file with a member twice would not be read back.
+    std::set<std::string> written = {"version", "devices"};
     for (const auto& member : contents.unknown)
-        out += "  " + nasfinder::JsonEscape(member.first) + ": " + member.second + ",\n";
+    {
+        const std::string key = ValidUtf8(member.first);
+        const std::optional<Json> value = UnknownValue(member.second);
+        if (value && written.insert(key).second)
+            out += "  " + JsonText(key) + ": " + JsonText(*value) + ",\n";
+    }
     out += "  \"devices\": [";
     for (std::size_t i = 0; i < contents.devices.size(); ++i)
     {
-        const KnownDevice& device = contents.devices[i];
-        out += i == 0 ? "\n    {" : ",\n    {";
-        bool first = true;
-        for (const TextMember& m : kTextMembers)
-            AppendMember(out, m.key, nasfinder::JsonEscape(device.*m.member), first);
-        for (const TimeMember& m : kTimeMembers)
-            AppendMember(out, m.key, nasfinder::JsonEscape(IsoTimeText(device.*m.member)), first);
-        for (const auto& member : device.unknown)
-            AppendMember(out, member.first, member.second, first);
-        out += '}';
+        out += i == 0 ? "\n    " : ",\n    ";
+        out += JsonText(DeviceValue(contents.devices[i]));
     }
     out += contents.devices.empty() ? "]\n}\n" : "\n  ]\n}\n";
     return out;

@@ -1,7 +1,7 @@
 // The file of known devices as text: a JSON object with the format's version
-// and the list, one device a line. Encode and decode are pure; a strict
-// reader takes exactly the JSON this writes and keeps the members it does not
-// know, and refuses anything else with a reason.
+// and the list, one device a line, read and written with nlohmann-json.
+// Encode and decode are pure; the reader takes the JSON this writes, keeps the
+// members it does not know, and refuses anything else with a reason.
 #ifndef NASFINDER_KNOWNSTOREFORMAT_H
 #define NASFINDER_KNOWNSTOREFORMAT_H
 
@@ -18,8 +18,12 @@ constexpr int kStoreFormatVersion = 1;
 // Far above 1,024 devices with room for members a newer version adds; a file
 // larger than this is not a store.
 constexpr std::size_t kMaxStoreBytes = 4u << 20;
-// Nesting of the values kept unknown; deeper is refused, not recursed into.
+// Nesting of the values kept unknown, within a device or beside the list;
+// a file nested deeper is refused before the value is built.
 constexpr int kMaxJsonDepth = 32;
+// Members of one object, the store's, a device's or one kept unknown: far
+// above the members a device has, with room for those a newer version adds.
+constexpr std::size_t kMaxMembers = 256;
 // Longest text of a known member.
 constexpr std::size_t kMaxFieldBytes = 255;
 
@@ -33,7 +37,7 @@ struct StoreContents
 struct DecodeResult
 {
     std::optional<StoreContents> contents; // nothing when the text is no store
-    std::string error;                     // why, with the byte offset
+    std::string error;                     // why, in one line, with where
 };
 
 DecodeResult DecodeStore(const std::string& text);

@@ -18,14 +18,15 @@ using nasfinder::Refusal;
 struct Draft : ScanOptions
 {
     std::vector<Format> formats; // each format chosen, as often as chosen
+    bool watchSecondsGiven = false;
 
     bool Chose(Format f) const { return std::find(formats.begin(), formats.end(), f) != formats.end(); }
 };
 using Row = nasfinder::Option<Draft>;
 
-// A whole decimal number in [kMinSeconds, kMaxSeconds]; no sign, no spaces, no
-// suffix, so "10s", "+5" and " 5" are refused rather than half-read.
-std::optional<int> ParseSeconds(const std::string& text)
+// A whole decimal number in [min, max]; no sign, no spaces, no suffix, so
+// "10s", "+5" and " 5" are refused rather than half-read.
+std::optional<int> ParseSeconds(const std::string& text, int min, int max)
 {
     if (text.empty())
         return std::nullopt;
@@ -35,32 +36,31 @@ std::optional<int> ParseSeconds(const std::string& text)
         if (c < '0' || c > '9')
             return std::nullopt;
         value = value * 10 + (c - '0');
-        if (value > kMaxSeconds)
+        if (value > max)
             return std::nullopt;
     }
-    if (value < kMinSeconds)
+    if (value < min)
         return std::nullopt;
     return static_cast<int>(value);
 }
 
-Refusal TakeSeconds(Draft& opts, const std::string& value)
+// A row that takes a number of seconds in [min, max] into `into` and notes
+// that it was given.
+Row SecondsRow(const char* name, const char* argument, std::string help, int min, int max, int Draft::*into,
+               bool Draft::*given)
 {
-    const std::optional<int> seconds = ParseSeconds(value);
-    if (!seconds)
-        return "invalid --seconds '" + value + "': expected a whole number from " +
-               std::to_string(kMinSeconds) + " to " + std::to_string(kMaxSeconds);
-    opts.seconds = *seconds;
-    opts.secondsGiven = true;
-    return std::nullopt;
-}
-
-Row SecondsOption()
-{
-    Row row = nasfinder::Valued<Draft>("--seconds", "N", "a number of seconds",
-                                       "wait N seconds for answers (" + std::to_string(kMinSeconds) + " to " +
-                                           std::to_string(kMaxSeconds) + ", default " +
-                                           std::to_string(kDefaultSeconds) + ")",
-                                       &TakeSeconds);
+    Row row = nasfinder::Valued<Draft>(
+        name, argument, "a number of seconds", std::move(help),
+        [name, min, max, into, given](Draft& opts, const std::string& value) -> Refusal
+        {
+            const std::optional<int> seconds = ParseSeconds(value, min, max);
+            if (!seconds)
+                return std::string("invalid ") + name + " '" + value + "': expected a whole number from " +
+                       std::to_string(min) + " to " + std::to_string(max);
+            opts.*into = *seconds;
+            opts.*given = true;
+            return std::nullopt;
+        });
     // An empty number is a bad one, said as such.
     row.spec.emptyIsMissing = false;
     return row;
@@ -84,7 +84,11 @@ const nasfinder::OptionTable<Draft>& Table()
     static const nasfinder::OptionTable<Draft> table = []
     {
         nasfinder::OptionTable<Draft> t;
-        t.rows.push_back(SecondsOption());
+        t.rows.push_back(SecondsRow("--seconds", "N",
+                                    "wait N seconds for answers (" + std::to_string(kMinSeconds) + " to " +
+                                        std::to_string(kMaxSeconds) + ", default " +
+                                        std::to_string(kDefaultSeconds) + ")",
+                                    kMinSeconds, kMaxSeconds, &Draft::seconds, &Draft::secondsGiven));
         for (const OutputFormat& format : OutputFormats())
         {
             if (format.option != nullptr)
@@ -94,10 +98,32 @@ const nasfinder::OptionTable<Draft>& Table()
         }
         const Row rest[] = {
             Flag<Draft>("--watch",
-                        "search every " + std::to_string(nasfinder::kWatchSeconds) +
-                            " seconds and print the list whenever it\n"
-                            "changes, until Ctrl-C or SIGTERM (not with --seconds)",
+                        "search again and again and print the list whenever it\n"
+                        "changes, until Ctrl-C or SIGTERM (not with --seconds)",
                         [](Draft& opts) { opts.watch = true; }),
+            SecondsRow("--watch-every", "SECONDS",
+                       "with --watch: the time between its searches (" + std::to_string(kMinWatchSeconds) +
+                           " to " + std::to_string(kMaxWatchSeconds) + ",\ndefault " +
+                           std::to_string(nasfinder::kWatchSeconds) +
+                           "). Monitoring suits a longer one: fewer\n"
+                           "datagrams, and devices that stay awake while they are\n"
+                           "searched can sleep",
+                       kMinWatchSeconds, kMaxWatchSeconds, &Draft::watchSeconds, &Draft::watchSecondsGiven),
+            Flag<Draft>("--events",
+                        "with --watch: print one JSON line for each device that\n"
+                        "appeared, changed or went, instead of the list",
+                        [](Draft& opts) { opts.events = true; }),
+            Valued<Draft>("--prometheus", "FILE", "a file name",
+                          "with --watch: after every round, replace FILE with the\n"
+                          "figures in Prometheus's text format, for node_exporter's\n"
+                          "textfile collector (which reads the files named *.prom)",
+                          [](Draft& opts, const std::string& value) -> Refusal
+                          {
+                              if (value.back() == '/')
+                                  return "invalid --prometheus '" + value + "': a file, not a folder";
+                              opts.prometheusFile = value;
+                              return std::nullopt;
+                          }),
             Flag<Draft>("--no-multi", "do not search from every local address separately",
                         [](Draft& opts) { opts.multiIP = false; }),
             Widened<Draft>(
@@ -158,6 +184,18 @@ Refusal CheckCombinations(Draft& opts)
 {
     if (opts.watch && opts.secondsGiven)
         return "--seconds cannot be combined with --watch (watch runs until interrupted)";
+    const std::pair<bool, const char*> watchOnly[] = {{opts.watchSecondsGiven, "--watch-every"},
+                                                      {opts.events, "--events"},
+                                                      {!opts.prometheusFile.empty(), "--prometheus"}};
+    for (const auto& [given, option] : watchOnly)
+    {
+        if (given && !opts.watch)
+            return std::string(option) + " needs --watch (it is about the rounds of a watch)";
+    }
+    // The changes or the list, not both.
+    if (opts.events && !opts.formats.empty())
+        return std::string("--events cannot be combined with ") + FormatOf(opts.formats.front()).option +
+               " (--events prints a JSON line per change, not the list)";
     // Without multi-address mode the searches leave by the routes' interfaces,
     // which no choice can change.
     if (!opts.multiIP && opts.interfaces.Active())
@@ -232,6 +270,8 @@ std::string ScanUsage(const std::string& program)
         "The known devices are kept in $XDG_STATE_HOME/nasfinder/devices.json\n"
         "(~/.local/state/nasfinder/devices.json). --known, --wake and --forget\n"
         "exclude each other, and none of them goes with --watch or --raw.\n"
+        "CSV fields that begin with =, +, -, @, tab or CR get a ' in front, so that\n"
+        "a spreadsheet shows them as text instead of running them.\n"
         "The broadcast search needs UDP port " +
             std::to_string(kBroadcastPort) +
             ": run as root or grant the binary\n"

@@ -17,14 +17,25 @@ constexpr int kDefaultSeconds = nasfinder::kSearchSeconds;
 constexpr int kMinSeconds = 1;
 constexpr int kMaxSeconds = 3600;
 constexpr int kDefaultWakeSeconds = nasfinder::kWakeSeconds;
+// A watch's searches: never closer than the round the schedule is made for
+// (its sends and the devices' answers take most of it), and at most an hour
+// apart.
+constexpr int kMinWatchSeconds = nasfinder::kWatchSeconds;
+constexpr int kMaxWatchSeconds = 3600;
 
 struct ScanOptions : nasfinder::CommonOptions
 {
     int seconds = kDefaultSeconds;
     bool secondsGiven = false;
-    // --json, --raw: one of OutputFormats().
+    // --json, --csv, --raw: one of OutputFormats().
     Format format = Format::Table;
     bool watch = false;
+    // With --watch: the time between its searches (--watch-every), a JSON
+    // line per change instead of the list (--events), and the file replaced
+    // with the metrics after every round (--prometheus; empty: none).
+    int watchSeconds = nasfinder::kWatchSeconds;
+    bool events = false;
+    std::string prometheusFile;
     bool multiIP = true;
     // The registry's trace and, with logDir, the log's echo on standard error.
     bool verbose = false;

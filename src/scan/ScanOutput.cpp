@@ -1,8 +1,11 @@
 #include "ScanOutput.h"
 
+#include "CsvText.h"
 #include "JsonText.h"
 #include "KnownStoreFormat.h"
 #include "TerminalText.h"
+
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstdint>
@@ -14,7 +17,9 @@
 
 namespace nasscan
 {
+using nasfinder::Json;
 using nasfinder::TerminalText;
+using nasfinder::ValidUtf8;
 
 namespace
 {
@@ -25,9 +30,9 @@ std::size_t FieldLength(const char (&field)[kDeviceFieldSize])
                           : kDeviceFieldSize;
 }
 
-std::string FieldJson(const char (&field)[kDeviceFieldSize])
+Json FieldJson(const char (&field)[kDeviceFieldSize])
 {
-    return JsonEscape(field, FieldLength(field));
+    return ValidUtf8(field, FieldLength(field));
 }
 
 std::string FieldText(const char (&field)[kDeviceFieldSize])
@@ -74,7 +79,7 @@ template <class Record> struct Column
 template <class Record> struct Field
 {
     const char* key;
-    std::string (*json)(const Record&); // a JSON literal
+    Json (*value)(const Record&); // a string, a number or a boolean
 };
 
 // A device as the table shows it and as JSON carries it.
@@ -93,7 +98,7 @@ const Field<deviceinfo> kDeviceFields[] = {
     {"extra", [](const deviceinfo& d) { return FieldJson(d.extra); }},
     {"osversion", [](const deviceinfo& d) { return FieldJson(d.osversion); }},
     {"vendor", [](const deviceinfo& d) { return FieldJson(d.factory); }},
-    {"type", [](const deviceinfo& d) { return std::to_string(d.type); }},
+    {"type", [](const deviceinfo& d) { return Json(d.type); }},
 };
 
 std::string Inert(const std::string& text)
@@ -113,16 +118,16 @@ const Column<KnownRow> kKnownColumns[] = {
     {"STATE", [](const KnownRow& r) { return std::string(r.answering ? "answering" : "not answering"); }},
 };
 const Field<KnownRow> kKnownFields[] = {
-    {"id", [](const KnownRow& r) { return JsonEscape(r.device.id); }},
-    {"ip", [](const KnownRow& r) { return JsonEscape(r.device.address); }},
-    {"host", [](const KnownRow& r) { return JsonEscape(r.device.host); }},
-    {"product", [](const KnownRow& r) { return JsonEscape(r.device.product); }},
-    {"vendor", [](const KnownRow& r) { return JsonEscape(r.device.vendor); }},
-    {"mac", [](const KnownRow& r) { return JsonEscape(r.device.mac); }},
-    {"interface", [](const KnownRow& r) { return JsonEscape(r.device.interfaceName); }},
-    {"first_seen", [](const KnownRow& r) { return JsonEscape(nasknown::IsoTimeText(r.device.firstSeen)); }},
-    {"last_seen", [](const KnownRow& r) { return JsonEscape(nasknown::IsoTimeText(r.device.lastSeen)); }},
-    {"answering", [](const KnownRow& r) { return std::string(r.answering ? "true" : "false"); }},
+    {"id", [](const KnownRow& r) { return Json(ValidUtf8(r.device.id)); }},
+    {"ip", [](const KnownRow& r) { return Json(ValidUtf8(r.device.address)); }},
+    {"host", [](const KnownRow& r) { return Json(ValidUtf8(r.device.host)); }},
+    {"product", [](const KnownRow& r) { return Json(ValidUtf8(r.device.product)); }},
+    {"vendor", [](const KnownRow& r) { return Json(ValidUtf8(r.device.vendor)); }},
+    {"mac", [](const KnownRow& r) { return Json(ValidUtf8(r.device.mac)); }},
+    {"interface", [](const KnownRow& r) { return Json(ValidUtf8(r.device.interfaceName)); }},
+    {"first_seen", [](const KnownRow& r) { return Json(nasknown::IsoTimeText(r.device.firstSeen)); }},
+    {"last_seen", [](const KnownRow& r) { return Json(nasknown::IsoTimeText(r.device.lastSeen)); }},
+    {"answering", [](const KnownRow& r) { return Json(r.answering); }},
 };
 } // namespace
 
@@ -132,7 +137,7 @@ struct Sheet
     std::vector<const char*> captions;
     std::vector<const char*> keys;
     std::function<std::string(std::size_t record, std::size_t column)> text;
-    std::function<std::string(std::size_t record, std::size_t key)> json;
+    std::function<Json(std::size_t record, std::size_t key)> value;
 };
 
 namespace
@@ -150,24 +155,18 @@ Sheet SheetOf(const std::vector<Record>& records, const Column<Record> (&columns
         sheet.keys.push_back(field.key);
     sheet.text = [&records, &columns](std::size_t record, std::size_t column)
     { return columns[column].text(records[record]); };
-    sheet.json = [&records, &fields](std::size_t record, std::size_t key)
-    { return fields[key].json(records[record]); };
+    sheet.value = [&records, &fields](std::size_t record, std::size_t key)
+    { return fields[key].value(records[record]); };
     return sheet;
 }
 
-// Appends one record as a JSON object; `more` goes after its last member.
-void AppendObject(std::string& out, const Sheet& sheet, std::size_t record,
-                  const std::string& more = std::string())
+Json ObjectOf(const Sheet& sheet, std::size_t record)
 {
+    Json object = Json::object();
+    object.get_ref<Json::object_t&>().reserve(sheet.keys.size() + 1);
     for (std::size_t key = 0; key < sheet.keys.size(); ++key)
-    {
-        out += key == 0 ? "{\"" : ",\"";
-        out += sheet.keys[key];
-        out += "\":";
-        out += sheet.json(record, key);
-    }
-    out += more;
-    out += '}';
+        object[sheet.keys[key]] = sheet.value(record, key);
+    return object;
 }
 
 std::string PrintTable(const Sheet& sheet)
@@ -185,6 +184,8 @@ std::string PrintTable(const Sheet& sheet)
     return AlignedTable(rows);
 }
 
+// An object at a time, joined: a flood lists tens of thousands of devices,
+// and the whole list as one value would hold many times the text's memory.
 std::string PrintJson(const Sheet& sheet)
 {
     std::string out = "[";
@@ -192,9 +193,27 @@ std::string PrintJson(const Sheet& sheet)
     {
         if (record != 0)
             out += ',';
-        AppendObject(out, sheet, record);
+        out += nasfinder::JsonText(ObjectOf(sheet, record));
     }
     out += "]\n";
+    return out;
+}
+
+// The JSON fields as text: a string as it is, a number or a boolean as JSON
+// writes it.
+std::string PrintCsv(const Sheet& sheet)
+{
+    std::string out = nasfinder::CsvRow(std::vector<std::string>(sheet.keys.begin(), sheet.keys.end()));
+    std::vector<std::string> fields(sheet.keys.size());
+    for (std::size_t record = 0; record < sheet.records; ++record)
+    {
+        for (std::size_t key = 0; key < sheet.keys.size(); ++key)
+        {
+            const Json value = sheet.value(record, key);
+            fields[key] = value.is_string() ? value.get<std::string>() : value.dump();
+        }
+        out += nasfinder::CsvRow(fields);
+    }
     return out;
 }
 } // namespace
@@ -229,20 +248,23 @@ std::size_t DisplayWidth(const std::string& text)
     return width;
 }
 
+std::string_view WatchKey(const deviceinfo& record)
+{
+    return std::string_view(record.ip, FieldLength(record.ip));
+}
+
 bool FoldSnapshot(std::vector<deviceinfo>& shown, const std::vector<deviceinfo>& snapshot)
 {
     // Looked up by address: a list of tens of thousands (a flood) must not cost
     // a walk of the last one for each of its entries.
-    const auto key = [](const deviceinfo& record)
-    { return std::string_view(record.ip, strnlen(record.ip, kDeviceFieldSize)); };
     std::unordered_map<std::string_view, const deviceinfo*> last;
     last.reserve(shown.size());
     for (const deviceinfo& old : shown)
-        last.emplace(key(old), &old);
+        last.emplace(WatchKey(old), &old);
     std::vector<deviceinfo> next = snapshot;
     for (deviceinfo& record : next)
     {
-        const auto found = last.find(key(record));
+        const auto found = last.find(WatchKey(record));
         if (found == last.end())
             continue;
         for (auto field : {&deviceinfo::id, &deviceinfo::host, &deviceinfo::product, &deviceinfo::extra,
@@ -261,13 +283,18 @@ bool FoldSnapshot(std::vector<deviceinfo>& shown, const std::vector<deviceinfo>&
     return changed;
 }
 
-std::string RecordToJson(const deviceinfo& record, bool withPort, int port)
+Json RecordValue(const deviceinfo& record)
 {
     const std::vector<deviceinfo> one{record};
-    std::string out;
-    AppendObject(out, SheetOf(one, kDeviceColumns, kDeviceFields), 0,
-                 withPort ? ",\"port\":" + std::to_string(port) : std::string());
-    return out;
+    return ObjectOf(SheetOf(one, kDeviceColumns, kDeviceFields), 0);
+}
+
+std::string RecordToJson(const deviceinfo& record, bool withPort, int port)
+{
+    Json object = RecordValue(record);
+    if (withPort)
+        object["port"] = port;
+    return nasfinder::JsonText(object);
 }
 
 std::vector<KnownRow> KnownRows(const std::vector<nasknown::KnownDevice>& known,
@@ -295,6 +322,10 @@ const std::vector<OutputFormat>& OutputFormats()
     static const std::vector<OutputFormat> formats = {
         {Format::Table, nullptr, nullptr, nullptr, &PrintTable, true},
         {Format::Json, "--json", "print the list as one JSON array", nullptr, &PrintJson, false},
+        {Format::Csv, "--csv",
+         "print the list as CSV (RFC 4180): a header line of the\n"
+         "JSON field names, then one line per device",
+         nullptr, &PrintCsv, false},
         {Format::Raw, "--raw",
          "print every report as it arrives, one JSON object per line,\n"
          "before filtering and merging, the answers to every repeat\n"

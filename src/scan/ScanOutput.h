@@ -1,5 +1,5 @@
-// Output of nasfinder-scan: its formats (an aligned text table, JSON, the raw
-// reports), each a row of one table. Every device text comes from the network
+// Output of nasfinder-scan: its formats (an aligned text table, JSON, CSV, the
+// raw reports), each a row of one table. Every device text comes from the network
 // unauthenticated, so every format passes it through escaping that keeps the
 // output well-formed whatever the bytes are.
 #ifndef NASFINDER_SCAN_SCANOUTPUT_H
@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "JsonText.h"
@@ -15,13 +16,13 @@
 
 namespace nasscan
 {
-// JSON string literals of device texts (valid JSON in valid UTF-8, whatever
-// the bytes): shared with the store of known devices.
-using nasfinder::JsonEscape;
-
 // Columns the UTF-8 text takes on a terminal (wide East Asian characters count
 // two, combining marks none). Meant for text that went through TerminalText.
 std::size_t DisplayWidth(const std::string& text);
+
+// What a watch follows a device by from one list to the next: its address,
+// as the registry keeps one record per address.
+std::string_view WatchKey(const deviceinfo& record);
 
 // The list a watch shows after a new registry snapshot. The registry keeps one
 // record per address, but a device that answers both searches alternates there
@@ -34,7 +35,9 @@ bool FoldSnapshot(std::vector<deviceinfo>& shown, const std::vector<deviceinfo>&
 
 // One record as a JSON object with the keys id, ip, host, product, extra,
 // osversion, vendor (the record's factory) and type, and port when withPort:
-// what --raw prints of each report.
+// what --raw prints of each report. RecordValue is the object itself, the
+// texts made valid UTF-8 (nasfinder::ValidUtf8).
+nasfinder::Json RecordValue(const deviceinfo& record);
 std::string RecordToJson(const deviceinfo& record, bool withPort = false, int port = 0);
 
 // A known device and whether it answered this search.
@@ -54,6 +57,7 @@ enum class Format
 {
     Table, // the default: an aligned table with a header line
     Json,  // one JSON array
+    Csv,   // a header line of the JSON keys, then one row per device (RFC 4180)
     Raw,   // each report as it arrives, one JSON object per line, and no list
 };
 
@@ -85,7 +89,8 @@ const OutputFormat& FormatOf(Format format);
 bool PrintsEachReport(Format format);
 
 // The devices as the format prints them: the table has the columns HOST, IP,
-// PRODUCT, VENDOR, ID; JSON has each as RecordToJson does without the port.
+// PRODUCT, VENDOR, ID; JSON has each as RecordToJson does without the port,
+// and CSV the same fields, named in its header line, one row each.
 // Nothing for a format that prints each report instead.
 std::string PrintedList(Format format, const std::vector<deviceinfo>& list);
 
@@ -93,7 +98,8 @@ std::string PrintedList(Format format, const std::vector<deviceinfo>& list);
 // VENDOR, ID, MAC, LAST SEEN (UTC), STATE ("answering" or "not answering"),
 // an unknown MAC shown as "-". JSON: objects with the texts id, ip, host,
 // product, vendor, mac (empty when unknown), interface, first_seen and
-// last_seen (ISO 8601, UTC) and the boolean answering.
+// last_seen (ISO 8601, UTC) and the boolean answering; CSV the same fields,
+// the boolean as true or false.
 std::string PrintedKnown(Format format, const std::vector<KnownRow>& rows);
 } // namespace nasscan
 

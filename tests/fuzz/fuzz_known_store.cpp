@@ -1,6 +1,8 @@
-// Fuzzes the reader of the known devices' file: whatever a file holds (a torn
-// write, a hand edit, another program's file), the reader refuses it with a
-// reason or gives a list that writes and reads back unchanged.
+// Fuzzes the reader of the known devices' file (nlohmann-json's parser behind
+// the store's own checks): whatever a file holds (a torn write, a hand edit,
+// another program's file, nesting deep enough to exhaust a stack), the reader
+// refuses it with a one-line reason or gives a list that writes and reads
+// back unchanged.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -14,7 +16,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const nasknown::DecodeResult read = nasknown::DecodeStore(text);
     FUZZ_CHECK(read.contents.has_value() == read.error.empty(), "a list, or a reason, never both");
     if (!read.contents)
+    {
+        FUZZ_CHECK(read.error.size() <= 300 && read.error.find('\n') == std::string::npos,
+                   "the reason is one short line");
         return 0;
+    }
     const std::string written = nasknown::EncodeStore(*read.contents);
     const nasknown::DecodeResult again = nasknown::DecodeStore(written);
     FUZZ_CHECK(again.contents.has_value(), "what is written reads back");

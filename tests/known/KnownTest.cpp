@@ -41,6 +41,24 @@ KnownDevice Device(const std::string& id, std::int64_t lastSeen, const std::stri
     return d;
 }
 
+std::string Repeated(const std::string& text, std::size_t times)
+{
+    std::string out;
+    out.reserve(text.size() * times);
+    for (std::size_t i = 0; i < times; ++i)
+        out += text;
+    return out;
+}
+
+// ",\"k0\":0,\"k1\":0,...": `count` members for an object.
+std::string ManyMembers(std::size_t count)
+{
+    std::string out;
+    for (std::size_t i = 0; i < count; ++i)
+        out += ",\"k" + std::to_string(i) + "\":0";
+    return out;
+}
+
 std::string ReadText(const std::string& path)
 {
     std::ifstream in(path);
@@ -83,19 +101,50 @@ protected:
 TEST(KnownStoreFormatTest, WhatIsWrittenReadsBackWithTheMembersItDoesNotKnow)
 {
     StoreContents contents;
-    contents.unknown = {{"note", "{\"kept\": [1, 2.5e3, null, true]}"}};
+    contents.unknown = {{"note", "{\"kept\":[1,2.5,null,true]}"}};
     KnownDevice a = Device("DEV0", 1796676008, "02:00:5e:10:00:01");
-    a.host = "b\xC3\xBCro \"nas\"\\\n"; // a device's text as it came
+    a.host = "b\xC3\xBCro \"nas\"\\\n\xE2\x80\xAE"; // a device's text as it came
     a.unknown = {{"colour", "\"blue\""}};
     contents.devices = {a, Device("DEV1", 86400)};
     const std::string text = EncodeStore(contents);
-    EXPECT_NE(text.find("\"last_seen\": \"2026-12-07T20:40:08Z\""), std::string::npos) << text;
+    EXPECT_NE(text.find("\"last_seen\":\"2026-12-07T20:40:08Z\""), std::string::npos) << text;
+    // cat of the file shows no text reordered by a device's name.
+    EXPECT_NE(text.find("\\n\\u202e\""), std::string::npos) << text;
     const DecodeResult back = DecodeStore(text);
     ASSERT_TRUE(back.contents) << back.error;
     EXPECT_EQ(EncodeStore(*back.contents), text);
     EXPECT_EQ(back.contents->devices[0].host, a.host);
     EXPECT_EQ(back.contents->devices[0].unknown, a.unknown);
     EXPECT_EQ(back.contents->unknown, contents.unknown);
+}
+
+// A store as version 1.1.0 wrote it, after a newer version had added members
+// to it and to a device: read as before, and written back with those members.
+TEST(KnownStoreFormatTest, AFileOfVersion110ReadsAsBeforeAndKeepsWhatItDoesNotKnow)
+{
+    const DecodeResult read = DecodeStore(ReadText(FIXTURE_DIR "/store/written_by_1.1.0.json"));
+    ASSERT_TRUE(read.contents) << read.error;
+    const UnknownMembers top = {{"written_by", "{\"program\":\"nasfinder\",\"version\":[1,2,0]}"},
+                                {"notes", "\"kept\""}};
+    const UnknownMembers inDevice = {{"rack", "{\"row\":3,\"slot\":-25.0,\"tags\":[\"a\",null,true]}"},
+                                     {"wake_port", "9"}};
+    const auto check = [&](const StoreContents& contents)
+    {
+        ASSERT_EQ(contents.devices.size(), 2u);
+        const KnownDevice& d = contents.devices[0];
+        EXPECT_EQ(d.vendor + d.id + d.host + d.product, "TAVIKDEV0b\xC3\xBCro \"nas\"\\P0");
+        EXPECT_EQ(d.address + d.interfaceName + d.mac, "198.18.1.1eth002:00:5e:10:00:01");
+        EXPECT_EQ(d.firstSeen, 1796112000);
+        EXPECT_EQ(d.lastSeen, 1796676008);
+        EXPECT_EQ(d.unknown, inDevice);
+        EXPECT_EQ(contents.devices[1].id, "\xE6\x95\xB0\xE6\x8D\xAE-1");
+        EXPECT_TRUE(contents.devices[1].unknown.empty());
+        EXPECT_EQ(contents.unknown, top);
+    };
+    check(*read.contents);
+    const DecodeResult again = DecodeStore(EncodeStore(*read.contents));
+    ASSERT_TRUE(again.contents) << again.error;
+    check(*again.contents);
 }
 
 TEST(KnownStoreFormatTest, TextThatIsNoStoreIsRefusedWithAReason)
@@ -106,32 +155,61 @@ TEST(KnownStoreFormatTest, TextThatIsNoStoreIsRefusedWithAReason)
         std::string text;
         const char* reason;
     } cases[] = {
-        {"", "expected '{'"},
+        {"", "unexpected end of input"},
         {"{\"version\":1,\"devices\":[]", "expected '}'"}, // cut short
+        {"[]", "not a JSON object"},
         {"{\"version\":1}", "no \"devices\""},
-        {"{\"devices\":[]} x", "text after the end"},
-        {"{\"devices\":[" + dev + "}],\"devices\":[]}", "twice"},
+        {"{\"devices\":[]} x", "expected end of input"},
+        {"{\"devices\":[" + dev + "}],\"devices\":[]}", "\"devices\" twice"},
+        {"{\"devices\":[],\"x\":1,\"x\":2}", "\"x\" twice"}, // the library would keep the last
+        {"{\"devices\":{}}", "not a list"},
+        {"{\"devices\":[7]}", "device 1: not an object"},
         {"{\"devices\":[{\"id\":\"D\"}]}", "without \"vendor\""},
-        {"{\"devices\":[" + dev + ",\"id\":\"E\"}]}", "twice"},
-        {"{\"devices\":[" + dev + ",\"last_seen\":\"2026-02-30T00:00:00Z\"}]}", "not a UTC time"},
+        {"{\"devices\":[" + dev + ",\"id\":\"E\"}]}", "\"id\" twice"},
+        {"{\"devices\":[" + dev + ",\"host\":7}]}", "\"host\" is not a text"},
+        {"{\"devices\":[" + dev + "}," + dev + ",\"last_seen\":\"2026-02-30T00:00:00Z\"}]}",
+         "device 2: member \"last_seen\" is not a UTC time"},
         {"{\"devices\":[" + dev + ",\"last_seen\":\"2026-12-07 20:40:08\"}]}", "not a UTC time"},
         // Found by fuzzing: month 00 was read as December of the year before,
         // and 1969 could not be read back once written.
         {"{\"devices\":[" + dev + ",\"last_seen\":\"1970-00-01T00:00:00Z\"}]}", "not a UTC time"},
-        {"{\"devices\":[" + dev + ",\"host\":\"\xC3\"}]}", "invalid UTF-8"},
-        {"{\"devices\":[" + dev + ",\"host\":\"\\ud800\"}]}", "lone surrogate"},
+        {"{\"devices\":[" + dev + ",\"host\":\"\xC3\"}]}", "ill-formed UTF-8"},
+        {"{\"devices\":[" + dev + ",\"host\":\"\\ud800\"}]}", "surrogate"},
         {"{\"devices\":[" + dev + ",\"host\":\"a\tb\"}]}", "control character"},
         {"{\"devices\":[" + dev + ",\"host\":\"" + std::string(256, 'x') + "\"}]}", "too long"},
-        {"{\"devices\":[],\"x\":" + std::string(40, '[') + std::string(40, ']') + "}", "nested too deeply"},
+        {"{\"devices\":[],\"x\":" + std::string(40, '[') + std::string(40, ']') + "}", "nested more than 32"},
+        // Deep inside a device, and deep enough to exhaust a recursive
+        // reader's stack.
+        {"{\"devices\":[" + dev + ",\"x\":" + std::string(33, '[') + std::string(33, ']') + "}]}", "nested"},
+        {"{\"devices\":[],\"x\":" + std::string(1 << 20, '['), "nested"},
+        // What the library would take minutes over: an object of many members
+        // (each added after a walk of the others), and, parsed with a
+        // callback, a list of many objects.
+        {"{\"devices\":[]" + ManyMembers(300000) + "}", "more than 256 members"},
+        {"{\"devices\":[{\"vendor\":\"V\",\"id\":\"I\"" + ManyMembers(300) + "}]}", "more than 256 members"},
+        {"{\"devices\":[],\"x\":[" + Repeated("{},", 1000000) + "{}]} x", "expected end of input"},
         {"{\"devices\":[],\"x\":01}", "expected '}'"},
+        {"{\"devices\":[],\"x\":1e400}", "number overflow"},
         {"{\"version\":0,\"devices\":[]}", "version below 1"},
+        {"{\"version\":\"1\",\"devices\":[]}", "not a whole number"},
+        // The bytes the reader stopped at are the file's, not for a terminal.
+        {"{\"devices\":[],\"x\":\"\x1b]0;t\x07\"}",
+         "parse error at line 1, column 20: syntax error while parsing value - invalid string: control "
+         "character U+001B"},
+        {"{\"devices\":[],\"x\":\"" + std::string(100000, 'x'), "missing closing quote"},
     };
     for (const auto& c : cases)
     {
         const DecodeResult r = DecodeStore(c.text);
-        EXPECT_FALSE(r.contents) << c.text;
-        EXPECT_NE(r.error.find(c.reason), std::string::npos) << c.text << " -> " << r.error;
+        EXPECT_FALSE(r.contents) << c.text.substr(0, 80);
+        EXPECT_NE(r.error.find(c.reason), std::string::npos) << c.text.substr(0, 80) << " -> " << r.error;
+        EXPECT_LE(r.error.size(), 300u) << r.error;
+        for (unsigned char ch : r.error)
+            EXPECT_GE(ch, 0x20) << r.error;
     }
+    // The deepest that may be kept, beside the list and in a device.
+    const std::string deep = std::string(32, '[') + std::string(32, ']');
+    EXPECT_TRUE(DecodeStore("{\"devices\":[" + dev + ",\"x\":" + deep + "}],\"y\":" + deep + "}").contents);
 }
 
 TEST(KnownDevicesTest, RememberRefreshesByVendorAndIdAndKeepsTheNewest)

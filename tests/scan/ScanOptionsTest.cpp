@@ -43,6 +43,16 @@ TEST(ScanOptionsTest, FlagsAndValuesInBothForms)
 
     EXPECT_EQ(Parse({"--seconds", "007"}).options.seconds, 7);
 
+    // A watch for monitoring, as the exporter service runs it.
+    r = Parse({"--watch", "--watch-every=300", "--events", "--prometheus",
+               "/var/lib/prometheus/node-exporter/nasfinder.prom"});
+    ASSERT_EQ(r.status, ParseStatus::Run) << r.error;
+    EXPECT_EQ(r.options.watchSeconds, 300);
+    EXPECT_TRUE(r.options.events);
+    EXPECT_EQ(r.options.prometheusFile, "/var/lib/prometheus/node-exporter/nasfinder.prom");
+    EXPECT_EQ(Parse({"--watch"}).options.watchSeconds, nasfinder::kWatchSeconds);
+    EXPECT_EQ(Parse({"--known", "--csv"}).options.format, nasscan::Format::Csv);
+
     // Untold, a scan waits as long as one search lasts.
     EXPECT_EQ(Parse({}).options.seconds, nasfinder::kSearchSeconds);
     // A device takes a minute or two to start: a wake waits 3 minutes unless told.
@@ -98,6 +108,19 @@ TEST(ScanOptionsTest, BadArgumentsGiveAnErrorWithAReason)
         {{"--known", "--raw"}, "--known cannot be combined with --raw"},
         {{"--watch", "--raw", "--wake", "X"}, "--wake cannot be combined with --watch"},
         {{"--forget", "X", "--no-remember"}, "--no-remember"},
+        {{"--csv", "--json"}, "--csv cannot be combined with --json"},
+        // What is about a watch's rounds goes with a watch only.
+        {{"--events"}, "--events needs --watch"},
+        {{"--known", "--watch-every", "60"}, "--watch-every needs --watch"},
+        {{"--prometheus", "/tmp/n.prom"}, "--prometheus needs --watch"},
+        {{"--watch", "--watch-every", "9"},
+         "invalid --watch-every '9': expected a whole number from 10 to 3600"},
+        {{"--watch", "--watch-every=3601"}, "invalid --watch-every '3601'"},
+        {{"--watch", "--watch-every="}, "invalid --watch-every ''"},
+        {{"--watch", "--events", "--json"}, "--events cannot be combined with --json"},
+        {{"--watch", "--raw", "--events"}, "--events cannot be combined with --raw"},
+        {{"--watch", "--prometheus"}, "--prometheus needs a file name"},
+        {{"--watch", "--prometheus", "/var/lib/prometheus/"}, "a file, not a folder"},
     };
     for (const Case& c : cases)
     {
@@ -115,9 +138,10 @@ TEST(ScanOptionsTest, HelpAndVersionStopParsing)
     EXPECT_EQ(Parse({"--version"}).status, ParseStatus::Version);
     EXPECT_EQ(Parse({"--bogus", "--help"}).status, ParseStatus::Error); // first problem wins
     const std::string usage = nasscan::ScanUsage("nasfinder-scan");
-    for (const char* option : {"--seconds", "--json", "--raw", "--watch", "--no-multi", "--log-dir",
-                               "--verbose", "--version", "--interface", "--exclude-interface", "--address",
-                               "--known", "--wake", "--forget", "--no-remember"})
+    for (const char* option :
+         {"--seconds", "--json", "--csv", "--raw", "--watch", "--watch-every", "--events", "--prometheus",
+          "--no-multi", "--log-dir", "--verbose", "--version", "--interface", "--exclude-interface",
+          "--address", "--known", "--wake", "--forget", "--no-remember"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     // A name of up to 14 columns has its help beside it, a longer one above
     // it; the help's further lines are indented as far.

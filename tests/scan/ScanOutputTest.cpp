@@ -1,16 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "DeviceRecord.h"
+#include "JsonText.h"
 #include "ScanOutput.h"
 #include "TerminalText.h"
+#include "WatchEvents.h"
 
 using nasfinder::TerminalText;
 using nasscan::DisplayWidth;
-using nasscan::JsonEscape;
 using nasscan::RecordToJson;
 using testsupport::MakeRecord;
 
@@ -18,9 +21,10 @@ namespace
 {
 const std::string kFFFD = "\xEF\xBF\xBD";
 
+// A device's text as every JSON output writes it.
 std::string Json(const std::string& bytes)
 {
-    return JsonEscape(bytes.data(), bytes.size());
+    return nasfinder::JsonText(nasfinder::ValidUtf8(bytes));
 }
 
 std::string ListToJson(const std::vector<deviceinfo>& list)
@@ -33,7 +37,7 @@ std::string ListToTable(const std::vector<deviceinfo>& list)
     return nasscan::PrintedList(nasscan::Format::Table, list);
 }
 
-TEST(JsonEscapeTest, EscapesQuotesBackslashesAndControlCharacters)
+TEST(JsonTextTest, EscapesQuotesBackslashesAndControlCharacters)
 {
     EXPECT_EQ(Json("plain"), "\"plain\"");
     EXPECT_EQ(Json(""), "\"\"");
@@ -42,16 +46,22 @@ TEST(JsonEscapeTest, EscapesQuotesBackslashesAndControlCharacters)
     EXPECT_EQ(Json(std::string("\x01\x1f\x7f\x00z", 5)), "\"\\u0001\\u001f\\u007f\\u0000z\"");
     EXPECT_EQ(Json("\x1b[31m"), "\"\\u001b[31m\"");
     EXPECT_EQ(Json("\xC2\x85\xC2\x9B"), "\"\\u0085\\u009b\""); // C1 controls
+    // Text-direction controls: cat of a file shows the text in its order.
+    EXPECT_EQ(Json("a\xE2\x80\xAE"
+                   "b\xE2\x81\xA6"
+                   "c\xE2\x81\xA9"),
+              "\"a\\u202eb\\u2066c\\u2069\"");
+    EXPECT_EQ(Json("\xE2\x80\xAA\xE2\x80\xAD\xE2\x81\xA8"), "\"\\u202a\\u202d\\u2068\"");
 }
 
-TEST(JsonEscapeTest, KeepsValidUtf8)
+TEST(JsonTextTest, KeepsValidUtf8)
 {
     const std::string text =
         "caf\xC3\xA9 \xE2\x82\xAC \xE6\x95\xB0 \xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF \xEF\xBF\xBD";
     EXPECT_EQ(Json(text), "\"" + text + "\"");
 }
 
-TEST(JsonEscapeTest, EachInvalidByteBecomesOneReplacementCharacter)
+TEST(JsonTextTest, EachInvalidByteBecomesOneReplacementCharacter)
 {
     struct Case
     {
@@ -78,7 +88,7 @@ TEST(JsonEscapeTest, EachInvalidByteBecomesOneReplacementCharacter)
         EXPECT_EQ(Json(c.in), "\"" + c.out + "\"") << "input bytes: " << c.in.size();
 }
 
-TEST(JsonEscapeTest, NoRawControlByteEverLeaves)
+TEST(JsonTextTest, NoRawControlByteEverLeaves)
 {
     // Every one- and two-byte input: the output may hold no byte below 0x20 and
     // no DEL, and must stay quoted.
@@ -123,6 +133,9 @@ TEST(DisplayWidthTest, CountsColumnsNotBytes)
     EXPECT_EQ(DisplayWidth(kFFFD), 1u);
 }
 
+// The watch's list after each snapshot, and the events of --events between
+// one list and the next: a change of the list is an event, a flip of the
+// registry between a device's two records is neither.
 TEST(FoldSnapshotTest, OnlyRealChangesCount)
 {
     // Device A answers both searches: its SSDP record carries extra and
@@ -142,30 +155,43 @@ TEST(FoldSnapshotTest, OnlyRealChangesCount)
     CopyDeviceField(renamedA.host, "nas-a2");
     deviceinfo agedB = b;
     agedB.life = 50;
+    deviceinfo productB = b;
+    CopyDeviceField(productB.product, "P3");
 
     struct Step
     {
         std::vector<deviceinfo> snapshot;
         bool changed;
+        const char* events; // each as "kind id", in order
     };
     const Step steps[] = {
-        {{}, false},
-        {{broadcastA}, true},    // appears
-        {{ssdpA}, true},         // osversion and extra become known
-        {{broadcastA}, false},   // the registry flips back: nothing new
-        {{ssdpA}, false},        // and forth
-        {{broadcastA, b}, true}, // B appears
-        {{broadcastA, agedB}, false},
-        {{renamedA, b}, true}, // a value it carries changes
-        {{b}, true},           // A goes
-        {{ssdpA, b}, true},    // and comes back
+        {{}, false, ""},
+        {{broadcastA}, true, "appeared A"}, // appears
+        {{ssdpA}, true, "changed A"},       // osversion and extra become known
+        {{broadcastA}, false, ""},          // the registry flips back: nothing new
+        {{ssdpA}, false, ""},               // and forth
+        {{broadcastA, b}, true, "appeared B"},
+        {{broadcastA, agedB}, false, ""},
+        {{renamedA, productB}, true, "changed A changed B"}, // values they carry change
+        {{productB}, true, "gone A"},                        // A is aged out
+        {{ssdpA}, true, "gone B appeared A"},                // one goes as the other comes back
     };
     std::vector<deviceinfo> shown;
     for (std::size_t i = 0; i < std::size(steps); ++i)
+    {
+        const std::vector<deviceinfo> before = shown;
         EXPECT_EQ(nasscan::FoldSnapshot(shown, steps[i].snapshot), steps[i].changed) << "step " << i;
+        std::string events;
+        for (const nasscan::WatchEvent& event : nasscan::EventsBetween(before, shown))
+        {
+            static const char* const kKinds[] = {"appeared", "changed", "gone"};
+            events += std::string(events.empty() ? "" : " ") + kKinds[event.kind] + " " + event.device.id;
+        }
+        EXPECT_EQ(events, steps[i].events) << "step " << i;
+    }
     // The broadcast record of A leaves what the SSDP record told.
-    ASSERT_EQ(shown.size(), 2u);
-    EXPECT_FALSE(nasscan::FoldSnapshot(shown, {broadcastA, b}));
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_FALSE(nasscan::FoldSnapshot(shown, {broadcastA}));
     EXPECT_EQ(RecordToJson(shown[0]), RecordToJson(ssdpA));
 }
 
@@ -184,6 +210,9 @@ TEST(RecordToJsonTest, HasExactlyTheKeysInOrderWithNumbersForTypeAndPort)
                                "\"extra\":\"r5\",\"osversion\":\"2.1\",\"vendor\":\"TAVIK\",\"type\":4}");
     d.type = 255;
     EXPECT_EQ(RecordToJson(d, true, 1900).substr(RecordToJson(d).size() - 1), ",\"port\":1900}");
+    // An event of --events carries the same object as its device.
+    EXPECT_EQ(nasscan::EventLine({nasscan::WatchEvent::Gone, d}, 1796676008),
+              "{\"event\":\"gone\",\"time\":\"2026-12-07T20:40:08Z\",\"device\":" + RecordToJson(d) + "}\n");
 }
 
 TEST(RecordToJsonTest, FieldWithoutTerminatorIsReadAsItsThirtyTwoBytes)
@@ -237,8 +266,9 @@ TEST(ListToTableTest, HostileTextCannotBreakTheTable)
 } // namespace
 
 // The known devices in every format: the table's columns and the JSON keys in
-// their order, an unknown MAC as "-" in the table, the state as a word there
-// and a boolean in JSON; the raw reports print no list.
+// their order (CSV's header names them), an unknown MAC as "-" in the table,
+// the state as a word there and a boolean in JSON; the raw reports print no
+// list.
 TEST(PrintedKnownTest, EachFormatHasItsColumnsOrKeys)
 {
     nasknown::KnownDevice a;
@@ -277,6 +307,11 @@ TEST(PrintedKnownTest, EachFormatHasItsColumnsOrKeys)
          "\"mac\":\"\","
          "\"interface\":\"\",\"first_seen\":\"1970-01-01T00:00:00Z\",\"last_seen\":\"1970-01-02T00:00:00Z\","
          "\"answering\":false}]\n"},
+        {nasscan::Format::Csv,
+         "id,ip,host,product,vendor,mac,interface,first_seen,last_seen,answering\r\n"
+         "DEV0,198.18.1.1,nas-one,\"P\"\"1\",TAVIK,02:00:5e:10:00:01,eth0,2023-11-14T22:13:20Z,"
+         "2023-11-14T23:13:20Z,true\r\n"
+         "DEV22,198.18.1.200,,,ESKAL,,,1970-01-01T00:00:00Z,1970-01-02T00:00:00Z,false\r\n"},
         {nasscan::Format::Raw, ""},
     };
     for (const auto& c : cases)
