@@ -130,10 +130,10 @@ using Clock = std::chrono::steady_clock;
     // A look every second on the clock, however long printing a large list
     // took.
     session.Run(std::chrono::seconds(1), &WaitForSignal,
-                [&](const nasfinder::SessionTick& tick, Clock::time_point)
+                [&](const nasfinder::SessionTick& tick, Clock::time_point, bool look)
                 {
                     SayWhatBecameOfTheStore(tick.remembered);
-                    if (nasscan::PrintsEachReport(opts.format))
+                    if (nasscan::PrintsEachReport(opts.format) || !look)
                         return true;
                     SayOnceIfTheListIsFull(session.Status());
                     if (nasscan::FoldSnapshot(shown, session.Answering()) || !printed)
@@ -158,7 +158,7 @@ using Clock = std::chrono::steady_clock;
     const bool countdown = isatty(STDERR_FILENO) == 1;
     session.BeginSearch(Clock::now(), std::chrono::seconds(opts.seconds));
     session.Run(std::chrono::seconds(1), &WaitForSignal,
-                [&](const nasfinder::SessionTick& tick, Clock::time_point now)
+                [&](const nasfinder::SessionTick& tick, Clock::time_point now, bool)
                 {
                     SayWhatBecameOfTheStore(tick.remembered);
                     if (countdown && !tick.searchEnded)
@@ -219,7 +219,7 @@ using Clock = std::chrono::steady_clock;
     bool answered = false;
     // How often a wake looks for the device's answer.
     session.Run(std::chrono::milliseconds(500), &WaitForSignal,
-                [&](const nasfinder::SessionTick& tick, Clock::time_point)
+                [&](const nasfinder::SessionTick& tick, Clock::time_point, bool)
                 {
                     SayWhatBecameOfTheStore(tick.remembered);
                     answered = tick.wake == nasfinder::SessionTick::Wake::Answered;

@@ -98,6 +98,10 @@ void SearchSession::EndSearch(milliseconds resolveFor)
     if (!m_search)
         return;
     m_search.reset();
+    // What answered up to now, not up to the last tick: a search cut short
+    // (a signal) keeps every answer the registry has taken.
+    SessionTick latest;
+    CopyList(latest);
     if (!m_watch)
         m_answered = m_live;
     RememberAnswers(resolveFor);
@@ -186,20 +190,21 @@ SearchSession::TimePoint SearchSession::NextAt(TimePoint now) const
 }
 
 void SearchSession::Run(Clock::duration lookEvery, const std::function<bool(TimePoint until)>& wait,
-                        const std::function<bool(const SessionTick& tick, TimePoint now)>& step)
+                        const std::function<bool(const SessionTick& tick, TimePoint now, bool look)>& step)
 {
     TimePoint nextLook = m_hooks.clock();
     for (;;)
     {
         const TimePoint now = m_hooks.clock();
-        if (now >= nextLook)
+        const bool look = now >= nextLook;
+        if (look)
         {
             nextLook += lookEvery;
             if (nextLook <= now)
                 nextLook = now + lookEvery;
         }
         const SessionTick tick = Tick(now);
-        if (!step(tick, now))
+        if (!step(tick, now, look))
             return;
         if (wait(std::min(NextAt(now), nextLook)))
             return;
@@ -216,7 +221,7 @@ void SearchSession::RunRefreshLoop()
             m_hooks.sleepUntil(until);
             return m_stopped.load();
         },
-        [this](const SessionTick&, TimePoint) { return !m_stopped.load(); });
+        [this](const SessionTick&, TimePoint, bool) { return !m_stopped.load(); });
 }
 
 const std::vector<deviceinfo>& SearchSession::Answering() const

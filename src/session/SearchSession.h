@@ -156,10 +156,11 @@ public:
 
     // Drives the session from this thread: Tick whenever something falls due
     // and at least every `lookEvery` on the clock (one that fell behind goes
-    // on from now), until `step` returns false. `wait(until)` blocks until
-    // then and returns true to stop early (a signal).
+    // on from now), until `step` returns false; `look` says the step is one of
+    // those every `lookEvery`. `wait(until)` blocks until then and returns
+    // true to stop early (a signal).
     void Run(Clock::duration lookEvery, const std::function<bool(TimePoint until)>& wait,
-             const std::function<bool(const SessionTick& tick, TimePoint now)>& step);
+             const std::function<bool(const SessionTick& tick, TimePoint now, bool look)>& step);
 
     // The registry's refresh loop (CDeviceSearchInterface::RefreshDeviceList
     // with this session as its parameter): a watch without end, driven from

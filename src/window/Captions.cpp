@@ -56,6 +56,14 @@ const char* const kControlCaptionKeys[] = {
     "Wake Not Sent",
     "Looking Up",
     "Name Not Resolved",
+    "Rows Shown Filtered",
+    "Filter",
+    "Details",
+    "Copy",
+    "Close",
+    "Save List",
+    "List Saved",
+    "List Not Saved",
 };
 } // namespace
 

@@ -68,7 +68,7 @@ void Controller::refresh()
 {
     if (m_searching)
         return;
-    m_openNotice.clear();
+    m_actionNotice.clear();
     // What came of a wake stays said until the next search, unless it goes on.
     if (m_session.Waking() == nullptr)
         m_wakeNotice.clear();
@@ -217,24 +217,24 @@ void Controller::setSearchAddresses(const QStringList& addresses)
     emit statusChanged();
 }
 
-void Controller::setOpenNotice(const QString& notice)
+void Controller::setActionNotice(const QString& notice)
 {
-    m_openNotice = notice;
+    m_actionNotice = notice;
     emit statusChanged();
 }
 
-QString Controller::statusText() const
+StatusLineState Controller::statusState() const
 {
     StatusLineState state;
-    // The devices that answered: a known one that did not is no find.
-    state.rowsShown = static_cast<int>(
-        std::count_if(m_rows.begin(), m_rows.end(), [](const DeviceRow& row) { return row.answering; }));
     state.session = m_session.Status();
-    state.searchEndedEmpty = m_searchEnded && state.rowsShown == 0;
-    state.openNotice = m_openNotice;
+    // A known device that did not answer is no find.
+    state.searchEndedEmpty =
+        m_searchEnded &&
+        std::none_of(m_rows.begin(), m_rows.end(), [](const DeviceRow& row) { return row.answering; });
+    state.actionNotice = m_actionNotice;
     state.knownNotice = m_knownNotice;
     state.wakeNotice = m_wakeNotice;
-    return StatusLineText(state, Captions(&m_language));
+    return state;
 }
 
 void Controller::setRows(const QList<DeviceRow>& rows)

@@ -9,6 +9,7 @@
 #include "DeviceTable.h"
 #include "Neighbours.h"
 #include "SearchSession.h"
+#include "StatusLine.h"
 
 #include <QList>
 #include <QObject>
@@ -38,7 +39,9 @@ public:
     // When the rows were made, for how long ago a device was seen.
     std::int64_t rowsMadeAt() const { return m_rowsMadeAt; }
     QString countdownText() const { return m_countdown; }
-    QString statusText() const;
+    // The status line's state but for the rows it counts, which the window's
+    // filter decides.
+    StatusLineState statusState() const;
     const nasfinder::SearchSession& session() const { return m_session; }
 
     // What the timer's ticks read, and the host's broadcast links for a wake:
@@ -59,8 +62,9 @@ public slots:
     void setShowNotAnswering(bool show);
     // Kept in the user's settings and searched from now on.
     void setSearchAddresses(const QStringList& addresses);
-    // What became of the last address the user asked to open.
-    void setOpenNotice(const QString& notice);
+    // What became of the user's last action (an address opened, the list
+    // saved), until the next one or the next search.
+    void setActionNotice(const QString& notice);
 
 signals:
     void countdownChanged(const QString& text);
@@ -90,7 +94,7 @@ private:
     // The device being woken, as the status line names it.
     QString m_wakingName;
     // Said on the status line until the next search, or the next of their kind.
-    QString m_openNotice;
+    QString m_actionNotice;
     QString m_knownNotice;
     QString m_wakeNotice;
 };

@@ -2,13 +2,18 @@
 
 #include "Captions.h"
 #include "Controller.h"
+#include "DeviceDetails.h"
 #include "LanguageLoad.h"
+#include "ListExport.h"
 #include "SearchAddresses.h"
 #include "WakeOnLan.h"
 
 #include <QAction>
 #include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
 #include <QGuiApplication>
+#include <QKeySequence>
 #include <QMenu>
 #include <QSortFilterProxyModel>
 #include <QTableView>
@@ -22,6 +27,12 @@ const char kCopyAddressKey[] = "Copy Address";
 const char kWakeKey[] = "Wake";
 const char kForgetKey[] = "Forget";
 const char kAddressesKey[] = "Addresses";
+const char kDetailsKey[] = "Details";
+const char kDetailsText[] = "Details…";
+const char kCopyKey[] = "Copy";
+const char kCloseKey[] = "Close";
+const char kSaveListKey[] = "Save List";
+const char kSaveListText[] = "Save List…";
 } // namespace
 
 DeviceActions::DeviceActions(QTableView* table, const DeviceRowModel& model, Controller& controller,
@@ -35,6 +46,10 @@ DeviceActions::DeviceActions(QTableView* table, const DeviceRowModel& model, Con
         rowMenu->addAction(QString::fromLatin1(kOpenFileShareKey), this, &DeviceActions::onGotoStorage);
     copyAddressAction =
         rowMenu->addAction(QString::fromLatin1(kCopyAddressKey), this, &DeviceActions::onCopyAddress);
+    detailsAction = rowMenu->addAction(QString::fromUtf8(kDetailsText), this, &DeviceActions::onDetails);
+    detailsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
+    // The shortcut works whether the menu is open or not.
+    window->addAction(detailsAction);
     wakeAction = rowMenu->addAction(QString::fromLatin1(kWakeKey), this, &DeviceActions::onWake);
     forgetAction = rowMenu->addAction(QString::fromLatin1(kForgetKey), this, &DeviceActions::onForget);
     table->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -84,6 +99,55 @@ void DeviceActions::onForget()
         m_controller.forget(*row);
 }
 
+void DeviceActions::onDetails()
+{
+    const std::optional<DeviceRow> row = selectedRow();
+    if (!row)
+        return;
+    if (detailsDialog)
+        detailsDialog->close();
+    const Captions captions(&m_language);
+    auto* dialog =
+        new DeviceDetails(DetailsText(*row, captions, m_model.madeAt()),
+                          captions.Text(kDetailsKey, "Details").remove(QChar(0x2026)),
+                          captions.Text(kCopyKey, kCopyKey), captions.Text(kCloseKey, kCloseKey), m_window);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    if (const std::optional<QFont> font = captions.Font(kDetailsKey))
+        dialog->setFont(*font);
+    detailsDialog = dialog;
+    dialog->open();
+}
+
+void DeviceActions::onSaveList()
+{
+    if (saveDialog)
+    {
+        saveDialog->raise();
+        return;
+    }
+    const Captions captions(&m_language);
+    // Qt's own dialog, the same on every desktop and for assistive technology.
+    auto* dialog = new QFileDialog(m_window, captions.Text(kSaveListKey, kSaveListText).remove(QChar(0x2026)),
+                                   QDir::homePath(), QStringLiteral("CSV (*.csv)"));
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setDefaultSuffix(QStringLiteral("csv"));
+    dialog->selectFile(QStringLiteral("nasfinder-devices.csv"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QFileDialog::fileSelected, this,
+            [this](const QString& path)
+            {
+                const Captions captions(&m_language);
+                const QString why = SaveTable(*m_table, path);
+                m_controller.setActionNotice(
+                    why.isEmpty()
+                        ? Filled(captions.Text("List Saved", "The list was saved to %1."), path)
+                        : Filled(captions.Text("List Not Saved", "The list could not be saved: %1"), why));
+            });
+    saveDialog = dialog;
+    dialog->open();
+}
+
 void DeviceActions::onSearchAddresses()
 {
     if (addressesDialog)
@@ -131,6 +195,7 @@ void DeviceActions::updateActions()
     openWebPageAction->setEnabled(openable && !silent);
     openShareAction->setEnabled(openable && !silent);
     copyAddressAction->setEnabled(openable);
+    detailsAction->setEnabled(row.has_value());
     wakeAction->setVisible(silent);
     forgetAction->setVisible(silent);
     // Waking needs the MAC; a device beyond a router has none.
@@ -145,6 +210,7 @@ void DeviceActions::applyCaptions()
     CaptionControl(openWebPageAction, captions.Entry(QString::fromLatin1(kOpenWebPageKey)));
     CaptionControl(openShareAction, captions.Entry(QString::fromLatin1(kOpenFileShareKey)));
     CaptionControl(copyAddressAction, captions.Entry(QString::fromLatin1(kCopyAddressKey)));
+    CaptionControl(detailsAction, captions.Entry(QString::fromLatin1(kDetailsKey)));
     CaptionControl(wakeAction, captions.Entry(QString::fromLatin1(kWakeKey)));
     CaptionControl(forgetAction, captions.Entry(QString::fromLatin1(kForgetKey)));
 }
@@ -171,6 +237,6 @@ void DeviceActions::openSelectedDevice(const QString& scheme)
         return;
     const QString notice =
         OpenDeviceAddress(scheme, row->address, resolveName, Captions(&m_language), desktopOpener, this,
-                          [this](const QString& later) { m_controller.setOpenNotice(later); });
-    m_controller.setOpenNotice(notice);
+                          [this](const QString& later) { m_controller.setActionNotice(later); });
+    m_controller.setActionNotice(notice);
 }

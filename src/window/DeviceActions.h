@@ -1,6 +1,7 @@
-// What the user can do with the selected device and the search: open its web
-// page or file share, copy its address, wake or forget a known device that
-// did not answer, and edit the addresses searched beyond the local network.
+// What the user can do with the selected device and the list: open its web
+// page or file share, copy its address, read its details, wake or forget a
+// known device that did not answer, save the list as shown, and edit the
+// addresses searched beyond the local network.
 // One action each, in the row's menu and behind the buttons; each is on only
 // where it can be done.
 #ifndef NASFINDER_DEVICEACTIONS_H
@@ -19,6 +20,8 @@
 class Controller;
 class LanguageLoad;
 class QAction;
+class QDialog;
+class QFileDialog;
 class QMenu;
 class QPoint;
 class QTableView;
@@ -40,6 +43,7 @@ public:
     QAction* openWebPageAction;
     QAction* openShareAction;
     QAction* copyAddressAction;
+    QAction* detailsAction;
     // Only on the row of a known device that did not answer.
     QAction* wakeAction;
     QAction* forgetAction;
@@ -49,6 +53,8 @@ public:
     DesktopOpener desktopOpener = DefaultDesktopOpener();
     // While open.
     QPointer<SearchAddressesDialog> addressesDialog;
+    QPointer<QDialog> detailsDialog;
+    QPointer<QFileDialog> saveDialog;
 
 public slots:
     void onLogin();
@@ -56,6 +62,8 @@ public slots:
     void onCopyAddress();
     void onWake();
     void onForget();
+    void onDetails();
+    void onSaveList();
     void onSearchAddresses();
     // A right click (or the menu key) on a row selects it and opens its menu.
     void showRowMenu(const QPoint& pos);

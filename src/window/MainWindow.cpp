@@ -8,9 +8,9 @@
 #include <QCloseEvent>
 #include <QHeaderView>
 #include <QKeySequence>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QShortcut>
-#include <QSortFilterProxyModel>
 
 #include <cstdio>
 #include <cstdlib>
@@ -19,32 +19,57 @@ namespace
 {
 const char kAddressesKey[] = "Addresses";
 const char kShowNotAnsweringKey[] = "Show Not Answering";
+const char kFilterKey[] = "Filter";
+const char kSaveListKey[] = "Save List";
 // Fewer language entries than this means a broken file: the user is told.
 constexpr std::size_t kMinLanguageEntries = 5;
 } // namespace
 
 MainWindow::MainWindow(nasfinder::SessionSettings settings, nasfinder::SessionHooks hooks, QWidget* parent)
-    : QMainWindow(parent), model(new DeviceRowModel(this)), sorted(new QSortFilterProxyModel(this)),
+    : QMainWindow(parent), model(new DeviceRowModel(this)), sorted(new DeviceFilter(*model, this)),
       controller(new Controller(language, std::move(settings), std::move(hooks), this))
 {
     ui.setupUi(this);
-    sorted->setSourceModel(model);
     ui.tableview->setModel(sorted);
     actions = new DeviceActions(ui.tableview, *model, *controller, language, this);
+    columns = new ColumnChooser(ui.tableview, *sorted, language, this);
     // The status line repeats what a device sent (an address not opened):
     // shown as text, never read as markup.
     ui.statusField->setTextFormat(Qt::PlainText);
 
     // Rows stay in the order they came until the user clicks a header: no
     // sort column yet, and the view's own sorting stays off because turning it
-    // on sorts at once.
+    // on sorts at once. Each column is as wide as its texts, and the last
+    // takes the room left (ColumnChooser).
     QHeaderView* header = ui.tableview->horizontalHeader();
     header->setSectionsClickable(true);
     header->setSortIndicatorShown(true);
     header->setSortIndicator(-1, Qt::AscendingOrder);
-    // The columns share the table's width, so they follow the window's size.
-    header->setSectionResizeMode(QHeaderView::Stretch);
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    // What the user chose last time: the columns, their widths and order, the
+    // sort, the window's size and place.
+    columns->restore();
     connect(header, &QHeaderView::sortIndicatorChanged, this, &MainWindow::onSortChanged);
+
+    connect(ui.filterField, &QLineEdit::textChanged, this,
+            [this](const QString& text)
+            {
+                sorted->setFilterText(text);
+                showStatus();
+            });
+    auto* findKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), this);
+    connect(findKey, &QShortcut::activated, this,
+            [this]
+            {
+                ui.filterField->setFocus(Qt::ShortcutFocusReason);
+                ui.filterField->selectAll();
+            });
+    auto* clearKey =
+        new QShortcut(QKeySequence(Qt::Key_Escape), ui.filterField, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(clearKey, &QShortcut::activated, ui.filterField, &QLineEdit::clear);
+    auto* saveKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_S), this);
+    connect(saveKey, &QShortcut::activated, ui.savebutton, &QPushButton::click);
+    connect(ui.savebutton, &QPushButton::clicked, actions, &DeviceActions::onSaveList);
 
     connect(ui.loginbutton, &QPushButton::clicked, actions, &DeviceActions::onLogin);
     connect(ui.storagebutton, &QPushButton::clicked, actions, &DeviceActions::onGotoStorage);
@@ -95,15 +120,13 @@ void MainWindow::applyCaptions()
     }
 
     ui.tableview->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    const QHeaderView* header = ui.tableview->horizontalHeader();
-    for (int visual = 0; visual < header->count() && visual < kColumnCount; ++visual)
+    for (int column = 0; column < kColumnCount; ++column)
     {
-        const int logical = header->logicalIndex(visual);
         ApplyCaption(
-            captions.Entry(QString::fromLatin1(kDeviceColumns[static_cast<std::size_t>(visual)].captionKey)),
-            [this, logical](const QString& text) { model->setHeaderData(logical, Qt::Horizontal, text); },
-            [this, logical](const QFont& font)
-            { model->setHeaderData(logical, Qt::Horizontal, font, Qt::FontRole); });
+            captions.Entry(QString::fromLatin1(kDeviceColumns[static_cast<std::size_t>(column)].captionKey)),
+            [this, column](const QString& text) { model->setHeaderData(column, Qt::Horizontal, text); },
+            [this, column](const QFont& font)
+            { model->setHeaderData(column, Qt::Horizontal, font, Qt::FontRole); });
     }
     model->setCaptions(captions);
 
@@ -111,14 +134,22 @@ void MainWindow::applyCaptions()
     CaptionControl(ui.refreshbutton, captions.Entry(QStringLiteral("Refresh")));
     CaptionControl(ui.storagebutton, captions.Entry(QStringLiteral("My storage")));
     CaptionControl(ui.addressesbutton, captions.Entry(QString::fromLatin1(kAddressesKey)));
+    CaptionControl(ui.savebutton, captions.Entry(QString::fromLatin1(kSaveListKey)));
+    const QString filter = captions.Text(kFilterKey, kFilterKey);
+    ui.filterField->setPlaceholderText(filter);
+    ui.filterField->setAccessibleName(filter);
+    if (const std::optional<QFont> font = captions.Font(kFilterKey))
+        ui.filterField->setFont(*font);
     CaptionControl(ui.showNotAnsweringBox, captions.Entry(QString::fromLatin1(kShowNotAnsweringKey)));
     CaptionControl(ui.deviceListField, captions.Entry(QStringLiteral("Device List")));
     actions->applyCaptions();
+    columns->applyCaptions();
     showStatus();
 }
 
 void MainWindow::onWindowClose()
 {
+    columns->save();
     // The library's detached worker threads are still blocked in their
     // sockets and nothing needs saving, so the process ends here rather than
     // unwinding static objects under running threads.
@@ -154,14 +185,21 @@ void MainWindow::showRows()
         }
     }
     actions->updateActions();
+    columns->fitColumns();
+    showStatus();
 }
 
 void MainWindow::showStatus()
 {
+    StatusLineState state = controller->statusState();
+    state.rowsShown = sorted->rowCount();
+    state.rowsTotal = model->rowCount();
+    state.answeringShown = sorted->answeringShown();
+    const Captions captions(&language);
     // The line keeps one font, that of its first part.
-    if (const std::optional<QFont> font = Captions(&language).Font(kStatusLineFontKey))
+    if (const std::optional<QFont> font = captions.Font(kStatusLineFontKey))
         ui.statusField->setFont(*font);
-    ui.statusField->setText(controller->statusText());
+    ui.statusField->setText(StatusLineText(state, captions));
 }
 
 void MainWindow::setButtonsEnabled(bool enabled)
@@ -175,4 +213,5 @@ void MainWindow::onSortChanged(int column, Qt::SortOrder order)
 {
     sorted->sort(column, order);
     qInfo("count=11111");
+    columns->sorted(column, order);
 }

@@ -1,10 +1,13 @@
-// The window: its widgets from the layout, the table's model and the sorting
-// the user chooses, and the wiring between them, the search and the actions.
+// The window: its widgets from the layout, the table's model with the filter
+// and the sorting the user chooses, and the wiring between them, the search
+// and the actions.
 #ifndef NASFINDER_MAINWINDOW_H
 #define NASFINDER_MAINWINDOW_H
 
+#include "ColumnChooser.h"
 #include "Controller.h"
 #include "DeviceActions.h"
+#include "DeviceFilter.h"
 #include "DeviceTable.h"
 #include "LanguageLoad.h"
 #include "SearchSession.h"
@@ -12,8 +15,6 @@
 
 #include <QMainWindow>
 #include <QStringList>
-
-class QSortFilterProxyModel;
 
 class MainWindow : public QMainWindow
 {
@@ -31,9 +32,10 @@ public:
     Ui::MainWindow ui;
     LanguageLoad language;
     DeviceRowModel* model;
-    QSortFilterProxyModel* sorted;
+    DeviceFilter* sorted;
     Controller* controller;
     DeviceActions* actions;
+    ColumnChooser* columns;
 
 public slots:
     // The language file's captions and fonts on every control.

@@ -7,7 +7,9 @@
 
 namespace
 {
-const char kRowsShownText[] = "Devices shown: %1";
+const char kRowsShownText[] = "Devices shown: %1 (%2 answering)";
+const char kRowsFilteredKey[] = "Rows Shown Filtered";
+const char kRowsFilteredText[] = "Devices shown: %1 of %2 (%3 answering)";
 // Between the row count and each notice.
 const char kStatusSeparator[] = "  \u00b7  ";
 const char kBroadcastUnavailableKey[] = "Broadcast Unavailable";
@@ -57,8 +59,12 @@ const char kStatusLineFontKey[] = "Rows Shown";
 
 QString StatusLineText(const StatusLineState& state, const Captions& captions)
 {
-    QStringList parts{
-        Filled(captions.Text(kStatusLineFontKey, kRowsShownText), QString::number(state.rowsShown))};
+    QStringList parts{state.rowsShown == state.rowsTotal
+                          ? Filled(captions.Text(kStatusLineFontKey, kRowsShownText),
+                                   {QString::number(state.rowsShown), QString::number(state.answeringShown)})
+                          : Filled(captions.Text(kRowsFilteredKey, kRowsFilteredText),
+                                   {QString::number(state.rowsShown), QString::number(state.rowsTotal),
+                                    QString::number(state.answeringShown)})};
     const nasfinder::SessionStatus& session = state.session;
     const QString helperPath = QString::fromStdString(session.helperPath);
     switch (session.Broadcast().state)
@@ -94,7 +100,7 @@ QString StatusLineText(const StatusLineState& state, const Captions& captions)
         parts.append(captions.Text(kFirewallHintKey, kFirewallHintText));
     if (session.refusedForFullList > 0)
         parts.append(Filled(captions.Text(kListFullKey, kListFullText), QString::number(session.maxDevices)));
-    for (const QString* notice : {&state.openNotice, &state.knownNotice, &state.wakeNotice})
+    for (const QString* notice : {&state.actionNotice, &state.knownNotice, &state.wakeNotice})
     {
         if (!notice->isEmpty())
             parts.append(*notice);

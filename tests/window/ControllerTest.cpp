@@ -10,7 +10,9 @@
 #include "FakeSearchLib.h"
 #include "KnownList.h"
 #include "KnownStore.h"
+#include "DeviceDetails.h"
 #include "LanguageFile.h"
+#include "ListExport.h"
 #include "MainWindow.h"
 #include "SearchAddresses.h"
 #include "SearchSchedule.h"
@@ -21,10 +23,12 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QProcessEnvironment>
@@ -111,6 +115,9 @@ protected:
         g_fakeSearchLib = FakeSearchLib{};
         TestApplication();
         QFile::remove(KnownPath());
+        // The columns, the sort and the window's size the last test chose
+        // are not this one's.
+        QFile::remove(TestConfigHome() + "/nasfinder/nasfinder.conf");
         Registry()->ClearDeviceList();
         delegate.loadWindow(WindowSessionSettings({}), TestHooks(wakes));
         delegate.windowLoaded();
@@ -183,7 +190,7 @@ protected:
         }
         return shown;
     }
-    QStringList ShownWithLastSeen() const { return Shown(kColumnCount); }
+    QStringList ShownWithLastSeen() const { return Shown(4); }
 
     // A caption of the language file in use, its %1, %2 filled in.
     QString Text(const char* key, const QStringList& values = {}) const
@@ -191,10 +198,11 @@ protected:
         return Filled(w->language.entry(QString::fromLatin1(key))->String.value_or(""), values);
     }
 
-    // The status line's count, as the language file in use words it.
-    QString RowCount(int rows) const
+    // The status line's count, as the language file in use words it: the
+    // rows shown and how many of them answered.
+    QString RowCount(int rows, int answering = -1) const
     {
-        return w->language.entry("Rows Shown")->String.value_or("").arg(rows);
+        return Text("Rows Shown", {QString::number(rows), QString::number(answering < 0 ? rows : answering)});
     }
 
     // Shown and active, as the window is for the user: keys reach its
@@ -665,7 +673,7 @@ TEST_F(ControllerTest, KnownDevicesThatDidNotAnswerFollowTheCountdown)
     ASSERT_EQ(ShownWithLastSeen(), QStringList({"alpha|198.18.1.1|P|" + Text("Seen Now"),
                                                 "beta|198.18.1.2|Q|" + Text("Under A Minute"),
                                                 "far|198.18.20.10||" + Text("Days Ago", {"3"})}));
-    EXPECT_EQ(w->ui.statusField->text(), RowCount(1)) << "a device that did not answer is no find";
+    EXPECT_EQ(w->ui.statusField->text(), RowCount(3, 1)) << "a device that did not answer is no find";
     const QModelIndex beta = w->ui.tableview->model()->index(1, 0);
     EXPECT_EQ(beta.data(Qt::ForegroundRole).value<QBrush>().color(),
               QGuiApplication::palette().color(QPalette::Disabled, QPalette::Text));
@@ -705,29 +713,201 @@ TEST_F(ControllerTest, KnownDevicesThatDidNotAnswerFollowTheCountdown)
     w->ui.showNotAnsweringBox->setChecked(true);
 }
 
-// The columns share the table's width at any window size: none is pushed out
-// of sight in a small window, none leaves a gap in a large one.
-TEST_F(ControllerTest, ColumnsFollowTheWindowWidth)
+// At the window's default size no caption and no text of a row is cut, in
+// any language: each column is as wide as what it shows, and the window
+// wider where the columns need it. The longest "Last seen" of each language
+// is among the rows.
+TEST_F(ControllerTest, NoCaptionOrTextIsCutAtTheDefaultSize)
 {
-    ShowWindow();
-    const QHeaderView* header = w->ui.tableview->horizontalHeader();
-    for (const int width : {w->minimumWidth(), 1200})
+    nasknown::KnownDevice silent;
+    silent.vendor = "TAVIK";
+    silent.id = "id-far";
+    silent.host = "a-rather-long-host-name";
+    silent.address = "198.18.200.200";
+    silent.product = "TN-4200 Storage";
+    silent.lastSeen = static_cast<std::int64_t>(std::time(nullptr)) - 30;
+    ASSERT_TRUE(
+        nasknown::KnownStore(KnownPath().toStdString()).Update([&](auto& list) { list = {silent}; }).ok);
+    Add(Device().Id("id-1").Ip("198.18.1.1").Host("office-nas").Product("TN-4200"));
+    Tick(nasfinder::kSearchSeconds + 1);
+    ASSERT_TRUE(Remembered(2));
+    const QStringList files = QDir(QStringLiteral(":")).entryList({"XML_*.xml"});
+    ASSERT_EQ(files.size(), 15);
+    const QSize defaultSize = w->size();
+    // The four columns of a first start, then every column (which may scroll).
+    for (const bool every : {false, true})
     {
-        SCOPED_TRACE(width);
-        w->resize(width, 400);
-        // The header lays its sections out after the viewport's resize event.
-        const auto shared = [&]
+        for (int column = 0; column < kColumnCount; ++column)
+            w->columns->setColumnShown(column,
+                                       every || !kDeviceColumns[static_cast<std::size_t>(column)].optional);
+        for (const QString& file : files)
         {
-            const int viewport = w->ui.tableview->viewport()->width();
-            bool fair = header->length() == viewport;
-            for (int column = 0; column < kColumnCount; ++column)
-                fair = fair && header->sectionSize(column) >= viewport / kColumnCount - 1;
-            return fair;
-        };
-        EXPECT_TRUE(WaitUntil(shared))
-            << header->sectionSize(0) << " " << header->sectionSize(1) << " " << header->sectionSize(2) << " "
-            << header->sectionSize(3) << " of " << w->ui.tableview->viewport()->width();
+            SCOPED_TRACE(file.toStdString() + (every ? ", every column" : ""));
+            const QString code = file.mid(4, 2);
+            w->resize(defaultSize);
+            w->language.start({code == "ch"   ? "zh-Hans"
+                               : code == "tl" ? "zh-Hant"
+                                              : code},
+                              QStringLiteral(":"));
+            WaitForParse(*w);
+            CloseAlerts();
+            ShowWindow();
+            QCoreApplication::processEvents();
+            ASSERT_EQ(Shown().size(), 2);
+            const QHeaderView* header = w->ui.tableview->horizontalHeader();
+            ASSERT_EQ(header->count(), every ? kColumnCount : 4);
+            for (int column = 0; column < header->count(); ++column)
+            {
+                EXPECT_GE(header->sectionSize(column), ContentWidth(*w->ui.tableview, column))
+                    << header->model()->headerData(column, Qt::Horizontal).toString().toStdString();
+            }
+        }
     }
+}
+
+// The table as a user arranges it: a filter over the columns shown, known
+// devices included; sorting that fits each column's data, with the devices
+// that did not answer kept below; optional columns from the header's menu;
+// all of it back at the next start.
+TEST_F(ControllerTest, FilterSortAndColumnsAsTheUserArrangesThem)
+{
+    const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+    const auto known = [now](const char* id, const char* host, const char* address, int daysAgo)
+    {
+        nasknown::KnownDevice device;
+        device.vendor = "TAVIK";
+        device.id = id;
+        device.host = host;
+        device.address = address;
+        device.lastSeen = now - daysAgo * 86400;
+        return device;
+    };
+    ASSERT_TRUE(nasknown::KnownStore(KnownPath().toStdString())
+                    .Update(
+                        [&](auto& list) {
+                            list = {known("id-o", "old-nas", "198.18.1.3", 2),
+                                    known("id-p", "older", "198.18.1.1", 5)};
+                        })
+                    .ok);
+    Add(Device().Id("id-b").Ip("198.18.1.10").Host("nas-b").Product("P"));
+    Add(Device().Id("id-a").Ip("198.18.1.2").Host("NAS-a").Product("P"));
+    Add(Device().Id("id-c").Ip("198.18.1.9").Host("backup").Product("P"));
+    Tick(nasfinder::kSearchSeconds + 1);
+    ASSERT_TRUE(Remembered(5));
+    const auto column = [this](int index)
+    {
+        QStringList cells;
+        for (int row = 0; row < w->sorted->rowCount(); ++row)
+            cells.append(w->sorted->index(row, index).data().toString());
+        return cells.join(' ');
+    };
+    QHeaderView* header = w->ui.tableview->horizontalHeader();
+    const struct
+    {
+        int column;
+        Qt::SortOrder order;
+        int shownColumn;
+        const char* shown;
+    } sorts[] = {
+        {1, Qt::AscendingOrder, 1, "198.18.1.2 198.18.1.9 198.18.1.10 198.18.1.1 198.18.1.3"},
+        {1, Qt::DescendingOrder, 1, "198.18.1.10 198.18.1.9 198.18.1.2 198.18.1.3 198.18.1.1"},
+        {0, Qt::AscendingOrder, 0, "backup NAS-a nas-b old-nas older"},
+        // Devices that answer were seen at the same time: they keep the order
+        // of the last sort.
+        {3, Qt::AscendingOrder, 0, "backup NAS-a nas-b older old-nas"},
+    };
+    for (const auto& sort : sorts)
+    {
+        header->setSortIndicator(sort.column, sort.order);
+        EXPECT_EQ(column(sort.shownColumn), sort.shown) << "sorted by " << sort.column;
+    }
+    // The order holds across the ticks.
+    Tick(3);
+    EXPECT_EQ(column(0), "backup NAS-a nas-b older old-nas");
+    header->setSortIndicator(0, Qt::AscendingOrder);
+
+    // The filter: any column shown, without regard to case; Ctrl+F, Escape.
+    ShowWindow();
+    QTest::keyClick(w, Qt::Key_F, Qt::ControlModifier);
+    EXPECT_TRUE(w->ui.filterField->hasFocus());
+    QTest::keyClicks(w->ui.filterField, "NaS");
+    EXPECT_EQ(column(0), "NAS-a nas-b old-nas");
+    EXPECT_TRUE(w->ui.statusField->text().startsWith(Text("Rows Shown Filtered", {"3", "5", "2"})))
+        << w->ui.statusField->text().toStdString();
+    w->ui.filterField->setText("198.18.1.1");
+    EXPECT_EQ(column(0), "nas-b older");
+    // A column not shown is not searched; shown from the header's menu, it is.
+    w->ui.filterField->setText("02:00:5e");
+    EXPECT_EQ(column(0), "");
+    QAction* mac = w->columns->columnActions[6];
+    ASSERT_NE(mac, nullptr);
+    EXPECT_FALSE(mac->isChecked());
+    mac->trigger();
+    EXPECT_TRUE(w->sorted->columnShown(6));
+    EXPECT_EQ(w->sorted->headerData(4, Qt::Horizontal).toString(), Text("Column MAC"));
+    EXPECT_EQ(column(0), "backup NAS-a nas-b");
+    QTest::keyClick(w->ui.filterField, Qt::Key_Escape);
+    EXPECT_EQ(w->ui.filterField->text(), "");
+    EXPECT_EQ(w->sorted->rowCount(), 5);
+    EXPECT_TRUE(w->ui.statusField->text().startsWith(RowCount(5, 3)));
+
+    // The next start: the MAC column, the sort and the widths are back.
+    header->resizeSection(1, header->sectionSize(1) + 40);
+    const int addressWidth = header->sectionSize(1);
+    w->columns->save();
+    AppDelegate next;
+    next.loadWindow(WindowSessionSettings({}), TestHooks(wakes));
+    const QHeaderView* again = next.window->ui.tableview->horizontalHeader();
+    EXPECT_TRUE(next.window->sorted->columnShown(6));
+    EXPECT_FALSE(next.window->sorted->columnShown(5));
+    EXPECT_EQ(again->sortIndicatorSection(), 0);
+    EXPECT_EQ(again->sectionSize(1), addressWidth);
+    EXPECT_EQ(next.window->sorted->sortColumn(), 0);
+    EXPECT_TRUE(next.window->columns->columnActions[6]->isChecked());
+}
+
+// Device text is hostile: the details show it as text and copy it as
+// "key: value" lines, and the saved list keeps a spreadsheet from running it.
+TEST_F(ControllerTest, DetailsAndTheSavedListKeepDeviceTextAsText)
+{
+    Add(Device()
+            .Id("id-1")
+            .Ip("198.18.1.1")
+            .Host("=cmd|' /C calc'!A0")
+            .Product("<b>NAS</b>, \"4\"")
+            .OsVersion("7.1"));
+    Add(Device().Id("id-2").Ip("198.18.1.2").Host("plain").Product("P"));
+    Tick(nasfinder::kSearchSeconds + 1);
+    ASSERT_TRUE(Remembered(2));
+    w->ui.tableview->selectRow(0);
+    ShowWindow();
+    QTest::keyClick(w, Qt::Key_I, Qt::ControlModifier);
+    ASSERT_TRUE(w->actions->detailsDialog);
+    auto* details = qobject_cast<DeviceDetails*>(w->actions->detailsDialog.data());
+    ASSERT_NE(details, nullptr);
+    const QString text = details->fields->toPlainText();
+    for (const char* line : {"host: =cmd|' /C calc'!A0", "product: <b>NAS</b>, \"4\"", "osversion: 7.1",
+                             "vendor: TAVIK", "answering: yes", "mac: 02:00:5e:10:00:01", "interface: eth0"})
+        EXPECT_TRUE(text.split('\n').contains(QString::fromUtf8(line))) << line << "\n" << text.toStdString();
+    details->copyButton->click();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), text);
+    details->close();
+
+    // The list as shown, a header line of the captions; the formula inert.
+    const testsupport::TempDir folder;
+    const QString path = QString::fromStdString(folder.str() + "/devices.csv");
+    ASSERT_EQ(SaveTable(*w->ui.tableview, path), "");
+    QFile saved(path);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(saved.readAll()).split("\r\n");
+    ASSERT_GE(lines.size(), 3);
+    EXPECT_EQ(lines[0],
+              QStringList({Text("List1"), Text("List2"), Text("List3"), Text("Last Seen")}).join(','));
+    EXPECT_EQ(lines[1], QString::fromUtf8("\"'=cmd|' /C calc'!A0\",198.18.1.1,\"<b>NAS</b>, \"\"4\"\"\",") +
+                            Text("Seen Now"));
+    EXPECT_EQ(testsupport::ListDir(folder.path()).size(), 1u) << "no temporary file is left";
+    // A folder that is not there: the status line says why.
+    EXPECT_NE(SaveTable(*w->ui.tableview, QString::fromStdString(folder.str() + "/none/devices.csv")), "");
 }
 
 #include "ControllerTest.moc"

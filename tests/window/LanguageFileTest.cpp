@@ -534,7 +534,7 @@ TEST_F(CaptionTest, StatusLineCountsRowsThenGivesThePortNotice)
     g_fakeSearchLib.status.broadcast_error = EACCES;
     Load(Document(AllEightEntries()));
     EXPECT_TRUE(w->ui.statusField->text().startsWith(
-        QString::fromUtf8("Devices shown: 0  \u00b7  Only the SSDP search is running")))
+        QString::fromUtf8("Devices shown: 0 (0 answering)  \u00b7  Only the SSDP search is running")))
         << w->ui.statusField->text().toStdString();
     EXPECT_TRUE(w->ui.statusField->text().contains("sudo setcap cap_net_bind_service=+ep /"))
         << w->ui.statusField->text().toStdString();

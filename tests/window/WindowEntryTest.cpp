@@ -199,8 +199,8 @@ TEST(WindowEntry, StatusLineSaysWhyTheBroadcastSearchIsOff)
         std::string program;
         std::string line;
     } rows[] = {
-        {"free", {}, {}, WINDOW_CLOSE_CHILD, "status line: Devices shown: 0\n"},
-        {"capability", inLan, desktop, capable, "status line: Devices shown: 1\n"},
+        {"free", {}, {}, WINDOW_CLOSE_CHILD, "status line: Devices shown: 0 (0 answering)\n"},
+        {"capability", inLan, desktop, capable, "status line: Devices shown: 1 (1 answering)\n"},
         {"held",
          {},
          {"NASFINDER_TEST_HOLD_PORT=67"},

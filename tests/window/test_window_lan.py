@@ -211,7 +211,7 @@ class WindowOnTheLan(unittest.TestCase):
                 seen = window.wait_for(after_search(['now', 'now', 'less than a minute ago']),
                                        message='the sleeping device after the answering ones')
                 self.assertEqual(seen['rows'][2][:3], ['backup', lan.device_addrs[1], 'EK-210'])
-                self.assertTrue(seen['status'].startswith('Devices shown: 2'), seen['status'])
+                self.assertTrue(seen['status'].startswith('Devices shown: 3 (2 answering)'), seen['status'])
                 window.screenshot(shot)
                 # The menu of a device that did not answer: Open Web Page and
                 # Open File Share off, then Copy Address, Wake, Forget.

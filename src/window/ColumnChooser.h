@@ -1,0 +1,66 @@
+// The table's columns as the user arranges them: the optional ones chosen
+// from the header's own menu (a right click on it), each column at least as
+// wide as its caption and its texts, and the choice, the widths, the sort and
+// the window's size and place kept in the user's settings for the next start.
+#ifndef NASFINDER_COLUMNCHOOSER_H
+#define NASFINDER_COLUMNCHOOSER_H
+
+#include <QObject>
+
+#include <vector>
+
+class DeviceFilter;
+class LanguageLoad;
+class QAction;
+class QEvent;
+class QMainWindow;
+class QMenu;
+class QPoint;
+class QTableView;
+
+// What the caption of the view's column `column` and the texts of the rows
+// shown in it need.
+int ContentWidth(const QTableView& table, int column);
+
+class ColumnChooser : public QObject
+{
+    Q_OBJECT
+public:
+    ColumnChooser(QTableView* table, DeviceFilter& filter, const LanguageLoad& language, QMainWindow* window);
+
+    // Shows column `column` of kDeviceColumns or hides it, as its menu item does.
+    void setColumnShown(int column, bool shown);
+
+    // The header's menu: one checkable item per optional column.
+    QMenu* menu;
+    std::vector<QAction*> columnActions; // by column; nullptr for those always shown
+
+public slots:
+    // Widens each column its caption or a text shown in it does not fit; the
+    // last takes the room left, and the window grows when the columns no
+    // longer fit it (never past the screen: beyond it the table scrolls).
+    void fitColumns();
+    void applyCaptions();
+    // The user sorted by the view's column `column`.
+    void sorted(int column, Qt::SortOrder order);
+    // Into the user's settings: the columns, their widths, the sort, the window.
+    void save() const;
+    void restore();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void showMenu(const QPoint& pos);
+    // The header's arrow on the sort column, wherever it is shown now.
+    void showSortColumn();
+
+    QTableView* m_table;
+    DeviceFilter& m_filter;
+    const LanguageLoad& m_language;
+    QMainWindow* m_window;
+    int m_sortColumn = -1; // of kDeviceColumns
+    Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
+};
+
+#endif
