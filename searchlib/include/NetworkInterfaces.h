@@ -87,6 +87,10 @@ bool IsDeviceUnicastIPv4(std::uint32_t address);
 // (a /31 or /32 has neither): sent there, a "unicast" leaves as a broadcast.
 bool IsLocalSubnetEdge(std::uint32_t address, const std::vector<LocalInterface>& interfaces);
 
+// Whether a subnet of one of the interfaces holds the address: false for a
+// device beyond a router.
+bool IsOnLocalSubnet(std::uint32_t address, const std::vector<LocalInterface>& interfaces);
+
 // Both rules: an address a unicast search may be sent to.
 bool IsSearchableUnicastAddress(std::uint32_t address, const std::vector<LocalInterface>& interfaces);
 

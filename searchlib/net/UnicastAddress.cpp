@@ -24,6 +24,19 @@ bool IsLocalSubnetEdge(std::uint32_t address, const std::vector<LocalInterface>&
     return false;
 }
 
+bool IsOnLocalSubnet(std::uint32_t address, const std::vector<LocalInterface>& interfaces)
+{
+    for (const LocalInterface& iface : interfaces)
+    {
+        for (const LocalSubnet& subnet : iface.subnets)
+        {
+            if ((address & subnet.netmask) == (subnet.address & subnet.netmask))
+                return true;
+        }
+    }
+    return false;
+}
+
 bool IsSearchableUnicastAddress(std::uint32_t address, const std::vector<LocalInterface>& interfaces)
 {
     return IsDeviceUnicastIPv4(address) && !IsLocalSubnetEdge(address, interfaces);
