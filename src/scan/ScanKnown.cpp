@@ -1,6 +1,9 @@
 #include "ScanKnown.h"
 
+#include "KnownAddress.h"
+#include "JsonText.h"
 #include "Neighbours.h"
+#include "TerminalText.h"
 
 #include <algorithm>
 
@@ -19,7 +22,8 @@ std::vector<nasknown::KnownDevice> SightingsOf(const std::vector<deviceinfo>& li
 
 std::vector<nasknown::KnownDevice> RememberSightings(const nasknown::KnownStore& store,
                                                      const std::vector<nasknown::KnownDevice>& sightings,
-                                                     bool remember, std::vector<std::string>& notices)
+                                                     bool remember, bool verbose,
+                                                     std::vector<std::string>& notices)
 {
     std::vector<nasknown::KnownDevice> known;
     nasknown::StoreResult result;
@@ -31,21 +35,50 @@ std::vector<nasknown::KnownDevice> RememberSightings(const nasknown::KnownStore&
     }
     else
     {
+        // What the store would keep, though nothing is written.
         result = store.Load(known);
         nasknown::Remember(known, sightings);
+        std::vector<LocalInterface> local;
+        ListLocalInterfaces(local);
+        const std::vector<std::string> dropped = nasknown::DropImpossibleAddresses(known, local);
+        result.notKept.insert(result.notKept.end(), dropped.begin(), dropped.end());
     }
     if (!result.movedAside.empty())
         notices.push_back(result.movedAside);
-    if (!result.ok)
+    if (!result.ok && !result.saidBefore)
         notices.push_back("the known devices cannot be kept: " + result.error);
+    if (verbose)
+        notices.insert(notices.end(), result.notKept.begin(), result.notKept.end());
     return known;
 }
+
+namespace
+{
+// Hex digits in groups between ':' or '-': meant as a MAC address, however
+// many groups it has.
+bool WrittenAsMac(const std::string& text)
+{
+    bool separated = false;
+    bool digits = false;
+    for (const char c : text)
+    {
+        if (c == ':' || c == '-')
+            separated = true;
+        else if (nasfinder::HexDigitValue(c) >= 0)
+            digits = true;
+        else
+            return false;
+    }
+    return separated && digits;
+}
+} // namespace
 
 WakePlan PlanWake(const std::string& text, const std::vector<nasknown::KnownDevice>& known,
                   const std::vector<nasknown::Link>& links)
 {
     WakePlan plan;
     const nasknown::KnownDevice* device = nullptr;
+    const std::string echoed = nasfinder::EchoedArgument(text);
     // Seventeen characters with a separator where a MAC has one is meant as a
     // MAC, and is refused as one when it is not valid.
     const bool looksLikeMac = text.size() == 17 && (text[2] == ':' || text[2] == '-');
@@ -54,7 +87,7 @@ WakePlan PlanWake(const std::string& text, const std::vector<nasknown::KnownDevi
         const std::optional<nasknown::MacAddress> mac = nasknown::ParseMac(text);
         if (!mac)
         {
-            plan.error = "--wake '" + text + "' is not a MAC address a device can have";
+            plan.error = "--wake '" + echoed + "' is not a MAC address a device can have";
             return plan;
         }
         plan.mac = *mac;
@@ -66,15 +99,22 @@ WakePlan PlanWake(const std::string& text, const std::vector<nasknown::KnownDevi
     else
     {
         device = nasknown::FindById(known, text);
+        if (device == nullptr && WrittenAsMac(text))
+        {
+            plan.error = "--wake '" + echoed +
+                         "': the MAC address is malformed (six pairs of hex digits separated by ':' or '-', "
+                         "such as 02:00:5e:10:00:01)";
+            return plan;
+        }
         if (device == nullptr)
         {
-            plan.error = "--wake '" + text + "': no known device has this id (see --known)";
+            plan.error = "--wake '" + echoed + "': no known device has this id (see --known)";
             return plan;
         }
         const std::optional<nasknown::MacAddress> mac = nasknown::ParseMac(device->mac);
         if (!mac)
         {
-            plan.error = "--wake '" + text + "': the MAC address of " + device->address +
+            plan.error = "--wake '" + echoed + "': the MAC address of " + device->address +
                          " is not known (a device beyond a router cannot be woken)";
             return plan;
         }
@@ -97,7 +137,7 @@ WakePlan PlanWake(const std::string& text, const std::vector<nasknown::KnownDevi
             plan.targets.push_back({link.interfaceName, link.Broadcast()});
     }
     if (plan.targets.empty())
-        plan.error = "--wake '" + text + "': no interface to send the packet on" +
+        plan.error = "--wake '" + echoed + "': no interface to send the packet on" +
                      (device != nullptr && !device->interfaceName.empty()
                           ? " (the device was last seen on " + device->interfaceName + ")"
                           : std::string());

@@ -23,10 +23,12 @@ std::vector<nasknown::KnownDevice> SightingsOf(const std::vector<deviceinfo>& li
 
 // The known devices after this search: the store updated with the sightings,
 // or, with remember false, read and updated in memory only. Each problem
-// with the store is one line in `notices`; none stops the scan.
+// with the store is one line in `notices`, once in a run; none stops the
+// scan. With `verbose`, each device not kept for its address is a line too.
 std::vector<nasknown::KnownDevice> RememberSightings(const nasknown::KnownStore& store,
                                                      const std::vector<nasknown::KnownDevice>& sightings,
-                                                     bool remember, std::vector<std::string>& notices);
+                                                     bool remember, bool verbose,
+                                                     std::vector<std::string>& notices);
 
 // Where --wake sends its packet and how the device is recognised when it
 // answers. error set (exit status 2) for a malformed MAC, an unknown id, or

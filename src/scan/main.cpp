@@ -276,7 +276,7 @@ std::vector<nasknown::KnownDevice> Remember(const nasscan::ScanOptions& opts,
     std::vector<std::string> notices;
     const nasknown::KnownStore store;
     std::vector<nasknown::KnownDevice> known =
-        nasscan::RememberSightings(store, sightings, opts.remember, notices);
+        nasscan::RememberSightings(store, sightings, opts.remember, opts.verbose, notices);
     for (const std::string& notice : notices)
         std::fprintf(stderr, "%s: %s\n", kProgram,
                      nasfinder::TerminalText(notice.data(), notice.size()).c_str());
@@ -450,7 +450,7 @@ int ForgetKnown(const std::string& id)
     if (removed == 0)
     {
         std::fprintf(stderr, "%s: --forget '%s': no known device has this id (see --known)\n", kProgram,
-                     nasfinder::TerminalText(id.data(), id.size()).c_str());
+                     nasfinder::TerminalText(nasfinder::EchoedArgument(id)).c_str());
         return 2;
     }
     return 0;
@@ -501,6 +501,9 @@ int main(int argc, char** argv)
         const nasknown::StoreResult loaded = nasknown::KnownStore().Load(known);
         if (!loaded.movedAside.empty())
             std::fprintf(stderr, "%s: %s\n", kProgram, loaded.movedAside.c_str());
+        if (!loaded.ok)
+            std::fprintf(stderr, "%s: the known devices cannot be read: %s\n", kProgram,
+                         loaded.error.c_str());
         std::vector<LocalInterface> interfaces;
         ListLocalInterfaces(interfaces);
         wakePlan = nasscan::PlanWake(opts.wake, known, nasknown::BroadcastLinks(interfaces));
