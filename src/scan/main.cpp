@@ -474,7 +474,7 @@ int main(int argc, char** argv)
     switch (parsed.status)
     {
     case nasscan::ParseStatus::Help:
-        std::fputs(nasscan::ScanUsage(kProgram).c_str(), stdout);
+        std::fputs(nasscan::ScanUsage(kProgram, nasfinder::BroadcastHelperPath()).c_str(), stdout);
         return 0;
     case nasscan::ParseStatus::Version:
         std::printf("%s %s\n", kProgram, NASFINDER_VERSION);
