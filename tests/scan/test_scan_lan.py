@@ -817,6 +817,26 @@ class Unprivileged(ScanCase):
         self.assertTrue(all(e['osversion'] == '2.1' for e in listed), 'found through SSDP alone')
 
 
+    def test_a_user_outside_the_helpers_group_is_told_to_ask_for_membership(self):
+        # As the package leaves the helper when only the group nasfinder may
+        # use it: root:nasfinder 0750. Here its group is root's, which nobody
+        # is not in either.
+        setpriv = shutil.which('setpriv')
+        if setpriv is None:
+            self.skipTest('setpriv (util-linux) is not installed')
+        scan, helper = lanbed.copies_for_any_user(SCAN, os.path.join(os.path.dirname(SCAN), 'nasfinder-broadcast'))
+        os.chmod(helper, 0o750)
+        r = self.scan('--json', '--seconds', '2', preexec=[setpriv, '--reuid=65534', '--regid=65534', '--clear-groups'],
+                      program=scan)
+        self.assertScanOk(r)
+        err = r.stderr.decode('utf-8', 'replace')
+        self.assertIn('nasfinder-scan: cannot start the broadcast helper %s (Permission denied), so the broadcast '
+                      'search is off: only the members of the group nasfinder may use it. Ask the administrator for '
+                      'membership in nasfinder (adduser USER nasfinder), then log in again. Going on with SSDP '
+                      'alone.\n' % helper, err)
+        self.assertNotIn('install the nasfinder-common package', err)
+        self.assertEqual(len(strict_json(r.stdout)), self.devices, 'found through SSDP alone')
+
     def test_with_the_capability_it_binds_port_67_then_holds_no_capability(self):
         # As the package installs it: a normal user whose program may bind port
         # 67 and nothing else. Once port 67 is bound, no thread of the process
