@@ -248,15 +248,22 @@ TEST(NeighboursTest, OnlyCompleteEntriesOfTheArpTableCount)
     EXPECT_FALSE(index.Holds("198.18.1.2"));
 }
 
+// The addresses of a flood of forged devices, none of them nudged yet.
+std::vector<std::string> ForgedAddresses(int count)
+{
+    std::vector<std::string> flood;
+    for (int i = 0; i < count; ++i)
+        flood.push_back("198.19." + std::to_string(i / 250) + "." + std::to_string(1 + i % 250));
+    return flood;
+}
+
 // A flood of forged devices must not turn into a datagram and an ARP request
 // to every forged address at every look.
 TEST(NeighboursTest, NudgesAreFewAtOnceAndNotRepeatedSoon)
 {
     NudgeLimiter limiter;
     const NudgeLimiter::Clock::time_point start{};
-    std::vector<std::string> flood;
-    for (int i = 0; i < 10000; ++i)
-        flood.push_back("198.19." + std::to_string(i / 250) + "." + std::to_string(1 + i % 250));
+    const std::vector<std::string> flood = ForgedAddresses(10000);
     const std::vector<std::string> first = limiter.Choose(flood, start);
     ASSERT_EQ(first.size(), kNudgesAtOnce);
     EXPECT_EQ(first.front(), flood.front());
@@ -275,9 +282,7 @@ TEST(NeighboursTest, AFloodLookedAtOftenIsNudgedAtMostOnceAMinute)
 {
     NudgeLimiter limiter;
     const NudgeLimiter::Clock::time_point start{};
-    std::vector<std::string> flood;
-    for (int i = 0; i < 5000; ++i)
-        flood.push_back("198.19." + std::to_string(i / 250) + "." + std::to_string(1 + i % 250));
+    const std::vector<std::string> flood = ForgedAddresses(5000);
     std::map<std::string, NudgeLimiter::Clock::time_point> last;
     std::size_t nudges = 0;
     for (int look = 0; look < 240; ++look)
