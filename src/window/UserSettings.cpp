@@ -3,6 +3,7 @@
 #include "OwnFolder.h"
 
 #include <QDir>
+#include <QFile>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
