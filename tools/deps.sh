@@ -9,8 +9,10 @@ NASFINDER_BUILD_PACKAGES="g++ make cmake pkg-config libboost-dev libboost-thread
 NASFINDER_SANDBOX_PACKAGES="python3 iproute2 xvfb xauth"
 NASFINDER_TEST_PACKAGES="clang llvm-14 libclang-rt-14-dev libgtest-dev libbenchmark-dev $NASFINDER_SANDBOX_PACKAGES
   procps util-linux imagemagick nftables at-spi2-core python3-pyatspi dbus-x11 xdotool"
-# tools/package.sh: the Debian package build and the checks of its result.
-NASFINDER_PACKAGE_PACKAGES="debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream man-db"
+# tools/package.sh: the Debian package build and the checks of its result (which
+# installs nasfinder-common in a throwaway root: adduser and debconf for its
+# maintainer scripts).
+NASFINDER_PACKAGE_PACKAGES="debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream man-db adduser debconf"
 
 nasfinder_missing_packages() {
   local pkg missing=""

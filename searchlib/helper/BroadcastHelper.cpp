@@ -5,8 +5,9 @@
 // privilege, so nothing they load (a toolkit's theme, modules, input methods)
 // can reach the port. This program loads no toolkit and hands back data, never
 // its socket:
-//  - it sends nothing but a 148-byte search packet to UDP port 68, as a
-//    broadcast or to one address that may be a device's;
+//  - it sends nothing but a 148-byte search request (code 11) to UDP port 68,
+//    as a broadcast or to one address that may be a device's, and says on
+//    standard error each time that address is off every local subnet;
 //  - it hands back nothing but the devices' replies to the search, so that a
 //    DHCP request that reaches port 67 never leaves this process;
 //  - it ends when its parent's end of the channel closes, or on SIGTERM.
@@ -51,6 +52,8 @@ const char* VerdictText(HelperSendVerdict verdict)
         break;
     case HelperSendVerdict::WrongSize:
         return "not a 148-byte search packet";
+    case HelperSendVerdict::NotASearch:
+        return "not a search request (its first byte is not 11)";
     case HelperSendVerdict::WrongPort:
         return "not to the devices' port 68";
     case HelperSendVerdict::WrongDestination:
@@ -90,6 +93,7 @@ bool TellSendFailed(const HelperMessageHeader& request, int error)
 {
     HelperMessageHeader failed = request;
     failed.kind = HelperMessageKind::SendFailed;
+    failed.version = kHelperChannelVersion;
     failed.error = error;
     return Tell(failed, nullptr, 0);
 }
@@ -100,8 +104,14 @@ bool Serve(int udp, const char* message, std::size_t size)
     HelperMessageHeader request;
     const char* payload = nullptr;
     std::size_t payloadSize = 0;
-    if (DecodeHelperMessage(message, size, request, payload, payloadSize) != HelperDecodeStatus::Ok ||
-        request.kind != HelperMessageKind::Send)
+    const HelperDecodeStatus decoded = DecodeHelperMessage(message, size, request, payload, payloadSize);
+    if (decoded == HelperDecodeStatus::WrongVersion)
+    {
+        std::fprintf(stderr, "%s: refused a message of version %u; this helper speaks version %u\n", kProgram,
+                     request.version, kHelperChannelVersion);
+        return request.kind != HelperMessageKind::Send || TellSendFailed(request, EPERM);
+    }
+    if (decoded != HelperDecodeStatus::Ok || request.kind != HelperMessageKind::Send)
     {
         std::fprintf(stderr, "%s: refused a message of %zu bytes that is not a send request\n", kProgram,
                      size);
@@ -109,7 +119,7 @@ bool Serve(int udp, const char* message, std::size_t size)
     }
     std::vector<LocalInterface> interfaces;
     ListLocalInterfaces(interfaces);
-    const HelperSendVerdict verdict = CheckHelperSend(request, payloadSize, interfaces);
+    const HelperSendVerdict verdict = CheckHelperSend(request, payload, payloadSize, interfaces);
     if (verdict != HelperSendVerdict::Allowed)
     {
         std::fprintf(stderr, "%s: refused to send %zu bytes to %s:%u on interface %u: %s\n", kProgram,
@@ -117,6 +127,9 @@ bool Serve(int udp, const char* message, std::size_t size)
                      VerdictText(verdict));
         return TellSendFailed(request, EPERM);
     }
+    if (HelperSendLeavesTheLocalSubnets(request, interfaces))
+        std::fprintf(stderr, "%s: sending the search to %s:%u, an address off every local subnet\n", kProgram,
+                     AddressText(request.address).c_str(), request.port);
     if (!SendOnInterface(udp, payload, payloadSize, request.address, request.port, request.ifindex))
         return TellSendFailed(request, errno);
     return true;

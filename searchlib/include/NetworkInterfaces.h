@@ -78,6 +78,18 @@ std::vector<ChosenInterface> ChosenInterfaceLimits(const InterfaceChoice& choice
 // False only when interfaces were chosen and none of them can carry a search.
 bool AnyChosenInterfaceSearches(const std::vector<ChosenInterface>& chosen);
 
+// The block an IPv4 address (host byte order) belongs to, by its value alone.
+enum class IPv4Block
+{
+    Unicast,          // an address a device on a network may hold
+    ThisNetwork,      // 0.0.0.0/8
+    Loopback,         // 127.0.0.0/8, this computer itself
+    Multicast,        // 224.0.0.0/4
+    Reserved,         // 240.0.0.0/4 but the limited broadcast
+    LimitedBroadcast, // 255.255.255.255
+};
+IPv4Block IPv4BlockOf(std::uint32_t address);
+
 // An address that a device on a network may hold (host byte order): not "this
 // network" (0/8), this computer's loopback (127/8), multicast (224/4), nor the
 // reserved block with the limited broadcast (240/4).
@@ -86,6 +98,10 @@ bool IsDeviceUnicastIPv4(std::uint32_t address);
 // The network or the broadcast address of a subnet of one of the interfaces
 // (a /31 or /32 has neither): sent there, a "unicast" leaves as a broadcast.
 bool IsLocalSubnetEdge(std::uint32_t address, const std::vector<LocalInterface>& interfaces);
+
+// Whether a subnet of one of the interfaces holds the address: false for a
+// device beyond a router.
+bool IsOnLocalSubnet(std::uint32_t address, const std::vector<LocalInterface>& interfaces);
 
 // Both rules: an address a unicast search may be sent to.
 bool IsSearchableUnicastAddress(std::uint32_t address, const std::vector<LocalInterface>& interfaces);

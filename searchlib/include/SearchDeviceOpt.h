@@ -4,6 +4,12 @@
  *                   handed to the callback as a 240-byte record, with the local
  *                   port of the thread that found it.
  * SendMessageToDevice sends one search; a null packet sends the standard request.
+ *                   A caller's own packet must be a search request too: 148
+ *                   bytes whose first byte is the request code 11. The
+ *                   broadcast helper sends nothing else from port 67 (what
+ *                   else went from there to port 68 would pass firewall rules
+ *                   written for DHCP): another packet is refused, and the log
+ *                   says so.
  * search_dll_exit   tells every search thread to stop.
  * search_dll_set_interfaces  chooses the interfaces a multi-address search uses:
  *                   each of the nInclude texts in include (all interfaces when

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <cstring>
 #include <thread>
 
@@ -79,18 +80,22 @@ HelperDecodeStatus DecodeHelperMessage(const char* data, std::size_t size, Helpe
     header.error = Take<std::int32_t>(data, kErrorAt);
     payload = data + kHelperHeaderBytes;
     payloadSize = size - kHelperHeaderBytes;
-    if (header.kind == HelperMessageKind::Hello && header.version != kHelperChannelVersion)
+    // Every message, not only the Hello: a request of another layout must
+    // not be read as this one's.
+    if (header.version != kHelperChannelVersion)
         return HelperDecodeStatus::WrongVersion;
     if (CarriesPayload(header.kind) != (payloadSize > 0))
         return HelperDecodeStatus::WrongPayload;
     return HelperDecodeStatus::Ok;
 }
 
-HelperSendVerdict CheckHelperSend(const HelperMessageHeader& request, std::size_t payloadSize,
-                                  const std::vector<LocalInterface>& interfaces)
+HelperSendVerdict CheckHelperSend(const HelperMessageHeader& request, const char* payload,
+                                  std::size_t payloadSize, const std::vector<LocalInterface>& interfaces)
 {
-    if (payloadSize != sizeof(dhcppacket))
+    if (payload == nullptr || payloadSize != sizeof(dhcppacket))
         return HelperSendVerdict::WrongSize;
+    if (static_cast<std::uint8_t>(payload[offsetof(dhcppacket, code)]) != kSearchRequestCode)
+        return HelperSendVerdict::NotASearch;
     if (request.port != kBroadcastDevicePort)
         return HelperSendVerdict::WrongPort;
     if (request.address == INADDR_BROADCAST)
@@ -110,6 +115,12 @@ HelperSendVerdict CheckHelperSend(const HelperMessageHeader& request, std::size_
     if (request.ifindex != 0 || !IsSearchableUnicastAddress(request.address, interfaces))
         return HelperSendVerdict::WrongDestination;
     return HelperSendVerdict::Allowed;
+}
+
+bool HelperSendLeavesTheLocalSubnets(const HelperMessageHeader& request,
+                                     const std::vector<LocalInterface>& interfaces)
+{
+    return request.address != INADDR_BROADCAST && !IsOnLocalSubnet(request.address, interfaces);
 }
 
 bool StartHelperProcess(const char* path, HelperProcess& helper)

@@ -73,7 +73,7 @@ enum class HelperDecodeStatus
     Ok,
     TooShort,     // shorter than a header
     UnknownKind,  // a kind this side does not know
-    WrongVersion, // a Hello from a helper of another version
+    WrongVersion, // a message of another version of the channel, of any kind
     WrongPayload, // a payload where none belongs, or none where one must be
 };
 
@@ -86,17 +86,27 @@ enum class HelperSendVerdict
 {
     Allowed,
     WrongSize,        // not a 148-byte search packet
+    NotASearch,       // 148 bytes whose first byte is not the search request's code 11
     WrongPort,        // not the devices' port 68
     WrongDestination, // neither the limited broadcast nor an address a device may hold
     NoSuchInterface,  // a broadcast out of an interface that is not there or cannot broadcast
 };
 
-// A Send is allowed for a 148-byte packet to port 68, either to 255.255.255.255
-// (out of a named interface that can broadcast, or as the routes say) or to one
-// unicast address that may be a device's: not 0/8, 127/8, 224/4 or 240/4, and
-// not the network or broadcast address of a subnet of an interface here.
-HelperSendVerdict CheckHelperSend(const HelperMessageHeader& request, std::size_t payloadSize,
-                                  const std::vector<LocalInterface>& interfaces);
+// A Send is allowed for a 148-byte search request (its first byte the code
+// 11) to port 68, either to 255.255.255.255 (out of a named interface that can
+// broadcast, or as the routes say) or to one unicast address that may be a
+// device's: not 0/8, 127/8, 224/4 or 240/4, and not the network or broadcast
+// address of a subnet of an interface here. Any other 148 bytes from port 67
+// to port 68 would pass a firewall's rules for DHCP: what leaves is a search.
+HelperSendVerdict CheckHelperSend(const HelperMessageHeader& request, const char* payload,
+                                  std::size_t payloadSize, const std::vector<LocalInterface>& interfaces);
+
+// An allowed Send to an address outside every subnet of the interfaces here:
+// a device beyond a router, named with --address, or anything a local user
+// names. The helper says so on its standard error, so that an administrator
+// sees where the search went.
+bool HelperSendLeavesTheLocalSubnets(const HelperMessageHeader& request,
+                                     const std::vector<LocalInterface>& interfaces);
 
 // The descriptor on which the helper finds its end of the channel.
 constexpr int kHelperChannelFd = 3;

@@ -18,6 +18,13 @@ std::string TerminalText(const std::string& text);
 // a trace): the text less its trailing CR and LF characters, through
 // TerminalText, ending in one '\n'.
 std::string InertLine(const char* data, std::size_t len);
+
+// An argument as an error message quotes it back: at most
+// kEchoedCharacters characters, and "…" in place of the rest, so that a
+// 100 kB argument is not written back in full. Not made inert: that is
+// TerminalText's, when the line is written.
+constexpr std::size_t kEchoedCharacters = 64;
+std::string EchoedArgument(const std::string& text);
 } // namespace nasfinder
 
 #endif

@@ -1,5 +1,8 @@
 #include "KnownStore.h"
 
+#include "KnownAddress.h"
+#include "OwnFolder.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -9,13 +12,20 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <map>
+#include <mutex>
+#include <random>
 
 namespace nasknown
 {
 namespace
 {
+using nasfinder::Descriptor;
+using nasfinder::FileAt;
+
 const char kFolderName[] = "nasfinder";
 const char kFileName[] = "devices.json";
+const char kLockSuffix[] = ".lock";
 
 std::string Folder(const std::string& path)
 {
@@ -25,171 +35,188 @@ std::string Folder(const std::string& path)
                                       : path.substr(0, slash);
 }
 
+std::string BaseName(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 std::string SystemError(const std::string& what, int err)
 {
     return what + ": " + std::strerror(err);
 }
 
-// The folder and its parents, private to the user where this makes them.
-bool MakeFolders(const std::string& folder, std::string& error)
+// The folders refused in this run, with why: a folder that failed its check
+// once is not used again until the program ends, and is said once.
+std::mutex g_refusedMutex;
+std::map<std::string, std::string> g_refused; // guarded by g_refusedMutex
+
+bool RefusedBefore(const std::string& folder, StoreResult& result)
 {
-    for (std::size_t at = 1; at <= folder.size(); ++at)
-    {
-        if (at != folder.size() && folder[at] != '/')
-            continue;
-        const std::string part = folder.substr(0, at);
-        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
-        {
-            error = SystemError("cannot make " + part, errno);
-            return false;
-        }
-    }
+    const std::lock_guard<std::mutex> lock(g_refusedMutex);
+    const auto found = g_refused.find(folder);
+    if (found == g_refused.end())
+        return false;
+    result.ok = false;
+    result.error = found->second;
+    result.saidBefore = true;
     return true;
 }
 
-// Closes on every path out.
-class Fd
+// A folder that is no one else's doing (one that cannot be made: a full disk,
+// a read-only home) is tried again at the next change.
+void Refuse(const std::string& path, const nasfinder::OwnFolder& folder, StoreResult& result)
 {
-public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-    int release()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-
-private:
-    int m_fd;
-};
-
-// The advisory lock of the store: flock on a file of its own beside it, as the
-// store itself is replaced by every write and a lock on it would be left on
-// the old file. Held until destroyed (and dropped by the kernel if the
-// process dies).
-class StoreLock
-{
-public:
-    StoreLock(const std::string& path, int operation)
-        : m_fd(::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600))
-    {
-        if (m_fd.get() < 0)
-        {
-            m_error = SystemError("cannot open the lock " + path + ".lock", errno);
-            return;
-        }
-        while (::flock(m_fd.get(), operation) != 0)
-        {
-            if (errno != EINTR)
-            {
-                m_error = SystemError("cannot lock " + path + ".lock", errno);
-                return;
-            }
-        }
-    }
-    const std::string& Error() const { return m_error; }
-
-private:
-    Fd m_fd;
-    std::string m_error;
-};
-
-enum class ReadState
-{
-    Read,    // contents set
-    Missing, // no file yet
-    Failed,  // could not be read at all (error set)
-};
-
-ReadState ReadFile(const std::string& path, std::string& text, std::string& error)
-{
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-    if (fd.get() < 0)
-    {
-        if (errno == ENOENT)
-            return ReadState::Missing;
-        error = SystemError("cannot open " + path, errno);
-        return ReadState::Failed;
-    }
-    text.clear();
-    char buffer[65536];
-    for (;;)
-    {
-        const ssize_t n = ::read(fd.get(), buffer, sizeof(buffer));
-        if (n < 0)
-        {
-            if (errno == EINTR)
-                continue;
-            error = SystemError("cannot read " + path, errno);
-            return ReadState::Failed;
-        }
-        if (n == 0)
-            break;
-        text.append(buffer, static_cast<std::size_t>(n));
-        // Past the limit it is no store, whatever follows.
-        if (text.size() > kMaxStoreBytes)
-            break;
-    }
-    return ReadState::Read;
+    result.ok = false;
+    result.error = folder.error;
+    if (!folder.refused)
+        return;
+    result.error += "; the known devices are not kept in this run";
+    const std::lock_guard<std::mutex> lock(g_refusedMutex);
+    g_refused.emplace(path, result.error);
 }
 
-std::string AsideName(const std::string& path)
+void SayMovedAside(StoreResult& result, const std::string& line)
+{
+    result.movedAside += (result.movedAside.empty() ? "" : "; ") + line;
+}
+
+// A name beside `name` that is not taken yet: name.bad-<UTC time>, with a
+// number after a second one in the same second.
+std::string AsideName(int folder, const std::string& name)
 {
     const std::time_t now = std::time(nullptr);
     std::tm utc{};
     char stamp[32] = "0";
     if (gmtime_r(&now, &utc) != nullptr)
         std::strftime(stamp, sizeof(stamp), "%Y%m%dT%H%M%SZ", &utc);
-    std::string aside = path + ".bad-" + stamp;
-    // Two in one second: the second gets a number rather than replace the first.
-    for (int n = 2; ::access(aside.c_str(), F_OK) == 0 && n < 1000; ++n)
-        aside = path + ".bad-" + stamp + "-" + std::to_string(n);
+    std::string aside = name + ".bad-" + stamp;
+    struct stat st
+    {
+    };
+    for (int n = 2; ::fstatat(folder, aside.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && n < 1000; ++n)
+        aside = name + ".bad-" + stamp + "-" + std::to_string(n);
     return aside;
 }
 
-// The file as a store; one that is not is moved aside. Under the lock.
-bool ReadStore(const std::string& path, StoreContents& contents, StoreResult& result)
+// Moves what stands under `name` aside, never overwriting it; `what` says
+// what it was not ("a regular file", "a list of known devices (...)").
+bool MoveAside(int folder, const std::string& name, const std::string& path, const std::string& what,
+               StoreResult& result)
 {
-    std::string text;
-    std::string error;
-    switch (ReadFile(path, text, error))
-    {
-    case ReadState::Missing:
-        contents = StoreContents();
-        return true;
-    case ReadState::Failed:
-        result.ok = false;
-        result.error = error;
-        return false;
-    case ReadState::Read:
-        break;
-    }
-    DecodeResult decoded = DecodeStore(text);
-    if (decoded.contents)
-    {
-        contents = std::move(*decoded.contents);
-        return true;
-    }
-    const std::string aside = AsideName(path);
-    if (::rename(path.c_str(), aside.c_str()) != 0)
+    const std::string aside = AsideName(folder, name);
+    if (::renameat(folder, name.c_str(), folder, aside.c_str()) != 0)
     {
         // Never overwritten: without a way to move it, nothing is written.
         result.ok = false;
-        result.error = path + " is not a list of known devices (" + decoded.error +
-                       ") and cannot be moved aside: " + std::strerror(errno);
+        result.error = path + " is not " + what + " and cannot be moved aside: " + std::strerror(errno);
         return false;
     }
-    result.movedAside =
-        path + " was not a list of known devices (" + decoded.error + "); moved aside to " + aside;
+    SayMovedAside(result, path + " was not " + what + "; moved aside to " + Folder(path) + "/" + aside);
+    return true;
+}
+
+// The advisory lock of the store: flock on a file of its own beside it, as the
+// store itself is replaced by every write and a lock on it would be left on
+// the old file. Held until destroyed (and dropped by the kernel if the
+// process dies). Anything but a regular file under its name is moved aside
+// first: a FIFO there must not hold every writer.
+class StoreLock
+{
+public:
+    StoreLock(int folder, const std::string& name, const std::string& path, StoreResult& result)
+    {
+        const std::string lockName = name + kLockSuffix;
+        const std::string lockPath = path + kLockSuffix;
+        std::string error;
+        FileAt opened = nasfinder::OpenRegularFileAt(folder, lockName, O_RDWR | O_CREAT, 0600, m_fd, error);
+        if (opened == FileAt::NotRegular)
+        {
+            if (!MoveAside(folder, lockName, lockPath, "a regular file", result))
+                return;
+            opened =
+                nasfinder::OpenRegularFileAt(folder, lockName, O_RDWR | O_CREAT | O_EXCL, 0600, m_fd, error);
+        }
+        if (opened != FileAt::Opened)
+        {
+            result.ok = false;
+            result.error = "cannot open the lock " + lockPath + ": " +
+                           (error.empty() ? std::string("not a regular file") : error);
+            return;
+        }
+        while (::flock(m_fd.get(), LOCK_EX) != 0)
+        {
+            if (errno != EINTR)
+            {
+                result.ok = false;
+                result.error = SystemError("cannot lock " + lockPath, errno);
+                return;
+            }
+        }
+        m_held = true;
+    }
+    bool Held() const { return m_held; }
+
+private:
+    Descriptor m_fd;
+    bool m_held = false;
+};
+
+// Reads the whole file; false with error set when it cannot be read.
+bool ReadAll(int fd, std::string& text, std::string& error)
+{
+    text.clear();
+    char buffer[65536];
+    for (;;)
+    {
+        const ssize_t n = ::read(fd, buffer, sizeof(buffer));
+        if (n < 0)
+        {
+            if (errno == EINTR)
+                continue;
+            error = std::strerror(errno);
+            return false;
+        }
+        if (n == 0)
+            return true;
+        text.append(buffer, static_cast<std::size_t>(n));
+        // Past the limit it is no store, whatever follows.
+        if (text.size() > kMaxStoreBytes)
+            return true;
+    }
+}
+
+// The file as a store; anything else is moved aside. Under the lock.
+bool ReadStore(int folder, const std::string& name, const std::string& path, StoreContents& contents,
+               StoreResult& result)
+{
     contents = StoreContents();
+    Descriptor fd;
+    std::string error;
+    switch (nasfinder::OpenRegularFileAt(folder, name, O_RDONLY, 0, fd, error))
+    {
+    case FileAt::Missing:
+        return true;
+    case FileAt::Failed:
+        result.ok = false;
+        result.error = "cannot open " + path + ": " + error;
+        return false;
+    case FileAt::NotRegular:
+        return MoveAside(folder, name, path, "a regular file", result);
+    case FileAt::Opened:
+        break;
+    }
+    std::string text;
+    if (!ReadAll(fd.get(), text, error))
+    {
+        result.ok = false;
+        result.error = "cannot read " + path + ": " + error;
+        return false;
+    }
+    DecodeResult decoded = DecodeStore(text);
+    if (!decoded.contents)
+        return MoveAside(folder, name, path, "a list of known devices (" + decoded.error + ")", result);
+    contents = std::move(*decoded.contents);
     return true;
 }
 
@@ -210,40 +237,54 @@ bool WriteAll(int fd, const std::string& text)
     return true;
 }
 
+// A new file of its own beside the store (name.tmp-XXXXXX), never one that
+// is there already.
+Descriptor CreateTemporary(int folder, const std::string& name, std::string& temp)
+{
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt)
+    {
+        temp = name + ".tmp-";
+        for (int i = 0; i < 6; ++i)
+            temp += kLetters[random() % (sizeof(kLetters) - 1)];
+        Descriptor fd(
+            ::openat(folder, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (fd.get() >= 0 || errno != EEXIST)
+            return fd;
+    }
+    errno = EEXIST;
+    return Descriptor();
+}
+
 // A temporary file in the same folder, flushed, renamed over the store, and
 // the folder flushed so that the rename itself survives a power cut.
-bool WriteStore(const std::string& path, const StoreContents& contents, std::string& error)
+bool WriteStore(int folder, const std::string& name, const std::string& path, const StoreContents& contents,
+                std::string& error)
 {
-    const std::string folder = Folder(path);
-    std::string temp = path + ".tmp-XXXXXX";
-    Fd fd(::mkostemp(&temp[0], O_CLOEXEC));
+    std::string temp;
+    Descriptor fd = CreateTemporary(folder, name, temp);
     if (fd.get() < 0)
     {
-        error = SystemError("cannot write in " + folder, errno);
+        error = SystemError("cannot write in " + Folder(path), errno);
         return false;
     }
+    const std::string tempPath = Folder(path) + "/" + temp;
     const std::string text = EncodeStore(contents);
-    if (::fchmod(fd.get(), 0600) != 0 || !WriteAll(fd.get(), text) || ::fsync(fd.get()) != 0)
+    if (::fchmod(fd.get(), 0600) != 0 || !WriteAll(fd.get(), text) || ::fsync(fd.get()) != 0 ||
+        ::close(fd.release()) != 0)
     {
-        error = SystemError("cannot write " + temp, errno);
-        ::unlink(temp.c_str());
+        error = SystemError("cannot write " + tempPath, errno);
+        ::unlinkat(folder, temp.c_str(), 0);
         return false;
     }
-    if (::close(fd.release()) != 0)
-    {
-        error = SystemError("cannot write " + temp, errno);
-        ::unlink(temp.c_str());
-        return false;
-    }
-    if (::rename(temp.c_str(), path.c_str()) != 0)
+    if (::renameat(folder, temp.c_str(), folder, name.c_str()) != 0)
     {
         error = SystemError("cannot replace " + path, errno);
-        ::unlink(temp.c_str());
+        ::unlinkat(folder, temp.c_str(), 0);
         return false;
     }
-    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0)
-        ::fsync(dir.get());
+    ::fsync(folder);
     return true;
 }
 
@@ -261,6 +302,19 @@ bool SameDevices(const std::vector<KnownDevice>& a, const std::vector<KnownDevic
             return false;
     }
     return true;
+}
+
+std::vector<LocalInterface> InterfacesNow()
+{
+    std::vector<LocalInterface> interfaces;
+    if (!ListLocalInterfaces(interfaces))
+        interfaces.clear();
+    return interfaces;
+}
+
+void Append(std::vector<std::string>& to, std::vector<std::string> lines)
+{
+    to.insert(to.end(), std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()));
 }
 } // namespace
 
@@ -289,20 +343,29 @@ StoreResult KnownStore::Load(std::vector<KnownDevice>& devices) const
         result.error = "neither XDG_STATE_HOME nor HOME names a folder";
         return result;
     }
-    // A missing folder means an empty list; nothing is made for a read.
-    if (::access(Folder(m_path).c_str(), F_OK) != 0)
+    const std::string folderPath = Folder(m_path);
+    if (RefusedBefore(folderPath, result))
         return result;
-    // Exclusive even for a read: a file that is no store is moved aside here.
-    const StoreLock lock(m_path, LOCK_EX);
-    if (!lock.Error().empty())
+    // A missing folder means an empty list; nothing is made for a read.
+    const nasfinder::OwnFolder folder = nasfinder::OpenOwnFolder(folderPath, false);
+    if (folder.missing)
+        return result;
+    if (!folder.error.empty())
     {
-        result.ok = false;
-        result.error = lock.Error();
+        Refuse(folderPath, folder, result);
         return result;
     }
+    // Exclusive even for a read: a file that is no store is moved aside here.
+    const std::string name = BaseName(m_path);
+    const StoreLock lock(folder.fd.get(), name, m_path, result);
+    if (!lock.Held())
+        return result;
     StoreContents contents;
-    if (ReadStore(m_path, contents, result))
+    if (ReadStore(folder.fd.get(), name, m_path, contents, result))
+    {
         devices = std::move(contents.devices);
+        result.notKept = DropImpossibleAddresses(devices, InterfacesNow());
+    }
     return result;
 }
 
@@ -311,49 +374,48 @@ StoreResult KnownStore::Update(const std::function<void(std::vector<KnownDevice>
 {
     StoreResult result;
     StoreContents contents;
-    const auto give = [&]
+    const std::vector<LocalInterface> interfaces = InterfacesNow();
+    // Whatever happens to the file, the change is handed back, without an
+    // address that no device can have.
+    const auto changeOnly = [&]
     {
+        change(contents.devices);
+        Append(result.notKept, DropImpossibleAddresses(contents.devices, interfaces));
         if (after != nullptr)
             *after = contents.devices;
+        return result;
     };
     if (m_path.empty())
     {
         result.ok = false;
         result.error = "neither XDG_STATE_HOME nor HOME names a folder";
-        change(contents.devices);
-        give();
-        return result;
+        return changeOnly();
     }
-    std::string error;
-    if (!MakeFolders(Folder(m_path), error))
+    const std::string folderPath = Folder(m_path);
+    if (RefusedBefore(folderPath, result))
+        return changeOnly();
+    const nasfinder::OwnFolder folder = nasfinder::OpenOwnFolder(folderPath, true);
+    if (!folder.error.empty())
     {
-        result.ok = false;
-        result.error = error;
-        change(contents.devices);
-        give();
-        return result;
+        Refuse(folderPath, folder, result);
+        return changeOnly();
     }
-    const StoreLock lock(m_path, LOCK_EX);
-    if (!lock.Error().empty())
+    const std::string name = BaseName(m_path);
+    const StoreLock lock(folder.fd.get(), name, m_path, result);
+    if (!lock.Held() || !ReadStore(folder.fd.get(), name, m_path, contents, result))
     {
-        result.ok = false;
-        result.error = lock.Error();
-        change(contents.devices);
-        give();
-        return result;
+        contents = StoreContents();
+        return changeOnly();
     }
-    if (!ReadStore(m_path, contents, result))
-    {
-        change(contents.devices);
-        give();
-        return result;
-    }
+    // A forged store's impossible addresses go at once, and the file with them.
+    result.notKept = DropImpossibleAddresses(contents.devices, interfaces);
+    const bool rewrite = !result.movedAside.empty() || !result.notKept.empty();
     const std::vector<KnownDevice> before = contents.devices;
-    change(contents.devices);
-    give();
-    if (SameDevices(before, contents.devices) && result.movedAside.empty())
+    changeOnly();
+    if (SameDevices(before, contents.devices) && !rewrite)
         return result;
-    if (!WriteStore(m_path, contents, error))
+    std::string error;
+    if (!WriteStore(folder.fd.get(), name, m_path, contents, error))
     {
         result.ok = false;
         result.error = error;

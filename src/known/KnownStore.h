@@ -4,8 +4,15 @@
 // (flock on devices.json.lock beside it), so a window and a scan running at
 // once both keep their devices. A write goes to a temporary file in the same
 // folder, is flushed to disk and renamed over the store: a crash leaves the
-// old file or the new one. A file that is no store is moved aside
-// (devices.json.bad-<time>), never overwritten.
+// old file or the new one. A file that is no store, or anything but a regular
+// file under its name or the lock's (a FIFO, a link), is moved aside
+// (devices.json.bad-<time>), never overwritten and never waited on.
+//
+// The folder must be the user's own (src/common/OwnFolder.h): it is opened
+// once per call without following a link, and everything in it is reached
+// relative to it. A folder that fails that check is not used again in this
+// run. No device whose address no device can have (KnownAddress.h) is kept,
+// whether it comes from a search or from the file.
 #ifndef NASFINDER_KNOWNSTORE_H
 #define NASFINDER_KNOWNSTORE_H
 
@@ -28,6 +35,11 @@ struct StoreResult
     std::string error;
     // Set when an unreadable file was moved aside: one line that says so.
     std::string movedAside;
+    // The same error was handed back before in this run (a folder refused):
+    // a program that said it once need not say it again.
+    bool saidBefore = false;
+    // The devices left out for their address, one line each, saying why.
+    std::vector<std::string> notKept;
 };
 
 class KnownStore

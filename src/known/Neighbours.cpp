@@ -1,6 +1,7 @@
 #include "Neighbours.h"
 
 #include "HostAddress.h"
+#include "KnownAddress.h"
 #include "WakeOnLan.h"
 #include "SearchProtocol.h"
 
@@ -24,10 +25,6 @@ namespace
 constexpr unsigned long kArpComplete = 0x2;
 // How often the table is read again while the kernel resolves.
 constexpr std::chrono::milliseconds kResolvePoll{50};
-
-// At most this many addresses are remembered as nudged; past it, those
-// nudged long enough ago are forgotten, and if that is not enough, all are.
-constexpr std::size_t kNudgeMemory = 4096;
 
 std::string IndexKey(const std::string& address, const std::string& interfaceName)
 {
@@ -111,22 +108,21 @@ bool NeighbourIndex::Holds(const std::string& address) const
 std::vector<std::string> NudgeLimiter::Choose(const std::vector<std::string>& missing, Clock::time_point now)
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_nudged.size() > kNudgeMemory)
+    // Forgetting everything once the memory was full let the first addresses
+    // of a flood be nudged again within their minute: only time forgets here.
+    while (!m_order.empty() && now - m_order.front().first >= kNudgeAgainAfter)
     {
-        for (auto it = m_nudged.begin(); it != m_nudged.end();)
-            it = now - it->second >= kNudgeAgainAfter ? m_nudged.erase(it) : std::next(it);
-        if (m_nudged.size() > kNudgeMemory)
-            m_nudged.clear();
+        m_nudged.erase(m_order.front().second);
+        m_order.pop_front();
     }
     std::vector<std::string> chosen;
     for (const std::string& address : missing)
     {
-        if (chosen.size() == kNudgesAtOnce)
+        if (chosen.size() == kNudgesAtOnce || m_nudged.size() >= kNudgeMemory)
             break;
-        const auto last = m_nudged.find(address);
-        if (last != m_nudged.end() && now - last->second < kNudgeAgainAfter)
+        if (!m_nudged.insert(address).second)
             continue;
-        m_nudged[address] = now;
+        m_order.emplace_back(now, address);
         chosen.push_back(address);
     }
     return chosen;
@@ -213,7 +209,8 @@ void FindLinksAndMacs(std::vector<KnownDevice>& sightings, std::chrono::millisec
         seen.interfaceName.clear();
         seen.mac.clear();
         const std::optional<std::uint32_t> address = nasfinder::ParseCanonicalIPv4(seen.address);
-        if (!address)
+        // Nothing goes to an address no device can have: not even a nudge.
+        if (!address || WhyNoDeviceAt(*address, interfaces))
             continue;
         if (const std::optional<Link> link = LinkFor(interfaces, *address))
         {

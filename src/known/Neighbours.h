@@ -11,11 +11,13 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace nasknown
@@ -50,9 +52,16 @@ private:
 // Which of the addresses missing from the table get a nudge now: at most
 // kNudgesAtOnce, and none nudged within kNudgeAgainAfter. Without it, every
 // look at a flood of forged devices would send a datagram (and make the
-// kernel send an ARP request) to each forged address. Thread-safe.
+// kernel send an ARP request) to each forged address. The nudges of the last
+// kNudgeAgainAfter are remembered, kNudgeMemory at most, and forgotten oldest
+// first as their time passes; while the memory is full, nothing new is
+// nudged, however often the callers look. Thread-safe.
 constexpr std::size_t kNudgesAtOnce = 64;
 constexpr std::chrono::seconds kNudgeAgainAfter{60};
+// A look every second nudges at most 64 x 60 = 3,840 in a minute: such a
+// caller never meets the bound.
+constexpr std::size_t kNudgeMemory = 4096;
+static_assert(kNudgeMemory >= kNudgesAtOnce * 60, "a look a second stays below the memory's bound");
 class NudgeLimiter
 {
 public:
@@ -61,7 +70,8 @@ public:
 
 private:
     std::mutex m_mutex;
-    std::unordered_map<std::string, Clock::time_point> m_nudged; // the last nudge of each
+    std::unordered_set<std::string> m_nudged;                      // within kNudgeAgainAfter
+    std::deque<std::pair<Clock::time_point, std::string>> m_order; // the same, oldest first
 };
 
 // A local link that holds a device's address.
@@ -95,7 +105,8 @@ std::vector<Neighbour> ResolveNeighbours(const std::vector<std::string>& address
 // For each device that answered: the interface whose subnet holds its
 // address and its MAC from the table, asking the kernel to resolve those on
 // a local link that are not in it yet, for at most `resolveFor`. A device
-// beyond a router gets neither.
+// beyond a router gets neither, nor does one at an address that no device
+// can have (KnownAddress.h), which is not even nudged.
 constexpr std::chrono::milliseconds kResolveTime{1500};
 void FindLinksAndMacs(std::vector<KnownDevice>& sightings,
                       std::chrono::milliseconds resolveFor = kResolveTime);

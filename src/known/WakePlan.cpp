@@ -1,5 +1,8 @@
 #include "WakePlan.h"
 
+#include "JsonText.h"
+#include "TerminalText.h"
+
 #include <algorithm>
 
 namespace nasknown
@@ -20,6 +23,24 @@ void AddTargets(WakePlan& plan, const std::vector<Link>& links, const std::strin
         if (!repeated)
             plan.targets.push_back({link.interfaceName, link.Broadcast()});
     }
+}
+
+// Hex digits in groups between ':' or '-': meant as a MAC address, however
+// many groups it has.
+bool WrittenAsMac(const std::string& text)
+{
+    bool separated = false;
+    bool digits = false;
+    for (const char c : text)
+    {
+        if (c == ':' || c == '-')
+            separated = true;
+        else if (nasfinder::HexDigitValue(c) >= 0)
+            digits = true;
+        else
+            return false;
+    }
+    return separated && digits;
 }
 
 void SayIfNoTarget(WakePlan& plan, const std::string& name, const std::string& lastInterface)
@@ -52,19 +73,21 @@ WakePlan PlanWakeFor(const KnownDevice& device, const std::vector<Link>& links, 
 WakePlan PlanWake(const std::string& text, const std::vector<KnownDevice>& known,
                   const std::vector<Link>& links)
 {
-    const std::string name = "--wake '" + text + "'";
+    const std::string name = "--wake '" + nasfinder::EchoedArgument(text) + "'";
     // Seventeen characters with a separator where a MAC has one is meant as a
     // MAC, and is refused as one when it is not valid.
     const bool looksLikeMac = text.size() == 17 && (text[2] == ':' || text[2] == '-');
     if (!looksLikeMac)
     {
         const KnownDevice* device = FindById(known, text);
-        if (device == nullptr)
-        {
-            WakePlan plan;
+        WakePlan plan;
+        if (device == nullptr && WrittenAsMac(text))
+            plan.error = name + ": the MAC address is malformed (six pairs of hex digits separated by ':' or '-', "
+                                "such as 02:00:5e:10:00:01)";
+        else if (device == nullptr)
             plan.error = name + ": no known device has this id (see --known)";
+        if (device == nullptr)
             return plan;
-        }
         return PlanWakeFor(*device, links, name);
     }
     WakePlan plan;

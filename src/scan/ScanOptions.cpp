@@ -258,7 +258,7 @@ ParseResult ParseScanOptions(const std::vector<std::string>& args)
     return result;
 }
 
-std::string ScanUsage(const std::string& program)
+std::string ScanUsage(const std::string& program, const std::string& helperPath)
 {
     return nasfinder::UsageText(
         program, "Search the local network for storage devices and print the ones found.",
@@ -274,8 +274,14 @@ std::string ScanUsage(const std::string& program)
         "a spreadsheet shows them as text instead of running them.\n"
         "The broadcast search needs UDP port " +
             std::to_string(kBroadcastPort) +
-            ": run as root or grant the binary\n"
-            "cap_net_bind_service (setcap cap_net_bind_service=+ep nasfinder-scan).\n"
+            ", which the broadcast helper binds for\n"
+            "this command: neither the command nor anything it starts holds a\n"
+            "privilege. Where the helper lacks its own, grant it as root:\n"
+            "  setcap cap_net_bind_service=+ep " +
+            helperPath +
+            "\n"
+            "Where the installation keeps the helper to the members of the group\n"
+            "nasfinder, ask for membership in it.\n"
             "\n"
             "Exit status:\n"
             "  0        the scan completed, also when nothing was found, or was ended\n"

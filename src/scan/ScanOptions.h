@@ -56,7 +56,8 @@ using ParseResult = nasfinder::Parsed<ScanOptions>;
 // args excludes the program name.
 ParseResult ParseScanOptions(const std::vector<std::string>& args);
 
-std::string ScanUsage(const std::string& program);
+// helperPath, the broadcast helper's file, is what the privilege's advice names.
+std::string ScanUsage(const std::string& program, const std::string& helperPath);
 
 // What standard error gets for a bad command line: the reason on one line, then
 // where to read more, rather than the whole usage burying the reason.

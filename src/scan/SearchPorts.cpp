@@ -39,6 +39,12 @@ SearchPortVerdict JudgeSearchPorts(const nasfinder::LibraryStatus& status, const
             "cannot start the broadcast helper " + helperPath + " (" + Why(status.broadcast_error) +
             "), so the broadcast search is off; install the nasfinder-common package, which holds it.";
         break;
+    case PortCheck::HelperNotAllowed:
+        broadcast = "cannot start the broadcast helper " + helperPath + " (" + Why(status.broadcast_error) +
+                    "), so the broadcast search is off: only the members of the group nasfinder may use it. "
+                    "Ask the administrator for membership in nasfinder (adduser USER nasfinder), then log in "
+                    "again.";
+        break;
     case PortCheck::NoPrivilege:
         broadcast = CannotBind(status.broadcast_port, status.broadcast_error) +
                     ", so the broadcast search is off: its helper " + helperPath +

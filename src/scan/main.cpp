@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "HelperPath.h"
 #include "HostAddress.h"
 #include "InterfaceChoice.h"
 #include "Neighbours.h"
@@ -96,16 +97,24 @@ void SayOnceIfTheListIsFull(const nasfinder::SessionStatus& status)
                  kProgram, status.maxDevices);
 }
 
-// What became of the store of known devices, a line each; none ends the scan.
+// What became of the store of known devices, a line each, once in a run;
+// with --verbose, each device not kept for its address too. None ends the
+// scan.
+bool g_verbose = false;
 void SayWhatBecameOfTheStore(const std::optional<nasknown::StoreResult>& result)
 {
     if (!result)
         return;
     if (!result->movedAside.empty())
         std::fprintf(stderr, "%s: %s\n", kProgram, nasfinder::TerminalText(result->movedAside).c_str());
-    if (!result->ok)
+    if (!result->ok && !result->saidBefore)
         std::fprintf(stderr, "%s: the known devices cannot be kept: %s\n", kProgram,
                      nasfinder::TerminalText(result->error).c_str());
+    if (g_verbose)
+    {
+        for (const std::string& line : result->notKept)
+            std::fprintf(stderr, "%s: %s\n", kProgram, nasfinder::TerminalText(line).c_str());
+    }
 }
 
 // The local date and time, for the lists of --watch.
@@ -261,7 +270,7 @@ int ForgetKnown(nasfinder::SearchSession& session, const std::string& id)
     if (removed.empty())
     {
         std::fprintf(stderr, "%s: --forget '%s': no known device has this id (see --known)\n", kProgram,
-                     nasfinder::TerminalText(id.data(), id.size()).c_str());
+                     nasfinder::TerminalText(nasfinder::EchoedArgument(id)).c_str());
         return 2;
     }
     for (const nasknown::KnownDevice& device : removed)
@@ -292,7 +301,7 @@ int main(int argc, char** argv)
     switch (parsed.status)
     {
     case nasscan::ParseStatus::Help:
-        std::fputs(nasscan::ScanUsage(kProgram).c_str(), stdout);
+        std::fputs(nasscan::ScanUsage(kProgram, nasfinder::BroadcastHelperPath()).c_str(), stdout);
         return 0;
     case nasscan::ParseStatus::Version:
         std::printf("%s %s\n", kProgram, NASFINDER_VERSION);
@@ -303,6 +312,7 @@ int main(int argc, char** argv)
         break;
     }
     const nasscan::ScanOptions& opts = parsed.options;
+    g_verbose = opts.verbose;
 
     if (const InterfaceChoiceCheck check = RefuseInterfaceChoice(kProgram, opts.interfaces); check.refusal)
         return UsageError(*check.refusal);

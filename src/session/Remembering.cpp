@@ -1,5 +1,7 @@
 #include "Remembering.h"
 
+#include "KnownAddress.h"
+
 #include <utility>
 
 namespace nasfinder
@@ -78,8 +80,13 @@ Memory Remembering::Run(Job job) const
     }
     else
     {
+        // What the store would keep, though nothing is written.
         memory.store = m_store.Load(memory.known);
         nasknown::Remember(memory.known, job.sightings);
+        std::vector<LocalInterface> local;
+        ListLocalInterfaces(local);
+        const std::vector<std::string> dropped = nasknown::DropImpossibleAddresses(memory.known, local);
+        memory.store.notKept.insert(memory.store.notKept.end(), dropped.begin(), dropped.end());
     }
     return memory;
 }

@@ -24,7 +24,8 @@ PortCheckResult BroadcastPortCheck(const LibraryStatus& status)
     if (status.broadcast_bound != 0)
         return {};
     if (status.broadcast_helper < 0)
-        return {PortCheck::HelperMissing, status.broadcast_error};
+        return {status.broadcast_error == EACCES ? PortCheck::HelperNotAllowed : PortCheck::HelperMissing,
+                status.broadcast_error};
     return PortCheckFromErrno(status.broadcast_error);
 }
 } // namespace nasfinder

@@ -22,9 +22,12 @@ enum class PortCheck
 {
     Available,     // the broadcast search has its port
     HelperMissing, // the helper that holds the port could not be started
-    NoPrivilege,   // refused for want of privilege (EACCES, EPERM)
-    InUse,         // another socket holds it (EADDRINUSE)
-    Failed,        // any other error
+    // The helper is there, but this user may not run it (EACCES at its start):
+    // the installation keeps it to the members of the group nasfinder.
+    HelperNotAllowed,
+    NoPrivilege, // refused for want of privilege (EACCES, EPERM)
+    InUse,       // another socket holds it (EADDRINUSE)
+    Failed,      // any other error
 };
 
 struct PortCheckResult

@@ -20,6 +20,7 @@ const char* const kControlCaptionKeys[] = {
     "Rows Shown",
     "Broadcast Unavailable",
     "Broadcast Helper Missing",
+    "Broadcast Helper Not Allowed",
     "Broadcast Port Busy",
     "List Full",
     "Not Opened",

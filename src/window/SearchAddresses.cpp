@@ -4,6 +4,7 @@
 #include "DeviceAddress.h"
 #include "HostAddress.h"
 #include "NetworkInterfaces.h"
+#include "UserSettings.h"
 
 #include <QDialogButtonBox>
 #include <QEvent>
@@ -52,9 +53,8 @@ QString ItemText(const QString& address, const QString& name)
 
 QSettings NasfinderSettings()
 {
-    // On Linux: $XDG_CONFIG_HOME/nasfinder/nasfinder.conf.
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("nasfinder"),
-                     QStringLiteral("nasfinder"));
+    // On Linux: $XDG_CONFIG_HOME/nasfinder/nasfinder.conf, in a folder of the user's own.
+    return UserSettings();
 }
 
 std::optional<QString> SearchAddressFromText(const QString& text)

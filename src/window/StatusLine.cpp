@@ -20,6 +20,11 @@ const char kBroadcastHelperMissingKey[] = "Broadcast Helper Missing";
 const char kBroadcastHelperMissingText[] =
     "Only the SSDP search is running: the broadcast helper %1, which the broadcast search needs, is missing. "
     "Install the nasfinder-common package.";
+const char kBroadcastHelperNotAllowedKey[] = "Broadcast Helper Not Allowed";
+const char kBroadcastHelperNotAllowedText[] =
+    "Only the SSDP search is running: only the members of the group nasfinder may use the broadcast helper "
+    "%1, which the broadcast search needs. Ask the administrator for membership in nasfinder, then log in "
+    "again.";
 const char kBroadcastPortBusyKey[] = "Broadcast Port Busy";
 const char kBroadcastPortBusyText[] =
     "Only the SSDP search is running: another program holds UDP port %1, which the broadcast search needs. "
@@ -74,6 +79,10 @@ QString StatusLineText(const StatusLineState& state, const Captions& captions)
     case nasfinder::PortCheck::HelperMissing:
         parts.append(
             Filled(captions.Text(kBroadcastHelperMissingKey, kBroadcastHelperMissingText), helperPath));
+        break;
+    case nasfinder::PortCheck::HelperNotAllowed:
+        parts.append(
+            Filled(captions.Text(kBroadcastHelperNotAllowedKey, kBroadcastHelperNotAllowedText), helperPath));
         break;
     case nasfinder::PortCheck::NoPrivilege:
         parts.append(Filled(captions.Text(kBroadcastUnavailableKey, kBroadcastUnavailableText),

@@ -11,12 +11,16 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <future>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "HostAddress.h"
+#include "KnownAddress.h"
 #include "KnownDevices.h"
 #include "KnownStore.h"
 #include "KnownStoreFormat.h"
@@ -322,15 +326,22 @@ TEST(NeighboursTest, OnlyCompleteEntriesOfTheArpTableCount)
     EXPECT_FALSE(index.Holds("198.18.1.2"));
 }
 
+// The addresses of a flood of forged devices, none of them nudged yet.
+std::vector<std::string> ForgedAddresses(int count)
+{
+    std::vector<std::string> flood;
+    for (int i = 0; i < count; ++i)
+        flood.push_back("198.19." + std::to_string(i / 250) + "." + std::to_string(1 + i % 250));
+    return flood;
+}
+
 // A flood of forged devices must not turn into a datagram and an ARP request
 // to every forged address at every look.
 TEST(NeighboursTest, NudgesAreFewAtOnceAndNotRepeatedSoon)
 {
     NudgeLimiter limiter;
     const NudgeLimiter::Clock::time_point start{};
-    std::vector<std::string> flood;
-    for (int i = 0; i < 10000; ++i)
-        flood.push_back("198.19." + std::to_string(i / 250) + "." + std::to_string(1 + i % 250));
+    const std::vector<std::string> flood = ForgedAddresses(10000);
     const std::vector<std::string> first = limiter.Choose(flood, start);
     ASSERT_EQ(first.size(), kNudgesAtOnce);
     EXPECT_EQ(first.front(), flood.front());
@@ -340,6 +351,35 @@ TEST(NeighboursTest, NudgesAreFewAtOnceAndNotRepeatedSoon)
     EXPECT_EQ(second.front(), flood[kNudgesAtOnce]);
     EXPECT_TRUE(limiter.Choose({first.front()}, start + kNudgeAgainAfter - std::chrono::seconds(1)).empty());
     EXPECT_EQ(limiter.Choose({first.front()}, start + kNudgeAgainAfter).size(), 1u);
+}
+
+// Looked at twice a second (a wake's look), a flood of more than 4,096 forged
+// addresses filled the limiter's memory within the minute; it was then
+// cleared, and the first addresses were nudged again within their minute.
+TEST(NeighboursTest, AFloodLookedAtOftenIsNudgedAtMostOnceAMinute)
+{
+    NudgeLimiter limiter;
+    const NudgeLimiter::Clock::time_point start{};
+    const std::vector<std::string> flood = ForgedAddresses(5000);
+    std::map<std::string, NudgeLimiter::Clock::time_point> last;
+    std::size_t nudges = 0;
+    for (int look = 0; look < 240; ++look)
+    {
+        const auto now = start + std::chrono::milliseconds(500) * look;
+        for (const std::string& address : limiter.Choose(flood, now))
+        {
+            const auto before = last.find(address);
+            if (before != last.end())
+            {
+                ASSERT_GE(now - before->second, kNudgeAgainAfter) << address << " at look " << look;
+            }
+            last[address] = now;
+            ++nudges;
+        }
+    }
+    // The memory's bound holds back new nudges, it never forgets early:
+    // 4,096 in the first minute, then as many as the minute lets go.
+    EXPECT_EQ(nudges, 2 * kNudgeMemory);
 }
 
 TEST(NeighboursTest, TheLinkIsTheMostSpecificSubnetHoldingTheAddress)
@@ -394,6 +434,198 @@ TEST_F(StoreFolder, ACorruptFileIsMovedAsideAndReported)
         if (name.rfind("devices.json.bad-", 0) == 0)
             aside = ReadText(dir + "/nasfinder/" + name) == "{\"devices\": [ torn";
     EXPECT_TRUE(aside) << "the unreadable file must be kept as it was";
+}
+
+// Adds DEV0 through the store at `path`. A call that waits (on a FIFO that
+// no one writes) is let go after a few seconds and reported.
+StoreResult AddWithin(const std::string& path, bool& waited)
+{
+    auto done = std::async(
+        std::launch::async,
+        [path] { return KnownStore(path).Update([](auto& list) { list.push_back(Device("DEV0", 100)); }); });
+    waited = done.wait_for(std::chrono::seconds(5)) != std::future_status::ready;
+    if (waited)
+    {
+        // A reader blocked in open: a writer that comes and goes lets it on.
+        const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0)
+            close(fd);
+    }
+    return done.get();
+}
+
+// What another user, or an old mistake, may leave where the store lives. A
+// root run followed a folder planted as a link into one of root's own, and a
+// FIFO planted as the store held every writer behind the lock: now the store
+// never goes through a link, never writes into a folder not the user's own
+// alone, never waits, and moves aside what is not a regular file.
+TEST_F(StoreFolder, WhatIsPlantedThereIsNeverFollowedNorWaitedOn)
+{
+    const std::string theirs = "{\"version\": 1, \"devices\": []}";
+    const struct
+    {
+        const char* name;
+        std::function<void(const std::string& folder)> plant;
+        bool ok;
+        const char* said;
+    } rows[] = {
+        {"the folder is a link to another folder",
+         [&](const std::string& f)
+         {
+             mkdir((f + "-theirs").c_str(), 0700);
+             WriteText(f + "-theirs/devices.json", theirs);
+             symlink((f + "-theirs").c_str(), f.c_str());
+         },
+         false, "nasfinder is a symbolic link, not a folder of this user's own"},
+        {"the folder is another user's",
+         [](const std::string& f)
+         {
+             mkdir(f.c_str(), 0700);
+             ASSERT_EQ(chown(f.c_str(), 65534, 65534), 0) << "the test runs as root";
+         },
+         false, "nasfinder belongs to user 65534, not to this user"},
+        {"others may write in the folder",
+         [](const std::string& f)
+         {
+             mkdir(f.c_str(), 0700);
+             chmod(f.c_str(), 0777);
+         },
+         false, "nasfinder may be written by other users (mode 0777)"},
+        {"a FIFO as the store",
+         [](const std::string& f)
+         {
+             mkdir(f.c_str(), 0700);
+             mkfifo((f + "/devices.json").c_str(), 0600);
+         },
+         true, "devices.json was not a regular file; moved aside to "},
+        {"a FIFO as the lock",
+         [](const std::string& f)
+         {
+             mkdir(f.c_str(), 0700);
+             mkfifo((f + "/devices.json.lock").c_str(), 0600);
+         },
+         true, "devices.json.lock was not a regular file; moved aside to "},
+        {"a link as the store",
+         [&](const std::string& f)
+         {
+             mkdir(f.c_str(), 0700);
+             WriteText(f + "-theirs", theirs);
+             symlink((f + "-theirs").c_str(), (f + "/devices.json").c_str());
+         },
+         true, "devices.json was not a regular file; moved aside to "},
+    };
+    int n = 0;
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        if (std::string(row.name) == "the folder is another user's" && geteuid() != 0)
+            continue;
+        // A folder of its own for each row: a refused one stays refused.
+        const std::string row_dir = dir + "/row" + std::to_string(n++);
+        mkdir(row_dir.c_str(), 0700);
+        const std::string folder = row_dir + "/nasfinder";
+        row.plant(folder);
+        bool waited = false;
+        const StoreResult r = AddWithin(folder + "/devices.json", waited);
+        EXPECT_FALSE(waited) << "the store waited";
+        EXPECT_EQ(r.ok, row.ok) << r.error;
+        EXPECT_NE((r.error + r.movedAside).find(row.said), std::string::npos) << r.error << r.movedAside;
+        // What is theirs stays as it was, with nothing added beside it.
+        if (access((folder + "-theirs").c_str(), F_OK) == 0)
+        {
+            const std::string target = folder + "-theirs";
+            struct stat st
+            {
+            };
+            lstat(target.c_str(), &st);
+            EXPECT_EQ(ReadText(S_ISDIR(st.st_mode) ? target + "/devices.json" : target), theirs);
+            if (S_ISDIR(st.st_mode))
+            {
+                EXPECT_EQ(std::system(("test \"$(ls -A " + target + ")\" = devices.json").c_str()), 0);
+            }
+        }
+        std::vector<KnownDevice> list;
+        const StoreResult loaded = KnownStore(folder + "/devices.json").Load(list);
+        EXPECT_EQ(loaded.ok, row.ok);
+        if (row.ok)
+        {
+            ASSERT_EQ(list.size(), 1u);
+            EXPECT_EQ(list[0].id, "DEV0");
+        }
+        else
+        {
+            // Said once: the folder is not looked at again in this run.
+            EXPECT_TRUE(loaded.saidBefore);
+            EXPECT_EQ(loaded.error, r.error);
+            if (std::string(row.name) != "the folder is a link to another folder")
+            {
+                EXPECT_EQ(std::system(("test -z \"$(ls -A " + folder + ")\"").c_str()), 0) << "written into";
+            }
+        }
+    }
+}
+
+// A LAN host's SSDP LOCATION made the scan store "devices" at 127.0.0.1,
+// 224.0.0.1 and the local subnet's broadcast; a forged store could hold them
+// too. None is kept, whichever way it comes, and the reason is given.
+TEST_F(StoreFolder, AnAddressNoDeviceCanHaveIsNeverKept)
+{
+    LocalInterface eth0{"eth0", 2, IFF_UP | IFF_BROADCAST, {"198.18.50.1"}};
+    eth0.subnets = {{*nasfinder::ParseCanonicalIPv4("198.18.50.1"), 0xFFFFFF00u}};
+    const std::vector<LocalInterface> local = {eth0};
+    const struct
+    {
+        const char* address;
+        const char* why; // empty: kept
+    } rows[] = {
+        {"127.0.0.1", "loopback"},
+        {"224.0.0.1", "multicast"},
+        {"239.143.255.250", "multicast"},
+        {"255.255.255.255", "the limited broadcast"},
+        {"198.18.50.255", "the network or broadcast address of a local subnet"},
+        {"198.18.50.0", "the network or broadcast address of a local subnet"},
+        {"0.1.2.3", "0.0.0.0/8"},
+        {"240.0.0.1", "reserved (240.0.0.0/4)"},
+        {"198.18.50.7", ""},
+        {"198.18.60.9", ""}, // beyond a router, as --address finds it
+        {"223.255.255.254", ""},
+        {"nas.local", ""}, // a name is no address of these kinds
+    };
+    for (const auto& row : rows)
+    {
+        const std::optional<std::string> why = WhyNoDeviceAt(std::string(row.address), local);
+        EXPECT_EQ(why.has_value(), row.why[0] != '\0') << row.address;
+        if (why)
+        {
+            EXPECT_NE(why->find(row.why), std::string::npos) << row.address << ": " << *why;
+        }
+    }
+
+    // A forged store: what it holds at such an address goes as it is read,
+    // and so does a sighting at one.
+    mkdir((dir + "/nasfinder").c_str(), 0700);
+    StoreContents forged;
+    forged.devices = {Device("LOOP", 100, "02:00:00:00:00:01"), Device("REAL", 100), Device("GROUP", 100)};
+    forged.devices[0].address = "127.0.0.1";
+    forged.devices[2].address = "224.0.0.1";
+    WriteText(path, EncodeStore(forged));
+    std::vector<KnownDevice> list;
+    StoreResult r = KnownStore(path).Load(list);
+    ASSERT_TRUE(r.ok) << r.error;
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].id, "REAL");
+    ASSERT_EQ(r.notKept.size(), 2u);
+    EXPECT_EQ(r.notKept[0], "TAVIK LOOP at 127.0.0.1 is not kept: this computer's loopback (127.0.0.0/8)");
+    KnownDevice reserved = Device("RESERVED", 200);
+    reserved.address = "240.0.0.1";
+    r = KnownStore(path).Update([&](auto& known) { Remember(known, {reserved, Device("NEW", 200)}); }, &list);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.notKept.size(), 3u);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[1].id, "NEW");
+    const std::string text = ReadText(path);
+    for (const char* gone : {"127.0.0.1", "224.0.0.1", "240.0.0.1"})
+        EXPECT_EQ(text.find(gone), std::string::npos) << gone;
 }
 
 TEST_F(StoreFolder, AStoreThatCannotBeWrittenStillHandsBackTheChange)

@@ -11,6 +11,7 @@ import socket
 import struct
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
@@ -46,9 +47,15 @@ class Helper:
     def __init__(self, lan, prefix=(), program=HELPER):
         self.channel, theirs = socket.socketpair(socket.AF_UNIX, socket.SOCK_SEQPACKET)
         argv = list(prefix) + ['/bin/sh', '-c', 'exec "$0" 3<&"$1"', program, str(theirs.fileno())]
+        # What it says to an administrator, read back by the tests.
+        self.stderr = tempfile.TemporaryFile()
         self.proc = lan.client_popen(argv, pass_fds=(theirs.fileno(),), stdin=subprocess.DEVNULL,
-                                     stderr=subprocess.DEVNULL, env={})
+                                     stderr=self.stderr, env={})
         theirs.close()
+
+    def said(self):
+        self.stderr.seek(0)
+        return self.stderr.read().decode('utf-8', 'replace')
 
     def receive(self, timeout=10.0):
         ready, _, _ = select.select([self.channel], [], [], timeout)
@@ -60,8 +67,8 @@ class Helper:
         kind, version, port, address, ifindex, error = HEADER.unpack(message[:HEADER.size])
         return kind, port, address, ifindex, error, message[HEADER.size:]
 
-    def send(self, payload, address, port=68, ifindex=0):
-        self.channel.send(HEADER.pack(SEND, 1, port, address, ifindex, 0) + payload)
+    def send(self, payload, address, port=68, ifindex=0, version=1):
+        self.channel.send(HEADER.pack(SEND, version, port, address, ifindex, 0) + payload)
 
     def ended(self, timeout=10.0):
         deadline = time.monotonic() + timeout
@@ -87,26 +94,45 @@ class BroadcastHelperContract(unittest.TestCase):
         self.assertEqual((hello[0], hello[1], hello[4]), (HELLO, 67, 0), hello)
 
         client = self.lan.client_addrs[0]
+        # 148 bytes that are no search would pass a firewall's rules for DHCP
+        # (port 67 to port 68) wherever they went.
+        forged = b'A' * 148
         refused = [
-            ('wrong size', GOLDEN_SEARCH[:147], ip('255.255.255.255'), 68, self.eth0),
-            ('wrong port', GOLDEN_SEARCH, ip('255.255.255.255'), 69, self.eth0),
-            ('a group', GOLDEN_SEARCH, ip('224.0.0.1'), 68, 0),
-            ('loopback', GOLDEN_SEARCH, ip('127.0.0.1'), 68, 0),
-            ('the subnet\'s broadcast', GOLDEN_SEARCH, ip('198.18.255.255'), 68, 0),
-            ('the subnet\'s network', GOLDEN_SEARCH, ip('198.18.0.0'), 68, 0),
-            ('no broadcast on lo', GOLDEN_SEARCH, ip('255.255.255.255'), 68, 1),
-            ('no such interface', GOLDEN_SEARCH, ip('255.255.255.255'), 68, 999),
+            ('wrong size', GOLDEN_SEARCH[:147], ip('255.255.255.255'), 68, self.eth0, 1),
+            ('wrong port', GOLDEN_SEARCH, ip('255.255.255.255'), 69, self.eth0, 1),
+            ('a group', GOLDEN_SEARCH, ip('224.0.0.1'), 68, 0, 1),
+            ('loopback', GOLDEN_SEARCH, ip('127.0.0.1'), 68, 0, 1),
+            ('the subnet\'s broadcast', GOLDEN_SEARCH, ip('198.18.255.255'), 68, 0, 1),
+            ('the subnet\'s network', GOLDEN_SEARCH, ip('198.18.0.0'), 68, 0, 1),
+            ('no broadcast on lo', GOLDEN_SEARCH, ip('255.255.255.255'), 68, 1, 1),
+            ('no such interface', GOLDEN_SEARCH, ip('255.255.255.255'), 68, 999, 1),
+            ('no search, broadcast', forged, ip('255.255.255.255'), 68, 0, 1),
+            ('no search, to a device', forged, ip(lanbed.device_addr(0)), 68, 0, 1),
+            ('no search, to a routed host', forged, ip('198.19.60.5'), 68, 0, 1),
+            ('no search, to a remote broadcast', forged, ip('198.19.60.255'), 68, 0, 1),
+            ('no search, link-local', forged, ip('169.254.1.1'), 68, 0, 1),
+            ('version 7', GOLDEN_SEARCH, ip('255.255.255.255'), 68, 0, 7),
         ]
-        for name, payload, address, port, ifindex in refused:
-            helper.send(payload, address, port, ifindex)
+        for name, payload, address, port, ifindex, version in refused:
+            helper.send(payload, address, port, ifindex, version)
             answer = helper.receive()
             self.assertEqual((answer[0], answer[4]), (SEND_FAILED, EPERM), name)
+        self.assertIn('not a search request (its first byte is not 11)', helper.said())
+        self.assertIn('refused a message of version 7', helper.said())
         # Allowed: the broadcast out of eth0 and the unicast to the device.
         helper.send(GOLDEN_SEARCH, ip('255.255.255.255'), 68, self.eth0)
         helper.send(GOLDEN_SEARCH, ip(lanbed.device_addr(0)), 68)
         requests = sim.wait_for_requests(2, proto='broadcast', own=False)
         self.assertEqual({(r['src'], r['sport'], r['data']) for r in requests}, {(client, 67, GOLDEN_SEARCH)})
         self.assertEqual(len(sim.requests(proto='broadcast', own=False)), 2, 'only the allowed sends left')
+        self.assertNotIn('off every local subnet', helper.said())
+        # A device beyond a router (what --address searches) is searched as
+        # before, and an administrator sees each such send: one line each.
+        self.lan.client_run(['ip', 'route', 'add', '198.19.60.0/24', 'via', lanbed.device_addr(0)], check=True)
+        for _ in range(2):
+            helper.send(GOLDEN_SEARCH, ip('198.19.60.5'))
+        line = 'nasfinder-broadcast: sending the search to 198.19.60.5:68, an address off every local subnet\n'
+        lanbed.wait_until(lambda: helper.said().count(line) == 2, message='two lines on standard error')
 
         # The device's answers come back with their sender and arrival; a DHCP
         # request that reaches port 67 never does.

@@ -137,7 +137,8 @@ TEST(ScanOptionsTest, HelpAndVersionStopParsing)
     EXPECT_EQ(Parse({"-h", "--bogus"}).status, ParseStatus::Help);
     EXPECT_EQ(Parse({"--version"}).status, ParseStatus::Version);
     EXPECT_EQ(Parse({"--bogus", "--help"}).status, ParseStatus::Error); // first problem wins
-    const std::string usage = nasscan::ScanUsage("nasfinder-scan");
+    const std::string usage =
+        nasscan::ScanUsage("nasfinder-scan", "/usr/libexec/nasfinder/nasfinder-broadcast");
     for (const char* option :
          {"--seconds", "--json", "--csv", "--raw", "--watch", "--watch-every", "--events", "--prometheus",
           "--no-multi", "--log-dir", "--verbose", "--version", "--interface", "--exclude-interface",

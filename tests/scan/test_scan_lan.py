@@ -637,13 +637,76 @@ class KnownDevices(ScanCase):
         for args, status, reason in ((['--wake', 'NOSUCH'], 2, b"--wake 'NOSUCH': no known device has this id"),
                                      (['--wake', '02:00:00:00:00:0g'], 2, b'is not a MAC address'),
                                      (['--wake', 'ff:ff:ff:ff:ff:ff'], 2, b'is not a MAC address'),
+                                     (['--wake', '11:22:33'], 2, b"--wake '11:22:33': the MAC address is malformed"),
+                                     # Quoted back 64 characters long, not in full.
+                                     (['--wake', 'x' * 100000], 2,
+                                      b"--wake '" + b'x' * 64 + '\u2026'.encode() + b"': no known device has this id"),
                                      (['--forget', 'DEV1'], 0, b''),
                                      (['--forget', 'DEV1'], 2, b"--forget 'DEV1': no known device has this id")):
             r = self.scan(*args, timeout=20)
-            self.assertEqual(r.returncode, status, (args, r.stderr))
-            self.assertIn(reason, r.stderr, args)
+            self.assertEqual(r.returncode, status, (args[0], r.stderr[:300]))
+            self.assertIn(reason, r.stderr, args[0])
+            self.assertLess(len(r.stderr), 500, args[0])
         self.assertEqual(sorted(self.known()), ['DEV0'])
         self.assertEqual(self.sim.requests(proto='wake'), [])
+
+    def test_what_is_planted_in_the_state_folder_is_never_followed_nor_waited_on(self):
+        # A folder of root's that another user's folder points to: a root run
+        # renamed its devices.json and left root's files in it.
+        theirs = tempfile.mkdtemp(prefix='scan-theirs-', dir='/var/tmp')
+        self.addCleanup(shutil.rmtree, theirs, True)
+        with open(os.path.join(theirs, 'devices.json'), 'w') as f:
+            f.write('not a store of theirs')
+        os.symlink(theirs, os.path.join(self.state_home(), 'nasfinder'))
+        r = self.scan('--json', '--seconds', '2')
+        self.assertScanOk(r)
+        self.assertEqual(len(strict_json(r.stdout)), 2, 'the search goes on')
+        self.assertEqual(r.stderr.decode().count('is a symbolic link, not a folder of this user\'s own'), 1, r.stderr)
+        self.assertEqual(os.listdir(theirs), ['devices.json'])
+        with open(os.path.join(theirs, 'devices.json')) as f:
+            self.assertEqual(f.read(), 'not a store of theirs')
+
+        # A FIFO planted as the store held --known and --wake for ever, and
+        # every other writer behind the lock.
+        os.unlink(os.path.join(self.state_home(), 'nasfinder'))
+        os.mkdir(os.path.join(self.state_home(), 'nasfinder'), 0o700)
+        os.mkfifo(os.path.join(self.state_home(), 'nasfinder', 'devices.json'))
+        r = self.scan('--wake', 'DEV0', timeout=20)
+        self.assertEqual(r.returncode, 2, r.stderr)
+        self.assertIn(b'devices.json was not a regular file; moved aside to ', r.stderr)
+        lock = os.path.join(self.state_home(), 'nasfinder', 'devices.json.lock')
+        os.unlink(lock)
+        os.mkfifo(lock)
+        r = self.scan('--known', '--json', '--seconds', '2', timeout=20)
+        self.assertScanOk(r)
+        self.assertIn(b'devices.json.lock was not a regular file; moved aside to ', r.stderr)
+        self.assertEqual(sorted(d['id'] for d in strict_json(r.stdout)), ['DEV0', 'DEV1'])
+        self.assertEqual(sorted(self.known()), ['DEV0', 'DEV1'])
+
+
+class ImpossibleAddresses(ScanCase):
+    """A LAN host names in its SSDP LOCATION an address no device can have."""
+    devices = 5
+
+    def test_they_are_listed_as_told_but_never_kept_and_verbose_says_why(self):
+        told = {0: '127.0.0.1', 1: '224.0.0.1', 2: '198.18.255.255', 3: '240.0.0.1'}
+        for i, address in told.items():
+            self.sim.configure(i, broadcast=False, ssdp={'location': 'http://%s:5000/desc.xml' % address})
+        r = self.scan('--json', '--seconds', '2')
+        self.assertScanOk(r)
+        self.assertEqual(sorted(e['ip'] for e in strict_json(r.stdout)),
+                         sorted(list(told.values()) + [self.lan.device_addrs[4]]))
+        self.assertNotIn(b'not kept', r.stderr)
+        self.assertEqual(sorted(self.known()), ['DEV4'])
+        r = self.scan('--json', '--seconds', '2', '--verbose')
+        self.assertScanOk(r)
+        err = r.stderr.decode()
+        for line in ("TAVIK DEV0 at 127.0.0.1 is not kept: this computer's loopback (127.0.0.0/8)",
+                     'TAVIK DEV1 at 224.0.0.1 is not kept: a multicast group (224.0.0.0/4)',
+                     'TAVIK DEV2 at 198.18.255.255 is not kept: the network or broadcast address of a local subnet',
+                     'TAVIK DEV3 at 240.0.0.1 is not kept: reserved (240.0.0.0/4)'):
+            self.assertIn('nasfinder-scan: ' + line + '\n', err)
+        self.assertEqual(sorted(self.known()), ['DEV4'])
 
 
 class Arguments(ScanCase):
@@ -753,6 +816,26 @@ class Unprivileged(ScanCase):
         self.assertEqual(sorted(e['ip'] for e in listed), sorted(self.lan.device_addrs))
         self.assertTrue(all(e['osversion'] == '2.1' for e in listed), 'found through SSDP alone')
 
+
+    def test_a_user_outside_the_helpers_group_is_told_to_ask_for_membership(self):
+        # As the package leaves the helper when only the group nasfinder may
+        # use it: root:nasfinder 0750. Here its group is root's, which nobody
+        # is not in either.
+        setpriv = shutil.which('setpriv')
+        if setpriv is None:
+            self.skipTest('setpriv (util-linux) is not installed')
+        scan, helper = lanbed.copies_for_any_user(SCAN, os.path.join(os.path.dirname(SCAN), 'nasfinder-broadcast'))
+        os.chmod(helper, 0o750)
+        r = self.scan('--json', '--seconds', '2', preexec=[setpriv, '--reuid=65534', '--regid=65534', '--clear-groups'],
+                      program=scan)
+        self.assertScanOk(r)
+        err = r.stderr.decode('utf-8', 'replace')
+        self.assertIn('nasfinder-scan: cannot start the broadcast helper %s (Permission denied), so the broadcast '
+                      'search is off: only the members of the group nasfinder may use it. Ask the administrator for '
+                      'membership in nasfinder (adduser USER nasfinder), then log in again. Going on with SSDP '
+                      'alone.\n' % helper, err)
+        self.assertNotIn('install the nasfinder-common package', err)
+        self.assertEqual(len(strict_json(r.stdout)), self.devices, 'found through SSDP alone')
 
     def test_with_the_capability_it_binds_port_67_then_holds_no_capability(self):
         # As the package installs it: a normal user whose program may bind port

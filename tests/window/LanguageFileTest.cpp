@@ -182,6 +182,7 @@ TEST(LanguageChoice, ShippedFilesAreComplete)
     // Kept as they are in every language.
     const std::pair<const char*, const char*> literals[] = {
         {"Broadcast Unavailable", "sudo setcap cap_net_bind_service=+ep %1"},
+        {"Broadcast Helper Not Allowed", " nasfinder"},
         {"Firewall Hint", "man nasfinder"},
         {"Firewall Hint", "FIREWALL"},
     };
@@ -547,6 +548,13 @@ TEST_F(CaptionTest, StatusLineCountsRowsThenGivesThePortNotice)
     g_fakeSearchLib.status.broadcast_error = ENOENT;
     Load(Document(AllEightEntries()));
     EXPECT_TRUE(w->ui.statusField->text().endsWith("is missing. Install the nasfinder-common package."))
+        << w->ui.statusField->text().toStdString();
+    // One this user may not run (the installation keeps it to a group): the
+    // group to ask to be let into.
+    g_fakeSearchLib.status.broadcast_error = EACCES;
+    Load(Document(AllEightEntries()));
+    EXPECT_TRUE(w->ui.statusField->text().endsWith("which the broadcast search needs. Ask the administrator for "
+                                                   "membership in nasfinder, then log in again."))
         << w->ui.statusField->text().toStdString();
     g_fakeSearchLib.status.broadcast_helper = 1;
 
