@@ -160,16 +160,20 @@ SessionTick SearchSession::Tick(TimePoint now)
         tick.searchEnded = true;
         EndSearch(nasknown::kResolveTime);
     }
-    else if (m_watch && m_settings.writeStore && !m_live.empty())
+    else if (m_watch && m_settings.writeStore && !m_live.empty() &&
+             (!m_lastRemembered || now - *m_lastRemembered >= std::chrono::seconds(1)))
     {
         // At each change, and once a round besides so that the devices still
-        // there are seen again; the kernel is not waited for, and a MAC it
-        // learns meanwhile is kept the next time.
-        const std::vector<nasknown::KnownDevice> sightings = SightingsOf(m_live, 0);
+        // there are seen again; at most once a second, as a watch looks, since
+        // a flood changes the list at every tick and each remembering asks
+        // the kernel about (and may nudge) the addresses it has not learnt.
+        // The kernel is not waited for: a MAC it learns meanwhile is kept the
+        // next time.
+        std::vector<nasknown::KnownDevice> sightings = SightingsOf(m_live, 0);
         if (!SameSightings(sightings, m_rememberedSightings) || !m_lastRemembered ||
             now - *m_lastRemembered >= std::chrono::seconds(kWatchSeconds))
         {
-            m_rememberedSightings = sightings;
+            m_rememberedSightings = std::move(sightings);
             m_lastRemembered = now;
             RememberAnswers(milliseconds(0));
         }

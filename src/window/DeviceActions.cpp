@@ -46,12 +46,12 @@ DeviceActions::DeviceActions(QTableView* table, const DeviceRowModel& model, Con
         rowMenu->addAction(QString::fromLatin1(kOpenFileShareKey), this, &DeviceActions::onGotoStorage);
     copyAddressAction =
         rowMenu->addAction(QString::fromLatin1(kCopyAddressKey), this, &DeviceActions::onCopyAddress);
+    wakeAction = rowMenu->addAction(QString::fromLatin1(kWakeKey), this, &DeviceActions::onWake);
+    forgetAction = rowMenu->addAction(QString::fromLatin1(kForgetKey), this, &DeviceActions::onForget);
     detailsAction = rowMenu->addAction(QString::fromUtf8(kDetailsText), this, &DeviceActions::onDetails);
     detailsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
     // The shortcut works whether the menu is open or not.
     window->addAction(detailsAction);
-    wakeAction = rowMenu->addAction(QString::fromLatin1(kWakeKey), this, &DeviceActions::onWake);
-    forgetAction = rowMenu->addAction(QString::fromLatin1(kForgetKey), this, &DeviceActions::onForget);
     table->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(table, &QWidget::customContextMenuRequested, this, &DeviceActions::showRowMenu);
     connect(&controller, &Controller::searchingChanged, this, &DeviceActions::updateActions);

@@ -195,6 +195,16 @@ class AtspiWindow:
     def screenshot(self, path):
         self._request({'op': 'screenshot', 'path': os.path.abspath(path)})
 
+    def type_into(self, name, text):
+        """Sets the text of the editable field of that name (its accessible
+        name), in any of the app's windows, as typing it would."""
+        self._request({'op': 'type', 'name': name, 'text': text})
+
+    def header_menu(self, column, keys):
+        """Opens the table header's menu with a right click on the header of
+        column COLUMN (by its index), then types the keys."""
+        self._request({'op': 'header_menu', 'column': column, 'keys': list(keys)})
+
     def row_menu(self, row, keys):
         """Opens the menu of the table's row (by its index) with a right click
         on it, then types the keys (xdotool names: 'Down', 'Return')."""
@@ -248,7 +258,7 @@ def _walk(acc):
 
 def _describe_window(frame, pyatspi):
     seen = {'title': frame.name, 'headers': [], 'rows': [], 'buttons': {}, 'labels': [], 'heading': [],
-            'status': ''}
+            'status': '', 'texts': {}}
     table_seen = False
     for acc in _walk(frame):
         role = acc.getRole()
@@ -262,6 +272,10 @@ def _describe_window(frame, pyatspi):
                 seen['rows'].append([table.getAccessibleAt(r, c).name for c in range(table.nColumns)])
         elif role == pyatspi.ROLE_PUSH_BUTTON:
             seen['buttons'][acc.name] = acc.getState().contains(pyatspi.STATE_ENABLED)
+        elif role in (pyatspi.ROLE_TEXT, pyatspi.ROLE_ENTRY) and acc.name:
+            # An editable field or a text to read (a dialog's), by its name.
+            text = acc.queryText()
+            seen['texts'][acc.name] = text.getText(0, text.characterCount)
         elif role == pyatspi.ROLE_LABEL:
             seen['labels'].append(acc.name)
             if not table_seen:
@@ -290,7 +304,7 @@ def _snapshot(pyatspi, pid):
     main = next((w for w in windows if w['has_table']), None)
     if main is None:
         raise WindowError('no window with a table yet')
-    main['dialogs'] = [{k: w[k] for k in ('title', 'labels', 'buttons')} for w in windows if w is not main]
+    main['dialogs'] = [{k: w[k] for k in ('title', 'labels', 'buttons', 'texts')} for w in windows if w is not main]
     del main['has_table']
     return main
 
@@ -308,6 +322,37 @@ def _press(pyatspi, pid, name):
     raise WindowError('no button %r' % name)
 
 
+def _type(pyatspi, pid, name, text):
+    app = _app(pyatspi, pid)
+    if app is None:
+        raise WindowError('the window is not on the accessibility bus')
+    for acc in _walk(app):
+        if acc.getRole() in (pyatspi.ROLE_TEXT, pyatspi.ROLE_ENTRY) and acc.name == name:
+            acc.queryEditableText().setTextContents(text)
+            return
+    raise WindowError('no field %r' % name)
+
+
+def _click_then_keys(x, y, keys):
+    for argv in (['xdotool', 'mousemove', str(x), str(y), 'click', '3'],
+                 ['xdotool', 'sleep', '0.5', 'key', '--delay', '100'] + list(keys)):
+        done = subprocess.run(argv, capture_output=True, text=True)
+        if done.returncode != 0:
+            raise WindowError('xdotool failed: ' + done.stderr)
+
+
+def _header_menu(pyatspi, pid, column, keys):
+    app = _app(pyatspi, pid)
+    if app is None:
+        raise WindowError('the window is not on the accessibility bus')
+    table = next((a for a in _walk(app) if a.getRole() == pyatspi.ROLE_TABLE), None)
+    if table is None:
+        raise WindowError('no table')
+    headers = [h for h in _children(table) if h.getRole() == pyatspi.ROLE_TABLE_COLUMN_HEADER]
+    extents = headers[column].queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    _click_then_keys(extents.x + extents.width // 2, extents.y + extents.height // 2, keys)
+
+
 def _row_menu(pyatspi, pid, row, keys):
     app = _app(pyatspi, pid)
     if app is None:
@@ -319,12 +364,7 @@ def _row_menu(pyatspi, pid, row, keys):
     # it is: the menu opens as the user opens it. Qt keeps popup menus off
     # the bus's list of windows, so its items are reached by the keyboard.
     extents = table.queryTable().getAccessibleAt(row, 0).queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
-    x, y = extents.x + extents.width // 2, extents.y + extents.height // 2
-    for argv in (['xdotool', 'mousemove', str(x), str(y), 'click', '3'],
-                 ['xdotool', 'sleep', '0.5', 'key', '--delay', '100'] + list(keys)):
-        done = subprocess.run(argv, capture_output=True, text=True)
-        if done.returncode != 0:
-            raise WindowError('xdotool failed: ' + done.stderr)
+    _click_then_keys(extents.x + extents.width // 2, extents.y + extents.height // 2, keys)
 
 
 def serve(log_path, argv):
@@ -366,6 +406,12 @@ def serve(log_path, argv):
                     reply(True)
                 elif op == 'row_menu':
                     _row_menu(pyatspi, app.pid, request['row'], request['keys'])
+                    reply(True)
+                elif op == 'header_menu':
+                    _header_menu(pyatspi, app.pid, request['column'], request['keys'])
+                    reply(True)
+                elif op == 'type':
+                    _type(pyatspi, app.pid, request['name'], request['text'])
                     reply(True)
                 elif op == 'screenshot':
                     grab = subprocess.run(['import', '-window', 'root', request['path']], capture_output=True,

@@ -10,6 +10,7 @@ where the picture of a greyed row (a known device asleep) is kept.
 
 The same file, started with --drive under xvfb-run in the client namespace,
 runs the window, waits for its rows and grabs the screen."""
+import csv
 import os
 import re
 import shutil
@@ -225,6 +226,64 @@ class WindowOnTheLan(unittest.TestCase):
                 self.assertEqual([(r[0], r[3]) for r in seen['rows']],
                                  [('office-nas', 'now'), ('media-store', 'now'), ('backup', 'now')])
         self.assertEqual(png_size(shot), SCREEN)
+
+    def test_the_table_as_a_user_arranges_it(self):
+        """Read and driven through the accessibility bus: the filter narrows
+        the list, the header's menu shows and hides a column, a row's menu
+        opens its details, and the list is saved as CSV that a spreadsheet
+        does not run, whatever a device calls itself."""
+        reason = atspi_window.missing()
+        if reason:
+            self.skipTest(reason)
+        env = {'XDG_STATE_HOME': self.tmp, 'XDG_CONFIG_HOME': self.tmp, 'LANG': 'en_US.UTF-8', 'LANGUAGE': 'en'}
+        saved = os.path.join(self.tmp, 'devices.csv')
+        hosts = ['office-nas', '=HYPERLINK("x")', 'backup']
+        with lanbed.Lan(devices=len(hosts)) as lan:
+            sim = lan.simulator(vendors=['TAVIK'])
+            for i, host in enumerate(hosts):
+                sim.configure(i, host=host, product='TN-42%d' % i)
+            with atspi_window.AtspiWindow(self.app, env=env, popen=lan.client_popen, screen=SCREEN,
+                                          log_path=os.path.join(self.tmp, 'table.log')) as window:
+                window.wait_for(lambda s: s['buttons'].get('Refresh') and len(s['rows']) == 3,
+                                message='three devices, the search over')
+                window.type_into('Filter', 'BACK')
+                seen = window.wait_for(lambda s: len(s['rows']) == 1, message='one row left by the filter')
+                self.assertEqual(seen['rows'][0][0], 'backup')
+                self.assertTrue(seen['status'].startswith('Devices shown: 1 of 3 (1 answering)'), seen['status'])
+                window.type_into('Filter', '')
+                window.wait_for(lambda s: len(s['rows']) == 3, message='every row again')
+
+                # Vendor, Version, MAC address, ...: the third item.
+                window.header_menu(0, ['Down', 'Down', 'Down', 'Return'])
+                seen = window.wait_for(lambda s: 'MAC address' in s['headers'], message='the MAC column')
+                self.assertEqual(len(seen['rows'][0]), 5)
+                window.header_menu(0, ['Down', 'Down', 'Down', 'Return'])
+                window.wait_for(lambda s: 'MAC address' not in s['headers'], message='the MAC column gone')
+
+                # Open Web Page, Open File Share, Copy Address, Details...
+                row = next(i for i, r in enumerate(seen['rows']) if r[0] == hosts[1])
+                window.row_menu(row, ['Down', 'Down', 'Down', 'Down', 'Return'])
+                seen = window.wait_for(lambda s: any(d['title'] == 'Details' for d in s['dialogs']),
+                                       message='the details')
+                details = next(d for d in seen['dialogs'] if d['title'] == 'Details')['texts']['Details']
+                self.assertIn('host: ' + hosts[1], details.splitlines())
+                self.assertIn('ip: ' + lan.device_addrs[1], details.splitlines())
+                window.press('Close')
+
+                window.press('Save List\u2026')
+                seen = window.wait_for(lambda s: any(d['title'] == 'Save List' for d in s['dialogs']),
+                                       message='the save dialog')
+                dialog = next(d for d in seen['dialogs'] if d['title'] == 'Save List')
+                field = next(name for name in dialog['texts'] if name.startswith('File name'))
+                window.type_into(field, saved)
+                window.press('Save')
+                seen = window.wait_for(lambda s: s['status'].endswith('The list was saved to %s.' % saved),
+                                       message='the list saved')
+        with open(saved, newline='', encoding='utf-8') as f:
+            rows = list(csv.reader(f))
+        self.assertEqual(rows[0], ['Host Name', 'IP Address', 'Product', 'Last seen'])
+        self.assertEqual(sorted(r[0] for r in rows[1:]), sorted(["'" + hosts[1], hosts[0], hosts[2]]))
+        self.assertEqual({r[3] for r in rows[1:]}, {'now'})
 
 
 if __name__ == '__main__':
