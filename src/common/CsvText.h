@@ -1,7 +1,8 @@
-// Comma-separated values as RFC 4180 has them, in UTF-8: the scan's --csv and
-// the window's saved list. A field of device text is hostile: it must stay one
-// field of one row, must not run as a formula when a spreadsheet opens the
-// file, and must not drive the terminal of whoever shows it with cat.
+// Comma-separated values as RFC 4180 has them, in UTF-8, for whatever saves a
+// list of devices as CSV (the scan's --csv). A field of device text is
+// hostile: it must stay one field of one row, must not run as a formula when
+// a spreadsheet opens the file, and must not drive the terminal of whoever
+// shows it with cat.
 #ifndef NASFINDER_CSVTEXT_H
 #define NASFINDER_CSVTEXT_H
 

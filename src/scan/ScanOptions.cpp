@@ -98,8 +98,10 @@ const nasfinder::OptionTable<Draft>& Table()
         }
         const Row rest[] = {
             Flag<Draft>("--watch",
-                        "search again and again and print the list whenever it\n"
-                        "changes, until Ctrl-C or SIGTERM (not with --seconds)",
+                        "search every " + std::to_string(nasfinder::kWatchSeconds) +
+                            " seconds (or --watch-every) and print the\n"
+                            "list whenever it changes, until Ctrl-C or SIGTERM (not\n"
+                            "with --seconds)",
                         [](Draft& opts) { opts.watch = true; }),
             SecondsRow("--watch-every", "SECONDS",
                        "with --watch: the time between its searches (" + std::to_string(kMinWatchSeconds) +

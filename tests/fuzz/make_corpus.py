@@ -93,6 +93,11 @@ def language_seeds():
     return seeds
 
 
+def read_fixture(folder, name):
+    with open(os.path.join(HERE, '..', 'fixtures', folder, name), 'rb') as f:
+        return f.read()
+
+
 def store_seeds():
     device = (b'{"vendor": "TAVIK", "id": "DEV0", "host": "nas0", "product": "P0", "address": "198.18.1.1", '
               b'"interface": "eth0", "mac": "02:00:5e:10:00:01", "first_seen": "2026-12-07T20:40:08Z", '
@@ -108,6 +113,11 @@ def store_seeds():
         b'"host": "b\xc3\xbcro\\u0000", "last_seen": "1970-01-01T00:00:00Z"}]}',
         'store_bad_time': b'{"devices": [{"vendor": "V", "id": "I", "last_seen": "0999-02-29T24:00:00Z"}]}',
         'store_deep': b'{"devices": [], "x": ' + b'[' * 40 + b']' * 40 + b'}',
+        # Members given twice, where the library alone would keep the last.
+        'store_twice': b'{"devices": [' + device[:-1] + b', "id": "DEV1"}], "devices": []}',
+        'store_bidi': b'{"devices": [{"vendor": "V", "id": "\u202eI", "host": "\u2066h\u2069\u007f\u009b"}]}',
+        # A store as version 1.1.0 wrote it, with members a newer one added.
+        'store_written_by_1_1_0': read_fixture('store', 'written_by_1.1.0.json'),
     }
 
 

@@ -23,6 +23,7 @@ import unittest
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 DIST = os.path.join(ROOT, 'dist')
 HELPER = '/usr/libexec/nasfinder/nasfinder-broadcast'
+EXPORTER_UNIT = '/lib/systemd/system/nasfinder-exporter.service'
 sys.path.insert(0, os.path.join(ROOT, 'tools', 'testbed'))
 import lanbed  # noqa: E402  (the ports of a firewalld service file)
 
@@ -75,7 +76,7 @@ class Packages(unittest.TestCase):
                           '/usr/share/icons/hicolor/scalable/apps/nasfinder.svg',
                           '/usr/share/man/man1/nasfinder.1.gz', '/usr/share/doc/nasfinder/copyright'],
             self.scan: ['/usr/bin/nasfinder-scan', '/usr/share/man/man1/nasfinder-scan.1.gz',
-                        '/usr/share/doc/nasfinder-scan/copyright'],
+                        '/usr/share/doc/nasfinder-scan/copyright', EXPORTER_UNIT],
             # The firewall's openings and the broadcast helper serve both
             # programs: one package owns them.
             self.common: ['/usr/lib/firewalld/services/nasfinder.xml', '/etc/ufw/applications.d/nasfinder',
@@ -102,19 +103,29 @@ class Packages(unittest.TestCase):
         # Without setcap at installation the helper's capability is never
         # granted: installing it later grants nothing.
         self.assertIn('libcap2-bin', field(self.common, 'Depends'))
+        # The exporter service grants its user node_exporter's folder with setfacl.
+        self.assertIn('acl', field(self.scan, 'Depends').replace(',', ' ').split())
         with open(os.path.join(ROOT, 'LICENSE')) as f:
             self.assertEqual('MIT', f.readline().split()[0])
 
     def run_postinst(self, path, name, setcap_body, statoverride_body='exit 1', getcap_body='exit 0'):
         """Runs the package's postinst with stand-ins for setcap, getcap and
         dpkg-statoverride first on PATH (by default no override is registered
-        and no file holds a capability)."""
+        and no file holds a capability), and for systemd's tools, which must
+        not change this machine: what they were asked goes to
+        self.systemd_calls."""
         ctrl = os.path.join(self.extract(path), 'DEBIAN', 'postinst')
         bindir = os.path.join(self.tmp, 'bin-' + name)
         os.makedirs(bindir)
         log = os.path.join(self.tmp, 'setcap-' + name + '.log')
-        for tool, body in (('setcap', 'echo "$@" >> %s\n%s' % (log, setcap_body)),
-                           ('getcap', getcap_body), ('dpkg-statoverride', statoverride_body)):
+        systemd_log = os.path.join(self.tmp, 'systemd-' + name + '.log')
+        # As on a first installation: the unit was never installed, and
+        # debhelper's own default for a new one is "was enabled".
+        systemd_tools = [(tool, 'echo "%s $*" >> %s\ncase " $* " in *" debian-installed "*) exit 1;; esac'
+                          % (tool, systemd_log))
+                         for tool in ('deb-systemd-helper', 'deb-systemd-invoke', 'systemctl')]
+        for tool, body in [('setcap', 'echo "$@" >> %s\n%s' % (log, setcap_body)),
+                           ('getcap', getcap_body), ('dpkg-statoverride', statoverride_body)] + systemd_tools:
             with open(os.path.join(bindir, tool), 'w') as f:
                 f.write('#!/bin/sh\n%s\n' % body)
             os.chmod(os.path.join(bindir, tool), 0o755)
@@ -124,7 +135,26 @@ class Packages(unittest.TestCase):
         if os.path.exists(log):
             with open(log) as f:
                 calls = f.read()
+        self.systemd_calls = ''
+        if os.path.exists(systemd_log):
+            with open(systemd_log) as f:
+                self.systemd_calls = f.read()
         return r, calls
+
+    def test_the_exporter_service_is_shipped_disabled_and_as_systemd_reads_it(self):
+        r, _ = self.run_postinst(self.scan, 'exporter', 'exit 0')
+        self.assertEqual(0, r.returncode, r.stderr)
+        self.assertIn('nasfinder-exporter.service', self.systemd_calls)
+        self.assertNotIn('deb-systemd-helper enable', self.systemd_calls)
+        # Nor started where systemd runs (here it does not, so read it).
+        with open(os.path.join(self.extract(self.scan), 'DEBIAN', 'postinst')) as f:
+            self.assertNotRegex(f.read(), r'deb-systemd-invoke \S*\s*(start|restart)')
+        if not shutil.which('systemd-analyze'):
+            self.skipTest('systemd-analyze is not installed')
+        root = self.extract(self.scan)
+        r = run([os.path.join(ROOT, 'tools', 'verify-unit.sh'), root + EXPORTER_UNIT,
+                 os.path.join(root, 'usr/bin/nasfinder-scan')])
+        self.assertEqual(0, r.returncode, r.stdout + r.stderr)
 
     def test_the_programs_postinst_grant_nothing(self):
         # The helper alone holds the capability (HelperGroup below); the

@@ -4,8 +4,11 @@ as a script would read it.
 
 The command runs only in the test bed's client namespace. Its path comes from
 the environment variable NASFINDER_SCAN (CTest sets it)."""
+import csv
 import fcntl
+import io
 import json
+import re
 import os
 import shutil
 import signal
@@ -61,6 +64,19 @@ os.execv(sys.argv[1], sys.argv[1:])
 
 def reply_packet(text, code=12, type_byte=1):
     return bytes([code, type_byte, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF]) + bytes(12) + text[:128].ljust(128, b'\0')
+
+
+def exporter_unit():
+    """The directives of the exporter's unit as shipped (src/scan), each name
+    with its values in order."""
+    path = os.path.join(HERE, '..', '..', 'src', 'scan', 'nasfinder-exporter.service.in')
+    directives = {}
+    with open(path) as f:
+        for line in f:
+            match = re.match(r'^([A-Za-z]+)=(.*)$', line.rstrip('\n'))
+            if match:
+                directives.setdefault(match.group(1), []).append(match.group(2))
+    return directives
 
 
 class LineReader:
@@ -300,6 +316,24 @@ class HostileTexts(ScanCase):
         self.assertNotIn('\x1b', text)
         self.assertEqual(len(text.splitlines()), 4)  # header and three rows, however hostile
         self.assertIn('caf\u00e9-\u6570\u636e', text)
+
+        # CSV as a script reads it back (Python's csv module): a host a
+        # spreadsheet would run as a formula, one holding a comma, a quote and
+        # a line end, and one of valid non-ASCII text, each one field.
+        self.sim.configure(0, ssdp=False, broadcast={'text': b'id=H0&host==SUM(1+1)&vendor=tavik&product=p'})
+        self.sim.configure(1, reset=True, ssdp=False,
+                           broadcast={'text': b'id=H1&host=a,b"c\nd\x1b&vendor=tavik&product=-1'})
+        sheet = self.scan('--csv', '--seconds', '2')
+        self.assertScanOk(sheet)
+        rows = list(csv.reader(io.StringIO(sheet.stdout.decode('utf-8', 'strict'), newline='')))
+        self.assertEqual(rows[0], LIST_KEYS)
+        listed = {row[1]: dict(zip(LIST_KEYS, row)) for row in rows[1:]}
+        self.assertEqual(sorted(listed), sorted(dev))
+        self.assertEqual(listed[dev[0]]['host'], "'=SUM(1+1)")
+        self.assertEqual(listed[dev[1]]['host'], 'a,b"c\nd' + FFFD)
+        self.assertEqual(listed[dev[1]]['product'], "'-1")
+        self.assertEqual(listed[dev[2]]['host'], 'caf\u00e9-\u6570\u636e')
+        self.assertTrue(sheet.stdout.endswith(b'\r\n'))
 
         # Standard error with the trace (vendor) and the log's echo (id): the
         # device's bytes must not retitle or clear the user's terminal.
@@ -900,6 +934,92 @@ class Unprivileged(ScanCase):
         proc.stderr.close()
         self.assertNoSanitizerReport(err)
         self.assertNotIn(b'port 67', err)
+
+    def test_as_the_exporter_service_runs_it_only_the_ambient_capability_binds_port_67(self):
+        # Started as nasfinder-exporter.service starts it, read from the unit
+        # itself: a user of its own, no_new_privs, and CAP_NET_BIND_SERVICE
+        # ambient and alone in the bounding set. Under no_new_privs the
+        # helper's file capability is not granted; the ambient one the program
+        # holds at the helper's start is what binds port 67, with or without a
+        # file capability on the helper. Once running, neither the program nor
+        # its helper holds a capability.
+        setpriv = shutil.which('setpriv')
+        setcap = shutil.which('setcap') or shutil.which('setcap', path='/usr/sbin:/sbin')
+        if setpriv is None or setcap is None:
+            self.skipTest('setpriv (util-linux) and setcap (libcap2-bin) are needed')
+        unit = exporter_unit()
+        self.assertEqual(unit['DynamicUser'], ['yes'])
+        self.assertEqual(unit['NoNewPrivileges'], ['yes'])
+        self.assertEqual(unit['AmbientCapabilities'], ['CAP_NET_BIND_SERVICE'])
+        self.assertEqual(unit['CapabilityBoundingSet'], ['CAP_NET_BIND_SERVICE'])
+        args = unit['ExecStart'][0].split()[1:]
+        self.assertEqual(args[:3], ['--watch', '--watch-every', '300'])
+        # Devices that answer the broadcast search alone: listed only when
+        # port 67 is bound.
+        self.sim.configure(None, ssdp=False)
+        uid = 61184  # the first number systemd gives a dynamic user
+        for name, file_cap, ambient in (('helper with its file capability', True, True),
+                                        ('helper without one (a statoverride)', False, True),
+                                        ('file capability alone', True, False)):
+            with self.subTest(name):
+                scan, helper = lanbed.copies_for_any_user(SCAN, os.path.join(os.path.dirname(SCAN),
+                                                                             'nasfinder-broadcast'))
+                if file_cap:
+                    subprocess.run([setcap, 'cap_net_bind_service=+ep', helper], check=True)
+                state = tempfile.mkdtemp(prefix='exporter-state-', dir='/var/tmp')
+                self.addCleanup(shutil.rmtree, state, True)
+                os.chown(state, uid, uid)
+                argv = [a.replace('/var/lib/prometheus/node-exporter', state) for a in args]
+                prefix = [setpriv, '--reuid=%d' % uid, '--regid=%d' % uid, '--clear-groups', '--no-new-privs',
+                          '--bounding-set=-all,+net_bind_service']
+                if ambient:
+                    prefix += ['--inh-caps=+net_bind_service', '--ambient-caps=+net_bind_service']
+                env = dict(os.environ, XDG_STATE_HOME=state)
+                proc = self.lan.client_popen(prefix + [scan] + argv, stdout=subprocess.PIPE,
+                                             stderr=subprocess.PIPE, env=env)
+                self.addCleanup(lambda p=proc: p.poll() is None and p.kill())
+                out, err = LineReader(proc.stdout), LineReader(proc.stderr)
+                if ambient:
+                    out.wait_for(lambda raw: self.lan.device_addrs[1].encode() in raw, timeout=20,
+                                 what='a device found by the broadcast search')
+                    self.assertHoldsNothingWithItsHelper(proc)
+                else:
+                    err.wait_for(lambda raw: b'cannot bind UDP port 67' in raw, timeout=20,
+                                 what='the broadcast search off')
+                proc.send_signal(signal.SIGTERM)
+                self.assertEqual(proc.wait(timeout=20), 0)
+                out.join(5)
+                err.join(5)
+                said = b''.join(raw for _, raw in err.lines)
+                self.assertNoSanitizerReport(said)
+                self.assertEqual(b'cannot bind UDP port 67' in said, not ambient, said)
+
+    def assertHoldsNothingWithItsHelper(self, proc):
+        def status(pid, tid):
+            with open('/proc/%d/task/%s/status' % (pid, tid)) as f:
+                return dict(line.rstrip('\n').split(':\t', 1) for line in f if ':\t' in line)
+        children = set()
+        for tid in os.listdir('/proc/%d/task' % proc.pid):
+            with open('/proc/%d/task/%s/children' % (proc.pid, tid)) as f:
+                children.update(int(c) for c in f.read().split())
+        helpers = [c for c in children if os.path.realpath('/proc/%d/exe' % c).endswith('nasfinder-broadcast')]
+        self.assertEqual(len(helpers), 1, children)
+        net_bind_service = '%016x' % (1 << 10)
+        for pid in [proc.pid] + helpers:
+            for tid in os.listdir('/proc/%d/task' % pid):
+                st = status(pid, tid)
+                held = {key: st[key] for key in ('CapInh', 'CapPrm', 'CapEff', 'CapAmb') if int(st[key], 16)}
+                self.assertEqual({}, held, 'process %d (%s)' % (pid, st['Name']))
+                self.assertEqual(st['NoNewPrivs'], '1')
+                self.assertEqual(st['CapBnd'], net_bind_service)
+        # Port 67 is the helper's socket.
+        udp = self.lan.client_run(['cat', '/proc/net/udp'], capture_output=True, text=True, check=True).stdout
+        port_67 = {'socket:[%s]' % f[9] for f in (line.split() for line in udp.splitlines()[1:])
+                   if f[1].endswith(':0043')}
+        held_by = {pid for pid in [proc.pid] + helpers
+                   for fd in os.listdir('/proc/%d/fd' % pid)
+                   if os.readlink('/proc/%d/fd/%s' % (pid, fd)) in port_67}
+        self.assertEqual(held_by, set(helpers))
 
     def test_a_capability_it_cannot_give_up_ends_it_with_status_1(self):
         # root under a seccomp filter that refuses capset: the capabilities stay,
