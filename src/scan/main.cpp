@@ -17,8 +17,10 @@
 #include "InterfaceChoice.h"
 #include "Neighbours.h"
 #include "ScanOptions.h"
+#include "ScanNotices.h"
 #include "ScanOutput.h"
 #include "ScanProcess.h"
+#include "ScanWatch.h"
 #include "ScanSession.h"
 #include "SearchLog.h"
 #include "SearchPorts.h"
@@ -38,10 +40,6 @@ using nasscan::kProgram;
 using nasscan::WaitForSignal;
 using nasscan::WriteOutput;
 
-// Said when a search lists nothing: the commonest cause on a desktop.
-const char kFirewallHint[] =
-    "A firewall may drop the devices' answers: see the FIREWALL section of \"man nasfinder-scan\".";
-
 // The application callback: every report of the library, before the registry's
 // filter and merge decisions show, with the vendor as the device sent it.
 int RawReport(void* record, int nPort)
@@ -54,113 +52,7 @@ int RawReport(void* record, int nPort)
     return 0;
 }
 
-// The library binds its sockets without a word of a port it could not have
-// (and logs it only with its log on): tell the user once which searches cannot
-// run. False when none can.
-bool SayWhichSearchesCannotRun(const nasfinder::SessionStatus& status)
-{
-    const nasscan::SearchPortVerdict verdict = nasscan::JudgeSearchPorts(status.library, status.helperPath);
-    for (const std::string& warning : verdict.warnings)
-        std::fprintf(stderr, "%s: %s\n", kProgram, warning.c_str());
-    return verdict.anyRuns;
-}
-
-// A search that leaves by no interface would end in "no devices found" and send
-// the user looking for a firewall: say instead what keeps every interface out.
-// Devices named with --address are still searched, by their own routes. True
-// when it said so.
-bool SayIfNoInterfaceCanSearch(const nasscan::ScanOptions& opts, const nasfinder::SessionStatus& status)
-{
-    if (!status.NowhereToSearch())
-        return false;
-    std::string reason = "no route takes the broadcast or the SSDP group out of this computer, and with "
-                         "--no-multi the searches go only where the routes lead";
-    if (opts.multiIP)
-    {
-        std::vector<LocalInterface> all;
-        ListLocalInterfaces(all);
-        reason = NoSearchInterfaceReason(all, opts.interfaces);
-    }
-    std::fprintf(stderr, "%s: no interface to search on: %s\n", kProgram, reason.c_str());
-    return true;
-}
-
-// A flood of forged devices fills the registry to its limit; the user learns
-// once that the list stopped growing.
-void SayOnceIfTheListIsFull(const nasfinder::SessionStatus& status)
-{
-    static bool said = false;
-    if (said || status.refusedForFullList == 0)
-        return;
-    said = true;
-    std::fprintf(stderr, "%s: the device list is full (%zu devices); further new devices are not listed\n",
-                 kProgram, status.maxDevices);
-}
-
-// What became of the store of known devices, a line each, once in a run;
-// with --verbose, each device not kept for its address too. None ends the
-// scan.
-bool g_verbose = false;
-void SayWhatBecameOfTheStore(const std::optional<nasknown::StoreResult>& result)
-{
-    if (!result)
-        return;
-    if (!result->movedAside.empty())
-        std::fprintf(stderr, "%s: %s\n", kProgram, nasfinder::TerminalText(result->movedAside).c_str());
-    if (!result->ok && !result->saidBefore)
-        std::fprintf(stderr, "%s: the known devices cannot be kept: %s\n", kProgram,
-                     nasfinder::TerminalText(result->error).c_str());
-    if (g_verbose)
-    {
-        for (const std::string& line : result->notKept)
-            std::fprintf(stderr, "%s: %s\n", kProgram, nasfinder::TerminalText(line).c_str());
-    }
-}
-
-// The local date and time, for the lists of --watch.
-std::string LocalTimeLine()
-{
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    char text[64] = {0};
-    if (localtime_r(&now, &local) == nullptr ||
-        std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S %Z", &local) == 0)
-        return std::string();
-    return std::string(text) + "\n";
-}
-
 using Clock = std::chrono::steady_clock;
-
-[[noreturn]] void RunWatch(nasfinder::SearchSession& session, const nasscan::ScanOptions& opts)
-{
-    bool printed = false;
-    std::vector<deviceinfo> shown;
-    session.BeginWatch(Clock::now());
-    // A look every second on the clock, however long printing a large list
-    // took.
-    session.Run(std::chrono::seconds(1), &WaitForSignal,
-                [&](const nasfinder::SessionTick& tick, Clock::time_point, bool look)
-                {
-                    SayWhatBecameOfTheStore(tick.remembered);
-                    if (nasscan::PrintsEachReport(opts.format) || !look)
-                        return true;
-                    SayOnceIfTheListIsFull(session.Status());
-                    if (nasscan::FoldSnapshot(shown, session.Answering()) || !printed)
-                    {
-                        std::string text = nasscan::PrintedList(opts.format, shown);
-                        if (nasscan::FormatOf(opts.format).datedInWatch)
-                            text = LocalTimeLine() + text + '\n';
-                        if (!WriteOutput(text))
-                            Finish(1);
-                        printed = true;
-                    }
-                    return true;
-                });
-
-    // The library is left running; the process ends at once instead.
-    auto lock = CloseOutput();
-    Finish(0);
-}
 
 [[noreturn]] void RunScan(nasfinder::SearchSession& session, const nasscan::ScanOptions& opts)
 {
@@ -169,7 +61,7 @@ using Clock = std::chrono::steady_clock;
     session.Run(std::chrono::seconds(1), &WaitForSignal,
                 [&](const nasfinder::SessionTick& tick, Clock::time_point now, bool)
                 {
-                    SayWhatBecameOfTheStore(tick.remembered);
+                    nasscan::SayWhatBecameOfTheStore(tick.remembered, opts.verbose);
                     if (countdown && !tick.searchEnded)
                     {
                         std::fprintf(stderr, "\rSearching... %d s ", session.SecondsLeft(now));
@@ -186,21 +78,27 @@ using Clock = std::chrono::steady_clock;
 
     const std::vector<deviceinfo>& list = session.Answering();
     if (opts.known)
-        SayWhatBecameOfTheStore(session.WaitForMemory());
+        nasscan::SayWhatBecameOfTheStore(session.WaitForMemory(), opts.verbose);
     auto lock = CloseOutput();
     if (!nasscan::PrintsEachReport(opts.format))
     {
-        SayOnceIfTheListIsFull(session.Status());
+        nasscan::SayOnceIfTheListIsFull(session.Status());
         const std::string text =
             opts.known ? nasscan::PrintedKnown(opts.format, nasscan::KnownRows(session.Known(), list))
                        : nasscan::PrintedList(opts.format, list);
         std::fwrite(text.data(), 1, text.size(), stdout);
         if (list.empty())
-            std::fprintf(stderr, "%s: no devices found. %s\n", kProgram, kFirewallHint);
+        {
+            std::vector<LocalInterface> local;
+            ListLocalInterfaces(local);
+            const std::string hint =
+                nasscan::NothingFoundHint(session.Known(), local, session.Status().searchesAddresses);
+            std::fprintf(stderr, "%s: no devices found. %s\n", kProgram, hint.c_str());
+        }
     }
     std::fflush(stdout);
     // A plain list is printed before it is remembered.
-    SayWhatBecameOfTheStore(session.WaitForMemory());
+    nasscan::SayWhatBecameOfTheStore(session.WaitForMemory(), opts.verbose);
     Finish(0);
 }
 
@@ -230,7 +128,7 @@ using Clock = std::chrono::steady_clock;
     session.Run(std::chrono::milliseconds(500), &WaitForSignal,
                 [&](const nasfinder::SessionTick& tick, Clock::time_point, bool)
                 {
-                    SayWhatBecameOfTheStore(tick.remembered);
+                    nasscan::SayWhatBecameOfTheStore(tick.remembered, opts.verbose);
                     answered = tick.wake == nasfinder::SessionTick::Wake::Answered;
                     return tick.wake == nasfinder::SessionTick::Wake::None;
                 });
@@ -241,7 +139,7 @@ using Clock = std::chrono::steady_clock;
                      nasfinder::TerminalText(name.data(), name.size()).c_str(), opts.seconds);
         Finish(1);
     }
-    SayWhatBecameOfTheStore(session.WaitForMemory());
+    nasscan::SayWhatBecameOfTheStore(session.WaitForMemory(), opts.verbose);
     std::vector<nasscan::KnownRow> rows;
     for (const nasscan::KnownRow& row : nasscan::KnownRows(session.Known(), session.Answering()))
     {
@@ -312,7 +210,6 @@ int main(int argc, char** argv)
         break;
     }
     const nasscan::ScanOptions& opts = parsed.options;
-    g_verbose = opts.verbose;
 
     if (const InterfaceChoiceCheck check = RefuseInterfaceChoice(kProgram, opts.interfaces); check.refusal)
         return UsageError(*check.refusal);
@@ -325,7 +222,7 @@ int main(int argc, char** argv)
     nasknown::WakePlan wakePlan;
     if (!opts.wake.empty())
     {
-        SayWhatBecameOfTheStore(session.LoadKnown());
+        nasscan::SayWhatBecameOfTheStore(session.LoadKnown(), opts.verbose);
         std::vector<LocalInterface> interfaces;
         ListLocalInterfaces(interfaces);
         wakePlan = nasknown::PlanWake(opts.wake, session.Known(), nasknown::BroadcastLinks(interfaces));
@@ -372,13 +269,13 @@ int main(int argc, char** argv)
 
     session.Start();
     if (opts.known || opts.remember)
-        SayWhatBecameOfTheStore(session.LoadKnown());
+        nasscan::SayWhatBecameOfTheStore(session.LoadKnown(), opts.verbose);
     const nasfinder::SessionStatus status = session.Status();
-    if (!SayWhichSearchesCannotRun(status) || SayIfNoInterfaceCanSearch(opts, status))
+    if (!nasscan::SayWhichSearchesCannotRun(status) || nasscan::SayIfNoInterfaceCanSearch(opts, status))
         Finish(1);
 
     if (opts.watch)
-        RunWatch(session, opts);
+        nasscan::RunWatch(session, opts);
     if (!opts.wake.empty())
         RunWake(session, opts, wakePlan);
     RunScan(session, opts);

@@ -256,7 +256,8 @@ class Firewall(ScanCase):
         self.assertScanOk(r)
         self.assertEqual(strict_json(r.stdout), [])
         self.assertEqual(r.stderr.decode('utf-8'), 'nasfinder-scan: no devices found. A firewall may drop the '
-                         'devices\' answers: see the FIREWALL section of "man nasfinder-scan".\n')
+                         'devices\' answers: see the FIREWALL section of "man nasfinder-scan". A device beyond a '
+                         'router is found only by its address: --address ADDRESS.\n')
 
         # The ports as the shipped service opens them, read from its own file;
         # the ufw profile opens the same.
@@ -554,12 +555,16 @@ class RoutedSubnet(ScanCase):
     def listed(self, *args):
         r = self.scan('--json', '--seconds', '2', *args)
         self.assertScanOk(r)
+        self.stderr = r.stderr.decode('utf-8')
         return {e['ip']: e['id'] for e in strict_json(r.stdout)}
 
     def test_a_device_beyond_the_router_is_listed_when_its_address_is_searched(self):
         dev = self.lan.device_addrs
         self.assertEqual(self.listed(), {})
         self.assertEqual(self.sim.requests(own=False), [], 'nothing of the LAN search crosses the router')
+        # Nothing found: not the firewall alone, but --address too.
+        self.assertIn('no devices found', self.stderr)
+        self.assertIn('--address', self.stderr)
 
         # Answers arrive on eth0, the route's interface: a named address is
         # listed even where the user searches no interface of the LAN.
@@ -583,6 +588,10 @@ class RoutedSubnet(ScanCase):
         self.assertEqual(r.returncode, 2, r.stderr)
         self.assertIn(b'is not known (a device beyond a router cannot be woken)', r.stderr)
         self.assertEqual(self.sim.requests(proto='wake'), [])
+        # A search without the address finds nothing, and says how to find it.
+        self.assertEqual(self.listed(), {})
+        self.assertIn('were last seen beyond a router', self.stderr)
+        self.assertIn('--address ' + dev[0], self.stderr)
 
     def test_a_name_is_resolved_once_at_start(self):
         # `ip netns exec` puts /etc/netns/NAME/hosts in the place of /etc/hosts.
@@ -679,7 +688,8 @@ class KnownDevices(ScanCase):
                                      # Quoted back 64 characters long, not in full.
                                      (['--wake', 'x' * 100000], 2,
                                       b"--wake '" + b'x' * 64 + '\u2026'.encode() + b"': no known device has this id"),
-                                     (['--forget', 'DEV1'], 0, b''),
+                                     # It says what it forgot.
+                                     (['--forget', 'DEV1'], 0, b'forgot nas1 (TAVIK DEV1, last at 198.18.1.2)'),
                                      (['--forget', 'DEV1'], 2, b"--forget 'DEV1': no known device has this id")):
             r = self.scan(*args, timeout=20)
             self.assertEqual(r.returncode, status, (args[0], r.stderr[:300]))
