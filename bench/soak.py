@@ -10,7 +10,7 @@ at the end each of its receive loops (broadcast, SSDP group, command thread)
 still takes a fresh device into the list.
 
     bench/soak.py [--scan build/src/nasfinder-scan] [--minutes 10] [--rate 1000]
-                  [--devices 1000] [--answering 200] [--sample 5]
+                  [--devices 1000] [--answering 200] [--sample 5] [--events]
 
 Exit status 0 on a pass, 1 on a failure, 2 when the test bed cannot be built.
 """
@@ -56,6 +56,8 @@ class LineReader(threading.Thread):
         self.tally = tally
         self.tallied = 0
         self.kept = []
+        # The devices an --events watch said appeared or changed.
+        self.events_ids = set()
 
     def run(self):
         for line in self.stream:
@@ -63,6 +65,8 @@ class LineReader(threading.Thread):
                 if self.tally is None:
                     self.count += 1
                     self.last = line
+                    if line.startswith(b'{"event"'):
+                        self.events_ids.add(json.loads(line)['device']['id'])
                 elif line.startswith(self.tally):
                     self.tallied += 1
                 elif line.strip():
@@ -104,6 +108,8 @@ def main():
     parser.add_argument('--devices', type=int, default=1000, help='devices that announce')
     parser.add_argument('--answering', type=int, default=200, help='devices that answer the searches')
     parser.add_argument('--sample', type=float, default=5.0, help='seconds between samples')
+    parser.add_argument('--events', action='store_true',
+                        help="the watch's events (--events), a line per change, instead of its JSON lists")
     args = parser.parse_args()
 
     scan = benchlib.lan_and_program(args.scan, 'scan command', '--scan')
@@ -117,7 +123,7 @@ def main():
     with lanbed.Lan(devices=args.devices + 3) as lan:
         client = lan.client_addrs[0]
         sim = lan.simulator(devices=min(args.answering, args.devices))
-        scan_proc = lan.client_popen([scan, '--watch', '--json', '--verbose'], stdout=subprocess.PIPE,
+        scan_proc = lan.client_popen([scan, '--watch', '--events' if args.events else '--json', '--verbose'], stdout=subprocess.PIPE,
                                      stderr=subprocess.PIPE)
         pid = scan_proc.pid
         # `ip netns exec` enters the namespace, then execs the command in place.
@@ -160,7 +166,7 @@ def main():
                 first = (t, rss, cpu, tids)
             last_line, outputs = out.latest()
             try:
-                listed = len(json.loads(last_line)) if last_line else 0
+                listed = len(json.loads(last_line)) if last_line and not args.events else 0
             except ValueError:
                 listed = -1
             prev = samples[-1] if samples else (t, rss, cpu, tids)
@@ -221,7 +227,8 @@ def main():
                 time.sleep(1.5)
                 last_line, _ = out.latest()
                 try:
-                    seen |= {d['id'] for d in json.loads(last_line)} & set(canaries)
+                    ids = out.events_ids if args.events else {d['id'] for d in json.loads(last_line)}
+                    seen |= set(ids) & set(canaries)
                 except ValueError:
                     pass
             print('receive loops alive (a fresh device through each): %s'

@@ -1,5 +1,7 @@
 #include "KnownStore.h"
 
+#include "AtomicFile.h"
+
 #include "KnownAddress.h"
 #include "OwnFolder.h"
 
@@ -14,7 +16,6 @@
 #include <ctime>
 #include <map>
 #include <mutex>
-#include <random>
 
 namespace nasknown
 {
@@ -220,72 +221,13 @@ bool ReadStore(int folder, const std::string& name, const std::string& path, Sto
     return true;
 }
 
-bool WriteAll(int fd, const std::string& text)
-{
-    std::size_t done = 0;
-    while (done < text.size())
-    {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0)
-        {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// A new file of its own beside the store (name.tmp-XXXXXX), never one that
-// is there already.
-Descriptor CreateTemporary(int folder, const std::string& name, std::string& temp)
-{
-    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    std::random_device random;
-    for (int attempt = 0; attempt < 100; ++attempt)
-    {
-        temp = name + ".tmp-";
-        for (int i = 0; i < 6; ++i)
-            temp += kLetters[random() % (sizeof(kLetters) - 1)];
-        Descriptor fd(
-            ::openat(folder, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (fd.get() >= 0 || errno != EEXIST)
-            return fd;
-    }
-    errno = EEXIST;
-    return Descriptor();
-}
-
-// A temporary file in the same folder, flushed, renamed over the store, and
-// the folder flushed so that the rename itself survives a power cut.
+// Replaced whole (a temporary file beside it, flushed, renamed over it, the
+// folder flushed), mode 0600 whatever the umask says.
 bool WriteStore(int folder, const std::string& name, const std::string& path, const StoreContents& contents,
                 std::string& error)
 {
-    std::string temp;
-    Descriptor fd = CreateTemporary(folder, name, temp);
-    if (fd.get() < 0)
-    {
-        error = SystemError("cannot write in " + Folder(path), errno);
-        return false;
-    }
-    const std::string tempPath = Folder(path) + "/" + temp;
-    const std::string text = EncodeStore(contents);
-    if (::fchmod(fd.get(), 0600) != 0 || !WriteAll(fd.get(), text) || ::fsync(fd.get()) != 0 ||
-        ::close(fd.release()) != 0)
-    {
-        error = SystemError("cannot write " + tempPath, errno);
-        ::unlinkat(folder, temp.c_str(), 0);
-        return false;
-    }
-    if (::renameat(folder, temp.c_str(), folder, name.c_str()) != 0)
-    {
-        error = SystemError("cannot replace " + path, errno);
-        ::unlinkat(folder, temp.c_str(), 0);
-        return false;
-    }
-    ::fsync(folder);
-    return true;
+    error = nasfinder::ReplaceFileAt(folder, name, path, EncodeStore(contents), 0600);
+    return error.empty();
 }
 
 bool SameDevices(const std::vector<KnownDevice>& a, const std::vector<KnownDevice>& b)
