@@ -12,7 +12,7 @@ extern "C" int search_dll_init(int (*callback)(void*, int), bool bLogEnable, con
     ++g_fakeSearchLib.initCalls;
     g_fakeSearchLib.callback = callback;
     g_fakeSearchLib.bLogEnable = bLogEnable;
-    g_fakeSearchLib.logDir = logDir;
+    g_fakeSearchLib.logDir = logDir != nullptr ? logDir : "(null)";
     g_fakeSearchLib.bMultiIP = bMultiIP;
     return g_fakeSearchLib.initResult;
 }

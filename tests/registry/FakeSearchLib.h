@@ -19,7 +19,7 @@ struct FakeSearchLib
     int initCalls = 0;
     int (*callback)(void*, int) = nullptr;
     bool bLogEnable = false;
-    const char* logDir = nullptr;
+    std::string logDir = "(null)"; // a copy, as the library keeps one
     bool bMultiIP = false;
     int initResult = 0;
 

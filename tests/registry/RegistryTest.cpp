@@ -434,7 +434,7 @@ TEST_F(RegistryTest, InitGivesTheLibraryTheRegistryHandlerAndPassesTheRestUnchan
 
     registry->DeviceSearchDllInit(nullptr, false, nullptr, true);
     EXPECT_EQ(g_fakeSearchLib.callback, &CDeviceSearchInterface::SearchDeviceRecallHandle);
-    EXPECT_EQ(g_fakeSearchLib.logDir, nullptr);
+    EXPECT_EQ(g_fakeSearchLib.logDir, "(null)");
     EXPECT_TRUE(g_fakeSearchLib.bMultiIP);
 }
 

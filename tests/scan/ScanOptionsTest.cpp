@@ -222,10 +222,7 @@ TEST(ScanStartTest, TheOptionsReachTheLibrary)
         EXPECT_EQ(g_fakeSearchLib.include, c.include) << what;
         EXPECT_EQ(g_fakeSearchLib.exclude, c.exclude) << what;
         EXPECT_EQ(g_fakeSearchLib.bLogEnable, c.logDir != nullptr) << what;
-        EXPECT_EQ(g_fakeSearchLib.logDir == nullptr ? std::string("(null)")
-                                                    : std::string(g_fakeSearchLib.logDir),
-                  c.logDir == nullptr ? "(null)" : c.logDir)
-            << what;
+        EXPECT_EQ(g_fakeSearchLib.logDir, c.logDir == nullptr ? "(null)" : c.logDir) << what;
         // The registry's own handler always goes to the library; the scan's raw
         // printer only behind it.
         EXPECT_EQ(g_fakeSearchLib.callback, &CDeviceSearchInterface::SearchDeviceRecallHandle) << what;

@@ -305,7 +305,7 @@ TEST_F(ControllerTest, StartAndRefreshEachSendTheSearchWithItsRepeats)
     // with the standard packet, at once, and its repeats as they fall due.
     EXPECT_EQ(g_fakeSearchLib.initCalls, 1);
     EXPECT_FALSE(g_fakeSearchLib.bLogEnable);
-    EXPECT_EQ(g_fakeSearchLib.logDir, nullptr);
+    EXPECT_EQ(g_fakeSearchLib.logDir, "(null)");
     EXPECT_TRUE(g_fakeSearchLib.bMultiIP);
     EXPECT_EQ(g_fakeSearchLib.callback, &CDeviceSearchInterface::SearchDeviceRecallHandle);
     EXPECT_EQ(g_fakeSearchLib.sendCalls, 1);
