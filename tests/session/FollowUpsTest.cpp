@@ -3,6 +3,7 @@
 #include "FollowUps.h"
 
 #include "DeviceRecord.h"
+#include "HostAddress.h"
 
 #include <gtest/gtest.h>
 
@@ -37,12 +38,6 @@ std::vector<LocalInterface> Interfaces()
             {"eth1", 3, up, {"10.0.0.5"}, {{0x0A000005u, 0xFFFFFF00u}}},
             {"wlan0", 4, IFF_BROADCAST, {"192.0.2.1"}, {{0xC0000201u, 0xFFFFFF00u}}}};
 }
-
-std::string Dotted(std::uint32_t address)
-{
-    return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
-           std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
-}
 } // namespace
 
 TEST(FollowUps, OnlyKnownDevicesOnTheSearchedSubnetsThatHaveNotAnswered)
@@ -51,9 +46,9 @@ TEST(FollowUps, OnlyKnownDevicesOnTheSearchedSubnetsThatHaveNotAnswered)
     std::vector<std::string> newest;
     for (std::uint32_t i = 0; i < 1100; ++i)
     {
-        overfull.push_back(Known("DEV" + std::to_string(i), Dotted(0xC6120400u + i), i));
+        overfull.push_back(Known("DEV" + std::to_string(i), nasfinder::IPv4Text(0xC6120400u + i), i));
         if (i >= 1100 - nasfinder::kMaxFollowUps)
-            newest.insert(newest.begin(), Dotted(0xC6120400u + i));
+            newest.insert(newest.begin(), nasfinder::IPv4Text(0xC6120400u + i));
     }
     const struct
     {
@@ -147,7 +142,7 @@ TEST(FollowUps, OnlyKnownDevicesOnTheSearchedSubnetsThatHaveNotAnswered)
         std::vector<std::string> chosen;
         for (const nasfinder::FollowUp& followUp : nasfinder::ChooseFollowUps(
                  row.known, nasfinder::Answers(row.list), Interfaces(), row.choice, row.userAddresses))
-            chosen.push_back(Dotted(followUp.address));
+            chosen.push_back(nasfinder::IPv4Text(followUp.address));
         EXPECT_EQ(chosen, row.chosen);
     }
 }

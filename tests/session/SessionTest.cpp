@@ -5,6 +5,7 @@
 #include "SearchSession.h"
 
 #include "DeviceRecord.h"
+#include "HostAddress.h"
 #include "FakeSearchLib.h"
 #include "KnownStore.h"
 #include "test_support.h"
@@ -166,6 +167,7 @@ TEST_F(SessionTest, SearchesWatchesAndWakesOnTheClock)
 {
     const deviceinfo a = Device("id-a", "198.18.1.11");
     const deviceinfo b = Device("id-b", "198.18.1.12");
+    SearchSession* running = nullptr;
     const struct
     {
         const char* scenario;
@@ -182,6 +184,18 @@ TEST_F(SessionTest, SearchesWatchesAndWakesOnTheClock)
          {{600, [&] { Answer(a); }}},
          "0:s 500:s 600:c 1000:=1 1500:s 2000:=2 3000:=3e 4000:=4",
          3,
+         {"id-a"}},
+        {"a search ended early (Ctrl-C) keeps what answered since the last look",
+         [](SearchSession& s) { s.BeginSearch(kStart, seconds(3)); },
+         1000,
+         {{600,
+           [&]
+           {
+               Answer(a);
+               running->EndSearch(milliseconds(0));
+           }}},
+         "0:s 500:s 1000:=1",
+         2,
          {"id-a"}},
         {"a watch ages its list at each round's end: a device silent for a round goes at the next",
          [](SearchSession& s) { s.BeginWatch(kStart); },
@@ -224,6 +238,7 @@ TEST_F(SessionTest, SearchesWatchesAndWakesOnTheClock)
         SCOPED_TRACE(row.scenario);
         SetUp();
         SearchSession session(world.Settings(), world.Hooks());
+        running = &session;
         session.Start();
         row.begin(session);
         EXPECT_EQ(Drive(session, row.untilMs, row.events), row.drive);
@@ -396,19 +411,13 @@ nasknown::KnownDevice Known(const std::string& id, const std::string& address)
     return device;
 }
 
-std::string Dotted(std::uint32_t address)
-{
-    return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
-           std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
-}
-
 // n known devices from 198.18.4.0 up, DEV<i> each.
 std::vector<nasknown::KnownDevice> ManyKnown(std::size_t n)
 {
     std::vector<nasknown::KnownDevice> known;
     for (std::size_t i = 0; i < n; ++i)
-        known.push_back(
-            Known("DEV" + std::to_string(i), Dotted(0xC6120400u + static_cast<std::uint32_t>(i))));
+        known.push_back(Known("DEV" + std::to_string(i),
+                              nasfinder::IPv4Text(0xC6120400u + static_cast<std::uint32_t>(i))));
     return known;
 }
 
