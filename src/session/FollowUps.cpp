@@ -89,6 +89,19 @@ std::vector<FollowUp> ChooseFollowUps(const std::vector<nasknown::KnownDevice>& 
     return chosen;
 }
 
+std::vector<FollowUp> LimitUnresolved(std::vector<FollowUp> followUps,
+                                      const nasknown::NeighbourIndex& neighbours)
+{
+    std::size_t unresolved = 0;
+    followUps.erase(std::remove_if(followUps.begin(), followUps.end(),
+                                   [&](const FollowUp& followUp) {
+                                       return !neighbours.Holds(IPv4Text(followUp.address)) &&
+                                              ++unresolved > kMaxUnresolvedFollowUps;
+                                   }),
+                    followUps.end());
+    return followUps;
+}
+
 void FollowUpQueue::Plan(std::vector<FollowUp> followUps, TimePoint at)
 {
     m_planned = std::move(followUps);

@@ -8,6 +8,7 @@
 #define NASFINDER_FOLLOWUPS_H
 
 #include "KnownDevices.h"
+#include "Neighbours.h"
 #include "NetworkInterfaces.h"
 #include "SearchDeviceInfo.h"
 
@@ -31,6 +32,15 @@ constexpr std::chrono::milliseconds kFollowUpGap{5};
 static_assert((kMaxFollowUps + kFollowUpBatch - 1) / kFollowUpBatch * kFollowUpGap <=
                   std::chrono::milliseconds(100),
               "a full store's follow-ups go out within 100 ms of their send time");
+// Of the devices whose address the kernel has not resolved, at most this many
+// a send time. Each such datagram waits in the kernel while it asks the link
+// for the address (three seconds for one that is gone), charged to the
+// socket it leaves by: a store of devices long gone would otherwise fill the
+// buffers of the search's own sockets, and the next search would wait for
+// room (measured: the sends due at 1.5 s went out at 3.6 s). 32 a send time,
+// three send times within those seconds, stay within half the smallest
+// buffer a user has (212,992 bytes, about 1 KB a datagram).
+constexpr std::size_t kMaxUnresolvedFollowUps = 32;
 
 // A known device to search at its last address (host byte order).
 struct FollowUp
@@ -70,6 +80,12 @@ std::vector<FollowUp> ChooseFollowUps(const std::vector<nasknown::KnownDevice>& 
                                       const std::vector<LocalInterface>& interfaces,
                                       const InterfaceChoice& choice,
                                       const std::vector<std::uint32_t>& userAddresses);
+
+// Those of the follow-ups that may go now: every one whose address the
+// kernel's neighbour table holds, and of the others the first
+// kMaxUnresolvedFollowUps, in order.
+std::vector<FollowUp> LimitUnresolved(std::vector<FollowUp> followUps,
+                                      const nasknown::NeighbourIndex& neighbours);
 
 // The follow-ups of the last send time, handed out a batch at a time.
 class FollowUpQueue

@@ -76,6 +76,9 @@ struct SessionHooks
     { return std::chrono::steady_clock::now(); };
     std::function<void(std::chrono::steady_clock::time_point)> sleepUntil =
         [](std::chrono::steady_clock::time_point until) { std::this_thread::sleep_until(until); };
+    // The kernel's neighbour table, for which known devices' addresses are
+    // resolved.
+    std::function<std::vector<nasknown::Neighbour>()> neighbours = &nasknown::ReadNeighbourTable;
     // The host's interfaces, for where the known devices are followed up.
     std::function<std::vector<LocalInterface>()> localInterfaces = []
     {

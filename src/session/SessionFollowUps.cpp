@@ -24,9 +24,11 @@ void SearchSession::PlanFollowUps(TimePoint now)
     // snapshots keep does not follow a change of age alone.
     std::vector<deviceinfo> list;
     m_registry.GetDeviceList(list);
-    m_followUps.Plan(ChooseFollowUps(m_known, Answers(list), m_hooks.localInterfaces(), m_settings.interfaces,
-                                     m_settings.addresses),
-                     now);
+    std::vector<FollowUp> chosen = ChooseFollowUps(m_known, Answers(list), m_hooks.localInterfaces(),
+                                                   m_settings.interfaces, m_settings.addresses);
+    if (!chosen.empty())
+        chosen = LimitUnresolved(std::move(chosen), nasknown::NeighbourIndex(m_hooks.neighbours()));
+    m_followUps.Plan(std::move(chosen), now);
 }
 
 void SearchSession::SendFollowUps(TimePoint now, SessionTick& tick)

@@ -476,6 +476,8 @@ TEST_F(SessionTest, FollowsUpTheKnownDevicesThatHaveNotAnswered)
         Events events;
         std::string drive;
         std::vector<std::string> searched; // every address the library was asked to search now
+        // How many of the known devices, from the first, the kernel has resolved.
+        std::size_t resolved = std::string::npos;
     } rows[] = {
         {"a device that does not answer: at each repeat, never at the first send",
          {Known("id-a", "198.18.1.11")},
@@ -580,6 +582,24 @@ TEST_F(SessionTest, FollowsUpTheKnownDevicesThatHaveNotAnswered)
          {},
          "0:s 500:sf1",
          {"198.18.1.11"}},
+        {"of the devices the kernel has not resolved, 32 a send time: the others go all",
+         hundred,
+         {},
+         search(1000),
+         1000,
+         {},
+         "0:s 500:sf64 505:f18 1000:=1e",
+         AddressesOf(hundred, 0, 82),
+         50},
+        {"none resolved, as after a restart or with every device gone",
+         hundred,
+         {},
+         search(2000),
+         2000,
+         {},
+         "0:s 500:sf32 1000:=1 1500:sf32 2000:=2e",
+         Times(2, AddressesOf(hundred, 0, 32)),
+         0},
     };
     for (const auto& row : rows)
     {
@@ -591,7 +611,15 @@ TEST_F(SessionTest, FollowsUpTheKnownDevicesThatHaveNotAnswered)
         settings.writeStore = false;
         if (row.set)
             row.set(settings);
-        SearchSession session(settings, world.Hooks());
+        nasfinder::SessionHooks hooks = world.Hooks();
+        hooks.neighbours = [&row]
+        {
+            std::vector<nasknown::Neighbour> table;
+            for (std::size_t i = 0; i < std::min(row.resolved, row.known.size()); ++i)
+                table.push_back({row.known[i].address, "02:00:5e:00:00:01", "eth0"});
+            return table;
+        };
+        SearchSession session(settings, hooks);
         session.Start();
         session.LoadKnown();
         row.begin(session);
