@@ -24,8 +24,9 @@ helper, as a user runs it.
 
 Prints each run's listed devices per class and the searches the devices
 heard (to all of them: the broadcast and the group; to one: a device's own
-address; the nudges after the search that make the kernel learn a MAC), then the share of each class and of all over the runs, and the
-datagrams per search. Exit status 0 when, for each store, every device class
+address; the nudges after the search that make the kernel learn a MAC),
+then the share of each class and of all over the runs, and the datagrams
+per search. Exit status 0 when, for each store, every device class
 reached 98 % and all together 99 %, 1 otherwise, 2 when the test bed cannot
 be built.
 """
