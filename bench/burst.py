@@ -13,7 +13,7 @@ Cases: N = 2,000 and 10,000 with the diagnostic log off, N = 2,000 with it on.
     bench/burst.py [--scan build/src/nasfinder-scan] [--devices 2000,10000]
                    [--log-devices 2000] [--protocols broadcast,ssdp,both]
                    [--runs 1] [--seconds 11] [--no-multi] [--trace]
-                   [--user] [--stock-rmem]
+                   [--user] [--stock-rmem] [--known K]
 
 --user runs the scan as a user would (uid 65534, holding only
 cap_net_bind_service, so that it may bind port 67 but not force a receive
@@ -21,7 +21,11 @@ buffer past net.core.rmem_max). --stock-rmem sets the global
 net.core.rmem_max to a stock kernel's 212992 for the run and puts the old value
 back afterwards, also after a failure or a signal. --trace passes --verbose and
 counts the registry's vendor lines (reports handed to it); without it the scan
-runs without its trace, as a user runs it.
+runs without its trace, as a user runs it. Each run starts with a store of
+known devices of its own: empty, or with --known K holding the first K
+devices, as if they had answered a minute ago; "to one" counts the searches
+then sent to one device's own address (a known device that has not answered
+is followed up).
 
 Exit status 0 when every case reached 100 %, 1 otherwise, 2 when the test bed
 cannot be built.
@@ -44,10 +48,8 @@ import lanbed  # noqa: E402
 
 RMEM_MAX = '/proc/sys/net/core/rmem_max'
 STOCK_RMEM_MAX = 212992
-NOBODY = 65534
-# Port 67 and nothing else: no CAP_NET_ADMIN, so no SO_RCVBUFFORCE.
-AS_USER = ['setpriv', '--reuid=%d' % NOBODY, '--regid=%d' % NOBODY, '--clear-groups',
-           '--inh-caps=+net_bind_service', '--ambient-caps=+net_bind_service']
+NOBODY = benchlib.NOBODY
+AS_USER = benchlib.AS_USER
 
 
 def udp_counters(lan):
@@ -86,32 +88,16 @@ def stock_rmem():
         print('net.core.rmem_max restored to %s' % old, file=sys.stderr)
 
 
-@contextlib.contextmanager
-def user_copy(scan):
-    """A copy of the scan, with the broadcast helper it starts from beside
-    itself where the build has one, that uid 65534 can read and run (the build
-    tree may not be), removed afterwards."""
-    folder = tempfile.mkdtemp(prefix='nasfinder-burst-bin-')
-    try:
-        os.chmod(folder, 0o755)
-        helper = os.path.join(os.path.dirname(scan), 'nasfinder-broadcast')
-        for program in [scan] + ([helper] if os.path.exists(helper) else []):
-            copy = os.path.join(folder, os.path.basename(program))
-            shutil.copy(program, copy)
-            os.chmod(copy, 0o755)
-        copy = os.path.join(folder, os.path.basename(scan))
-        yield copy
-    finally:
-        shutil.rmtree(folder, ignore_errors=True)
-
-
 def run_case(scan, protos, n, log, args):
     broadcast = 'broadcast' in protos
     ssdp = 'ssdp' in protos
     # The test bed's own signal handling ends the process from inside the
     # handler; this script unwinds instead (see _exit_on_signal).
-    with lanbed.Lan(devices=n, handle_signals=False) as lan:
+    with contextlib.ExitStack() as stack:
+        lan = stack.enter_context(lanbed.Lan(devices=n, handle_signals=False))
         sim = lan.simulator(hold=True, broadcast=broadcast, ssdp=ssdp)
+        known = [benchlib.known_device(lan, sim, i) for i in range(min(args.known, n))]
+        env = stack.enter_context(benchlib.run_state(known, NOBODY if args.user else None))
         before = udp_counters(lan)
         logdir = tempfile.mkdtemp(prefix='nasfinder-burst-log-') if log else None
         err = tempfile.TemporaryFile()
@@ -124,7 +110,7 @@ def run_case(scan, protos, n, log, args):
             if args.user:
                 os.chown(logdir, NOBODY, NOBODY)
             argv += ['--log-dir', logdir]
-        proc = lan.client_popen(argv, stdout=subprocess.PIPE, stderr=err)
+        proc = lan.client_popen(argv, stdout=subprocess.PIPE, stderr=err, env=env)
         try:
             # Every search of the scan must be held before the answers go: one
             # broadcast request, and one SSDP request from the group member plus
@@ -140,6 +126,7 @@ def run_case(scan, protos, n, log, args):
                 proc.kill()
                 proc.wait()
         after = udp_counters(lan)
+        followed = benchlib.heard(lan, sim)['to one']
         err.seek(0)
         # The registry's trace has one line per report it is handed.
         reports = sum(1 for line in err if line.startswith(b'NewDeviceInfo.factory')) if args.trace else None
@@ -158,22 +145,24 @@ def run_case(scan, protos, n, log, args):
             'send_seconds': released['seconds'],
             'rcvbuf_errors': after.get('RcvbufErrors', 0) - before.get('RcvbufErrors', 0),
             'in_datagrams': after.get('InDatagrams', 0) - before.get('InDatagrams', 0),
+            'followed': followed,
         }
 
 
 def run_all(scan, cases, args):
-    print('%-15s %6s %4s %4s %9s %8s %8s %8s %8s %8s %9s' % (
-        'protocol', 'N', 'log', 'run', 'reached', 'share', 'reports', 'sent', 'udp in', 'dropped', 'sent in'))
+    print('%-15s %6s %4s %4s %9s %8s %8s %8s %8s %8s %9s %7s' % (
+        'protocol', 'N', 'log', 'run', 'reached', 'share', 'reports', 'sent', 'udp in', 'dropped', 'sent in',
+        'to one'))
     all_full = True
     for protos, n, log in cases:
         for run in range(1, args.runs + 1):
             r = run_case(scan, protos, n, log, args)
             share = 100.0 * r['reached'] / n
             all_full = all_full and r['reached'] == n
-            print('%-15s %6d %4s %4d %9d %7.2f%% %8s %8d %8d %8d %7.0fms' % (
+            print('%-15s %6d %4s %4d %9d %7.2f%% %8s %8d %8d %8d %7.0fms %7d' % (
                 '+'.join(protos), n, 'on' if log else 'off', run, r['reached'], share,
                 '-' if r['reports'] is None else r['reports'], r['sent'], r['in_datagrams'],
-                r['rcvbuf_errors'], 1000 * r['send_seconds']), flush=True)
+                r['rcvbuf_errors'], 1000 * r['send_seconds'], r['followed']), flush=True)
     return all_full
 
 
@@ -191,6 +180,9 @@ def main():
                         help='run the scan with --verbose and count the reports the registry was handed')
     parser.add_argument('--user', action='store_true',
                         help='run the scan as uid 65534 holding only cap_net_bind_service')
+    parser.add_argument('--known', type=int, default=0, metavar='K',
+                        help='the store of known devices of each run holds the first K devices (default none: '
+                             'each run starts with an empty store)')
     parser.add_argument('--stock-rmem', action='store_true',
                         help='net.core.rmem_max at %d for the run (restored afterwards)' % STOCK_RMEM_MAX)
     args = parser.parse_args()
@@ -211,7 +203,7 @@ def main():
     with contextlib.ExitStack() as stack:
         rmem = stack.enter_context(stock_rmem()) if args.stock_rmem else None
         if args.user:
-            scan = stack.enter_context(user_copy(scan))
+            scan = stack.enter_context(benchlib.user_copy(scan))
         with open(RMEM_MAX) as f:
             now = f.read().strip()
         print('burst: %s, %d runs per case, scan waits %d s, %s, %s, net.core.rmem_max %s%s, %d cores, %s'
@@ -224,7 +216,8 @@ def main():
     print('(reached: devices in the final JSON list; reports: reports the registry was handed (--trace); sent: '
           'answers the simulator sent; udp in: datagrams the client namespace received (UDP InDatagrams); '
           'dropped: its UDP RcvbufErrors, datagrams lost to a full receive buffer; sent in: time the simulator '
-          'took to send all answers)')
+          'took to send all answers; to one: searches the devices heard sent to one device\'s own address, '
+          'the known devices that had not answered being followed up)')
     return 0 if all_full else 1
 
 

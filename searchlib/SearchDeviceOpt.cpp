@@ -184,10 +184,11 @@ struct NamedAddress
     std::optional<std::uint32_t> value;
 };
 
-// The one check of the addresses a caller names, whichever form they came in:
-// such a search must reach one device, and a group or a broadcast would reach
-// many, from a socket that may broadcast.
-void SetUnicastTargets(const std::vector<NamedAddress>& named)
+// The one check of the addresses a caller names, whichever form they came in
+// and whatever they are for: such a search must reach one device, and a group
+// or a broadcast would reach many, from a socket that may broadcast. Each
+// address once.
+std::vector<boost::asio::ip::address_v4> CheckedUnicastTargets(const std::vector<NamedAddress>& named)
 {
     std::vector<LocalInterface> interfaces;
     ListLocalInterfaces(interfaces);
@@ -196,14 +197,23 @@ void SetUnicastTargets(const std::vector<NamedAddress>& named)
     {
         if (!item.value || !IsSearchableUnicastAddress(*item.value, interfaces))
         {
-            io_printf("Unicast Search : '%s' is not a device's unicast IPv4 address; ignored ", item.text.c_str());
+            io_printf("Unicast Search : '%s' is not a device's unicast IPv4 address; ignored ",
+                      item.text.c_str());
             continue;
         }
         const boost::asio::ip::address_v4 address(*item.value);
         if (std::find(targets.begin(), targets.end(), address) == targets.end())
             targets.push_back(address);
     }
-    LibrarySearcher().SetUnicastTargets(std::move(targets));
+    return targets;
+}
+
+std::vector<NamedAddress> NamedNumbers(const uint32_t* addresses, int nAddresses)
+{
+    std::vector<NamedAddress> named;
+    for (int i = 0; addresses != nullptr && i < nAddresses; ++i)
+        named.push_back({boost::asio::ip::address_v4(addresses[i]).to_string(), addresses[i]});
+    return named;
 }
 } // namespace
 
@@ -220,7 +230,7 @@ extern "C" int search_dll_set_unicast_addresses(const char* const* addresses, in
         const boost::asio::ip::address_v4 address = boost::asio::ip::make_address_v4(text, ec);
         named.push_back({text, ec ? std::nullopt : std::optional<std::uint32_t>(address.to_uint())});
     }
-    SetUnicastTargets(named);
+    LibrarySearcher().SetUnicastTargets(CheckedUnicastTargets(named));
     return 0;
 }
 
@@ -228,9 +238,15 @@ extern "C" int search_dll_set_unicast_ipv4(const uint32_t* addresses, int nAddre
 {
     if (g_state.load() == LibraryState::Stopped)
         return 0;
-    std::vector<NamedAddress> named;
-    for (int i = 0; addresses != nullptr && i < nAddresses; ++i)
-        named.push_back({boost::asio::ip::address_v4(addresses[i]).to_string(), addresses[i]});
-    SetUnicastTargets(named);
+    LibrarySearcher().SetUnicastTargets(CheckedUnicastTargets(NamedNumbers(addresses, nAddresses)));
+    return 0;
+}
+
+extern "C" int search_dll_search_unicast_ipv4(const uint32_t* addresses, int nAddresses)
+{
+    // Only the running workers have sockets to send from.
+    if (g_state.load() != LibraryState::Running || addresses == nullptr || nAddresses < 1)
+        return 0;
+    LibrarySearcher().SearchAddressesNow(CheckedUnicastTargets(NamedNumbers(addresses, nAddresses)));
     return 0;
 }

@@ -78,21 +78,33 @@ void Searcher::Search(dhcppacket& packet)
         AddAddressWorkers();
     else
         LookAtRoutedInterface();
-    const std::vector<boost::asio::ip::address_v4> targets = m_UnicastTargets.Get();
-    // Each device port gets the unicast search once, from the first worker of
-    // its protocol that has a socket: the group member, or when it has none, a
-    // per-address worker, whose bound address the answer then comes back to.
-    std::vector<unsigned short> unicastSent;
     for (const Worker& worker : Workers())
     {
         worker.thread->ClearOldDeviceInfo();
         worker.thread->SendSearchCommandToDevice(packet);
+    }
+    SendToAddresses(packet, m_UnicastTargets.Get(), false);
+}
+
+void Searcher::SearchAddressesNow(const std::vector<boost::asio::ip::address_v4>& targets)
+{
+    SendToAddresses(MakeStandardSearchPacket(), targets, true);
+}
+
+void Searcher::SendToAddresses(const dhcppacket& packet,
+                               const std::vector<boost::asio::ip::address_v4>& targets, bool addressed)
+{
+    if (targets.empty())
+        return;
+    std::vector<unsigned short> sent;
+    for (const Worker& worker : Workers())
+    {
         const unsigned short port = worker.thread->UnicastSearchPort();
-        if (targets.empty() || port == 0 ||
-            std::find(unicastSent.begin(), unicastSent.end(), port) != unicastSent.end())
+        if (port == 0 || std::find(sent.begin(), sent.end(), port) != sent.end())
             continue;
-        if (worker.thread->SendUnicastSearch(packet, targets))
-            unicastSent.push_back(port);
+        if (addressed ? worker.thread->SendAddressedSearch(packet, targets)
+                      : worker.thread->SendUnicastSearch(packet, targets))
+            sent.push_back(port);
     }
 }
 

@@ -56,6 +56,10 @@ public:
     // One search: in multi-address mode the local addresses are looked up again
     // first; then every worker forgets its last report and sends its request.
     void Search(dhcppacket& packet);
+    // One search, now, of these addresses alone: the search packet to each
+    // one's port 68 and the SSDP search with HOST naming it to its port 1900,
+    // from the sockets there are. The unicast list stays as it is.
+    void SearchAddressesNow(const std::vector<boost::asio::ip::address_v4>& targets);
     // Tells every worker to stop; waits for none.
     void Stop();
 
@@ -85,6 +89,12 @@ private:
     // Makes a worker for each local address that has none yet, and hands every
     // worker the interfaces of this search.
     void AddAddressWorkers();
+    // Each device port gets one datagram for each target, from the first
+    // worker of its protocol that has a socket: the group member, or when it
+    // has none, a per-address worker, whose bound address the answer then
+    // comes back to. `addressed`: SSDP's HOST names the target, not the group.
+    void SendToAddresses(const dhcppacket& packet, const std::vector<boost::asio::ip::address_v4>& targets,
+                         bool addressed);
     // Without multi-address mode the routes choose the interface: whether any
     // takes the broadcast or the group out of this host.
     void LookAtRoutedInterface();

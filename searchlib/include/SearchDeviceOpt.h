@@ -35,6 +35,21 @@
  * search_dll_set_unicast_ipv4  the same for addresses given as numbers in host
  *                   byte order (198.18.0.5 is 0xC6120005), for a caller that has
  *                   already read and checked them: no text goes back and forth.
+ * search_dll_search_unicast_ipv4  sends one search now, by unicast, to each of
+ *                   the nAddresses addresses (numbers in host byte order): the
+ *                   search packet to its port 68 (from the broadcast search's
+ *                   port 67, or through the broadcast helper) and the SSDP
+ *                   search with HOST naming that address to its port 1900 (from
+ *                   the group member's socket or, when it has none, the first
+ *                   per-address socket): one datagram of each per address, from
+ *                   the sockets the library has, with no socket or thread of its
+ *                   own. For a caller that searches again the devices it knows,
+ *                   at their last addresses. The answers are reported like any
+ *                   other (those that arrive on an interface not searched are
+ *                   dropped). An address the unicast searches refuse (see
+ *                   above) is left out and logged; a repeated one is sent once.
+ *                   The list of search_dll_set_unicast_addresses stays as it is.
+ *                   Only while the library runs; otherwise it sends nothing.
  * search_dll_set_broadcast_socket  hands the broadcast search a UDP socket that
  *                   is already bound to port 67 on every local address, so that
  *                   a program may bind that privileged port first and give up its
@@ -97,6 +112,7 @@ extern "C"
                                   int nExclude);
     int search_dll_set_unicast_addresses(const char* const* addresses, int nAddresses);
     int search_dll_set_unicast_ipv4(const uint32_t* addresses, int nAddresses);
+    int search_dll_search_unicast_ipv4(const uint32_t* addresses, int nAddresses);
     int search_dll_set_broadcast_socket(int fd, int bindError);
     int search_dll_start_broadcast_helper(const char* helperPath);
     int search_dll_get_status(struct search_dll_status* status);

@@ -1,5 +1,6 @@
 #include "protocol/SsdpProtocol.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -190,4 +191,21 @@ SsdpParseStatus ParseSsdpMessage(const char* text, std::size_t len, const char* 
     if (status != SsdpParseStatus::Accepted)
         info.clear();
     return status;
+}
+
+std::string SsdpSearchRequestTo(std::uint32_t address)
+{
+    const string_view group(upnp_searchfmt, sizeof(upnp_searchfmt) - 1);
+    const string_view host = "HOST: ";
+    // The group's address between "HOST: " and the port's colon makes way for
+    // the device's; every other byte is the group search's own.
+    const string_view::size_type at = group.find(host) + host.size();
+    const string_view::size_type port = group.find(':', at);
+    char dotted[16];
+    std::snprintf(dotted, sizeof(dotted), "%u.%u.%u.%u", address >> 24, (address >> 16) & 0xFFu,
+                  (address >> 8) & 0xFFu, address & 0xFFu);
+    std::string request(group.substr(0, at));
+    request += dotted;
+    request += group.substr(port);
+    return request;
 }

@@ -5,6 +5,8 @@
 #define SEARCHLIB_SSDPPROTOCOL_H
 
 #include <cstddef>
+#include <cstdint>
+#include <string>
 
 #include "SearchDeviceInfo.h"
 #include "SearchProtocol.h"
@@ -37,6 +39,11 @@ constexpr int kSsdpTypeOther = 0;
 
 // Most characters of the SERVER product description that are looked at.
 constexpr std::size_t kSsdpMaxDescription = 63;
+
+// The group search's request (upnp_searchfmt) with HOST naming one device's
+// address (host byte order) and port 1900 instead of the group: a search sent
+// to that device alone, as a device that reads HOST expects it.
+std::string SsdpSearchRequestTo(std::uint32_t address);
 
 // Parses one message: the text ends at its first NUL or after len bytes, and is
 // never read past that. sender is the dotted address the datagram came from.

@@ -94,6 +94,12 @@ bool CSearchDeviceBroadcastThread::SendUnicastSearch(const dhcppacket& packet,
     return SendToEach(&packet, sizeof(packet), targets, kBroadcastDevicePort);
 }
 
+bool CSearchDeviceBroadcastThread::SendAddressedSearch(
+    const dhcppacket& packet, const std::vector<boost::asio::ip::address_v4>& targets)
+{
+    return SendUnicastSearch(packet, targets);
+}
+
 void CSearchDeviceBroadcastThread::SendOnInterface(const dhcppacket& packet, const LocalInterface& iface)
 {
     // One socket on 0.0.0.0:67 for every interface: the interface index in the

@@ -27,6 +27,9 @@ public:
     unsigned short UnicastSearchPort() const override;
     bool SendUnicastSearch(const dhcppacket& packet,
                            const std::vector<boost::asio::ip::address_v4>& targets) override;
+    // The packet names no host: the same as SendUnicastSearch.
+    bool SendAddressedSearch(const dhcppacket& packet,
+                             const std::vector<boost::asio::ip::address_v4>& targets) override;
 
 private:
     // Sends one search out of one interface, whatever the routes say.

@@ -177,6 +177,14 @@ bool CSearchDeviceMulticastThread::SendUnicastSearch(const dhcppacket& /*packet*
     return SendToEach(upnp_searchfmt, sizeof(upnp_searchfmt) - 1, targets, kSsdpPort);
 }
 
+bool CSearchDeviceMulticastThread::SendAddressedSearch(
+    const dhcppacket& /*packet*/, const std::vector<boost::asio::ip::address_v4>& targets)
+{
+    return SendToEach(targets, kSsdpPort,
+                      [](const boost::asio::ip::address_v4& target)
+                      { return SsdpSearchRequestTo(target.to_uint()); });
+}
+
 void CSearchDeviceMulticastThread::HandleReceiveInfo(char* data, int nLen, std::string& sender)
 {
     io_printf("SendThread %d : Handle Mulitcast Recive Information  ", nPort);

@@ -27,6 +27,9 @@ public:
     unsigned short UnicastSearchPort() const override;
     bool SendUnicastSearch(const dhcppacket& packet,
                            const std::vector<boost::asio::ip::address_v4>& targets) override;
+    // The SSDP search with HOST naming each address, to its port 1900.
+    bool SendAddressedSearch(const dhcppacket& packet,
+                             const std::vector<boost::asio::ip::address_v4>& targets) override;
 
     void AlterMulticastGroupInfo(bool join);
     // One step of the port retry: the next port, at most kMaxPortRetries times.

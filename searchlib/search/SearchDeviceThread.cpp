@@ -262,9 +262,23 @@ bool CSearchDeviceThread::SendUnicastSearch(const dhcppacket& /*packet*/,
     return false;
 }
 
+bool CSearchDeviceThread::SendAddressedSearch(const dhcppacket& /*packet*/,
+                                              const std::vector<boost::asio::ip::address_v4>& /*targets*/)
+{
+    return false;
+}
+
 bool CSearchDeviceThread::SendToEach(const void* data, std::size_t size,
                                      const std::vector<boost::asio::ip::address_v4>& targets,
                                      unsigned short port)
+{
+    const std::string bytes(static_cast<const char*>(data), size);
+    return SendToEach(targets, port, [&bytes](const boost::asio::ip::address_v4&) { return bytes; });
+}
+
+bool CSearchDeviceThread::SendToEach(
+    const std::vector<boost::asio::ip::address_v4>& targets, unsigned short port,
+    const std::function<std::string(const boost::asio::ip::address_v4&)>& payload)
 {
     // A socket that never came up, or was closed at stop, sends nothing.
     if (!IsWorkerRunning())
@@ -273,8 +287,9 @@ bool CSearchDeviceThread::SendToEach(const void* data, std::size_t size,
     {
         io_printf("SendThread %d : Send Unicast Search Command to %s:%d  ", nPort, target.to_string().c_str(),
                   port);
+        const std::string data = payload(target);
         // One unreachable address must not keep the search from the others.
-        if (!::SendOnInterface(sock.native_handle(), data, size, target.to_uint(), port, 0))
+        if (!::SendOnInterface(sock.native_handle(), data.data(), data.size(), target.to_uint(), port, 0))
             io_printf("SendThread %d : Send Unicast Search Error : %s to %s   ", nPort, std::strerror(errno),
                       target.to_string().c_str());
     }

@@ -44,6 +44,11 @@ public:
     virtual unsigned short UnicastSearchPort() const;
     virtual bool SendUnicastSearch(const dhcppacket& packet,
                                    const std::vector<boost::asio::ip::address_v4>& targets);
+    // The same search to the same port, each datagram addressed to its target
+    // itself where the protocol names a host (SSDP's HOST); false when this
+    // thread has no socket to send it from. Called on the searching thread only.
+    virtual bool SendAddressedSearch(const dhcppacket& packet,
+                                     const std::vector<boost::asio::ip::address_v4>& targets);
 
     int GetPort() const { return nPort; }
     // Once InitSearchThread has returned: the local port the socket is bound to
@@ -89,6 +94,9 @@ protected:
     // the failures logged; false when the worker does not run (no socket).
     bool SendToEach(const void* data, std::size_t size,
                     const std::vector<boost::asio::ip::address_v4>& targets, unsigned short port);
+    // The same with the bytes made for each target.
+    bool SendToEach(const std::vector<boost::asio::ip::address_v4>& targets, unsigned short port,
+                    const std::function<std::string(const boost::asio::ip::address_v4&)>& payload);
     // Sets the stop flag and wakes a receive that the worker is blocked in.
     void StopWorker();
     // One datagram into buffer, as receive_from gives it, with the sender. A

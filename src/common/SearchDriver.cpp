@@ -30,6 +30,7 @@ SearchStep SearchDriver::Take(Time now)
         const std::optional<Time> at = NextSendAt();
         if (at && *at <= now)
         {
+            step.repeat = m_sent > 0;
             ++m_sent;
             m_late += now - *at;
             step.send = true;

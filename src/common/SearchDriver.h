@@ -22,6 +22,8 @@ struct SearchStep
     bool roundEnded = false;
     // The search goes out now.
     bool send = false;
+    // That send repeats an earlier one of its round.
+    bool repeat = false;
     // The wait is over: nothing falls due any more.
     bool over = false;
 };

@@ -159,6 +159,11 @@ const nasfinder::OptionTable<Draft>& Table()
                         "leave the known devices as they are (every other search\n"
                         "adds what answered to them)",
                         [](Draft& opts) { opts.remember = false; }),
+            Flag<Draft>("--no-follow-up",
+                        "do not search the known devices that have not answered\n"
+                        "at their last addresses: only the broadcast, the SSDP group\n"
+                        "and --address are searched (also so with --no-remember)",
+                        [](Draft& opts) { opts.followUps = false; }),
             Valued<Draft>("--log-dir", "DIR", "a directory",
                           "write the diagnostic log into DIR (an existing directory)",
                           [](Draft& opts, const std::string& value)

@@ -45,6 +45,9 @@ struct ScanOptions : nasfinder::CommonOptions
     bool known = false;
     // --no-remember: the store of known devices is left as it is.
     bool remember = true;
+    // --no-follow-up: known devices that have not answered are not searched
+    // at their own addresses.
+    bool followUps = true;
     // --wake ID|MAC and --forget ID, as given; empty when not asked for.
     std::string wake;
     std::string forget;

@@ -36,6 +36,8 @@ nasfinder::SessionSettings ScanSessionSettings(const ScanOptions& opts, DeviceCa
     // known devices are asked for.
     settings.writeStore = opts.remember;
     settings.readStore = opts.remember || opts.known || !opts.wake.empty();
+    // A scan that leaves the store alone searches as if it knew nothing.
+    settings.followUps = opts.remember && opts.followUps;
     return settings;
 }
 } // namespace nasscan

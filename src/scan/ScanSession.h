@@ -17,7 +17,8 @@ namespace nasscan
 // --interface and --exclude-interface, multi-address mode unless --no-multi,
 // the log file in opts.logDir when given, rawReport as the application's
 // callback with a format that prints each report (--raw), the store read
-// and written as --known and --no-remember say. Standard error gets the
+// and written as --known and --no-remember say, the known devices followed
+// up unless --no-follow-up or --no-remember. Standard error gets the
 // registry's vendor trace and the log's echo only with --verbose, every line
 // made inert; otherwise both stay quiet (the log file is written all the
 // same). `addresses` (checked device addresses) are searched by unicast at

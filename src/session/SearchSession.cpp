@@ -80,6 +80,7 @@ void SearchSession::BeginSearch(TimePoint now, std::chrono::seconds wait)
     m_searchStart = now;
     m_secondsShown = 0;
     m_watch = false;
+    m_followUps.Clear();
 }
 
 void SearchSession::BeginWatch(TimePoint now, std::optional<std::chrono::seconds> wait,
@@ -91,6 +92,7 @@ void SearchSession::BeginWatch(TimePoint now, std::optional<std::chrono::seconds
     m_secondsShown = 0;
     m_watch = true;
     m_lastRemembered.reset();
+    m_followUps.Clear();
 }
 
 void SearchSession::EndSearch(milliseconds resolveFor)
@@ -102,6 +104,8 @@ void SearchSession::EndSearch(milliseconds resolveFor)
     // (a signal) keeps every answer the registry has taken.
     SessionTick latest;
     CopyList(latest);
+    if (!m_wake)
+        m_followUps.Clear();
     if (!m_watch)
         m_answered = m_live;
     RememberAnswers(resolveFor);
@@ -112,6 +116,7 @@ SessionTick SearchSession::Tick(TimePoint now)
     SessionTick tick;
     TakeMemory(tick);
     bool over = false;
+    bool repeated = false;
     if (m_search)
     {
         const SearchDriver::Time since = now - m_searchStart;
@@ -126,6 +131,7 @@ SessionTick SearchSession::Tick(TimePoint now)
             if (step.send)
             {
                 Send(tick);
+                repeated = repeated || step.repeat;
                 continue;
             }
             over = step.over;
@@ -141,10 +147,14 @@ SessionTick SearchSession::Tick(TimePoint now)
             if (!step.send)
                 break;
             Send(tick);
+            repeated = repeated || step.repeat;
         }
     }
     if (m_search || m_wake)
         CopyList(tick);
+    if (repeated)
+        PlanFollowUps(now);
+    SendFollowUps(now, tick);
     if ((m_search && !m_watch) || m_answered)
     {
         // The countdown's seconds, and the window's one-second tick after it.
@@ -190,6 +200,8 @@ SearchSession::TimePoint SearchSession::NextAt(TimePoint now) const
         next = std::min(next, m_searchStart + std::chrono::seconds(m_secondsShown + 1));
     if (m_wake)
         next = std::min(next, m_wake->start + m_wake->driver.NextAt(now - m_wake->start));
+    if (const std::optional<TimePoint> batch = m_followUps.NextAt())
+        next = std::min(next, *batch);
     return next;
 }
 

@@ -9,6 +9,7 @@
 #define NASFINDER_SEARCHSESSION_H
 
 #include "DeviceSearchInterface.h"
+#include "FollowUps.h"
 #include "InterfaceChoice.h"
 #include "KnownDevices.h"
 #include "KnownStore.h"
@@ -54,6 +55,10 @@ struct SessionSettings
     // rows and --known), and whether it is written.
     bool readStore = true;
     bool writeStore = true;
+    // At each repeat of a search, each known device that has not answered
+    // is also searched at its last address (FollowUps.h). Off: only the
+    // broadcast, the group and the user's addresses are searched.
+    bool followUps = true;
     std::string storePath = nasknown::DefaultStorePath();
 };
 
@@ -71,6 +76,16 @@ struct SessionHooks
     { return std::chrono::steady_clock::now(); };
     std::function<void(std::chrono::steady_clock::time_point)> sleepUntil =
         [](std::chrono::steady_clock::time_point until) { std::this_thread::sleep_until(until); };
+    // The kernel's neighbour table, for which known devices' addresses are
+    // resolved.
+    std::function<std::vector<nasknown::Neighbour>()> neighbours = &nasknown::ReadNeighbourTable;
+    // The host's interfaces, for where the known devices are followed up.
+    std::function<std::vector<LocalInterface>()> localInterfaces = []
+    {
+        std::vector<LocalInterface> all;
+        ListLocalInterfaces(all);
+        return all;
+    };
 };
 
 // What one Tick did and found.
@@ -78,6 +93,8 @@ struct SessionTick
 {
     // Searches sent.
     int sent = 0;
+    // Known devices searched at their own addresses.
+    int followedUp = 0;
     // A new whole second of the search began (the countdown steps): how many
     // seconds it has run, or 0 when none stepped.
     int secondStepped = 0;
@@ -122,6 +139,9 @@ public:
     // Searches these addresses too from the next search on; they replace the
     // last ones (before Start, the settings' ones).
     void SetAddresses(const std::vector<std::uint32_t>& addresses);
+    // Follows up the known devices that have not answered, or no longer,
+    // from the next send on.
+    void SetFollowUps(bool on);
 
     // The known devices as the store has them now; when the settings do not
     // read the store, an empty list. What to say of the store comes back.
@@ -149,9 +169,9 @@ public:
 
     // Does what fell due at `now`.
     SessionTick Tick(TimePoint now);
-    // When the next thing falls due: a send, the countdown's next second, a
-    // round's end, a wake's next round or its end. TimePoint::max() when
-    // nothing will.
+    // When the next thing falls due: a send, a batch of follow-ups, the
+    // countdown's next second, a round's end, a wake's next round or its end.
+    // TimePoint::max() when nothing will.
     TimePoint NextAt(TimePoint now) const;
 
     // Drives the session from this thread: Tick whenever something falls due
@@ -201,6 +221,12 @@ private:
         std::vector<deviceinfo> looked;
     };
     void Send(SessionTick& tick);
+    // At a send that repeats its round's first: the follow-ups of this send
+    // time. Then, each Tick, the batch that is due.
+    void PlanFollowUps(TimePoint now);
+    void SendFollowUps(TimePoint now, SessionTick& tick);
+    // The library's search of these addresses, now.
+    void SearchNow(const std::vector<std::uint32_t>& addresses);
     void CopyList(SessionTick& tick);
     void FollowWake(TimePoint now, SessionTick& tick);
     void RememberAnswers(std::chrono::milliseconds resolveFor);
@@ -221,6 +247,7 @@ private:
     bool m_watch = false;
     std::optional<TimePoint> m_lastRemembered;
     std::optional<WakeRun> m_wake;
+    FollowUpQueue m_followUps;
 
     std::vector<deviceinfo> m_live;
     // What answered the search, kept at its end; set only then.

@@ -67,6 +67,11 @@ void SearchSession::SetAddresses(const std::vector<std::uint32_t>& addresses)
         search_dll_set_unicast_ipv4(addresses.data(), static_cast<int>(addresses.size()));
 }
 
+void SearchSession::SearchNow(const std::vector<std::uint32_t>& addresses)
+{
+    search_dll_search_unicast_ipv4(addresses.data(), static_cast<int>(addresses.size()));
+}
+
 SessionStatus SearchSession::Status() const
 {
     SessionStatus status;

@@ -1,6 +1,7 @@
 #include "AppDelegate.h"
 
 #include "CommandLine.h"
+#include "FollowUpSetting.h"
 #include "GraphicalSession.h"
 #include "HostAddress.h"
 #include "LanguageFile.h"
@@ -40,6 +41,7 @@ nasfinder::SessionSettings WindowSessionSettings(const InterfaceChoice& choice)
 {
     nasfinder::SessionSettings settings;
     settings.interfaces = choice;
+    settings.followUps = LoadFollowUps();
     for (const QString& address : LoadSearchAddresses())
     {
         if (const std::optional<std::uint32_t> number = nasfinder::ParseCanonicalIPv4(address.toStdString()))

@@ -27,6 +27,7 @@ const char* const kControlCaptionKeys[] = {
     "Addresses",
     "Search Addresses",
     "Search Addresses Note",
+    "Search Known Devices",
     "Add",
     "Remove",
     "Not A Device Address",

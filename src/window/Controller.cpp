@@ -1,6 +1,7 @@
 #include "Controller.h"
 
 #include "Captions.h"
+#include "FollowUpSetting.h"
 #include "HostAddress.h"
 #include "KnownList.h"
 #include "LanguageLoad.h"
@@ -215,6 +216,12 @@ void Controller::setSearchAddresses(const QStringList& addresses)
     }
     m_session.SetAddresses(numbers);
     emit statusChanged();
+}
+
+void Controller::setFollowUps(bool on)
+{
+    SaveFollowUps(on);
+    m_session.SetFollowUps(on);
 }
 
 void Controller::setActionNotice(const QString& notice)

@@ -62,6 +62,8 @@ public slots:
     void setShowNotAnswering(bool show);
     // Kept in the user's settings and searched from now on.
     void setSearchAddresses(const QStringList& addresses);
+    // Kept in the user's settings and followed from the next send on.
+    void setFollowUps(bool on);
     // What became of the user's last action (an address opened, the list
     // saved), until the next one or the next search.
     void setActionNotice(const QString& notice);

@@ -173,6 +173,8 @@ void DeviceActions::onSearchAddresses()
                 if (addressesDialog)
                     SaveSearchAddressNames(addressesDialog->names());
             });
+    connect(addressesDialog, &SearchAddressesDialog::followUpsChanged, &m_controller,
+            &Controller::setFollowUps);
     addressesDialog->open();
 }
 

@@ -56,9 +56,5 @@ bool LoadShowNotAnswering()
 
 void SaveShowNotAnswering(bool show)
 {
-    QSettings settings = NasfinderSettings();
-    settings.setValue(QString::fromLatin1(kShowSettingKey), show);
-    settings.sync();
-    if (settings.status() != QSettings::NoError)
-        qWarning("nasfinder: could not save the setting in %s", qPrintable(settings.fileName()));
+    SaveSetting(kShowSettingKey, show);
 }

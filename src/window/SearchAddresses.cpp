@@ -2,10 +2,12 @@
 
 #include "Captions.h"
 #include "DeviceAddress.h"
+#include "FollowUpSetting.h"
 #include "HostAddress.h"
 #include "NetworkInterfaces.h"
 #include "UserSettings.h"
 
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QEvent>
 #include <QFontMetrics>
@@ -55,6 +57,15 @@ QSettings NasfinderSettings()
 {
     // On Linux: $XDG_CONFIG_HOME/nasfinder/nasfinder.conf, in a folder of the user's own.
     return UserSettings();
+}
+
+void SaveSetting(const char* key, const QVariant& value)
+{
+    QSettings settings = NasfinderSettings();
+    settings.setValue(QString::fromLatin1(key), value);
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
+        qWarning("nasfinder: could not save the setting in %s", qPrintable(settings.fileName()));
 }
 
 std::optional<QString> SearchAddressFromText(const QString& text)
@@ -115,7 +126,7 @@ SearchAddressesDialog::SearchAddressesDialog(const QStringList& addresses, const
                                              QWidget* parent, const QMap<QString, QString>& names)
     : QDialog(parent), list(new QListWidget(this)), entry(new QLineEdit(this)),
       addButton(new QPushButton(this)), removeButton(new QPushButton(this)), problem(new QLabel(this)),
-      caption(caption)
+      followUps(new QCheckBox(this)), caption(caption)
 {
     setWindowTitle(caption(kTitleKey, kTitleText));
     auto* note = new QLabel(caption(kNoteKey, kNoteText), this);
@@ -130,6 +141,8 @@ SearchAddressesDialog::SearchAddressesDialog(const QStringList& addresses, const
     entry->setPlaceholderText(QStringLiteral("198.18.20.10 / nas.example"));
     addButton->setText(caption(kAddKey, kAddText));
     removeButton->setText(caption(kRemoveKey, kRemoveText));
+    followUps->setText(caption(kFollowUpsKey, kFollowUpsText));
+    followUps->setChecked(LoadFollowUps());
     // One line whether it says something or not, so that the field and the
     // buttons stay where they are when it fills or empties.
     problem->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
@@ -148,6 +161,7 @@ SearchAddressesDialog::SearchAddressesDialog(const QStringList& addresses, const
     layout->addWidget(list, 1);
     layout->addLayout(adding);
     layout->addWidget(problem);
+    layout->addWidget(followUps);
     layout->addLayout(closing);
 
     // Return in the field adds; it must not close the dialog.
@@ -157,6 +171,7 @@ SearchAddressesDialog::SearchAddressesDialog(const QStringList& addresses, const
     connect(entry, &QLineEdit::returnPressed, this, &SearchAddressesDialog::addTyped);
     connect(addButton, &QPushButton::clicked, this, &SearchAddressesDialog::addTyped);
     connect(removeButton, &QPushButton::clicked, this, &SearchAddressesDialog::removeSelected);
+    connect(followUps, &QCheckBox::toggled, this, &SearchAddressesDialog::followUpsChanged);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     resize(360, 300);
 }

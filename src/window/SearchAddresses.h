@@ -15,6 +15,7 @@
 
 #include "DeviceAddress.h"
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -22,6 +23,8 @@ class QPushButton;
 
 // The user's settings file: $XDG_CONFIG_HOME/nasfinder/nasfinder.conf.
 QSettings NasfinderSettings();
+// Keeps one setting there at once; a line on standard error when it cannot.
+void SaveSetting(const char* key, const QVariant& value);
 
 // The canonical form of a typed device address ("198.18.20.10"), or nothing
 // for a text that is no device's IPv4 address (a name, another notation, a
@@ -67,6 +70,7 @@ public slots:
 
 signals:
     void addressesChanged(const QStringList& addresses);
+    void followUpsChanged(bool on);
 
 public:
     // The controls, open to tests.
@@ -75,6 +79,9 @@ public:
     QPushButton* addButton;
     QPushButton* removeButton;
     QLabel* problem;
+    // Whether the known devices that do not answer are searched at their
+    // last addresses (FollowUpSetting.h).
+    QCheckBox* followUps;
 
 protected:
     void changeEvent(QEvent* event) override;

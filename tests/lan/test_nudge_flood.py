@@ -80,14 +80,16 @@ class NudgeFlood(unittest.TestCase):
         return counts
 
     def test_each_forged_address_is_nudged_at_most_once_a_minute(self):
-        # Unicast SSDP searches to the forged addresses: nothing else sends
-        # there (the searches go to the group, and no --address is given).
+        # Unicast SSDP searches to the forged addresses from a port of their
+        # own: nothing else sends there so (the searches go to the group, no
+        # --address is given, and the known devices that do not answer are
+        # searched at their addresses from the search's own port 1900).
         self.nft('add', 'table', 'ip', 'nudges')
         self.nft('add', 'set', 'ip', 'nudges', 'sent',
                  '{ type ipv4_addr; flags dynamic; counter; size 65535; }')
         self.nft('add', 'chain', 'ip', 'nudges', 'out', '{ type filter hook output priority 0; }')
         self.nft('add', 'rule', 'ip', 'nudges', 'out', 'ip', 'daddr', '198.18.128.0/17', 'udp', 'dport', '1900',
-                 'update', '@sent', '{ ip daddr }')
+                 'udp', 'sport', '>=', str(lanbed.EPHEMERAL_PORTS_START), 'update', '@sent', '{ ip daddr }')
 
         env = dict(os.environ, XDG_STATE_HOME=self.state)
         scan = self.lan.client_popen([SCAN, '--watch', '--json'], stdout=subprocess.DEVNULL,

@@ -18,6 +18,7 @@ int header_check(void)
     int (*adopt)(int, int) = search_dll_set_broadcast_socket;
     int (*helper)(const char*) = search_dll_start_broadcast_helper;
     int (*status)(struct search_dll_status*) = search_dll_get_status;
+    int (*now)(const uint32_t*, int) = search_dll_search_unicast_ipv4;
     return (init != 0) + (search != 0) + (stop != 0) + (choose != 0) + (beyond != 0) + (adopt != 0) +
-           (helper != 0) + (status != 0) + on_device(0, 0);
+           (helper != 0) + (status != 0) + (now != 0) + on_device(0, 0);
 }

@@ -77,14 +77,28 @@ extern "C" int search_dll_set_unicast_addresses(const char* const* addresses, in
     return 0;
 }
 
+namespace
+{
+std::string Dotted(std::uint32_t address)
+{
+    return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
+           std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
+}
+} // namespace
+
 extern "C" int search_dll_set_unicast_ipv4(const uint32_t* addresses, int nAddresses)
 {
     ++g_fakeSearchLib.unicastCalls;
     g_fakeSearchLib.unicast.clear();
     for (int i = 0; i < nAddresses; ++i)
-        g_fakeSearchLib.unicast.push_back(std::to_string(addresses[i] >> 24) + "." +
-                                          std::to_string((addresses[i] >> 16) & 0xFF) + "." +
-                                          std::to_string((addresses[i] >> 8) & 0xFF) + "." +
-                                          std::to_string(addresses[i] & 0xFF));
+        g_fakeSearchLib.unicast.push_back(Dotted(addresses[i]));
+    return 0;
+}
+
+extern "C" int search_dll_search_unicast_ipv4(const uint32_t* addresses, int nAddresses)
+{
+    ++g_fakeSearchLib.searchNowCalls;
+    for (int i = 0; i < nAddresses; ++i)
+        g_fakeSearchLib.searchedNow.push_back(Dotted(addresses[i]));
     return 0;
 }

@@ -35,6 +35,10 @@ struct FakeSearchLib
     int unicastCalls = 0;
     std::vector<std::string> unicast;
 
+    // Every search of addresses now, and every address of them in order.
+    int searchNowCalls = 0;
+    std::vector<std::string> searchedNow;
+
     int broadcastSocket = -1;
     std::string broadcastHelper; // the path search_dll_start_broadcast_helper was given
     search_dll_status status = AllSearchesRun();

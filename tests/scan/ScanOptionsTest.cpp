@@ -59,6 +59,11 @@ TEST(ScanOptionsTest, FlagsAndValuesInBothForms)
     EXPECT_EQ(Parse({"--wake", "DEV0"}).options.seconds, 180);
     EXPECT_EQ(Parse({"--seconds", "5", "--wake=02:00:5e:10:00:01"}).options.seconds, 5);
     EXPECT_FALSE(Parse({"--known", "--no-remember"}).options.remember);
+    // Known devices are followed up unless the scan is told not to, or leaves them alone.
+    EXPECT_TRUE(nasscan::ScanSessionSettings(Parse({"--known"}).options, nullptr).followUps);
+    EXPECT_FALSE(nasscan::ScanSessionSettings(Parse({"--no-follow-up"}).options, nullptr).followUps);
+    EXPECT_FALSE(
+        nasscan::ScanSessionSettings(Parse({"--known", "--no-remember"}).options, nullptr).followUps);
 }
 
 TEST(ScanOptionsTest, SecondsOutsideOneTo3600OrNotAWholeNumberAreRefused)
@@ -142,7 +147,7 @@ TEST(ScanOptionsTest, HelpAndVersionStopParsing)
     for (const char* option :
          {"--seconds", "--json", "--csv", "--raw", "--watch", "--watch-every", "--events", "--prometheus",
           "--no-multi", "--log-dir", "--verbose", "--version", "--interface", "--exclude-interface",
-          "--address", "--known", "--wake", "--forget", "--no-remember"})
+          "--address", "--known", "--wake", "--forget", "--no-remember", "--no-follow-up"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     // A name of up to 14 columns has its help beside it, a longer one above
     // it; the help's further lines are indented as far.

@@ -616,12 +616,21 @@ class Sandbox(unittest.TestCase):
 
     def test_the_sandbox_counts_what_the_scan_lists(self):
         beyond = ['198.18.20.10', '198.18.20.11', '198.18.20.12']
-        for options, scan_args, refused in (
-                (['-n', '6'], [], 'OMBRA, KELDO'),
+        state = tempfile.mkdtemp(prefix='sandbox-state-')
+        self.addCleanup(shutil.rmtree, state, True)
+        for options, scan_args, refused, heard in (
+                (['-n', '6'], [], 'OMBRA, KELDO', '3 broadcast searches, 6 SSDP searches to the group and 0 '
+                 'searches sent to one device'),
+                # Known from the first run, the two silent devices are searched at their own
+                # addresses at each repeat, by both protocols.
+                (['-n', '6', '--stop', '0', '--sleep', '2,0'], [], 'OMBRA, KELDO',
+                 '3 broadcast searches, 6 SSDP searches to the group and 8 searches sent to one device'),
                 (['--routed', '-n', '3', '--vendors', 'TAVIK,OMBRA,mirdo'],
-                 [a for address in beyond for a in ('--address', address)], 'OMBRA')):
+                 [a for address in beyond for a in ('--address', address)], 'OMBRA',
+                 '0 broadcast searches, 0 SSDP searches to the group and 18 searches sent to one device')):
             r = subprocess.run([sys.executable, self.SANDBOX] + options + [SCAN, '--json', '--seconds', '2'] +
-                               scan_args, capture_output=True, timeout=120)
+                               scan_args, capture_output=True, timeout=120, env=dict(os.environ,
+                                                                                   XDG_STATE_HOME=state))
             err = r.stderr.decode('utf-8', 'replace')
             self.assertEqual(r.returncode, 0, err)
             said = [line for line in err.splitlines() if 'the finder lists' in line]
@@ -629,8 +638,11 @@ class Sandbox(unittest.TestCase):
             count = int(said[0].split('the finder lists ')[1].split()[0])
             self.assertEqual(count, len(strict_json(r.stdout)), err)
             self.assertIn('refuses the vendor%s %s (' % ('s' if ',' in refused else '', refused), said[0])
+            self.assertIn('the devices heard ' + heard, err)
             if '--routed' in options:
                 self.assertIn('--address %s,' % beyond[0], err)
+            if '--stop' in options:
+                self.assertIn('switched off: nas0; asleep until their wake-up packet: nas2', said[0])
 
 class KnownDevices(ScanCase):
     """The store of known devices: what answered is remembered with its MAC,
@@ -755,6 +767,37 @@ class ImpossibleAddresses(ScanCase):
                      'TAVIK DEV3 at 240.0.0.1 is not kept: reserved (240.0.0.0/4)'):
             self.assertIn('nasfinder-scan: ' + line + '\n', err)
         self.assertEqual(sorted(self.known()), ['DEV4'])
+
+
+class FollowUps(ScanCase):
+    """On a lossy link a known device that missed the searches sent to all is
+    searched at its own address, and listed thanks to it; a device that
+    answered gets no such search."""
+    devices = 3
+
+    def test_a_known_device_that_misses_the_searches_to_all_is_found_at_its_address(self):
+        dev = self.lan.device_addrs
+        self.assertScanOk(self.scan('--seconds', '2'))
+        self.assertEqual(sorted(self.known()), ['DEV0', 'DEV1', 'DEV2'])
+        # Device 0 now hears nothing sent to the broadcast address or the group,
+        # as a Wi-Fi link loses such frames; a frame to its own address it hears.
+        self.sim.configure(0, broadcast={'all_loss': 1.0}, ssdp={'all_loss': 1.0})
+        for args, listed in ((['--no-follow-up'], dev[1:]), (['--no-remember'], dev[1:]), ([], dev)):
+            self.sim.clear_requests()
+            r = self.scan('--json', '--seconds', '3', *args)
+            self.assertScanOk(r)
+            self.assertEqual(sorted(e['ip'] for e in strict_json(r.stdout)), sorted(listed), args)
+            own = [q for q in self.sim.requests(own=False) if q['dst'] in dev]
+            if args:
+                self.assertEqual(own, [], args)
+        # Searched at its address at the first repeat, 0.5 s after the first
+        # send, once by each protocol; answered, not again; the others never.
+        first = min(q['time'] for q in self.sim.requests(proto='broadcast', own=False))
+        self.assertEqual(sorted((q['proto'], q['dst'], q['sport'], q['data']) for q in own),
+                         [('broadcast', dev[0], 67, lanbed.search_packet()),
+                          ('ssdp', dev[0], 1900, lanbed.msearch_request().replace(
+                              lanbed.SSDP_GROUP.encode(), dev[0].encode()))])
+        self.assertTrue(all(q['time'] - first > 0.4 for q in own), [q['time'] - first for q in own])
 
 
 class Arguments(ScanCase):

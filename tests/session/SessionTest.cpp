@@ -5,11 +5,14 @@
 #include "SearchSession.h"
 
 #include "DeviceRecord.h"
+#include "HostAddress.h"
 #include "FakeSearchLib.h"
 #include "KnownStore.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
+
+#include <net/if.h>
 
 #include <chrono>
 #include <functional>
@@ -68,6 +71,18 @@ struct World
             return target.interfaceName == "down0" ? std::string("down0 is down") : std::string();
         };
         hooks.wallClock = [this] { return wall; };
+        // One link, 198.18.0.1/16, beside loopback.
+        hooks.localInterfaces = []
+        {
+            std::vector<LocalInterface> all(2);
+            all[0] = {"lo", 1, IFF_UP | IFF_LOOPBACK, {"127.0.0.1"}, {{0x7F000001u, 0xFF000000u}}};
+            all[1] = {"eth0",
+                      2,
+                      IFF_UP | IFF_BROADCAST | IFF_MULTICAST,
+                      {"198.18.0.1"},
+                      {{0xC6120001u, 0xFFFF0000u}}};
+            return all;
+        };
         return hooks;
     }
     std::vector<nasknown::KnownDevice> Stored() const
@@ -78,12 +93,26 @@ struct World
     }
 };
 
+// A wake of the device with this id, on eth0, for `wait`.
+std::function<void(SearchSession&)> WakeOf(const char* id, seconds wait)
+{
+    return [id, wait](SearchSession& s)
+    {
+        nasknown::WakePlan plan;
+        plan.vendor = "TAVIK";
+        plan.id = id;
+        plan.targets = {{"eth0", 0}};
+        s.BeginWake(plan, kStart, wait);
+    };
+}
+
 // Things that happen to the world at a time of the row: a device answers.
 using Events = std::map<int, std::function<void()>>;
 
 // Drives the session as a program does, waking when it says or when the row
 // has something happen, until `untilMs`. The result lists "ms:" and
-// s(ent), =N (the search's Nth second began), e(nded), r(ound ended),
+// s(ent), fN (N known devices followed up), =N (the search's Nth second
+// began), e(nded), r(ound ended),
 // W (the woken device answered), T (the wake timed out), c (the list
 // changed).
 std::string Drive(SearchSession& session, int untilMs, const Events& events = {})
@@ -99,6 +128,7 @@ std::string Drive(SearchSession& session, int untilMs, const Events& events = {}
         std::string what;
         what += tick.listChanged ? "c" : "";
         what += tick.sent > 0 ? "s" : "";
+        what += tick.followedUp > 0 ? "f" + std::to_string(tick.followedUp) : "";
         what += tick.secondStepped > 0 ? "=" + std::to_string(tick.secondStepped) : "";
         what += tick.roundEnded ? "r" : "";
         what += tick.searchEnded ? "e" : "";
@@ -137,6 +167,7 @@ TEST_F(SessionTest, SearchesWatchesAndWakesOnTheClock)
 {
     const deviceinfo a = Device("id-a", "198.18.1.11");
     const deviceinfo b = Device("id-b", "198.18.1.12");
+    SearchSession* running = nullptr;
     const struct
     {
         const char* scenario;
@@ -153,6 +184,18 @@ TEST_F(SessionTest, SearchesWatchesAndWakesOnTheClock)
          {{600, [&] { Answer(a); }}},
          "0:s 500:s 600:c 1000:=1 1500:s 2000:=2 3000:=3e 4000:=4",
          3,
+         {"id-a"}},
+        {"a search ended early (Ctrl-C) keeps what answered since the last look",
+         [](SearchSession& s) { s.BeginSearch(kStart, seconds(3)); },
+         1000,
+         {{600,
+           [&]
+           {
+               Answer(a);
+               running->EndSearch(milliseconds(0));
+           }}},
+         "0:s 500:s 1000:=1",
+         2,
          {"id-a"}},
         {"a watch ages its list at each round's end: a device silent for a round goes at the next",
          [](SearchSession& s) { s.BeginWatch(kStart); },
@@ -183,14 +226,7 @@ TEST_F(SessionTest, SearchesWatchesAndWakesOnTheClock)
          8,
          {"id-b"}},
         {"a wake that gets no answer ends at its time",
-         [](SearchSession& s)
-         {
-             nasknown::WakePlan plan;
-             plan.vendor = "TAVIK";
-             plan.id = "id-z";
-             plan.targets = {{"eth0", 0}};
-             s.BeginWake(plan, kStart, seconds(12));
-         },
+         WakeOf("id-z", seconds(12)),
          13000,
          {},
          "0:s 500:s 1500:s 3000:s 5000:s 10000:s 10500:s 11500:s 12000:T",
@@ -202,6 +238,7 @@ TEST_F(SessionTest, SearchesWatchesAndWakesOnTheClock)
         SCOPED_TRACE(row.scenario);
         SetUp();
         SearchSession session(world.Settings(), world.Hooks());
+        running = &session;
         session.Start();
         row.begin(session);
         EXPECT_EQ(Drive(session, row.untilMs, row.events), row.drive);
@@ -360,4 +397,234 @@ TEST_F(SessionTest, TheRegistrysRefreshLoopIsASessionWatch)
     CDeviceSearchInterface::GetInstance()->GetDeviceList(list);
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list.front().life, 50) << "aged once, at the first round's end";
+}
+
+namespace
+{
+nasknown::KnownDevice Known(const std::string& id, const std::string& address)
+{
+    nasknown::KnownDevice device;
+    device.vendor = "TAVIK";
+    device.id = id;
+    device.address = address;
+    device.lastSeen = 1'700'000'000;
+    return device;
+}
+
+// n known devices from 198.18.4.0 up, DEV<i> each.
+std::vector<nasknown::KnownDevice> ManyKnown(std::size_t n)
+{
+    std::vector<nasknown::KnownDevice> known;
+    for (std::size_t i = 0; i < n; ++i)
+        known.push_back(Known("DEV" + std::to_string(i),
+                              nasfinder::IPv4Text(0xC6120400u + static_cast<std::uint32_t>(i))));
+    return known;
+}
+
+std::vector<std::string> AddressesOf(const std::vector<nasknown::KnownDevice>& known, std::size_t from = 0,
+                                     std::size_t to = std::string::npos)
+{
+    std::vector<std::string> addresses;
+    for (std::size_t i = from; i < std::min(to, known.size()); ++i)
+        addresses.push_back(known[i].address);
+    return addresses;
+}
+
+std::vector<std::string> Joined(std::vector<std::string> a, const std::vector<std::string>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+std::vector<std::string> Times(int n, const std::vector<std::string>& addresses)
+{
+    std::vector<std::string> all;
+    for (int i = 0; i < n; ++i)
+        all.insert(all.end(), addresses.begin(), addresses.end());
+    return all;
+}
+
+// The answers of known devices i in [from, to), each from its own address.
+void AnswerMany(const std::vector<nasknown::KnownDevice>& known, std::size_t from, std::size_t to)
+{
+    for (std::size_t i = from; i < to; ++i)
+        Answer(Device(known[i].id.c_str(), known[i].address.c_str()));
+}
+} // namespace
+
+// The known devices that have not answered are searched at their own
+// addresses at each repeat of a search, a batch at a time; what answered, by
+// either protocol, and what lies off the searched subnets, never are; with
+// the follow-ups off, an empty store or one not read, the library sees the
+// search of old.
+TEST_F(SessionTest, FollowsUpTheKnownDevicesThatHaveNotAnswered)
+{
+    const std::vector<nasknown::KnownDevice> full = ManyKnown(1024);
+    const std::vector<nasknown::KnownDevice> hundred = ManyKnown(100);
+    std::string paced = "0:s";
+    for (int ms = 500; ms < 580; ms += 5)
+        paced += " " + std::to_string(ms) + (ms == 500 ? ":sf64" : ":f64");
+    const auto search = [](int ms)
+    { return [ms](SearchSession& s) { s.BeginSearch(kStart, seconds(ms / 1000)); }; };
+    const struct
+    {
+        const char* scenario;
+        std::vector<nasknown::KnownDevice> known;
+        std::function<void(nasfinder::SessionSettings&)> set;
+        std::function<void(SearchSession&)> begin;
+        int untilMs;
+        Events events;
+        std::string drive;
+        std::vector<std::string> searched; // every address the library was asked to search now
+        // How many of the known devices, from the first, the kernel has resolved.
+        std::size_t resolved = std::string::npos;
+    } rows[] = {
+        {"a device that does not answer: at each repeat, never at the first send",
+         {Known("id-a", "198.18.1.11")},
+         {},
+         search(6000),
+         6000,
+         {},
+         "0:s 500:sf1 1000:=1 1500:sf1 2000:=2 3000:sf1=3 4000:=4 5000:sf1=5 6000:=6e",
+         Times(4, {"198.18.1.11"})},
+        {"answered by the broadcast or SSDP, matched by vendor and id or by address: no more",
+         {Known("id-a", "198.18.1.11"), Known("id-b", "198.18.1.12"), Known("id-c", "198.18.1.13")},
+         {},
+         search(2000),
+         2000,
+         {{100, [&] { Answer(Device("id-b", "198.18.1.22")); }},
+          {700, [&] { Answer(Device("id-a", "198.18.1.11")); }},
+          {1600, [&] { Answer(Device("id-other", "198.18.1.13")); }}},
+         "0:s 100:c 500:sf2 700:c 1000:=1 1500:sf1 1600:c 2000:=2e",
+         {"198.18.1.11", "198.18.1.13", "198.18.1.13"}},
+        {"the follow-ups off (--no-follow-up, the window's setting): the search of old",
+         {Known("id-a", "198.18.1.11")},
+         [](nasfinder::SessionSettings& s) { s.followUps = false; },
+         search(2000),
+         2000,
+         {},
+         "0:s 500:s 1000:=1 1500:s 2000:=2e",
+         {}},
+        {"the store not read (--no-remember): the search of old",
+         {Known("id-a", "198.18.1.11")},
+         [](nasfinder::SessionSettings& s) { s.readStore = s.writeStore = false; },
+         search(2000),
+         2000,
+         {},
+         "0:s 500:s 1000:=1 1500:s 2000:=2e",
+         {}},
+        {"an empty store: the search of old",
+         {},
+         {},
+         search(2000),
+         2000,
+         {},
+         "0:s 500:s 1000:=1 1500:s 2000:=2e",
+         {}},
+        {"a full store not answering: 16 batches 5 ms apart, the last 75 ms after the send",
+         full,
+         {},
+         search(3000),
+         580,
+         {},
+         paced,
+         AddressesOf(full)},
+        {"a full store answering the first send: no follow-up at all",
+         full,
+         {},
+         search(2000),
+         2000,
+         {{100, [&] { AnswerMany(full, 0, full.size()); }}},
+         "0:s 100:c 500:s 1000:=1 1500:s 2000:=2e",
+         {}},
+        {"a batch after the first leaves out what answered since the send",
+         hundred,
+         {},
+         search(1000),
+         1000,
+         {{502, [&] { AnswerMany(hundred, 64, 90); }}},
+         "0:s 500:sf64 502:c 505:f10 1000:=1e",
+         Joined(AddressesOf(hundred, 0, 64), AddressesOf(hundred, 90))},
+        {"a forged store: only the entry on the searched subnet is followed up",
+         {Known("far", "203.0.113.9"), Known("edge", "198.18.255.255"), Known("net", "198.18.0.0"),
+          Known("loop", "127.0.0.1"), Known("group", "239.143.255.250"), Known("all", "255.255.255.255"),
+          Known("self", "198.18.0.1"), Known("zeros", "198.18.001.2"), Known("name", "nas.example"),
+          Known("none", ""), Known("real", "198.18.1.50")},
+         {},
+         search(1000),
+         1000,
+         {},
+         "0:s 500:sf1 1000:=1e",
+         {"198.18.1.50"}},
+        {"the user's addresses: searched at every send already, not followed up a second time",
+         {Known("named", "198.18.1.11"), Known("routed", "198.19.5.5")},
+         [](nasfinder::SessionSettings& s) {
+             s.addresses = {0xC612010Bu, 0xC6130505u};
+         },
+         search(1000),
+         1000,
+         {},
+         "0:s 500:s 1000:=1e",
+         {}},
+        {"a watch: a device silent through a round is followed up in it",
+         {Known("id-a", "198.18.1.11")},
+         {},
+         [](SearchSession& s) { s.BeginWatch(kStart); },
+         16000,
+         {{100, [&] { Answer(Device("id-a", "198.18.1.11")); }}},
+         "0:s 100:c 500:s 1500:s 3000:s 5000:s 10000:sr 10500:sf1 11500:sf1 13000:sf1 15000:sf1",
+         Times(4, {"198.18.1.11"})},
+        {"a wake's searches follow up too",
+         {Known("id-a", "198.18.1.11")},
+         {},
+         WakeOf("id-a", seconds(60)),
+         1000,
+         {},
+         "0:s 500:sf1",
+         {"198.18.1.11"}},
+        {"of the devices the kernel has not resolved, 32 a send time: the others go all",
+         hundred,
+         {},
+         search(1000),
+         1000,
+         {},
+         "0:s 500:sf64 505:f18 1000:=1e",
+         AddressesOf(hundred, 0, 82),
+         50},
+        {"none resolved, as after a restart or with every device gone",
+         hundred,
+         {},
+         search(2000),
+         2000,
+         {},
+         "0:s 500:sf32 1000:=1 1500:sf32 2000:=2e",
+         Times(2, AddressesOf(hundred, 0, 32)),
+         0},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.scenario);
+        SetUp();
+        const std::string path = (world.home.path() / "devices.json").string();
+        ASSERT_TRUE(nasknown::KnownStore(path).Update([&](auto& list) { list = row.known; }).ok);
+        nasfinder::SessionSettings settings = world.Settings();
+        settings.writeStore = false;
+        if (row.set)
+            row.set(settings);
+        nasfinder::SessionHooks hooks = world.Hooks();
+        hooks.neighbours = [&row]
+        {
+            std::vector<nasknown::Neighbour> table;
+            for (std::size_t i = 0; i < std::min(row.resolved, row.known.size()); ++i)
+                table.push_back({row.known[i].address, "02:00:5e:00:00:01", "eth0"});
+            return table;
+        };
+        SearchSession session(settings, hooks);
+        session.Start();
+        session.LoadKnown();
+        row.begin(session);
+        EXPECT_EQ(Drive(session, row.untilMs, row.events), row.drive);
+        EXPECT_EQ(g_fakeSearchLib.searchedNow, row.searched);
+        session.WaitForMemory();
+    }
 }

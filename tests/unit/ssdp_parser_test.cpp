@@ -250,3 +250,25 @@ TEST(SsdpParse, NeverReadsPastTheGivenLength)
     withNul[withNul.find("USN:")] = '\0';
     EXPECT_EQ(Parse(withNul).status, SsdpParseStatus::BadUsn);
 }
+
+// A search of one device is the group search byte for byte but for HOST,
+// which names the device's address and port 1900.
+TEST(SsdpRequest, SearchOfOneDeviceNamesItInHost)
+{
+    const char kRest[] = "ST: urn:schemas-upnp-org:device:HomeNasDevice:1\r\n"
+                         "MAN: \"ssdp:discover\"\r\n"
+                         "MX: 3\r\n"
+                         "\r\n";
+    const struct
+    {
+        std::uint32_t address;
+        std::string request;
+    } rows[] = {
+        {0xC6120105u, std::string("M-SEARCH * HTTP/1.1\r\nHOST: 198.18.1.5:1900\r\n") + kRest},
+        {0x01020304u, std::string("M-SEARCH * HTTP/1.1\r\nHOST: 1.2.3.4:1900\r\n") + kRest},
+        {0xDFFFFFFEu, std::string("M-SEARCH * HTTP/1.1\r\nHOST: 223.255.255.254:1900\r\n") + kRest},
+        {0xEF8FFFFAu, std::string(upnp_searchfmt)},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(SsdpSearchRequestTo(row.address), row.request);
+}

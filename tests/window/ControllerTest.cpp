@@ -8,6 +8,7 @@
 #include "DeviceRecord.h"
 #include "DeviceSearchInterface.h"
 #include "FakeSearchLib.h"
+#include "FollowUpSetting.h"
 #include "KnownList.h"
 #include "KnownStore.h"
 #include "DeviceDetails.h"
@@ -416,6 +417,14 @@ TEST_F(ControllerTest, SearchAddressesRoundTripThroughTheSettings)
     EXPECT_EQ(g_fakeSearchLib.unicast, std::vector<std::string>({"10.1.2.3", "198.18.20.11"}));
     EXPECT_TRUE(QFile::exists(file));
     EXPECT_EQ(LoadSearchAddresses(), QStringList({"10.1.2.3", "198.18.20.11"}));
+    // The known devices are searched at their last addresses unless the user
+    // turns it off; that is kept too.
+    EXPECT_TRUE(dialog.followUps->isChecked());
+    dialog.followUps->click();
+    EXPECT_FALSE(LoadFollowUps());
+    EXPECT_FALSE(WindowSessionSettings({}).followUps);
+    dialog.followUps->click();
+    EXPECT_TRUE(WindowSessionSettings({}).followUps);
 
     // A hand-edited file: only device addresses, each once, are searched.
     {

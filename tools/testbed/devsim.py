@@ -46,6 +46,7 @@ CODE_REPLY = 12
 
 # Python 3.11 does not export these Linux constants.
 IP_PKTINFO = getattr(socket, 'IP_PKTINFO', None) or 8
+SO_TIMESTAMPNS = getattr(socket, 'SO_TIMESTAMPNS', None) or 35
 SO_RCVBUFFORCE = getattr(socket, 'SO_RCVBUFFORCE', None) or 33
 SO_SNDBUFFORCE = getattr(socket, 'SO_SNDBUFFORCE', None) or 32
 # Thousands of searches or replies may arrive or leave in one burst; the
@@ -71,6 +72,7 @@ BROADCAST_DEFAULTS = {
     'repeat': 1,        # copies sent per search
     'subnet': None,     # answer only searchers in this network ('198.19.0.0/16'): a device of that LAN only
     'loss': 0.0,        # share of searches this device does not hear (0 to 1), each drawn on its own
+    'all_loss': 0.0,    # besides, share of the searches sent to all devices that it does not hear
 }
 
 SSDP_DEFAULTS = {
@@ -87,6 +89,7 @@ SSDP_DEFAULTS = {
     'repeat': 1,
     'subnet': None,     # as for the broadcast search
     'loss': 0.0,        # as for the broadcast search
+    'all_loss': 0.0,    # as for the broadcast search
 }
 
 
@@ -231,10 +234,16 @@ def _check_loss(name, value):
     return float(value)
 
 
-def missed(opts):
+def missed(opts, to_all):
     """Whether the device loses this search: each device draws on its own, as
-    a device on a lossy link misses a datagram that its neighbours get."""
-    return opts['loss'] > 0 and random.random() < opts['loss']
+    a device on a lossy link misses a datagram that its neighbours get. A
+    search sent to all devices (the broadcast address, the group) may also be
+    lost to `all_loss`: on Wi-Fi such a frame goes out once at the lowest
+    rate, while one sent to the device's own address is acknowledged and
+    retried."""
+    if opts['loss'] > 0 and random.random() < opts['loss']:
+        return True
+    return to_all and opts['all_loss'] > 0 and random.random() < opts['all_loss']
 
 
 def in_subnet(addr, subnet):
@@ -262,8 +271,8 @@ def merge_broadcast(current, update):
             _check_int('broadcast port', value, 1, 65535)
         if key == 'subnet':
             value = _check_subnet('broadcast subnet', value)
-        if key == 'loss':
-            value = _check_loss('broadcast loss', value)
+        if key in ('loss', 'all_loss'):
+            value = _check_loss('broadcast ' + key, value)
         if key == 'to' and value not in ('unicast', 'broadcast'):
             raise ConfigError("broadcast 'to' must be 'unicast' or 'broadcast', not %r" % (value,))
         if key in ('text', 'raw'):
@@ -302,8 +311,8 @@ def merge_ssdp(current, update):
             _check_int('ssdp repeat', value, 0, 1000)
         if key == 'subnet':
             value = _check_subnet('ssdp subnet', value)
-        if key == 'loss':
-            value = _check_loss('ssdp loss', value)
+        if key in ('loss', 'all_loss'):
+            value = _check_loss('ssdp ' + key, value)
         if key == 'headers':
             if not isinstance(value, (list, tuple)) or not all(isinstance(h, str) for h in value):
                 raise ConfigError('ssdp headers must be a list of header lines')
@@ -460,6 +469,9 @@ class Simulator:
         s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         s.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
         s.setsockopt(socket.IPPROTO_IP, IP_PKTINFO, 1)
+        # Each datagram's arrival as the kernel saw it: a burst is read later
+        # than it came, one datagram at a time.
+        s.setsockopt(socket.SOL_SOCKET, SO_TIMESTAMPNS, 1)
         for opt in (SO_RCVBUFFORCE, SO_SNDBUFFORCE):
             try:
                 s.setsockopt(socket.SOL_SOCKET, opt, SOCKET_BUFFER)
@@ -484,18 +496,18 @@ class Simulator:
         except (BrokenPipeError, OSError, ValueError):
             os._exit(0)  # whoever drove us is gone
 
-    def record(self, proto, src, sport, dst, data, own, replies, held):
+    def record(self, proto, src, sport, dst, data, own, replies, held, arrived=None):
         with self.out_lock:
             self.seq += 1
             msg = {'event': 'request', 'seq': self.seq, 'proto': proto, 'src': src, 'sport': sport,
                    'dst': dst, 'data': data, 'own': own, 'replies': replies, 'held': held,
-                   'time': time.time()}
+                   'time': time.time() if arrived is None else arrived}
             self._write_locked(json.dumps(_jsonable(msg)).encode('utf-8') + b'\n')
 
     # -- receiving and answering ----------------------------------------------
 
     def serve(self, sock, proto):
-        space = socket.CMSG_SPACE(12)
+        space = socket.CMSG_SPACE(12) + socket.CMSG_SPACE(16)
         while True:
             try:
                 data, anc, _flags, addr = sock.recvmsg(65535, space)
@@ -507,10 +519,13 @@ class Simulator:
                 log('receive error on', proto, e)
                 time.sleep(0.05)
                 continue
-            dst = None
+            dst = arrived = None
             for level, kind, payload in anc:
                 if level == socket.IPPROTO_IP and kind == IP_PKTINFO and len(payload) >= 12:
                     dst = socket.inet_ntoa(payload[8:12])
+                elif level == socket.SOL_SOCKET and kind == SO_TIMESTAMPNS and len(payload) >= 16:
+                    seconds, nanoseconds = struct.unpack('=qq', payload[:16])
+                    arrived = seconds + nanoseconds / 1e9
             src, sport = addr[0], addr[1]
             own = src in self.local
             replies, held = 0, False
@@ -521,7 +536,7 @@ class Simulator:
                     replies, held = self.answer(sock, proto, data, src, sport, dst)
                 except Exception as e:  # one bad datagram must not silence the device
                     log('answering failed:', repr(e))
-            self.record(proto, src, sport, dst, data, own, replies, held)
+            self.record(proto, src, sport, dst, data, own, replies, held, arrived)
 
     def wake(self, data):
         """A magic packet wakes every sleeping device whose MAC it names,
@@ -566,14 +581,15 @@ class Simulator:
                     continue
                 if proto == 'broadcast':
                     payload = d.broadcast_reply()
-                    if payload is None or not in_subnet(src, d.broadcast['subnet']) or missed(d.broadcast):
+                    if payload is None or not in_subnet(src, d.broadcast['subnet']) or \
+                            missed(d.broadcast, target is None):
                         continue
                     port = d.broadcast['port'] or sport
                     dest = ('255.255.255.255', port) if d.broadcast['to'] == 'broadcast' else (src, port)
                     plan.extend([(payload, d.cmsg, dest)] * d.broadcast['repeat'])
                 else:
                     payload = d.ssdp_reply()
-                    if payload is None or not in_subnet(src, d.ssdp['subnet']) or missed(d.ssdp):
+                    if payload is None or not in_subnet(src, d.ssdp['subnet']) or missed(d.ssdp, target is None):
                         continue
                     plan.extend([(payload, d.cmsg, (src, sport))] * d.ssdp['repeat'])
             if self.holding:

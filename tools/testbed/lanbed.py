@@ -78,6 +78,31 @@ def msearch_request():
             (SSDP_GROUP, SSDP_PORT, DEVICE_TYPE)).encode('ascii')
 
 
+# The first port of the kernel's range for sockets that bind none: a datagram
+# from it comes from no search socket of the finder (67, 1530-1690, 1900-1920).
+EPHEMERAL_PORTS_START = 32768
+
+
+def searches_heard(requests, device_addrs):
+    """What the client sent, from a simulator's recorded requests
+    (DeviceSim.requests(own=False)): 'broadcast' and 'ssdp', the searches sent
+    to all devices (the broadcast address, the group); 'one', the searches
+    sent from a search socket to one device's own address (a known device
+    followed up, or --address); 'nudge', the SSDP searches sent to one device
+    from a port of their own, which the finder sends to make the kernel learn
+    a device's MAC; 'wake', the wake-up packets."""
+    own = set(device_addrs)
+    heard = {'broadcast': 0, 'ssdp': 0, 'one': 0, 'nudge': 0, 'wake': 0}
+    for request in requests:
+        if request['proto'] == 'wake':
+            heard['wake'] += 1
+        elif request['dst'] not in own:
+            heard[request['proto']] += 1
+        else:
+            heard['one' if request['sport'] < EPHEMERAL_PORTS_START else 'nudge'] += 1
+    return heard
+
+
 def device_addr(index):
     """Address of simulated device `index` (0-based): 198.18.1.1, 198.18.1.2, ..."""
     if not 0 <= index < MAX_DEVICES:
