@@ -23,15 +23,19 @@ Remembering::~Remembering()
         m_worker.join();
 }
 
-void Remembering::Submit(std::vector<nasknown::KnownDevice> sightings, std::chrono::milliseconds resolveFor)
+std::uint64_t Remembering::Submit(std::vector<nasknown::KnownDevice> sightings,
+                                  std::chrono::milliseconds resolveFor)
 {
+    std::uint64_t number = 0;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_pending = Job{std::move(sightings), resolveFor};
+        number = ++m_submitted;
+        m_pending = Job{std::move(sightings), resolveFor, number};
         if (!m_worker.joinable())
             m_worker = std::thread(&Remembering::Work, this);
     }
     m_changed.notify_all();
+    return number;
 }
 
 std::optional<Memory> Remembering::Take()
@@ -71,6 +75,7 @@ void Remembering::Work()
 Memory Remembering::Run(Job job) const
 {
     Memory memory;
+    memory.job = job.number;
     m_findLinks(job.sightings, job.resolveFor);
     if (m_write)
     {

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -30,6 +31,7 @@ struct Memory
 {
     std::vector<nasknown::KnownDevice> known;
     nasknown::StoreResult store;
+    std::uint64_t job = 0; // the number Submit gave its job
 };
 
 class Remembering
@@ -41,8 +43,9 @@ public:
     Remembering(const Remembering&) = delete;
     Remembering& operator=(const Remembering&) = delete;
 
-    // Remembers these sightings, their links and MACs found first.
-    void Submit(std::vector<nasknown::KnownDevice> sightings, std::chrono::milliseconds resolveFor);
+    // Remembers these sightings, their links and MACs found first. Returns
+    // the job's number, counted from 1.
+    std::uint64_t Submit(std::vector<nasknown::KnownDevice> sightings, std::chrono::milliseconds resolveFor);
     // What the last finished job left, once; nothing while none has finished
     // since the last call.
     std::optional<Memory> Take();
@@ -54,6 +57,7 @@ private:
     {
         std::vector<nasknown::KnownDevice> sightings;
         std::chrono::milliseconds resolveFor{};
+        std::uint64_t number = 0;
     };
     void Work();
     Memory Run(Job job) const;
@@ -64,11 +68,12 @@ private:
 
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::optional<Job> m_pending; // guarded by m_mutex
-    bool m_running = false;       // guarded by m_mutex
-    bool m_stopping = false;      // guarded by m_mutex
-    std::optional<Memory> m_done; // guarded by m_mutex
-    std::thread m_worker;         // started with the first job
+    std::optional<Job> m_pending;  // guarded by m_mutex
+    bool m_running = false;        // guarded by m_mutex
+    std::uint64_t m_submitted = 0; // guarded by m_mutex
+    bool m_stopping = false;       // guarded by m_mutex
+    std::optional<Memory> m_done;  // guarded by m_mutex
+    std::thread m_worker;          // started with the first job
 };
 } // namespace nasfinder
 

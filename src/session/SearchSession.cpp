@@ -274,6 +274,8 @@ std::vector<nasknown::KnownDevice> SearchSession::Forget(const std::string& id, 
                     list = std::move(kept);
                 },
                 &m_known);
+    if (!removed.empty())
+        m_forgotten.push_back({m_lastJob, id, vendor});
     return removed;
 }
 
@@ -306,13 +308,21 @@ void SearchSession::RememberAnswers(milliseconds resolveFor)
 {
     if (!m_settings.readStore && !m_settings.writeStore)
         return;
-    m_remembering.Submit(SightingsOf(Answering(), WallNow()), resolveFor);
+    m_lastJob = m_remembering.Submit(SightingsOf(Answering(), WallNow()), resolveFor);
 }
 
 void SearchSession::TakeMemory(SessionTick& tick)
 {
     if (std::optional<Memory> memory = m_remembering.Take())
     {
+        // A Forget made after the job was submitted may have come before or
+        // after its look at the store: it holds for the list either way.
+        const std::uint64_t job = memory->job;
+        m_forgotten.erase(std::remove_if(m_forgotten.begin(), m_forgotten.end(),
+                                         [job](const Forgotten& f) { return f.afterJob < job; }),
+                          m_forgotten.end());
+        for (const Forgotten& f : m_forgotten)
+            nasknown::Forget(memory->known, f.id, f.vendor);
         m_known = std::move(memory->known);
         tick.remembered = std::move(memory->store);
         GiveBackFreedMemory();

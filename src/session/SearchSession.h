@@ -237,6 +237,17 @@ private:
     SessionHooks m_hooks;
     CDeviceSearchInterface& m_registry;
     Remembering m_remembering;
+    // The number of the last remembering job submitted, and the devices
+    // forgotten since: a job submitted before a Forget may have read the
+    // store before it and hand back the device again.
+    std::uint64_t m_lastJob = 0;
+    struct Forgotten
+    {
+        std::uint64_t afterJob;
+        std::string id;
+        std::string vendor;
+    };
+    std::vector<Forgotten> m_forgotten;
     bool m_started = false;
     // Set by Stop, read by a refresh loop that may run on another thread.
     std::atomic<bool> m_stopped{false};

@@ -18,6 +18,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 using nasfinder::SearchSession;
@@ -367,6 +368,23 @@ TEST_F(SessionTest, RemembersWhatAnswered)
     EXPECT_EQ(gone.front().address, "198.18.1.12");
     EXPECT_EQ(world.Stored().size(), 1u);
     EXPECT_EQ(session.Known().size(), 1u);
+
+    // A device forgotten after a remembering job wrote the store, before its
+    // list came back, stays forgotten in the list too.
+    SetUp();
+    const std::string path = (world.home.path() / "devices.json").string();
+    ASSERT_TRUE(nasknown::KnownStore(path).Update([&](auto& list) { list = {old}; }).ok);
+    SearchSession racing(world.Settings(), world.Hooks());
+    racing.Start();
+    racing.BeginSearch(kStart, seconds(2));
+    Drive(racing, 2000, {{100, [&] { Answer(a); }}});
+    const auto deadline = std::chrono::steady_clock::now() + seconds(10);
+    while (world.Stored().size() < 2 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(milliseconds(1));
+    ASSERT_EQ(racing.Forget("id-old", "", result).size(), 1u);
+    racing.WaitForMemory();
+    ASSERT_EQ(racing.Known().size(), 1u);
+    EXPECT_EQ(racing.Known().front().id, "id-a");
 }
 
 // The registry's refresh loop is a watch driven by the session: its rounds'
