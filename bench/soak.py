@@ -142,8 +142,8 @@ def main():
                                   '--count', str(args.devices), '--rate', str(args.rate),
                                   '--seconds', str(duration)], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
-        print('soak: %s --watch --json, %.1f min, %g announcements/s from %d devices, %d answering searches, '
-              '%d cores, %s' % (scan, args.minutes, args.rate, args.devices, args.answering, os.cpu_count() or 0,
+        print('soak: %s --watch %s, %.1f min, %g announcements/s from %d devices, %d answering searches, '
+              '%d cores, %s' % (scan, '--events' if args.events else '--json', args.minutes, args.rate, args.devices, args.answering, os.cpu_count() or 0,
                                 time.strftime('%Y-%m-%d %H:%M')))
         print('%7s %9s %7s %8s %9s %8s' % ('time', 'rss MiB', 'threads', 'cpu %', 'outputs', 'listed'))
         start = time.monotonic()

@@ -11,6 +11,7 @@
 
 #include "AtomicFile.h"
 #include "CsvText.h"
+#include "test_support.h"
 
 namespace
 {
@@ -64,18 +65,12 @@ std::string ReadText(const std::string& path)
 class FolderTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        char folder[] = "/tmp/nasfinder-file-XXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        dir = folder;
-    }
-    void TearDown() override { std::system(("rm -rf " + dir).c_str()); }
     int Entries() const
     {
         return std::system(("test $(ls -A " + dir + " | wc -l) -eq 1").c_str()) == 0 ? 1 : 0;
     }
-    std::string dir;
+    testsupport::TempDir temp;
+    std::string dir = temp.str();
 };
 
 TEST_F(FolderTest, AFileIsReplacedWholeWithItsModeAndNothingBeside)

@@ -26,6 +26,7 @@
 #include "KnownStoreFormat.h"
 #include "Neighbours.h"
 #include "WakeOnLan.h"
+#include "test_support.h"
 
 using namespace nasknown;
 
@@ -80,14 +81,6 @@ void WriteText(const std::string& path, const std::string& text)
 class StoreFolder : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        char folder[] = "/tmp/nasfinder-known-XXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        dir = folder;
-        path = dir + "/nasfinder/devices.json";
-    }
-    void TearDown() override { std::system(("chmod -R u+w " + dir + "; rm -rf " + dir).c_str()); }
     std::vector<std::string> Files() const
     {
         std::vector<std::string> names;
@@ -98,8 +91,9 @@ protected:
             names.push_back(name);
         return names;
     }
-    std::string dir;
-    std::string path;
+    testsupport::TempDir temp;
+    std::string dir = temp.str();
+    std::string path = dir + "/nasfinder/devices.json";
 };
 
 TEST(KnownStoreFormatTest, WhatIsWrittenReadsBackWithTheMembersItDoesNotKnow)

@@ -9,6 +9,7 @@
 
 #include "AtomicFile.h"
 #include "PrometheusText.h"
+#include "test_support.h"
 
 namespace
 {
@@ -110,9 +111,8 @@ TEST(PrometheusTextTest, PromtoolTakesTheFileHostileTextsAndAll)
 {
     if (std::system("command -v promtool >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "promtool (Debian package prometheus) is not installed";
-    char folder[] = "/tmp/nasfinder-prom-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    const std::string path = std::string(folder) + "/nasfinder.prom";
+    const testsupport::TempDir folder;
+    const std::string path = folder.str() + "/nasfinder.prom";
     ASSERT_EQ(nasfinder::ReplaceFile(path, nasscan::PrometheusText(HostileRound()), 0644), "");
     const std::string check = "promtool check metrics < " + path + " 2>&1";
     FILE* out = ::popen(check.c_str(), "r");
@@ -122,7 +122,6 @@ TEST(PrometheusTextTest, PromtoolTakesTheFileHostileTextsAndAll)
     for (std::size_t n; (n = std::fread(buffer, 1, sizeof(buffer), out)) > 0;)
         said.append(buffer, n);
     const int status = ::pclose(out);
-    std::system(("rm -rf " + std::string(folder)).c_str());
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << said;
 }
 } // namespace

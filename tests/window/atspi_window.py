@@ -269,7 +269,12 @@ def _describe_window(frame, pyatspi):
             seen['headers'] = [h.name for h in _children(acc) if h.getRole() == pyatspi.ROLE_TABLE_COLUMN_HEADER]
             table = acc.queryTable()
             for r in range(table.nRows):
-                seen['rows'].append([table.getAccessibleAt(r, c).name for c in range(table.nColumns)])
+                cells = [table.getAccessibleAt(r, c) for c in range(table.nColumns)]
+                if None in cells:
+                    # The rows were rebuilt while they were read: the
+                    # reader looks again (see wait_for).
+                    raise WindowError('No such object: row %d changed while it was read' % r)
+                seen['rows'].append([cell.name for cell in cells])
         elif role == pyatspi.ROLE_PUSH_BUTTON:
             seen['buttons'][acc.name] = acc.getState().contains(pyatspi.STATE_ENABLED)
         elif role in (pyatspi.ROLE_TEXT, pyatspi.ROLE_ENTRY) and acc.name:
