@@ -199,11 +199,13 @@ std::vector<Neighbour> ResolveNeighbours(const std::vector<std::string>& address
     return table;
 }
 
-void FindLinksAndMacs(std::vector<KnownDevice>& sightings, std::chrono::milliseconds resolveFor)
+void FindLinksAndMacs(std::vector<KnownDevice>& sightings, std::chrono::milliseconds resolveFor,
+                      const InterfaceChoice& searched)
 {
     std::vector<LocalInterface> interfaces;
     ListLocalInterfaces(interfaces);
     std::vector<std::string> onLink;
+    std::vector<std::string> toNudge;
     for (KnownDevice& seen : sightings)
     {
         seen.interfaceName.clear();
@@ -216,11 +218,17 @@ void FindLinksAndMacs(std::vector<KnownDevice>& sightings, std::chrono::millisec
         {
             seen.interfaceName = link->interfaceName;
             onLink.push_back(seen.address);
+            const auto iface =
+                std::find_if(interfaces.begin(), interfaces.end(),
+                             [&](const LocalInterface& i) { return i.name == link->interfaceName; });
+            if (iface != interfaces.end() && InterfaceChosen(*iface, searched))
+                toNudge.push_back(seen.address);
         }
     }
     if (onLink.empty())
         return;
-    const NeighbourIndex index(ResolveNeighbours(onLink, resolveFor));
+    const NeighbourIndex index(toNudge.empty() ? ReadNeighbourTable()
+                                               : ResolveNeighbours(toNudge, resolveFor));
     for (KnownDevice& seen : sightings)
     {
         if (!seen.interfaceName.empty())

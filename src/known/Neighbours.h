@@ -106,10 +106,13 @@ std::vector<Neighbour> ResolveNeighbours(const std::vector<std::string>& address
 // address and its MAC from the table, asking the kernel to resolve those on
 // a local link that are not in it yet, for at most `resolveFor`. A device
 // beyond a router gets neither, nor does one at an address that no device
-// can have (KnownAddress.h), which is not even nudged.
+// can have (KnownAddress.h), which is not even nudged. Nor is a device on a
+// link the user left out of the search (`searched`): its MAC is taken from
+// the table as it stands, since nothing is to go out of that interface.
 constexpr std::chrono::milliseconds kResolveTime{1500};
 void FindLinksAndMacs(std::vector<KnownDevice>& sightings,
-                      std::chrono::milliseconds resolveFor = kResolveTime);
+                      std::chrono::milliseconds resolveFor = kResolveTime,
+                      const InterfaceChoice& searched = InterfaceChoice{});
 } // namespace nasknown
 
 #endif

@@ -51,10 +51,18 @@ void GiveBackFreedMemory()
     malloc_trim(0);
 #endif
 }
+
+SessionHooks WithLinkFinder(SessionHooks hooks, const InterfaceChoice& searched)
+{
+    if (!hooks.findLinks)
+        hooks.findLinks = [searched](std::vector<nasknown::KnownDevice>& seen, milliseconds resolveFor)
+        { nasknown::FindLinksAndMacs(seen, resolveFor, searched); };
+    return hooks;
+}
 } // namespace
 
 SearchSession::SearchSession(SessionSettings settings, SessionHooks hooks)
-    : m_settings(std::move(settings)), m_hooks(std::move(hooks)),
+    : m_settings(std::move(settings)), m_hooks(WithLinkFinder(std::move(hooks), m_settings.interfaces)),
       m_registry(*CDeviceSearchInterface::GetInstance()),
       m_remembering(nasknown::KnownStore(m_settings.storePath), m_settings.writeStore, m_hooks.findLinks)
 {

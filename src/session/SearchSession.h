@@ -65,8 +65,8 @@ struct SessionSettings
 // What the session asks of the world beside the library: tests give their own.
 struct SessionHooks
 {
-    FindLinks findLinks = [](std::vector<nasknown::KnownDevice>& seen, std::chrono::milliseconds resolveFor)
-    { nasknown::FindLinksAndMacs(seen, resolveFor); };
+    // Empty: nasknown::FindLinksAndMacs, nudging only on the interfaces searched.
+    FindLinks findLinks;
     std::function<std::string(const nasknown::MacAddress&, const nasknown::WakeTarget&)> sendMagicPacket =
         &nasknown::SendMagicPacket;
     // Seconds since 1970 UTC, for when a device was seen.

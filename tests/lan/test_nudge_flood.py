@@ -48,9 +48,9 @@ def forged(i, identity):
 start = time.monotonic()
 sent = 0
 while time.monotonic() - start < seconds:
-    due = start + sent / rate
-    if due > time.monotonic():
-        time.sleep(due - time.monotonic())
+    wait = start + sent / rate - time.monotonic()
+    if wait > 0:
+        time.sleep(wait)
     sock.sendmsg([forged(sent % count, sent)], info, 0, ('239.143.255.250', 1900))
     sent += 1
 """
