@@ -63,8 +63,8 @@ int ContentWidth(const QTableView& table, int column)
 
 ColumnChooser::ColumnChooser(QTableView* table, DeviceFilter& filter, const LanguageLoad& language,
                              QMainWindow* window)
-    : QObject(window), menu(new QMenu(table)), m_table(table), m_filter(filter), m_language(language),
-      m_window(window)
+    : QObject(window), menu(new QMenu(table)), m_table(table), m_viewport(table->viewport()),
+      m_filter(filter), m_language(language), m_window(window)
 {
     QHeaderView* header = table->horizontalHeader();
     header->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -203,7 +203,7 @@ void ColumnChooser::restore()
 bool ColumnChooser::eventFilter(QObject* watched, QEvent* event)
 {
     // The last column follows the table's width.
-    if (watched == m_table->viewport() && event->type() == QEvent::Resize)
+    if (watched == m_viewport && event->type() == QEvent::Resize)
         QMetaObject::invokeMethod(this, &ColumnChooser::fitColumns, Qt::QueuedConnection);
     return QObject::eventFilter(watched, event);
 }

@@ -56,6 +56,9 @@ private:
     void showSortColumn();
 
     QTableView* m_table;
+    // The table's viewport, compared with in eventFilter without asking the
+    // table, which may be half destroyed when its viewport's last events come.
+    const QObject* m_viewport;
     DeviceFilter& m_filter;
     const LanguageLoad& m_language;
     QMainWindow* m_window;
