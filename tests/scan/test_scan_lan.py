@@ -144,6 +144,16 @@ class ScanCase(unittest.TestCase):
         self.assertNoSanitizerReport(r.stderr)
         return r
 
+    def stop_watch(self, proc, reader):
+        """Ends a watch as a service manager does (SIGTERM): exit status 0,
+        every line read, no sanitizer report."""
+        proc.send_signal(signal.SIGTERM)
+        self.assertEqual(proc.wait(timeout=10), 0)
+        reader.join(5)
+        proc.stdout.close()
+        self.assertNoSanitizerReport(proc.stderr.read())
+        proc.stderr.close()
+
     def assertNoSanitizerReport(self, stderr):
         # The command ends with _exit, so a sanitizer's report shows on standard
         # error without changing the exit status.
@@ -376,12 +386,7 @@ class Watch(ScanCase):
         self.assertGreater(stamp - start, 19)
         self.assertLess(stamp - start, 32)
 
-        proc.send_signal(signal.SIGTERM)
-        self.assertEqual(proc.wait(timeout=10), 0)
-        reader.join(5)
-        proc.stdout.close()
-        self.assertNoSanitizerReport(proc.stderr.read())
-        proc.stderr.close()
+        self.stop_watch(proc, reader)
         lines = [raw for _, raw in reader.lines]
         # Printed only on change: no two equal lines in a row; the answering
         # device never left the list.

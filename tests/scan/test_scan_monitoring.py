@@ -8,7 +8,6 @@ import json
 import os
 import re
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
@@ -36,14 +35,6 @@ class Monitoring(ScanCase):
         self.addCleanup(lambda: proc.poll() is None and proc.kill())
         return proc, LineReader(proc.stdout)
 
-    def stop(self, proc, reader):
-        proc.send_signal(signal.SIGTERM)
-        self.assertEqual(proc.wait(timeout=10), 0)
-        reader.join(5)
-        proc.stdout.close()
-        self.assertNoSanitizerReport(proc.stderr.read())
-        proc.stderr.close()
-
     def test_events_say_what_appeared_changed_and_went(self):
         dev = self.lan.device_addrs
         proc, reader = self.watch('--events')
@@ -65,7 +56,7 @@ class Monitoring(ScanCase):
         self.sim.configure(1, broadcast=False, ssdp=False)
         silenced = seen('gone', dev[1])
         self.assertGreater(silenced, appeared)
-        self.stop(proc, reader)
+        self.stop_watch(proc, reader)
         for event in events:
             self.assertEqual(sorted(event), ['device', 'event', 'time'])
             self.assertRegex(event['time'], RFC3339_UTC)
@@ -91,7 +82,7 @@ class Monitoring(ScanCase):
         # A product, which it shows: one new table.
         self.sim.configure(1, product='NEW-1')
         table_with('NEW-1')
-        self.stop(proc, reader)
+        self.stop_watch(proc, reader)
         tables = b''.join(raw for _, raw in reader.lines).decode('utf-8').split('\n\n')
         # Each table carries its time on its first line; what follows is what it shows.
         shown = [t.split('\n', 1)[1] for t in tables if t.strip()]
@@ -146,7 +137,7 @@ class Monitoring(ScanCase):
         self.assertIn('nasfinder_broadcast_search_available 1', served['text'])
         exporter.terminate()
         exporter.wait(10)
-        self.stop(proc, reader)
+        self.stop_watch(proc, reader)
 
 
 if __name__ == '__main__':

@@ -346,25 +346,25 @@ def _click_then_keys(x, y, keys):
             raise WindowError('xdotool failed: ' + done.stderr)
 
 
-def _header_menu(pyatspi, pid, column, keys):
+def _table(pyatspi, pid):
     app = _app(pyatspi, pid)
     if app is None:
         raise WindowError('the window is not on the accessibility bus')
     table = next((a for a in _walk(app) if a.getRole() == pyatspi.ROLE_TABLE), None)
     if table is None:
         raise WindowError('no table')
+    return table
+
+
+def _header_menu(pyatspi, pid, column, keys):
+    table = _table(pyatspi, pid)
     headers = [h for h in _children(table) if h.getRole() == pyatspi.ROLE_TABLE_COLUMN_HEADER]
     extents = headers[column].queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
     _click_then_keys(extents.x + extents.width // 2, extents.y + extents.height // 2, keys)
 
 
 def _row_menu(pyatspi, pid, row, keys):
-    app = _app(pyatspi, pid)
-    if app is None:
-        raise WindowError('the window is not on the accessibility bus')
-    table = next((a for a in _walk(app) if a.getRole() == pyatspi.ROLE_TABLE), None)
-    if table is None:
-        raise WindowError('no table')
+    table = _table(pyatspi, pid)
     # A right click in the middle of the row's first cell, where the bus says
     # it is: the menu opens as the user opens it. Qt keeps popup menus off
     # the bus's list of windows, so its items are reached by the keyboard.
