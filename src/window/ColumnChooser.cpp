@@ -119,7 +119,10 @@ void ColumnChooser::fitColumns()
     const int room = m_table->viewport()->width();
     header->resizeSection(last, std::max(lastWanted, room - needed));
     const int missing = needed + lastWanted - room;
-    if (missing <= 0 || m_window->isMaximized() || m_window->isFullScreen())
+    // Before the window is shown its layout has not run, and the viewport's
+    // width is no measure of the room the window gives the table: the
+    // viewport's resize at the show fits the columns again.
+    if (missing <= 0 || !m_window->isVisible() || m_window->isMaximized() || m_window->isFullScreen())
         return;
     const QScreen* screen =
         m_window->screen() != nullptr ? m_window->screen() : QGuiApplication::primaryScreen();

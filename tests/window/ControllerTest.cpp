@@ -743,6 +743,9 @@ TEST_F(ControllerTest, NoCaptionOrTextIsCutAtTheDefaultSize)
     const QStringList files = QDir(QStringLiteral(":")).entryList({"XML_*.xml"});
     ASSERT_EQ(files.size(), 15);
     const QSize defaultSize = w->size();
+    // Where nothing needs more room, the window keeps the size it was made
+    // with (before it was shown, the table's room was no measure of it).
+    EXPECT_EQ(defaultSize, QSize(640, 400));
     // The four columns of a first start, then every column (which may scroll).
     for (const bool every : {false, true})
     {
