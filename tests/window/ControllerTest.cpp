@@ -773,6 +773,16 @@ TEST_F(ControllerTest, NoCaptionOrTextIsCutAtTheDefaultSize)
                 EXPECT_GE(header->sectionSize(column), ContentWidth(*w->ui.tableview, column))
                     << header->model()->headerData(column, Qt::Horizontal).toString().toStdString();
             }
+            // Nor a button's caption or a label on one line.
+            for (const QWidget* widget : w->findChildren<QWidget*>())
+            {
+                const auto* label = qobject_cast<const QLabel*>(widget);
+                if ((qobject_cast<const QAbstractButton*>(widget) == nullptr && label == nullptr) ||
+                    (label != nullptr && label->wordWrap()) || !widget->isVisible())
+                    continue;
+                EXPECT_GE(widget->width(), widget->minimumSizeHint().width())
+                    << widget->objectName().toStdString();
+            }
         }
     }
 }
