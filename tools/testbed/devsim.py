@@ -250,6 +250,15 @@ def in_subnet(addr, subnet):
     return subnet is None or ipaddress.ip_address(addr) in ipaddress.ip_network(subnet)
 
 
+def sent_to_all(dst):
+    """Whether a search went to every device: the group, or a broadcast
+    address (the limited one, or a subnet's, whose host part is all ones
+    in the bed's subnets). None: the kernel did not say."""
+    if dst is None or dst == '255.255.255.255' or ipaddress.ip_address(dst).is_multicast:
+        return True
+    return dst.endswith('.255')
+
+
 def merge_broadcast(current, update):
     """Returns new broadcast settings; True/False switch the reply on or off."""
     new = copy.deepcopy(current)
@@ -572,8 +581,11 @@ class Simulator:
         with self.lock:
             self.counters['answered'] += 1
             # A search sent to one device's own address is answered by that
-            # device alone; to the group or a broadcast address, by all.
+            # device alone; to the group or a broadcast address, by all; to
+            # any other address, by none, as no device holds it.
             target = self.by_addr.get(dst)
+            if target is None and not sent_to_all(dst):
+                return 0, False
             devices = [target] if target is not None else self.devices
             plan = []
             for d in devices:
