@@ -99,6 +99,9 @@ bool IsDeviceUnicastIPv4(std::uint32_t address);
 // (a /31 or /32 has neither): sent there, a "unicast" leaves as a broadcast.
 bool IsLocalSubnetEdge(std::uint32_t address, const std::vector<LocalInterface>& interfaces);
 
+// Whether the address is one of the interfaces' own.
+bool IsLocalAddress(std::uint32_t address, const std::vector<LocalInterface>& interfaces);
+
 // Whether a subnet of one of the interfaces holds the address: false for a
 // device beyond a router.
 bool IsOnLocalSubnet(std::uint32_t address, const std::vector<LocalInterface>& interfaces);

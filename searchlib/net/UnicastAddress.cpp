@@ -39,6 +39,19 @@ bool IsLocalSubnetEdge(std::uint32_t address, const std::vector<LocalInterface>&
     return false;
 }
 
+bool IsLocalAddress(std::uint32_t address, const std::vector<LocalInterface>& interfaces)
+{
+    for (const LocalInterface& iface : interfaces)
+    {
+        for (const LocalSubnet& subnet : iface.subnets)
+        {
+            if (subnet.address == address)
+                return true;
+        }
+    }
+    return false;
+}
+
 bool IsOnLocalSubnet(std::uint32_t address, const std::vector<LocalInterface>& interfaces)
 {
     for (const LocalInterface& iface : interfaces)

@@ -10,12 +10,13 @@
 
 namespace nasknown
 {
-namespace
-{
 std::string FieldText(const char (&field)[kDeviceFieldSize])
 {
     return std::string(field, ::strnlen(field, kDeviceFieldSize));
 }
+
+namespace
+{
 
 constexpr std::int64_t kMinute = 60;
 constexpr std::int64_t kHour = 60 * kMinute;

@@ -5,13 +5,13 @@
 #ifndef NASFINDER_KNOWNDEVICES_H
 #define NASFINDER_KNOWNDEVICES_H
 
+#include "SearchDeviceInfo.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
-
-struct deviceinfo;
 
 namespace nasknown
 {
@@ -59,6 +59,9 @@ void KeepNewest(std::vector<KnownDevice>& known, std::size_t limit = kMaxKnownDe
 
 // Removes every entry with this id, of this vendor or of any when `vendor` is
 // empty; how many went.
+// A text field of a record, up to its NUL or its end.
+std::string FieldText(const char (&field)[kDeviceFieldSize]);
+
 std::size_t Forget(std::vector<KnownDevice>& known, const std::string& id, const std::string& vendor = {});
 
 // The entry with this id, or nullptr. With several vendors using one id, the

@@ -14,28 +14,6 @@ std::string Key(const std::string& vendor, const std::string& id)
     return vendor + '\0' + id;
 }
 
-std::string FieldText(const char (&field)[kDeviceFieldSize])
-{
-    return std::string(field, ::strnlen(field, kDeviceFieldSize));
-}
-
-bool IsOwnAddress(std::uint32_t address, const std::vector<LocalInterface>& interfaces)
-{
-    for (const LocalInterface& iface : interfaces)
-        for (const LocalSubnet& subnet : iface.subnets)
-            if (subnet.address == address)
-                return true;
-    return false;
-}
-
-bool OnSubnetOf(std::uint32_t address, const std::vector<LocalInterface>& interfaces)
-{
-    for (const LocalInterface& iface : interfaces)
-        for (const LocalSubnet& subnet : iface.subnets)
-            if ((address & subnet.netmask) == (subnet.address & subnet.netmask))
-                return true;
-    return false;
-}
 } // namespace
 
 Answers::Answers(const std::vector<deviceinfo>& list)
@@ -45,8 +23,8 @@ Answers::Answers(const std::vector<deviceinfo>& list)
     {
         if (record.life < fresh)
             continue;
-        m_keys.insert(Key(FieldText(record.factory), FieldText(record.id)));
-        if (const std::optional<std::uint32_t> address = ParseCanonicalIPv4(FieldText(record.ip)))
+        m_keys.insert(Key(nasknown::FieldText(record.factory), nasknown::FieldText(record.id)));
+        if (const std::optional<std::uint32_t> address = ParseCanonicalIPv4(nasknown::FieldText(record.ip)))
             m_addresses.insert(*address);
     }
 }
@@ -79,7 +57,7 @@ std::vector<FollowUp> ChooseFollowUps(const std::vector<nasknown::KnownDevice>& 
             break;
         const std::optional<std::uint32_t> address = ParseCanonicalIPv4(device->address);
         if (!address || !IsSearchableUnicastAddress(*address, interfaces) ||
-            IsOwnAddress(*address, interfaces) || !OnSubnetOf(*address, searched))
+            IsLocalAddress(*address, interfaces) || !IsOnLocalSubnet(*address, searched))
             continue;
         if (std::find(userAddresses.begin(), userAddresses.end(), *address) != userAddresses.end() ||
             answers.Include(device->vendor, device->id, *address) || !taken.insert(*address).second)

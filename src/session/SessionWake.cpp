@@ -8,13 +8,7 @@
 
 namespace nasfinder
 {
-namespace
-{
-std::string FieldText(const char (&field)[kDeviceFieldSize])
-{
-    return std::string(field, ::strnlen(field, kDeviceFieldSize));
-}
-} // namespace
+using nasknown::FieldText;
 
 std::string SearchSession::BeginWake(const nasknown::WakePlan& plan, TimePoint now, std::chrono::seconds wait,
                                      std::vector<std::string>* failures)

@@ -77,14 +77,8 @@ QString RefusalFor(std::uint32_t address, const std::vector<LocalInterface>& loc
 {
     if (!IsDeviceUnicastIPv4(address))
         return QStringLiteral("not a device on the network");
-    for (const LocalInterface& iface : local)
-    {
-        for (const LocalSubnet& subnet : iface.subnets)
-        {
-            if (subnet.address == address)
-                return QStringLiteral("an address of this computer");
-        }
-    }
+    if (IsLocalAddress(address, local))
+        return QStringLiteral("an address of this computer");
     if (IsLocalSubnetEdge(address, local))
         return QStringLiteral("the network or broadcast address of a local subnet");
     return QString();
