@@ -1,6 +1,7 @@
 // The window's table at 10,000 devices, offscreen: what a keystroke in the
-// filter costs, a click on a header, and the rows a countdown tick makes from
-// the devices that answered and the known ones.
+// filter costs, a click on a header, the rows a countdown tick makes from the
+// devices that answered and the known ones, and the widths their texts need.
+#include "ColumnChooser.h"
 #include "DeviceFilter.h"
 #include "DeviceTable.h"
 
@@ -116,6 +117,23 @@ void BM_TickRows(benchmark::State& state)
     }
 }
 BENCHMARK(BM_TickRows)->Unit(benchmark::kMillisecond);
+
+// The widths the columns need, as each change of the rows asks them: the
+// texts measured for the first time, or measured before.
+void BM_ColumnWidths(benchmark::State& state)
+{
+    Table table;
+    TextWidths before;
+    for (auto _ : state)
+    {
+        TextWidths first;
+        TextWidths& widths = state.range(0) != 0 ? before : first;
+        for (int column = 0; column < table.filter.columnCount(); ++column)
+            benchmark::DoNotOptimize(ContentWidth(table.view, column, widths));
+    }
+    state.SetLabel(state.range(0) != 0 ? "measured before" : "first measured");
+}
+BENCHMARK(BM_ColumnWidths)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 } // namespace
 
 BENCHMARK_MAIN();

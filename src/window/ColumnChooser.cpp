@@ -46,18 +46,51 @@ int ColumnOf(const QString& key)
 }
 } // namespace
 
-int ContentWidth(const QTableView& table, int column)
+int TextWidths::cell(const QTableView& table, const QStyleOptionViewItem& option, const QModelIndex& index)
 {
-    int width = table.horizontalHeader()->sectionSizeHint(column);
+    if (option.font != m_cellFont || m_cellFontKey.isEmpty())
+    {
+        m_cellFont = option.font;
+        m_cellFontKey = QLatin1String("cell\x1f") + option.font.key() + QLatin1Char('\x1f');
+    }
+    const QString key = m_cellFontKey + index.data(Qt::DisplayRole).toString();
+    const auto found = m_widths.constFind(key);
+    if (found != m_widths.constEnd())
+        return *found;
+    return remembered(key, table.itemDelegateForIndex(index)->sizeHint(option, index).width() + 1);
+}
+
+int TextWidths::caption(const QHeaderView& header, int section)
+{
+    const QAbstractItemModel* model = header.model();
+    const QString key = QLatin1String("caption\x1f") + header.font().key() + QLatin1Char('\x1f') +
+                        model->headerData(section, header.orientation(), Qt::FontRole).toString() +
+                        QLatin1Char(header.isSortIndicatorShown() ? '1' : '0') + QLatin1Char('\x1f') +
+                        model->headerData(section, header.orientation(), Qt::DisplayRole).toString();
+    const auto found = m_widths.constFind(key);
+    if (found != m_widths.constEnd())
+        return *found;
+    return remembered(key, header.sectionSizeHint(section));
+}
+
+int TextWidths::remembered(const QString& key, int width)
+{
+    // Bounded: a list that keeps changing does not grow it without end.
+    if (m_widths.size() >= 4 * kRowsMeasured * kColumnCount)
+        m_widths.clear();
+    m_widths.insert(key, width);
+    return width;
+}
+
+int ContentWidth(const QTableView& table, int column, TextWidths& widths)
+{
+    int width = widths.caption(*table.horizontalHeader(), column);
     QStyleOptionViewItem option;
     option.initFrom(&table);
     const QAbstractItemModel* shown = table.model();
     const int rows = std::min(shown->rowCount(), kRowsMeasured);
     for (int row = 0; row < rows; ++row)
-    {
-        const QModelIndex index = shown->index(row, column);
-        width = std::max(width, table.itemDelegateForIndex(index)->sizeHint(option, index).width() + 1);
-    }
+        width = std::max(width, widths.cell(table, option, shown->index(row, column)));
     return width;
 }
 
@@ -102,6 +135,11 @@ void ColumnChooser::setColumnShown(int column, bool shown)
 
 void ColumnChooser::fitColumns()
 {
+    // Before the window is shown its layout has not run, and the viewport's
+    // width is no measure of the room the window gives the table: the
+    // viewport's resize at the show fits the columns.
+    if (!m_window->isVisible())
+        return;
     QHeaderView* header = m_table->horizontalHeader();
     const int last = header->count() - 1;
     if (last < 0)
@@ -110,19 +148,16 @@ void ColumnChooser::fitColumns()
     for (int column = 0; column < last; ++column)
     {
         // Never narrowed here: a width the user chose stays unless it cuts a text.
-        const int wanted = ContentWidth(*m_table, column);
+        const int wanted = ContentWidth(*m_table, column, m_widths);
         if (header->sectionSize(column) < wanted)
             header->resizeSection(column, wanted);
         needed += header->sectionSize(column);
     }
-    const int lastWanted = ContentWidth(*m_table, last);
+    const int lastWanted = ContentWidth(*m_table, last, m_widths);
     const int room = m_table->viewport()->width();
     header->resizeSection(last, std::max(lastWanted, room - needed));
     const int missing = needed + lastWanted - room;
-    // Before the window is shown its layout has not run, and the viewport's
-    // width is no measure of the room the window gives the table: the
-    // viewport's resize at the show fits the columns again.
-    if (missing <= 0 || !m_window->isVisible() || m_window->isMaximized() || m_window->isFullScreen())
+    if (missing <= 0 || m_window->isMaximized() || m_window->isFullScreen())
         return;
     const QScreen* screen =
         m_window->screen() != nullptr ? m_window->screen() : QGuiApplication::primaryScreen();

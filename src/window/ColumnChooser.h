@@ -5,7 +5,10 @@
 #ifndef NASFINDER_COLUMNCHOOSER_H
 #define NASFINDER_COLUMNCHOOSER_H
 
+#include <QFont>
+#include <QHash>
 #include <QObject>
+#include <QString>
 
 #include <vector>
 
@@ -13,14 +16,37 @@ class DeviceFilter;
 class LanguageLoad;
 class QAction;
 class QEvent;
+class QHeaderView;
 class QMainWindow;
 class QMenu;
+class QModelIndex;
 class QPoint;
+class QStyleOptionViewItem;
 class QTableView;
+
+// The widths the table's texts need, each measured once: measuring a text
+// (shaping it in its font) is what fitting the columns costs, and the same
+// texts come back at every change of the rows. A cell's width is taken to
+// depend on its text and the table's font alone, as the rows give no cell a
+// font, an icon or a check box of its own.
+class TextWidths
+{
+public:
+    int cell(const QTableView& table, const QStyleOptionViewItem& option, const QModelIndex& index);
+    int caption(const QHeaderView& header, int section);
+
+private:
+    int remembered(const QString& key, int width);
+
+    QHash<QString, int> m_widths;
+    // The font of the cells last measured, and its part of their keys.
+    QFont m_cellFont;
+    QString m_cellFontKey;
+};
 
 // What the caption of the view's column `column` and the texts of the rows
 // shown in it need.
-int ContentWidth(const QTableView& table, int column);
+int ContentWidth(const QTableView& table, int column, TextWidths& widths);
 
 class ColumnChooser : public QObject
 {
@@ -64,6 +90,7 @@ private:
     QMainWindow* m_window;
     int m_sortColumn = -1; // of kDeviceColumns
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
+    TextWidths m_widths;
 };
 
 #endif

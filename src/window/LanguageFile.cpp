@@ -2,6 +2,8 @@
 
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QHash>
+#include <QMutex>
 #include <QXmlStreamReader>
 
 #include <algorithm>
@@ -168,9 +170,32 @@ double ReadFontSize(const std::optional<QString>& text)
     return s.mid(start, i - start).toDouble();
 }
 
+namespace
+{
+// Whether the system has a font family. Qt reads the system's families once,
+// but answers each question through fontconfig's substitution rules, which
+// is most of what showing the captions costs; a language file names the same
+// few families for every caption, so each is asked once.
+bool HasFontFamily(const QString& family)
+{
+    static QMutex lock;
+    static QHash<QString, bool> answers;
+    const QMutexLocker hold(&lock);
+    const auto found = answers.constFind(family);
+    if (found != answers.constEnd())
+        return *found;
+    const bool has = QFontDatabase::hasFamily(family);
+    // A file naming a new family for each of its entries is not kept whole.
+    if (answers.size() >= 256)
+        answers.clear();
+    answers.insert(family, has);
+    return has;
+}
+} // namespace
+
 std::optional<QFont> FontForEntry(const FontNode& entry)
 {
-    if (!entry.Font || !QFontDatabase::hasFamily(*entry.Font))
+    if (!entry.Font || !HasFontFamily(*entry.Font))
         return std::nullopt;
     QFont font(*entry.Font);
     const double size = ReadFontSize(entry.FontSize);

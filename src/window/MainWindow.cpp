@@ -54,6 +54,11 @@ MainWindow::MainWindow(nasfinder::SessionSettings settings, nasfinder::SessionHo
     connect(ui.filterField, &QLineEdit::textChanged, this,
             [this](const QString& text)
             {
+                // The clear button shows over a text only; turned on with the
+                // first text, the style's icon for it (a read of the icon
+                // theme) is not looked up at every start.
+                if (!text.isEmpty())
+                    ui.filterField->setClearButtonEnabled(true);
                 sorted->setFilterText(text);
                 showStatus();
             });

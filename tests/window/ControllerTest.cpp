@@ -768,9 +768,10 @@ TEST_F(ControllerTest, NoCaptionOrTextIsCutAtTheDefaultSize)
             ASSERT_EQ(Shown().size(), 2);
             const QHeaderView* header = w->ui.tableview->horizontalHeader();
             ASSERT_EQ(header->count(), every ? kColumnCount : 4);
+            TextWidths measured;
             for (int column = 0; column < header->count(); ++column)
             {
-                EXPECT_GE(header->sectionSize(column), ContentWidth(*w->ui.tableview, column))
+                EXPECT_GE(header->sectionSize(column), ContentWidth(*w->ui.tableview, column, measured))
                     << header->model()->headerData(column, Qt::Horizontal).toString().toStdString();
             }
             // Nor a button's caption or a label on one line.
@@ -848,12 +849,14 @@ TEST_F(ControllerTest, FilterSortAndColumnsAsTheUserArrangesThem)
     EXPECT_EQ(column(0), "backup NAS-a nas-b older old-nas");
     header->setSortIndicator(0, Qt::AscendingOrder);
 
-    // The filter: any column shown, without regard to case; Ctrl+F, Escape.
+    // The filter: any column shown, without regard to case; Ctrl+F, Escape,
+    // the clear button over a text.
     ShowWindow();
     QTest::keyClick(w, Qt::Key_F, Qt::ControlModifier);
     EXPECT_TRUE(w->ui.filterField->hasFocus());
     QTest::keyClicks(w->ui.filterField, "NaS");
     EXPECT_EQ(column(0), "NAS-a nas-b old-nas");
+    EXPECT_TRUE(w->ui.filterField->isClearButtonEnabled());
     EXPECT_TRUE(w->ui.statusField->text().startsWith(Text("Rows Shown Filtered", {"3", "5", "2"})))
         << w->ui.statusField->text().toStdString();
     w->ui.filterField->setText("198.18.1.1");
