@@ -7,6 +7,10 @@ what the start and the countdown cost up to then (--settle 14: "at 14 s").
     bench/idle.py [--app build/src/nasfinder] [--platform xvfb|offscreen]
                   [--settle 15] [--seconds 60] [--devices 4] [--known 1024]
 
+CPU time since start is given twice: the sum over the window's live threads
+(what ended is missing), and, where a cgroup can be made (as root), the
+window's whole, ended threads included, less the processes it started.
+
 The window keeps its known devices in a temporary folder of its own
 (XDG_STATE_HOME); --known N fills it first with N devices that do not answer
 (seen days ago, each with a MAC), as a user's store may hold them. The CPU time
@@ -20,6 +24,7 @@ import argparse
 import json
 import os
 import shutil
+import signal
 import tempfile
 import subprocess
 import sys
@@ -83,6 +88,101 @@ def cpu_ns(pid):
     return total, ticks
 
 
+class CpuGroup:
+    """A cgroup of its own for the window, so that its CPU time counts every
+    thread and process it ran, those that ended included (the threads' own
+    counters go with them): cpuacct.usage (cgroup v1) or cpu.stat's
+    usage_usec (v2), in nanoseconds. None where no writable hierarchy is had."""
+
+    def __init__(self):
+        self.path = self.usage = None
+        for root, read in (('/sys/fs/cgroup/cpuacct', self._v1), ('/sys/fs/cgroup/unified', self._v2),
+                           ('/sys/fs/cgroup', self._v2)):
+            if not os.path.isdir(root) or (read == self._v2 and not os.path.exists(
+                    os.path.join(root, 'cgroup.controllers'))):
+                continue
+            path = os.path.join(root, 'nasfinder-idle-%d' % os.getpid())
+            try:
+                os.mkdir(path)
+            except OSError:
+                continue
+            self.path, self.usage = path, read
+            return
+
+    def _v1(self):
+        with open(os.path.join(self.path, 'cpuacct.usage')) as f:
+            return int(f.read())
+
+    def _v2(self):
+        with open(os.path.join(self.path, 'cpu.stat')) as f:
+            for line in f:
+                if line.startswith('usage_usec '):
+                    return int(line.split()[1]) * 1000
+        return None
+
+    MARK = 'nasfinder-idle-start'
+
+    def wrap(self, argv):
+        """argv run inside the group: a shell stops itself until join() has
+        moved it in (the test bed's namespace has a /sys of its own, without
+        the cgroups), then execs argv."""
+        if self.path is None:
+            return argv
+        return ['sh', '-c', 'kill -STOP $$; exec "$@"', self.MARK] + argv
+
+    def join(self, root_pid):
+        """Moves the stopped shell under root_pid into the group and lets it go on."""
+        if self.path is None:
+            return
+
+        def stopped_shell():
+            for pid in children(root_pid):
+                try:
+                    with open('/proc/%d/cmdline' % pid, 'rb') as f:
+                        marked = self.MARK.encode() in f.read().split(b'\0')
+                    with open('/proc/%d/stat' % pid) as f:
+                        state = f.read().rsplit(')', 1)[1].split()[0]
+                except OSError:
+                    continue
+                if marked and state == 'T':
+                    return pid
+            return None
+
+        pid = lanbed.wait_until(stopped_shell, timeout=30, message='the window\'s start')
+        with open(os.path.join(self.path, 'cgroup.procs'), 'w') as f:
+            f.write(str(pid))
+        os.kill(pid, signal.SIGCONT)
+
+    def procs(self):
+        with open(os.path.join(self.path, 'cgroup.procs')) as f:
+            return [int(line) for line in f if line.strip()]
+
+    def ns(self, pid):
+        """The CPU time of process pid in nanoseconds, its ended threads
+        included: the group's, less what the other processes in it (the
+        broadcast helper, a session bus it launched) used."""
+        if self.path is None:
+            return None
+        others = sum(cpu_ns(p)[0] for p in self.procs() if p != pid and os.path.exists('/proc/%d' % p))
+        return self.usage() - others
+
+    def remove(self):
+        """Ends what the window left running (a session bus it launched) and
+        removes the group."""
+        if self.path is None:
+            return
+        for pid in self.procs():
+            try:
+                os.kill(pid, signal.SIGTERM)
+            except OSError:
+                pass
+        try:
+            lanbed.wait_until(lambda: not self.procs(), timeout=10, message='the window\'s processes to end')
+            os.rmdir(self.path)
+        except (lanbed.WaitTimeout, OSError) as e:
+            print('cgroup %s left: %s' % (self.path, e), file=sys.stderr)
+
+
 def status_kib(pid, key):
     with open('/proc/%d/status' % pid) as f:
         for line in f:
@@ -125,59 +225,68 @@ def main():
     if args.known:
         fill_store(state, args.known)
     env = dict(os.environ, LANG='C.UTF-8', LC_ALL='C.UTF-8', XDG_STATE_HOME=state, XDG_CONFIG_HOME=state)
+    if args.platform == 'xvfb' and shutil.which('xvfb-run') is None:
+        print('xvfb-run is not installed (apt-get install xvfb xauth), or use --platform offscreen',
+              file=sys.stderr)
+        return 2
+    group = CpuGroup()
     if args.platform == 'xvfb':
-        if shutil.which('xvfb-run') is None:
-            print('xvfb-run is not installed (apt-get install xvfb xauth), or use --platform offscreen',
-                  file=sys.stderr)
-            return 2
-        argv = ['xvfb-run', '-a', '-s', '-screen 0 1280x800x24', app]
+        argv = ['xvfb-run', '-a', '-s', '-screen 0 1280x800x24'] + group.wrap([app])
         env.pop('QT_QPA_PLATFORM', None)
     else:
-        argv = [app]
+        argv = group.wrap([app])
         env['QT_QPA_PLATFORM'] = 'offscreen'
 
-    with lanbed.Lan(devices=args.devices) as lan:
-        lan.simulator(vendors=['TAVIK', 'ESKAL', 'KELDO'])
-        log = open(os.devnull, 'wb')
-        top = lan.client_popen(argv, env=env, stdout=log, stderr=log)
-        started = time.monotonic()
-        try:
-            pid = lanbed.wait_until(lambda: find_process(top.pid, app), timeout=30,
-                                    message='the window process to start')
-            print('idle: %s (pid %d) on %s in the test bed with %d devices, %d known; %d cores, %s'
-                  % (app, pid, args.platform, args.devices, args.known, os.cpu_count() or 0,
-                     time.strftime('%Y-%m-%d %H:%M')))
-            settle = started + args.settle - time.monotonic()
-            if settle > 0:
-                time.sleep(settle)
-            if top.poll() is not None:
-                print('the window ended early (status %s)' % top.returncode, file=sys.stderr)
-                return 1
-            ns0, ticks0 = cpu_ns(pid)
-            t0 = time.monotonic()
-            rss_settled = status_kib(pid, 'VmRSS')
-            time.sleep(args.seconds)
-            ns1, ticks1 = cpu_ns(pid)
-            t1 = time.monotonic()
-            rss = status_kib(pid, 'VmRSS')
-            hwm = status_kib(pid, 'VmHWM')
-            threads = len(os.listdir('/proc/%d/task' % pid))
-        finally:
-            if top.poll() is None:
-                top.terminate()
-                try:
-                    top.wait(timeout=10)
-                except subprocess.TimeoutExpired:
-                    top.kill()
-                    top.wait()
-            log.close()
-            shutil.rmtree(state, True)
+    try:
+        with lanbed.Lan(devices=args.devices) as lan:
+            lan.simulator(vendors=['TAVIK', 'ESKAL', 'KELDO'])
+            log = open(os.devnull, 'wb')
+            top = lan.client_popen(argv, env=env, stdout=log, stderr=log)
+            started = time.monotonic()
+            try:
+                group.join(top.pid)
+                pid = lanbed.wait_until(lambda: find_process(top.pid, app), timeout=30,
+                                        message='the window process to start')
+                print('idle: %s (pid %d) on %s in the test bed with %d devices, %d known; %d cores, %s'
+                      % (app, pid, args.platform, args.devices, args.known, os.cpu_count() or 0,
+                         time.strftime('%Y-%m-%d %H:%M')))
+                settle = started + args.settle - time.monotonic()
+                if settle > 0:
+                    time.sleep(settle)
+                if top.poll() is not None:
+                    print('the window ended early (status %s)' % top.returncode, file=sys.stderr)
+                    return 1
+                ns0, ticks0 = cpu_ns(pid)
+                group0 = group.ns(pid)
+                t0 = time.monotonic()
+                rss_settled = status_kib(pid, 'VmRSS')
+                time.sleep(args.seconds)
+                ns1, ticks1 = cpu_ns(pid)
+                t1 = time.monotonic()
+                rss = status_kib(pid, 'VmRSS')
+                hwm = status_kib(pid, 'VmHWM')
+                threads = len(os.listdir('/proc/%d/task' % pid))
+            finally:
+                if top.poll() is None:
+                    top.terminate()
+                    try:
+                        top.wait(timeout=10)
+                    except subprocess.TimeoutExpired:
+                        top.kill()
+                        top.wait()
+                log.close()
+                shutil.rmtree(state, True)
+    finally:
+        group.remove()
 
     wall = t1 - t0
     share = 100.0 * (ns1 - ns0) / 1e9 / wall
     share_ticks = 100.0 * (ticks1 - ticks0) / CLK_TCK / wall
     print('at %.0f s after start: %.1f ms of CPU time since start (by clock ticks %.0f ms), resident memory '
           '%.1f MiB' % (t0 - started, ns0 / 1e6, 1000.0 * ticks0 / CLK_TCK, rss_settled / 1024.0))
+    if group0 is not None:
+        print('at %.0f s after start: %.1f ms of CPU time since start, ended threads included (a cgroup)'
+              % (t0 - started, group0 / 1e6))
     print('measured %.0f s, from %.0f s after start' % (wall, t0 - started))
     print('CPU: %.4f %% of one core (%.1f ms of CPU time; by clock ticks %.3f %%)'
           % (share, (ns1 - ns0) / 1e6, share_ticks))
