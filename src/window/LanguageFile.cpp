@@ -173,9 +173,9 @@ double ReadFontSize(const std::optional<QString>& text)
 namespace
 {
 // Whether the system has a font family. Qt reads the system's families once,
-// but answers each question through fontconfig's substitution rules, which
-// is most of what showing the captions costs; a language file names the same
-// few families for every caption, so each is asked once.
+// but answers each question through fontconfig's substitution rules, a large
+// part of what showing the captions cost; a language file names the same few
+// families for every caption, so each is asked once.
 bool HasFontFamily(const QString& family)
 {
     static QMutex lock;
