@@ -96,6 +96,9 @@ else
 fi
 
 # --- builds -----------------------------------------------------------------
+# A tree made here is built with Ninja (a tree already configured keeps its
+# generator).
+export CMAKE_GENERATOR=${CMAKE_GENERATOR:-Ninja}
 cmake_tree() { # DIR CMAKE_OPTIONS...
   local dir=$1
   shift

@@ -4,17 +4,19 @@
 
 NASFINDER_BUILD_PACKAGES="g++ make cmake pkg-config libboost-dev libboost-thread-dev libboost-system-dev
   libboost-date-time-dev nlohmann-json3-dev qt6-base-dev qt6-qpa-plugins fonts-noto-cjk fonts-dejavu-core libcap2-bin"
+# ninja-build: ./test.sh and tools/package.sh build with Ninja, which keeps both
+# cores busier than make does (BENCHMARKS.md, The test suite).
 # ./run.sh --setup: what the README's sandbox recipes need beside the build
 # (tools/lan-sandbox and its device simulator, xvfb-run for the window).
 NASFINDER_SANDBOX_PACKAGES="python3 iproute2 xvfb xauth"
 # prometheus brings promtool, which checks the metrics the scan writes and the
 # example alert rules; its own service is not started (see below).
-NASFINDER_TEST_PACKAGES="clang llvm-14 libclang-rt-14-dev libgtest-dev libbenchmark-dev $NASFINDER_SANDBOX_PACKAGES
+NASFINDER_TEST_PACKAGES="ninja-build clang llvm-14 libclang-rt-14-dev libgtest-dev libbenchmark-dev $NASFINDER_SANDBOX_PACKAGES
   procps util-linux imagemagick nftables at-spi2-core python3-pyatspi dbus-x11 xdotool prometheus"
 # tools/package.sh: the Debian package build and the checks of its result (which
 # installs nasfinder-common in a throwaway root: adduser and debconf for its
 # maintainer scripts; systemd-analyze and setfacl for the exporter's unit).
-NASFINDER_PACKAGE_PACKAGES="debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream man-db adduser debconf
+NASFINDER_PACKAGE_PACKAGES="ninja-build debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream man-db adduser debconf
   systemd acl"
 
 nasfinder_missing_packages() {
