@@ -6,6 +6,7 @@ import contextlib
 import json
 import os
 import shutil
+import subprocess
 import sys
 import tempfile
 import time
@@ -20,6 +21,19 @@ if 'NASFINDER_BENCH_STATE' not in os.environ:
     os.environ['NASFINDER_BENCH_STATE'] = tempfile.mkdtemp(prefix='nasfinder-bench-state-')
     atexit.register(shutil.rmtree, os.environ['NASFINDER_BENCH_STATE'], True)
     os.environ['XDG_STATE_HOME'] = os.environ['NASFINDER_BENCH_STATE']
+
+
+def stop(proc, seconds=10):
+    """Ends a program a run started: SIGTERM, and SIGKILL when it is still
+    there after SECONDS."""
+    if proc.poll() is not None:
+        return
+    proc.terminate()
+    try:
+        proc.wait(timeout=seconds)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
 
 
 def lan_and_program(path, what, option):

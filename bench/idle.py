@@ -26,7 +26,6 @@ import os
 import shutil
 import signal
 import tempfile
-import subprocess
 import sys
 import time
 
@@ -267,13 +266,7 @@ def main():
                 hwm = status_kib(pid, 'VmHWM')
                 threads = len(os.listdir('/proc/%d/task' % pid))
             finally:
-                if top.poll() is None:
-                    top.terminate()
-                    try:
-                        top.wait(timeout=10)
-                    except subprocess.TimeoutExpired:
-                        top.kill()
-                        top.wait()
+                benchlib.stop(top)
                 log.close()
                 shutil.rmtree(state, True)
     finally:

@@ -243,12 +243,7 @@ def main():
             print('other lines on standard error (first %d):' % len(err.kept))
             for line in err.kept[:10]:
                 print('  ' + line.decode(errors='replace').rstrip())
-        scan_proc.terminate()
-        try:
-            scan_proc.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            scan_proc.kill()
-            scan_proc.wait()
+        benchlib.stop(scan_proc)
 
     if failures:
         print('SOAK FAILED: ' + '; '.join(failures))
