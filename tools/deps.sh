@@ -4,11 +4,11 @@
 
 NASFINDER_BUILD_PACKAGES="g++ make cmake pkg-config libboost-dev libboost-thread-dev libboost-system-dev
   libboost-date-time-dev nlohmann-json3-dev qt6-base-dev qt6-qpa-plugins fonts-noto-cjk fonts-dejavu-core libcap2-bin"
-# ninja-build: ./test.sh and tools/package.sh build with Ninja, which keeps both
-# cores busier than make does (BENCHMARKS.md, The test suite).
 # ./run.sh --setup: what the README's sandbox recipes need beside the build
 # (tools/lan-sandbox and its device simulator, xvfb-run for the window).
 NASFINDER_SANDBOX_PACKAGES="python3 iproute2 xvfb xauth"
+# ninja-build: ./test.sh and tools/package.sh build with Ninja, which keeps both
+# cores busier than make does (BENCHMARKS.md, The test suite).
 # prometheus brings promtool, which checks the metrics the scan writes and the
 # example alert rules; its own service is not started (see below).
 NASFINDER_TEST_PACKAGES="ninja-build clang llvm-14 libclang-rt-14-dev libgtest-dev libbenchmark-dev $NASFINDER_SANDBOX_PACKAGES
