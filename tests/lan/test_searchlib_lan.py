@@ -1,6 +1,7 @@
 """End-to-end tests of the discovery library through its real entry points,
 inside an isolated LAN of the test bed: what goes on the wire, and what reaches
 the device callback."""
+import collections
 import os
 import re
 import shutil
@@ -353,10 +354,14 @@ class TwoNetworks(LanCase):
             self.sim.configure(i, broadcast={'subnet': subnet}, ssdp=False)
             self.sim.configure(i + 2, broadcast=False, ssdp={'subnet': subnet})
 
-    def search_and_settle(self, probe, broadcasts, heard_on=0):
-        """One search; returns once every reply it drew has been handled."""
+    def search_and_settle(self, probe, broadcasts, heard_on=0, expect=()):
+        """One search; returns once every reply it drew has been handled: the
+        ids in `expect` (the answers come on two sockets, in either order),
+        then a marker behind the broadcast answers."""
         probe.command('search')
         self.sim.wait_for_requests(broadcasts, proto='broadcast', own=False)
+        wait_until(lambda: not collections.Counter(expect) - collections.Counter(r['id'] for r in probe.reports()),
+                   what='the answers %s' % (sorted(expect),))
         marker = reply_packet('id=MARK')
         self.sim.send(marker, self.lan.client_addrs[heard_on], 67, src_ip=self.lan.device_addrs[0])
         wait_until(lambda: any(r['id'] == 'MARK' for r in probe.reports()), what='the marker')
@@ -366,7 +371,7 @@ class TwoNetworks(LanCase):
         # Broadcast went out only by the interface holding the 255.255.255.255
         # route, so a device of the second network was never listed.
         probe = self.start_probe(multi=True)
-        reports = self.search_and_settle(probe, 2)
+        reports = self.search_and_settle(probe, 2, expect=('DEV0', 'DEV1', 'DEV2', 'DEV3'))
         sources = sorted((r['src'], r['sport']) for r in self.sim.requests(proto='broadcast', own=False))
         self.assertEqual(sources, [(self.lan.client_addrs[0], 67), (self.lan.client_addrs[1], 67)])
         self.assertEqual(sorted(r['id'] for r in reports if r['port'] == 67), ['DEV0', 'DEV1'])
@@ -392,8 +397,9 @@ class TwoNetworks(LanCase):
                 probe = self.start_probe(multi=True, interfaces=(include, exclude))
                 self.assertEqual([(t['local_ip'], t['port']) for t in probe.threads()['threads']],
                                  [('', 67), ('', 1900), (self.lan.client_addrs[1], 1530)])
-                reports = self.search_and_settle(probe, 1, heard_on=1)
-                self.assertEqual(sorted(r['id'] for r in reports), ['DEV1', 'DEV3', 'DEV3'])
+                expect = ['DEV1', 'DEV3', 'DEV3']
+                reports = self.search_and_settle(probe, 1, heard_on=1, expect=expect)
+                self.assertEqual(sorted(r['id'] for r in reports), expect)
                 sent = self.sim.requests(own=False)
                 self.assertEqual({r['src'] for r in sent}, {self.lan.client_addrs[1]})
                 self.assertEqual(igmp_groups(self.lan), {'eth1'})
