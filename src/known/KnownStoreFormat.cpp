@@ -1,6 +1,7 @@
 #include "KnownStoreFormat.h"
 
 #include "JsonText.h"
+#include "StoreReason.h"
 #include "TerminalText.h"
 
 #include <nlohmann/json.hpp>
@@ -40,35 +41,6 @@ const TimeMember kTimeMembers[] = {
     {"first_seen", &KnownDevice::firstSeen},
     {"last_seen", &KnownDevice::lastSeen},
 };
-
-// A key of the file in a reason: short, and inert on a terminal.
-std::string ShownKey(const std::string& key)
-{
-    constexpr std::size_t kLongest = 64;
-    return "\"" + nasfinder::TerminalText(key.substr(0, kLongest)) + (key.size() > kLongest ? "...\"" : "\"");
-}
-
-// The library's reason for refusing the text, in one line a terminal can
-// show. The token it read last is the file's own bytes, possibly a whole long
-// string, and goes; the position and what was expected stay.
-std::string ParseErrorText(const Json::exception& e)
-{
-    std::string what = e.what();
-    const std::size_t kind = what.find("] ");
-    if (kind != std::string::npos)
-        what.erase(0, kind + 2);
-    const std::size_t token = what.find("; last read: '");
-    if (token != std::string::npos)
-    {
-        const std::size_t expected = what.rfind("'; expected");
-        what.erase(token, expected != std::string::npos && expected > token ? expected + 1 - token
-                                                                            : std::string::npos);
-    }
-    constexpr std::size_t kLongest = 200;
-    if (what.size() > kLongest)
-        what.resize(kLongest);
-    return nasfinder::TerminalText(what);
-}
 
 // The store's text read into a value by nlohmann-json's own builder, the one
 // Json::parse uses, with what the store needs checked as the parse goes and
@@ -122,7 +94,7 @@ public:
 
     template <class Exception> bool parse_error(std::size_t, const std::string&, const Exception& e)
     {
-        return Fail(ParseErrorText(e));
+        return Fail(ParseErrorText(e.what()));
     }
 
 private:

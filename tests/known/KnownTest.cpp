@@ -195,6 +195,10 @@ TEST(KnownStoreFormatTest, TextThatIsNoStoreIsRefusedWithAReason)
          "parse error at line 1, column 20: syntax error while parsing value - invalid string: control "
          "character U+001B"},
         {"{\"devices\":[],\"x\":\"" + std::string(100000, 'x'), "missing closing quote"},
+        // Found by fuzzing: a string holding the library's own "'; expected"
+        // kept the rest of the file's bytes in the reason, each DEL three
+        // bytes once inert, past 300.
+        {"{\"devices\":[],\"x\":\"'; expected" + std::string(300, '\x7f'), "missing closing quote"},
     };
     for (const auto& c : cases)
     {
