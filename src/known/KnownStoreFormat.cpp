@@ -2,7 +2,6 @@
 
 #include "JsonText.h"
 #include "StoreReason.h"
-#include "TerminalText.h"
 
 #include <nlohmann/json.hpp>
 
