@@ -41,6 +41,16 @@ class LanCase(unittest.TestCase):
         self.addCleanup(self.lan.close)
         self.log_dir = tempfile.mkdtemp(prefix='searchlib-log-') + '/'
         self.addCleanup(shutil.rmtree, self.log_dir, True)
+        self.addCleanup(self.show_log_if_failed)
+
+    def show_log_if_failed(self, lines=80):
+        """A failed test prints the end of the library's log: a CI run keeps
+        only what was printed."""
+        result = getattr(getattr(self, '_outcome', None), 'result', None)
+        failed = [test for test, _ in getattr(result, 'failures', []) + getattr(result, 'errors', [])]
+        if any(test is self or getattr(test, 'test_case', None) is self for test in failed):
+            sys.stderr.write('--- the last %d lines of the library\'s log:\n%s\n'
+                             % (lines, '\n'.join(self.log()[-lines:])))
 
     @staticmethod
     def stop_process(proc):
@@ -379,11 +389,11 @@ class TwoNetworks(LanCase):
         self.assertEqual(igmp_groups(self.lan), {'eth0', 'eth1'})
 
     def test_network_joined_after_start_is_searched_and_joined(self):
-        self.lan.client_run(['ip', 'link', 'set', 'eth1', 'down'], check=True)
+        self.lan.set_client_link(1, up=False)
         probe = self.start_probe(multi=True)
         self.search_and_settle(probe, 1)
         self.assertEqual(igmp_groups(self.lan), {'eth0'})
-        self.lan.client_run(['ip', 'link', 'set', 'eth1', 'up'], check=True)
+        self.lan.set_client_link(1, up=True)
         self.sim.clear_requests()
         probe.command('search')
         req = self.sim.wait_for_requests(lambda r: r['src'] == self.lan.client_addrs[1], proto='broadcast', own=False)

@@ -645,6 +645,15 @@ class Lan:
         self._require_running()
         return subprocess.run(self.client_argv(argv), **kw)
 
+    def set_client_link(self, index, up):
+        """Takes the client's interface eth<index> down or up. Up, it returns
+        once the bridge forwards on its port again: the bridge enables the port
+        only when the kernel's link watch has seen the carrier, which a busy
+        machine delays, and drops what the client sends until then."""
+        self.client_run(['ip', 'link', 'set', 'eth%d' % index, 'up' if up else 'down'], check=True)
+        if up:
+            self._wait_links(['vc%d' % index])
+
     def device_popen(self, argv, **kw):
         return self._popen(self.device_ns, argv, **kw)
 
