@@ -650,7 +650,8 @@ class Lan:
         once the bridge forwards on its port again: the bridge enables the port
         only when the kernel's link watch has seen the carrier, which a busy
         machine delays, and drops what the client sends until then."""
-        self.client_run(['ip', 'link', 'set', 'eth%d' % index, 'up' if up else 'down'], check=True)
+        self._require_running()
+        self._ip(['link', 'set', 'eth%d' % index, 'up' if up else 'down'], ns=self.client_ns)
         if up:
             self._wait_links(['vc%d' % index])
 
